@@ -1,0 +1,29 @@
+# The two entry points of the README. Each one does all the set-up it needs.
+.PHONY: setup build test test-default test-asan bench clean
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+setup:
+	@scripts/setup.sh
+
+build: setup
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS)
+
+test: setup test-default test-asan
+
+test-default:
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS)
+	ctest --preset default -j $(JOBS)
+
+test-asan:
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+bench: build
+	build/default/bench/calorim_bench
+
+clean:
+	rm -rf build

@@ -1,0 +1,84 @@
+#pragma once
+// The counter-reports port: channel groups of cumulative energy counters and
+// performance-state residencies, subscriptions to them, raw samples and the
+// difference of two samples. Shaped after the platform's counter-reporting
+// library; a backend translates its own counters into these shapes.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace calorim {
+
+// One performance state of a channel and its residency within a delta.
+// A state without a name has the empty name.
+struct ChannelState {
+  std::string name;
+  std::uint64_t residency = 0;
+
+  bool operator==(const ChannelState&) const = default;
+};
+
+// One channel of a delta. Texts the platform did not give are empty; an empty
+// unit label reads as millijoules. `value` is the signed difference of a simple
+// counter (energy in the unit of the label, or bytes); `states` lists the
+// residencies of a state channel in state order.
+struct Channel {
+  std::string group;
+  std::string subgroup;
+  std::string name;
+  std::string unitLabel;
+  std::int64_t value = 0;
+  std::vector<ChannelState> states;
+
+  bool operator==(const Channel&) const = default;
+};
+
+// The differences of two samples, in the backend's channel order.
+using CounterDelta = std::vector<Channel>;
+
+// Opaque handles owned by whoever holds them; destroying one releases it.
+class ChannelSet {
+ public:
+  virtual ~ChannelSet() = default;
+};
+class CounterSubscription {
+ public:
+  virtual ~CounterSubscription() = default;
+};
+class RawSample {
+ public:
+  virtual ~RawSample() = default;
+};
+
+class CounterReportPort {
+ public:
+  virtual ~CounterReportPort() = default;
+
+  // The channels of `group` (of one `subgroup` when given); null when the group
+  // does not exist.
+  [[nodiscard]] virtual std::unique_ptr<ChannelSet> copyChannelsInGroup(
+      std::string_view group, std::optional<std::string_view> subgroup) = 0;
+
+  // Adds the channels of `source` to `target`.
+  virtual void mergeChannels(ChannelSet& target, const ChannelSet& source) = 0;
+
+  // Subscribes to `channels`. Returns the subscription (null on failure) and
+  // hands the set of subscribed channels back through `subscribed` (null when
+  // the platform gave none).
+  [[nodiscard]] virtual std::unique_ptr<CounterSubscription> createSubscription(
+      const ChannelSet& channels, std::unique_ptr<ChannelSet>& subscribed) = 0;
+
+  // A snapshot of every subscribed counter; null when it cannot be taken.
+  [[nodiscard]] virtual std::unique_ptr<RawSample> createSamples(
+      const CounterSubscription& subscription, const ChannelSet& subscribed) = 0;
+
+  // The per-channel differences from `earlier` to `later`; absent on failure.
+  [[nodiscard]] virtual std::optional<CounterDelta> createSamplesDelta(
+      const RawSample& earlier, const RawSample& later) = 0;
+};
+
+}  // namespace calorim

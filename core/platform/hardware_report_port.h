@@ -1,0 +1,19 @@
+#pragma once
+// The hardware-report port: the system's hardware report for one data type
+// ("SPHardwareDataType", "SPThunderboltDataType") as JSON text.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace calorim {
+
+class HardwareReportPort {
+ public:
+  virtual ~HardwareReportPort() = default;
+  // The report's JSON text; absent when no report can be produced. May block
+  // while a reporting tool runs.
+  [[nodiscard]] virtual std::optional<std::string> report(std::string_view dataType) = 0;
+};
+
+}  // namespace calorim

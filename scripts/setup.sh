@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what building and testing Calorim needs. Idempotent: when everything is
+# already there it only checks and returns within seconds.
+set -euo pipefail
+
+debian_packages=(
+  cmake ninja-build g++ clang libclang-rt-dev
+  nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+homebrew_packages=(cmake ninja nlohmann-json googletest google-benchmark)
+
+if [[ "$(uname -s)" == "Darwin" ]]; then
+  missing=()
+  for p in "${homebrew_packages[@]}"; do
+    brew list --formula "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "Missing Homebrew packages: ${missing[*]}"
+    echo "Install them with: brew install ${missing[*]}"
+    exit 1
+  fi
+  exit 0
+fi
+
+missing=()
+for p in "${debian_packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+((${#missing[@]})) || exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

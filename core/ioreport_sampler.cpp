@@ -1,0 +1,212 @@
+#include "core/ioreport_sampler.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+
+namespace calorim {
+namespace {
+
+constexpr double kBytesPerGB = 1073741824.0;  // 2^30
+
+bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+bool isInactiveState(std::string_view name) { return name == "IDLE" || name == "OFF"; }
+
+// The state number n of a GPU state "P<n>"; absent when the rest is not a decimal integer.
+std::optional<long long> gpuStateNumber(std::string_view name) {
+  std::string_view digits = name.substr(1);
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  long long n = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+  if (ec != std::errc() || end != digits.data() + digits.size() || digits.empty()) return std::nullopt;
+  return n;
+}
+
+std::uint32_t loadLE32(const RegistryBytes& bytes, std::size_t at) {
+  return std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 | std::uint32_t{bytes[at + 2]} << 16 |
+         std::uint32_t{bytes[at + 3]} << 24;
+}
+
+}  // namespace
+
+namespace detail {
+
+std::string lowerCase(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+  return lower;
+}
+
+std::size_t characterCount(std::string_view text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; }));
+}
+
+std::optional<double> energyWatts(const Channel& channel, double duration) {
+  if (channel.group != IOReportSampler::kEnergyGroup || channel.value < 1) return std::nullopt;
+  double divisor = 1000.0;  // millijoules, also for a missing or unknown label
+  const std::string_view unit = channel.unitLabel;
+  if (unit == "nJ") {
+    divisor = 1e9;
+  } else if (unit == "uJ" || unit == "\u00B5J" /* micro sign */ || unit == "\u03BCJ" /* Greek mu */) {
+    divisor = 1e6;
+  }
+  if (!(duration > 0)) return 0.0;
+  return static_cast<double>(channel.value) / divisor / duration;
+}
+
+}  // namespace detail
+
+MemoryBandwidth BandwidthReading::toMemoryBandwidth() const {
+  return MemoryBandwidth(cpuRead, cpuWrite, gpuRead, gpuWrite, mediaRead, mediaWrite, totalRead, totalWrite);
+}
+
+IOReportSampler::IOReportSampler(CounterReportPort& counters, RegistryPort& registry) {
+  std::unique_ptr<ChannelSet> merged = counters.copyChannelsInGroup(kEnergyGroup, std::nullopt);
+  if (!merged) throw PMError::channelNotFound(std::string(kEnergyGroup));
+  if (auto cpu = counters.copyChannelsInGroup(kCpuGroup, kCpuSubgroup)) counters.mergeChannels(*merged, *cpu);
+  if (auto gpu = counters.copyChannelsInGroup(kGpuGroup, kGpuSubgroup)) counters.mergeChannels(*merged, *gpu);
+
+  std::unique_ptr<ChannelSet> subscribed;
+  subscription_ = counters.createSubscription(*merged, subscribed);
+  if (!subscription_ || !subscribed) throw PMError::subscriptionFailed();
+  channels_ = std::move(subscribed);
+  gpuDVFS_ = loadGPUDVFS(registry);
+}
+
+std::vector<double> IOReportSampler::loadGPUDVFS(RegistryPort& registry) {
+  static constexpr std::array<std::string_view, 3> kTableKeys = {"voltage-states9", "voltage-states9-sram",
+                                                                  "voltage-states11-sram"};
+  for (const auto& service : registry.matchingServices("AppleARMIODevice")) {
+    const std::optional<RegistryDictionary> properties = registry.properties(*service);
+    if (!properties) continue;
+    for (std::string_view key : kTableKeys) {
+      const RegistryValue* value = properties->find(key);
+      const RegistryBytes* bytes = value != nullptr ? value->as<RegistryBytes>() : nullptr;
+      if (bytes == nullptr) continue;
+      // Records of 8 bytes: frequency in Hz (32-bit little-endian), then a voltage.
+      std::vector<double> table;
+      for (std::size_t at = 0; at + 4 <= bytes->size(); at += 8) {
+        const double mhz = loadLE32(*bytes, at) / 1e6;
+        if (mhz > 0) table.push_back(mhz);
+      }
+      if (!table.empty()) return table;
+    }
+  }
+  return {};
+}
+
+PowerReading IOReportSampler::parsePower(const CounterDelta& delta, double duration) {
+  PowerReading r;
+  for (const Channel& channel : delta) {
+    const std::optional<double> watts = detail::energyWatts(channel, duration);
+    if (!watts) continue;
+    const double w = *watts;
+    const std::string name = detail::lowerCase(channel.name);
+    const bool dtl = contains(name, "dtl");
+
+    if (name == "cpu energy") {
+      r.cpu = w;
+    } else if (name == "gpu energy") {
+      r.gpu = w;
+    } else if (contains(name, "ane") && !dtl) {
+      r.ane += w;
+    } else if (name == "dram") {
+      r.dram = w;
+    }
+
+    const bool shortName = detail::characterCount(name) < 12;
+    if (contains(name, "eacc")) {
+      r.eCpu += w;
+    } else if (contains(name, "ecpu") && !dtl && shortName) {
+      r.eCpu += w;
+    } else if (contains(name, "pacc")) {
+      r.pCpu += w;
+    } else if (contains(name, "pcpu") && !dtl && shortName) {
+      r.pCpu += w;
+    }
+  }
+  return r;
+}
+
+UsageReading IOReportSampler::parseUsage(const CounterDelta& delta) {
+  std::uint64_t eActive = 0, eTotal = 0, pActive = 0, pTotal = 0, gpuActive = 0, gpuTotal = 0;
+  for (const Channel& channel : delta) {
+    if (channel.states.empty()) continue;
+    if (channel.group == kCpuGroup) {
+      const std::string_view name = channel.name;
+      const bool efficiency = contains(name, "ECPU") || contains(name, "ecpu");
+      const bool performance =
+          !efficiency && (contains(name, "PCPU") || contains(name, "pcpu") || contains(name, "PACC"));
+      std::uint64_t active = 0, total = 0;
+      for (const ChannelState& state : channel.states) {
+        total += state.residency;
+        if (!isInactiveState(state.name)) active += state.residency;
+      }
+      (performance ? pActive : eActive) += active;
+      (performance ? pTotal : eTotal) += total;
+    } else if (channel.group == kGpuGroup) {
+      for (const ChannelState& state : channel.states) {
+        gpuTotal += state.residency;
+        if (!isInactiveState(state.name)) gpuActive += state.residency;
+      }
+    }
+  }
+  auto share = [](std::uint64_t part, std::uint64_t whole) {
+    return whole == 0 ? 0.0 : static_cast<double>(part) / static_cast<double>(whole);
+  };
+  UsageReading u;
+  u.cpu = share(eActive + pActive, eTotal + pTotal);
+  u.gpu = share(gpuActive, gpuTotal);
+  u.eCpu = share(eActive, eTotal);
+  u.pCpu = share(pActive, pTotal);
+  return u;
+}
+
+double IOReportSampler::parseGPUFreq(const CounterDelta& delta) const {
+  double weighted = 0;
+  std::uint64_t residencies = 0;
+  for (const Channel& channel : delta) {
+    if (channel.group != kGpuGroup || channel.states.size() <= 1) continue;
+    for (const ChannelState& state : channel.states) {
+      if (state.residency == 0 || isInactiveState(state.name) || !state.name.starts_with("P")) continue;
+      const std::optional<long long> n = gpuStateNumber(state.name);
+      if (!n || *n <= 0 || static_cast<unsigned long long>(*n) > gpuDVFS_.size()) continue;
+      weighted += gpuDVFS_[static_cast<std::size_t>(*n - 1)] * static_cast<double>(state.residency);
+      residencies += state.residency;
+    }
+  }
+  return residencies == 0 ? 0.0 : weighted / static_cast<double>(residencies);
+}
+
+BandwidthReading IOReportSampler::parseBandwidth(const CounterDelta& delta, double duration) {
+  BandwidthReading b;
+  for (const Channel& channel : delta) {
+    const std::string_view name = channel.name;
+    if (channel.group != "AMC Stats" || !contains(name, "DCS") || channel.value <= 0) continue;
+    const double gbs = duration > 0 ? static_cast<double>(channel.value) / duration / kBytesPerGB : 0.0;
+    bool read = false;
+    if (name.ends_with("RD")) {
+      read = true;
+    } else if (!name.ends_with("WR")) {
+      continue;
+    }
+    if (name.starts_with("AFI")) {
+      (read ? b.totalRead : b.totalWrite) = gbs;
+    } else if (name.starts_with("ECPU") || name.starts_with("PCPU")) {
+      (read ? b.cpuRead : b.cpuWrite) += gbs;
+    } else if (name.starts_with("GFX")) {
+      (read ? b.gpuRead : b.gpuWrite) += gbs;
+    } else if (name.starts_with("AVE") || name.starts_with("AVD") || name.starts_with("MSR") ||
+               name.starts_with("PRORES") || name.starts_with("ISP")) {
+      (read ? b.mediaRead : b.mediaWrite) += gbs;
+    }
+  }
+  if (b.totalRead == 0) b.totalRead = b.cpuRead + b.gpuRead + b.mediaRead;
+  if (b.totalWrite == 0) b.totalWrite = b.cpuWrite + b.gpuWrite + b.mediaWrite;
+  return b;
+}
+
+}  // namespace calorim

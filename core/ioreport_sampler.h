@@ -1,0 +1,104 @@
+#pragma once
+// The counter sampler: subscribes to the energy and performance-state counter
+// groups and turns the delta of two raw samples into powers (W), usage
+// fractions (0..1), a mean GPU frequency (MHz) and memory bandwidth (GB/s,
+// 1 GB = 2^30 bytes), plus the per-domain energy breakdown.
+//
+// Every parse is one pass over the delta in channel order, keeps its
+// accumulators local and is safe to call from several threads at once.
+
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "core/platform/counter_report_port.h"
+#include "core/platform/registry_port.h"
+#include "core/records.h"
+
+namespace calorim {
+
+// Average powers of one interval, W.
+struct PowerReading {
+  double cpu = 0;
+  double gpu = 0;
+  double ane = 0;
+  double dram = 0;
+  double eCpu = 0;
+  double pCpu = 0;
+};
+
+// Active-state shares of one interval, 0..1.
+struct UsageReading {
+  double cpu = 0;
+  double gpu = 0;
+  double eCpu = 0;
+  double pCpu = 0;
+};
+
+// Memory traffic of one interval, GB/s.
+struct BandwidthReading {
+  double cpuRead = 0;
+  double cpuWrite = 0;
+  double gpuRead = 0;
+  double gpuWrite = 0;
+  double mediaRead = 0;
+  double mediaWrite = 0;
+  double totalRead = 0;
+  double totalWrite = 0;
+
+  [[nodiscard]] MemoryBandwidth toMemoryBandwidth() const;
+};
+
+class IOReportSampler {
+ public:
+  static constexpr std::string_view kEnergyGroup = "Energy Model";
+  static constexpr std::string_view kCpuGroup = "CPU Stats";
+  static constexpr std::string_view kCpuSubgroup = "CPU Core Performance States";
+  static constexpr std::string_view kGpuGroup = "GPU Stats";
+  static constexpr std::string_view kGpuSubgroup = "GPU Performance States";
+
+  // Subscribes to the energy group and, when they exist, the CPU and GPU
+  // performance-state groups, then loads the GPU frequency table.
+  // Throws PMError: channelNotFound("Energy Model") when the energy group does
+  // not exist, subscriptionFailed when the subscription cannot be made.
+  IOReportSampler(CounterReportPort& counters, RegistryPort& registry);
+
+  [[nodiscard]] const CounterSubscription& subscription() const { return *subscription_; }
+  [[nodiscard]] const ChannelSet& channels() const { return *channels_; }
+  // Frequency (MHz) of GPU state "P<k+1>" at index k; may be empty.
+  [[nodiscard]] const std::vector<double>& gpuDVFS() const { return gpuDVFS_; }
+
+  // Average powers of the energy channels over `duration` seconds (all 0 when
+  // the duration is not above 0).
+  [[nodiscard]] static PowerReading parsePower(const CounterDelta& delta, double duration);
+  // The per-domain split of the energy channels over `duration` seconds.
+  [[nodiscard]] static EnergyBreakdown parseAllPower(const CounterDelta& delta, double duration);
+  // CPU cluster and GPU usage from the state residencies; 0 where no residency was seen.
+  [[nodiscard]] static UsageReading parseUsage(const CounterDelta& delta);
+  // Residency-weighted mean GPU frequency over the active states, MHz; 0 when none is known.
+  [[nodiscard]] double parseGPUFreq(const CounterDelta& delta) const;
+  // Memory traffic from the memory-controller channels over `duration` seconds.
+  [[nodiscard]] static BandwidthReading parseBandwidth(const CounterDelta& delta, double duration);
+
+  // The GPU frequency table from the first I/O device that publishes one; empty when none does.
+  [[nodiscard]] static std::vector<double> loadGPUDVFS(RegistryPort& registry);
+
+ private:
+  std::unique_ptr<CounterSubscription> subscription_;
+  std::unique_ptr<ChannelSet> channels_;
+  std::vector<double> gpuDVFS_;
+};
+
+namespace detail {
+
+// Watts of one energy channel over `duration` seconds; absent when the channel
+// is not an energy channel or its value is below 1.
+[[nodiscard]] std::optional<double> energyWatts(const Channel& channel, double duration);
+// ASCII lower case, as the channel-name rules compare.
+[[nodiscard]] std::string lowerCase(std::string_view text);
+// Number of characters (code points) of UTF-8 text.
+[[nodiscard]] std::size_t characterCount(std::string_view text);
+
+}  // namespace detail
+}  // namespace calorim

@@ -1,0 +1,271 @@
+#include "core/records.h"
+
+#include <chrono>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/json.h"
+
+namespace calorim {
+namespace {
+
+using namespace std::chrono;
+using namespace std::chrono_literals;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+system_clock::time_point at(sys_days day, seconds timeOfDay = 0s) {
+  return system_clock::time_point{day} + timeOfDay;
+}
+
+EnergyBreakdown sampleBreakdown() {
+  return {{{"ECPU000", 0.125}, {"PCPU100", 0.75}},
+          {{"EACC_CPU", 0.25}, {"PACC0_CPU", 1.5}},
+          2.0, 1.25, 1.0, 0.5, 0.75, 0.0625, 0.03125, 0.5, 0.0, 0.375, 0.0, 0.25,
+          {{"DTL0", 0.1}},
+          {{"SOC_AON", 0.2}}};
+}
+
+PowerSnapshot sampleSnapshot(system_clock::time_point timestamp, std::optional<double> cpuTemp,
+                             std::optional<double> gpuTemp, std::vector<FanInfo> fans) {
+  return {timestamp, 1.0, 2.0, 1.25, 0.5, 0.75, 6.0, 0.4, 1.6, cpuTemp, gpuTemp,
+          {48.5, 51.25}, 0.35, 0.2, 0.1, 0.45, {0.5, 0.25, 0.0, 1.0}, 912.5,
+          MemoryBandwidth::zero(), std::move(fans), sampleBreakdown()};
+}
+
+std::vector<std::string> keysOf(const Json& object) {
+  std::vector<std::string> keys;
+  for (const auto& item : object.items()) keys.push_back(item.key());
+  return keys;
+}
+
+TEST(Records, SmallRecordsDumpExactText) {
+  EXPECT_EQ(toJsonText(FanInfo(2, 1800.5)), R"({"id":2,"rpm":1800.5})");
+  // Names keep the letter case the platform reported.
+  EXPECT_EQ(toJsonText(ChannelPower("EACC_CPU", 0.25)), R"({"name":"EACC_CPU","watts":0.25})");
+  EXPECT_EQ(toJsonText(EnergyMetrics(2.0, 3.5, 1, 0, 0.25, 4.75)),
+            R"({"duration":2.0,"cpuEnergy":3.5,"gpuEnergy":1.0,"aneEnergy":0.0,)"
+            R"("dramEnergy":0.25,"totalEnergy":4.75})");
+  EXPECT_EQ(toJsonText(MemoryBandwidth(1, 2, 3, 4, 5, 6, 7, 8.5)),
+            R"({"cpuReadGBs":1.0,"cpuWriteGBs":2.0,"gpuReadGBs":3.0,"gpuWriteGBs":4.0,)"
+            R"("mediaReadGBs":5.0,"mediaWriteGBs":6.0,"totalReadGBs":7.0,"totalWriteGBs":8.5})");
+  EXPECT_EQ(toJsonText(EnergyBreakdown::empty()),
+            R"({"cpuCores":[],"cpuClusters":[],"cpuTotal":0.0,"gpu":0.0,"gpuEnergy":0.0,)"
+            R"("ane":0.0,"dram":0.0,"amcc":0.0,"dcs":0.0,"display":0.0,"displayExt":0.0,)"
+            R"("fabric":0.0,"isp":0.0,"media":0.0,"dtlChannels":[],"other":[]})");
+}
+
+TEST(Records, SnapshotWritesKeysInDeclarationOrderAndOmitsAbsentTemperatures) {
+  const auto time = at(sys_days{2025y / January / 31}, 12h + 34min + 56s);
+  const std::vector<std::string> withoutTemps = {
+      "timestamp", "duration",  "cpuPower",  "gpuPower",        "anePower",
+      "dramPower", "totalPower", "eCpuPower", "pCpuPower",       "coreTemps",
+      "cpuUsage",  "gpuUsage",  "eCpuUsage", "pCpuUsage",       "cpuUsagePerCore",
+      "gpuFreqMHz", "memBandwidth", "fans",  "energyBreakdown"};
+
+  const Json bare = Json::parse(toJsonText(sampleSnapshot(time, {}, {}, {})));
+  EXPECT_EQ(keysOf(bare), withoutTemps);
+  EXPECT_EQ(bare["timestamp"], "2025-01-31T12:34:56Z");
+  EXPECT_EQ(bare["fans"].dump(), "[]");
+  EXPECT_EQ(bare["memBandwidth"].size(), 8u);  // present even when all zeros
+  EXPECT_EQ(bare["energyBreakdown"]["other"].dump(), R"([{"name":"SOC_AON","watts":0.2}])");
+
+  std::vector<std::string> withTemps = withoutTemps;
+  withTemps.insert(withTemps.begin() + 9, {"cpuTemp", "gpuTemp"});
+  const Json full = sampleSnapshot(time, 61.5, 55.0, {{0, 1200.0}, {2, 1350.5}});
+  EXPECT_EQ(keysOf(full), withTemps);
+  EXPECT_EQ(full["cpuTemp"], 61.5);
+  EXPECT_EQ(full["fans"].dump(), R"([{"id":0,"rpm":1200.0},{"id":2,"rpm":1350.5}])");
+
+  // Only one of the two present: only that key.
+  const Json gpuOnly = sampleSnapshot(time, {}, 40.0, {});
+  EXPECT_FALSE(gpuOnly.contains("cpuTemp"));
+  EXPECT_TRUE(gpuOnly.contains("gpuTemp"));
+}
+
+TEST(Records, SocTotalSumsOnlyTheChipDomains) {
+  const auto breakdown = [](double gpu, double gpuEnergy, std::vector<ChannelPower> other) {
+    return EnergyBreakdown({{"PCPU0", 9}}, {{"PACC_CPU", 9}}, 0, gpu, gpuEnergy, 0, 0, 0, 0, 0,
+                           0, 0, 0, 0, {{"DTL0", 9}}, std::move(other));
+  };
+  // gpuEnergy, the per-core/cluster lists and the dtl channels are left out.
+  EXPECT_EQ(breakdown(0, 4.0, {}).socTotal(), 0.0);
+  EXPECT_DOUBLE_EQ(breakdown(2.5, 4.0, {{"SOC_AON", 0.5}}).socTotal(), 3.0);
+  EXPECT_EQ(EnergyBreakdown::empty().socTotal(), 0.0);
+
+  // The addition order is fixed: here 1 vanishes into 2^53 before -2^53 is added,
+  // and the 0.5 of `other` joins last. Any other order gives 1.5 or 2.
+  const double big = 9007199254740992.0;
+  const EnergyBreakdown ordered({}, {}, 1.0, big, 0, -big, 0, 0, 0, 0, 0, 0, 0, 0, {},
+                                {{"A", 0.25}, {"B", 0.25}});
+  EXPECT_EQ(ordered.socTotal(), 0.5);
+
+  // Every named domain counts once: 2.0+1.25+0.5+0.75+0.0625+0.03125+0.5+0+0.375+0+0.25, + 0.2.
+  EXPECT_DOUBLE_EQ(sampleBreakdown().socTotal(), 5.71875 + 0.2);
+  EXPECT_EQ(MemoryBandwidth(0, 0, 0, 0, 0, 0, 1.5, 2.25).totalGBs(), 3.75);
+}
+
+TEST(Records, EnergyMetricsAveragesAreZeroWithoutPositiveDuration) {
+  for (double duration : {0.0, -1.0, kNaN}) {
+    const EnergyMetrics metrics(duration, 10, 20, 30, 40, 100);
+    EXPECT_EQ(metrics.cpuPowerAvg(), 0.0) << duration;
+    EXPECT_EQ(metrics.gpuPowerAvg(), 0.0) << duration;
+    EXPECT_EQ(metrics.anePowerAvg(), 0.0) << duration;
+    EXPECT_EQ(metrics.totalPowerAvg(), 0.0) << duration;
+  }
+  const EnergyMetrics metrics(4.0, 10, 20, 30, 40, 100);
+  EXPECT_EQ(metrics.cpuPowerAvg(), 2.5);
+  EXPECT_EQ(metrics.gpuPowerAvg(), 5.0);
+  EXPECT_EQ(metrics.anePowerAvg(), 7.5);
+  EXPECT_EQ(metrics.totalPowerAvg(), 25.0);
+}
+
+TEST(Records, RoundTripIsEqualToWholeSeconds) {
+  const auto whole = at(sys_days{2025y / January / 31}, 12h + 34min + 56s);
+  const PowerSnapshot written = sampleSnapshot(whole + 789ms, 61.5, {}, {{1, 2000.0}});
+  const auto read = fromJsonText<PowerSnapshot>(toJsonText(written));
+  EXPECT_EQ(read, sampleSnapshot(whole, 61.5, {}, {{1, 2000.0}}));
+  EXPECT_FALSE(read.gpuTemp().has_value());
+
+  // Before 1970 the sub-second part still goes toward the past.
+  const auto early = system_clock::time_point{} - 1500ms;
+  EXPECT_EQ(formatIsoDate(early), "1969-12-31T23:59:58Z");
+  EXPECT_EQ(fromJsonText<PowerSnapshot>(toJsonText(sampleSnapshot(early, {}, {}, {}))).timestamp(),
+            system_clock::time_point{} - 2s);
+
+  const EnergyMetrics metrics(0.1 + 0.2, 1e-300, 1.7976931348623157e308, -0.5, 3, 123456.789);
+  EXPECT_EQ(fromJsonText<EnergyMetrics>(toJsonText(metrics)), metrics);
+
+  // Lists of records convert through the same serializers.
+  const Json fans = Json::parse(R"([{"id":0,"rpm":1},{"id":3,"rpm":2.5}])");
+  EXPECT_EQ(fans.get<std::vector<FanInfo>>(), (std::vector<FanInfo>{{0, 1.0}, {3, 2.5}}));
+}
+
+TEST(Records, NonFiniteNumbersAreNotWritten) {
+  const auto time = system_clock::time_point{};
+  EXPECT_THROW((void)toJsonText(FanInfo(0, kNaN)), std::domain_error);
+  EXPECT_THROW((void)toJsonText(EnergyMetrics(1, kInf, 0, 0, 0, 0)), std::domain_error);
+  EXPECT_THROW((void)toJsonText(sampleSnapshot(time, -kInf, {}, {})), std::domain_error);
+  EXPECT_THROW((void)toJsonText(PowerSnapshot(time, 1, 0, 0, 0, 0, 0, 0, 0, {}, {}, {40, kNaN}, 0,
+                                              0, 0, 0, {}, 0, MemoryBandwidth::zero(), {},
+                                              EnergyBreakdown::empty())),
+               std::domain_error);
+  const EnergyBreakdown nested({}, {}, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}, {{"X", kNaN}});
+  EXPECT_THROW((void)toJsonText(nested), std::domain_error);
+  EXPECT_EQ(finiteOrThrow(-0.5, "k"), -0.5);
+}
+
+TEST(Records, ReadingRejectsMissingKeysAndWrongTypes) {
+  const Json good = sampleSnapshot(system_clock::time_point{}, 50.0, 45.0, {{0, 1000.0}});
+  ASSERT_NO_THROW((void)good.get<PowerSnapshot>());
+
+  const auto rejects = [&](const char* what, auto change) {
+    Json changed = good;
+    change(changed);
+    EXPECT_THROW((void)changed.get<PowerSnapshot>(), nlohmann::json::exception) << what;
+  };
+  rejects("missing duration", [](Json& j) { j.erase("duration"); });
+  rejects("missing nested key", [](Json& j) { j["memBandwidth"].erase("totalWriteGBs"); });
+  rejects("bool for real", [](Json& j) { j["cpuPower"] = true; });
+  rejects("bool for optional real", [](Json& j) { j["cpuTemp"] = false; });
+  rejects("string for real", [](Json& j) { j["gpuUsage"] = "0.5"; });
+  rejects("fractional fan id", [](Json& j) { j["fans"][0]["id"] = 1.5; });
+  rejects("integral float fan id", [](Json& j) { j["fans"][0]["id"] = 1.0; });
+  rejects("fan id beyond int64", [](Json& j) { j["fans"][0]["id"] = 9223372036854775808ull; });
+  rejects("string for list", [](Json& j) { j["coreTemps"] = "48.5"; });
+  rejects("bool in real list", [](Json& j) { j["cpuUsagePerCore"][1] = true; });
+  rejects("number for channel", [](Json& j) { j["energyBreakdown"]["other"][0] = 0.2; });
+  rejects("number for name", [](Json& j) { j["energyBreakdown"]["cpuCores"][0]["name"] = 7; });
+  rejects("array for record", [](Json& j) { j["memBandwidth"] = Json::array(); });
+  rejects("number for date", [](Json& j) { j["timestamp"] = 0; });
+  rejects("bad date", [](Json& j) { j["timestamp"] = "2025-13-01T00:00:00Z"; });
+
+  // Integers are fine wherever a real is expected; the largest int64 is a valid id.
+  Json integral = good;
+  integral["cpuPower"] = 3;
+  integral["fans"][0]["id"] = std::numeric_limits<std::int64_t>::max();
+  const auto read = integral.get<PowerSnapshot>();
+  EXPECT_EQ(read.cpuPower(), 3.0);
+  EXPECT_EQ(read.fans()[0].id(), std::numeric_limits<std::int64_t>::max());
+  EXPECT_THROW((void)fromJsonText<FanInfo>(R"({"id":-1,"rpm":1e400})"), nlohmann::json::exception);
+  EXPECT_THROW((void)fromJsonText<EnergyMetrics>("[]"), nlohmann::json::exception);
+}
+
+TEST(Records, MissingOrNullTemperatureReadsAsAbsent) {
+  Json json = sampleSnapshot(system_clock::time_point{}, 50.0, 45.0, {});
+  json["cpuTemp"] = nullptr;
+  json.erase("gpuTemp");
+  const auto read = json.get<PowerSnapshot>();
+  EXPECT_FALSE(read.cpuTemp().has_value());
+  EXPECT_FALSE(read.gpuTemp().has_value());
+  EXPECT_FALSE(Json(read).contains("cpuTemp"));
+}
+
+TEST(Records, IsoDatesParseOffsetsAndRejectMalformedText) {
+  const auto noon = at(sys_days{2025y / January / 31}, 12h);
+  EXPECT_EQ(parseIsoDate("2025-01-31T12:00:00Z"), noon);
+  EXPECT_EQ(parseIsoDate("2025-01-31T14:00:00+02:00"), noon);
+  EXPECT_EQ(parseIsoDate("2025-01-31T06:30:00-05:30"), noon);
+  EXPECT_EQ(parseIsoDate("2025-02-01T00:00:00+12:00"), noon);  // crosses a day
+  EXPECT_EQ(parseIsoDate("1969-12-31T23:59:59Z"), system_clock::time_point{} - 1s);
+  EXPECT_EQ(parseIsoDate("1900-03-01T00:00:00Z"), at(sys_days{1900y / March / 1}));
+  EXPECT_EQ(parseIsoDate("2024-02-29T23:59:59Z"), at(sys_days{2024y / February / 29}, 86399s));
+  EXPECT_EQ(formatIsoDate(at(sys_days{1900y / March / 1}, 1s)), "1900-03-01T00:00:01Z");
+  EXPECT_EQ(formatIsoDate(noon + 999ms), "2025-01-31T12:00:00Z");
+
+  for (const char* bad : {
+           "2025-13-01T00:00:00Z",       // month 13
+           "2025-00-10T00:00:00Z",       // month 0
+           "2023-02-29T00:00:00Z",       // not a leap year
+           "2025-04-31T00:00:00Z",       // April has 30 days
+           "2025-01-31T24:00:00Z",       // hour 24
+           "2025-01-31T12:60:00Z",       // minute 60
+           "2025-01-31T12:00:60Z",       // leap second
+           "2025-01-31T12:00:00Zjunk",   // trailing garbage
+           "2025-01-31T12:00:00.500Z",   // fractional seconds
+           "2025-01-31T12:00:00",        // no zone
+           "2025-01-31 12:00:00Z",       // space for T
+           "2025-01-31t12:00:00z",       // lower case
+           "2025-01-31T12:00:00+0200",   // offset without colon
+           "2025-01-31T12:00:00+24:00",  // offset hour out of range
+           "2025-01-31T12:00:00+02:60",  // offset minute out of range
+           "+025-01-31T12:00:00Z",       // sign in the year
+           "2025-1-31T12:00:00Z",        // one-digit month
+           "",
+       }) {
+    EXPECT_FALSE(parseIsoDate(bad).has_value()) << bad;
+  }
+}
+
+TEST(Records, PMErrorCasesHaveFixedTexts) {
+  const PMError missing = PMError::channelNotFound("Energy Model");
+  EXPECT_EQ(missing.kind(), PMError::Kind::channelNotFound);
+  EXPECT_EQ(missing.group(), "Energy Model");
+  EXPECT_EQ(missing.description(), "IOReport channel group 'Energy Model' not found");
+  EXPECT_STREQ(missing.what(), "IOReport channel group 'Energy Model' not found");
+  EXPECT_EQ(missing.caseName(), R"(channelNotFound("Energy Model"))");
+
+  EXPECT_STREQ(PMError::subscriptionFailed().what(), "Failed to create IOReport subscription");
+  EXPECT_EQ(PMError::subscriptionFailed().caseName(), "subscriptionFailed");
+  EXPECT_STREQ(PMError::smcConnectionFailed().what(), "Failed to connect to SMC");
+  EXPECT_EQ(PMError::smcConnectionFailed().caseName(), "smcConnectionFailed");
+  EXPECT_STREQ(PMError::sampleFailed().what(), "Failed to take IOReport sample");
+  EXPECT_EQ(PMError::sampleFailed().kind(), PMError::Kind::sampleFailed);
+  EXPECT_EQ(PMError::sampleFailed().caseName(), "sampleFailed");
+  EXPECT_TRUE(PMError::sampleFailed().group().empty());
+
+  try {
+    throw PMError::subscriptionFailed();
+  } catch (const std::exception& error) {
+    EXPECT_STREQ(error.what(), "Failed to create IOReport subscription");
+  }
+}
+
+}  // namespace
+}  // namespace calorim

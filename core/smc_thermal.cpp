@@ -1,0 +1,202 @@
+#include "core/smc_thermal.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+
+namespace calorim {
+
+namespace {
+
+// Parameter block layout: little-endian host fields, every field not written
+// here stays zero.
+constexpr std::size_t kKeyOffset = 0;
+constexpr std::size_t kDataSizeOffset = 28;
+constexpr std::size_t kDataTypeOffset = 32;
+constexpr std::size_t kCommandOffset = 42;
+constexpr std::size_t kBytesOffset = 48;
+
+constexpr std::uint32_t kSelector = 2;
+constexpr std::uint8_t kCmdReadKeyInfo = 9;
+constexpr std::uint8_t kCmdReadBytes = 5;
+
+constexpr std::uint32_t kTypeSp78 = 0x73703738;  // "sp78"
+constexpr std::uint32_t kTypeFlt = 0x666C7420;   // "flt "
+
+// Readings outside this open interval are not plausible die temperatures.
+constexpr double kProbeLow = 15.0;
+constexpr double kProbeHigh = 110.0;
+constexpr int kProbeReads = 5;
+constexpr int kProbeMinKept = 3;
+constexpr double kProbeSleepSeconds = 0.05;
+constexpr double kCpuMaxSpread = 20.0;
+constexpr double kGpuMaxSpread = 30.0;
+// A sensor reading this or less is unpopulated or broken.
+constexpr double kValidAbove = 5.0;
+
+void storeLE32(SmcParamBlock& block, std::size_t at, std::uint32_t value) {
+  for (std::size_t i = 0; i < 4; ++i) block[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t loadLE32(const SmcParamBlock& block, std::size_t at) {
+  return std::uint32_t{block[at]} | std::uint32_t{block[at + 1]} << 8 | std::uint32_t{block[at + 2]} << 16 |
+         std::uint32_t{block[at + 3]} << 24;
+}
+
+std::vector<std::string> numberedKeys(const char* pattern, int count) {
+  std::vector<std::string> keys;
+  keys.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, pattern, i);
+    keys.emplace_back(name);
+  }
+  return keys;
+}
+
+std::string fanKey(std::int64_t index) {
+  char name[32];
+  std::snprintf(name, sizeof name, "F%lldAc", static_cast<long long>(index));
+  return name;
+}
+
+}  // namespace
+
+namespace detail {
+
+std::uint32_t smcKeyCode(std::string_view key) {
+  if (key.size() != 4) return 0;
+  std::uint32_t code = 0;
+  for (char c : key) code = code << 8 | static_cast<std::uint8_t>(c);
+  return code;
+}
+
+double decodeSp78(std::uint8_t high, std::uint8_t low) {
+  const auto raw = static_cast<std::int16_t>(static_cast<std::uint16_t>(high << 8 | low));
+  return raw / 256.0;
+}
+
+std::optional<double> decodeFlt(const std::uint8_t* bytes) {
+  const std::uint32_t bits = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+                             std::uint32_t{bytes[3]} << 24;
+  const auto value = static_cast<double>(std::bit_cast<float>(bits));
+  if (!std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+}  // namespace detail
+
+SMCThermal::SMCThermal(SmcPort& smc, ClockPort& clock) : clock_(clock), connection_(smc.open()) {
+  if (!connection_) return;
+
+  cpuKeys_ = probeKeys(numberedKeys("Tp%02x", 20), kCpuMaxSpread);
+  gpuKeys_ = probeKeys(numberedKeys("Tg%02x", 16), kGpuMaxSpread);
+  lastCpu_ = highestOf(cpuKeys_);
+  lastGpu_ = highestOf(gpuKeys_);
+
+  if (auto info = getKeyInfo("FNum")) {
+    keyInfoCache_[detail::smcKeyCode("FNum")] = *info;
+    if (auto count = readSMCRaw("FNum", info->dataSize)) fanCount_ = *count;
+  }
+  for (std::int64_t i = 0; i < fanCount_; ++i) {
+    const std::string key = fanKey(i);
+    if (auto info = getKeyInfo(key)) keyInfoCache_[detail::smcKeyCode(key)] = *info;
+  }
+}
+
+ThermalReading SMCThermal::read() {
+  if (!connection_) return {};
+  if (auto cpu = medianOf(cpuKeys_)) lastCpu_ = cpu;
+  if (auto gpu = medianOf(gpuKeys_)) lastGpu_ = gpu;
+
+  std::vector<FanReading> fans;
+  for (std::int64_t i = 0; i < fanCount_; ++i) {
+    if (auto rpm = readSMCTempCached(fanKey(i)); rpm && *rpm >= 0) fans.push_back({i, *rpm});
+  }
+  return {lastCpu_, lastGpu_, std::move(fans)};
+}
+
+std::optional<SmcParamBlock> SMCThermal::call(std::string_view key, std::uint8_t command, std::uint32_t dataSize) {
+  if (!connection_) return std::nullopt;
+  SmcParamBlock input{};
+  storeLE32(input, kKeyOffset, detail::smcKeyCode(key));
+  storeLE32(input, kDataSizeOffset, dataSize);
+  input[kCommandOffset] = command;
+  return connection_->call(kSelector, input);
+}
+
+std::optional<SMCThermal::KeyInfo> SMCThermal::getKeyInfo(std::string_view key) {
+  auto out = call(key, kCmdReadKeyInfo, 0);
+  if (!out) return std::nullopt;
+  KeyInfo info{loadLE32(*out, kDataSizeOffset), loadLE32(*out, kDataTypeOffset)};
+  if (info.dataSize == 0) return std::nullopt;
+  return info;
+}
+
+std::optional<std::uint8_t> SMCThermal::readSMCRaw(std::string_view key, std::uint32_t size) {
+  auto out = call(key, kCmdReadBytes, size);
+  if (!out) return std::nullopt;
+  return (*out)[kBytesOffset];
+}
+
+std::optional<double> SMCThermal::readSMCTemp(std::string_view key) {
+  auto info = getKeyInfo(key);
+  if (!info) return std::nullopt;
+  auto out = call(key, kCmdReadBytes, info->dataSize);
+  if (!out) return std::nullopt;
+  return detail::decodeSp78((*out)[kBytesOffset], (*out)[kBytesOffset + 1]);
+}
+
+std::optional<double> SMCThermal::readSMCTempCached(std::string_view key) {
+  auto it = keyInfoCache_.find(detail::smcKeyCode(key));
+  if (it == keyInfoCache_.end()) return readSMCTemp(key);
+  auto out = call(key, kCmdReadBytes, it->second.dataSize);
+  if (!out) return std::nullopt;
+  if (it->second.dataType == kTypeFlt) return detail::decodeFlt(out->data() + kBytesOffset);
+  return detail::decodeSp78((*out)[kBytesOffset], (*out)[kBytesOffset + 1]);
+}
+
+std::vector<std::string> SMCThermal::probeKeys(const std::vector<std::string>& candidates, double maxSpread) {
+  std::vector<std::string> accepted;
+  for (const std::string& key : candidates) {
+    auto info = getKeyInfo(key);
+    if (!info) continue;
+    const bool usable = (info->dataType == kTypeSp78 && info->dataSize == 2) ||
+                        (info->dataType == kTypeFlt && info->dataSize == 4);
+    if (!usable) continue;
+    keyInfoCache_[detail::smcKeyCode(key)] = *info;
+
+    std::vector<double> kept;
+    for (int i = 0; i < kProbeReads; ++i) {
+      if (auto v = readSMCTempCached(key); v && *v > kProbeLow && *v < kProbeHigh) kept.push_back(*v);
+      clock_.sleep(kProbeSleepSeconds);
+    }
+    if (static_cast<int>(kept.size()) < kProbeMinKept) continue;
+    const auto [lo, hi] = std::minmax_element(kept.begin(), kept.end());
+    if (*hi - *lo < maxSpread) accepted.push_back(key);
+  }
+  return accepted;
+}
+
+std::optional<double> SMCThermal::medianOf(const std::vector<std::string>& keys) {
+  std::vector<double> values;
+  for (const std::string& key : keys) {
+    if (auto v = readSMCTempCached(key); v && *v > kValidAbove) values.push_back(*v);
+  }
+  if (values.empty()) return std::nullopt;
+  std::sort(values.begin(), values.end());
+  const std::size_t mid = values.size() / 2;
+  if (values.size() % 2 == 1) return values[mid];
+  return (values[mid - 1] + values[mid]) / 2.0;
+}
+
+std::optional<double> SMCThermal::highestOf(const std::vector<std::string>& keys) {
+  std::optional<double> highest;
+  for (const std::string& key : keys) {
+    if (auto v = readSMCTempCached(key); v && *v > kValidAbove && (!highest || *v > *highest)) highest = v;
+  }
+  return highest;
+}
+
+}  // namespace calorim

@@ -30,7 +30,7 @@ class RegistryDictionary {
   [[nodiscard]] const RegistryValue* find(std::string_view key) const;
 
   [[nodiscard]] const std::vector<std::pair<std::string, RegistryValue>>& entries() const { return entries_; }
-  [[nodiscard]] bool empty() const { return entries_.empty(); }
+  [[nodiscard]] bool empty() const;
   bool operator==(const RegistryDictionary&) const;
 
  private:
@@ -57,6 +57,8 @@ struct RegistryValue {
 
   bool operator==(const RegistryValue&) const = default;
 };
+
+inline bool RegistryDictionary::empty() const { return entries_.empty(); }
 
 // One service of the registry. Destroying the handle releases it.
 class RegistryService {

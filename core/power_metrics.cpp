@@ -1,0 +1,126 @@
+#include "core/power_metrics.h"
+
+#include <chrono>
+
+namespace calorim {
+
+PowerMetrics::PowerMetrics(std::shared_ptr<Platform> platform)
+    : platform_(std::move(platform)),
+      sampler_(*platform_->counters, *platform_->registry),
+      thermal_(*platform_->smc, *platform_->clock),
+      hidThermal_(*platform_->hid),
+      cpuUsageSampler_(*platform_->host) {}
+
+std::unique_ptr<RawSample> PowerMetrics::takeRawSample() {
+  return platform_->counters->createSamples(sampler_.subscription(), sampler_.channels());
+}
+
+PowerSnapshot PowerMetrics::sample(double interval, std::stop_token stop) {
+  CounterReportPort& counters = *platform_->counters;
+  const auto start = platform_->clock->now();
+
+  const std::unique_ptr<RawSample> a = takeRawSample();
+  if (!a) throw PMError::sampleFailed();
+  platform_->clock->sleep(interval, stop);
+  const std::unique_ptr<RawSample> b = takeRawSample();
+  if (!b) throw PMError::sampleFailed();
+  const std::optional<CounterDelta> delta = counters.createSamplesDelta(*a, *b);
+  if (!delta) throw PMError::sampleFailed();
+
+  const double duration = interval;
+  const PowerReading power = IOReportSampler::parsePower(*delta, duration);
+  const UsageReading usage = IOReportSampler::parseUsage(*delta);
+  CPUUsageSampler::Usage cpu = cpuUsageSampler_.sample();
+  const BandwidthReading bandwidth = IOReportSampler::parseBandwidth(*delta, duration);
+  const double gpuFreq = sampler_.parseGPUFreq(*delta);
+  ThermalReading smc = thermal_.read();
+  CoreTemps hid = hidThermal_.read();
+  EnergyBreakdown breakdown = IOReportSampler::parseAllPower(*delta, duration);
+
+  std::vector<FanInfo> fans;
+  fans.reserve(smc.fans.size());
+  for (const FanReading& fan : smc.fans) fans.emplace_back(fan.id, fan.rpm);
+
+  const double gpuPower = breakdown.gpu() > 0 ? breakdown.gpu() : power.gpu;
+  const std::optional<double> cpuTemp = hid.cpu > 0 ? std::optional<double>(hid.cpu) : smc.cpu;
+  const std::optional<double> gpuTemp = hid.gpu ? hid.gpu : smc.gpu;
+  const double totalPower = breakdown.socTotal();
+
+  return PowerSnapshot(start, duration, power.cpu, gpuPower, power.ane, power.dram, totalPower, power.eCpu,
+                       power.pCpu, cpuTemp, gpuTemp, std::move(hid.cores), cpu.total, usage.gpu, usage.eCpu,
+                       usage.pCpu, std::move(cpu.perCore), gpuFreq, bandwidth.toMemoryBandwidth(), std::move(fans),
+                       std::move(breakdown));
+}
+
+void PowerMetrics::beginWindow(const std::string& name) {
+  std::lock_guard guard(lock_);
+  std::unique_ptr<RawSample> start = takeRawSample();
+  if (!start) return;
+  windows_[name] = Window{platform_->clock->steadyNow(), std::move(start)};
+}
+
+std::optional<EnergyMetrics> PowerMetrics::endWindow(const std::string& name) {
+  Window window;
+  {
+    std::lock_guard guard(lock_);
+    auto it = windows_.find(name);
+    if (it == windows_.end()) return std::nullopt;
+    window = std::move(it->second);
+    windows_.erase(it);
+  }
+  const std::unique_ptr<RawSample> end = takeRawSample();
+  if (!end) return std::nullopt;
+  const std::optional<CounterDelta> delta = platform_->counters->createSamplesDelta(*window.sample, *end);
+  if (!delta) return std::nullopt;
+
+  const double d = std::chrono::duration<double>(platform_->clock->steadyNow() - window.start).count();
+  const PowerReading power = IOReportSampler::parsePower(*delta, d);
+  const EnergyBreakdown breakdown = IOReportSampler::parseAllPower(*delta, d);
+  const double gpu = breakdown.gpu() > 0 ? breakdown.gpu() : power.gpu;
+  return EnergyMetrics(d, power.cpu * d, gpu * d, power.ane * d, power.dram * d, breakdown.socTotal() * d);
+}
+
+std::unique_ptr<SnapshotStream> PowerMetrics::stream(double interval) {
+  return std::make_unique<SnapshotStream>(*this, interval);
+}
+
+// ---- stream -----------------------------------------------------------------
+
+SnapshotStream::SnapshotStream(PowerMetrics& metrics, double interval)
+    : producer_([this, &metrics, interval](std::stop_token stop) { produce(stop, metrics, interval); }) {}
+
+SnapshotStream::~SnapshotStream() { stop(); }
+
+void SnapshotStream::produce(std::stop_token stop, PowerMetrics& metrics, double interval) {
+  while (!stop.stop_requested()) {
+    try {
+      PowerSnapshot snapshot = metrics.sample(interval, stop);
+      if (stop.stop_requested()) break;  // cut short: not a whole interval
+      std::lock_guard guard(mutex_);
+      buffer_.push_back(std::move(snapshot));
+      ready_.notify_one();
+    } catch (const PMError&) {
+      metrics.platform().clock->sleep(PowerMetrics::kStreamRetryPause, stop);
+    }
+  }
+  std::lock_guard guard(mutex_);
+  finished_ = true;
+  ready_.notify_all();
+}
+
+std::optional<PowerSnapshot> SnapshotStream::next() {
+  std::unique_lock guard(mutex_);
+  ready_.wait(guard, [this] { return !buffer_.empty() || finished_; });
+  if (buffer_.empty()) return std::nullopt;
+  PowerSnapshot snapshot = std::move(buffer_.front());
+  buffer_.pop_front();
+  return snapshot;
+}
+
+void SnapshotStream::stop() {
+  if (!producer_.joinable()) return;
+  producer_.request_stop();
+  producer_.join();
+}
+
+}  // namespace calorim

@@ -1,0 +1,114 @@
+#pragma once
+// The one object through which the product measures the machine: a complete
+// `PowerSnapshot` over an interval, named energy windows giving
+// `EnergyMetrics`, a stream of snapshots, and the machine's description.
+//
+// `sample` blocks its thread for the interval (through the platform's clock)
+// and must not run on two threads at once; window operations may run on any
+// thread, also while a sample is being taken.
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "core/cpu_usage_sampler.h"
+#include "core/iohid_thermal.h"
+#include "core/ioreport_sampler.h"
+#include "core/platform/platform.h"
+#include "core/records.h"
+#include "core/smc_thermal.h"
+#include "core/system_info.h"
+
+namespace calorim {
+
+class PowerMetrics;
+
+// Snapshots taken one after another on a thread of their own and buffered
+// without bound until the consumer takes them. Failed samples are skipped.
+// Stopping (or destroying the stream) ends the producer promptly, also in the
+// middle of an interval. The facade must outlive the stream.
+class SnapshotStream {
+ public:
+  SnapshotStream(PowerMetrics& metrics, double interval);
+  ~SnapshotStream();
+  SnapshotStream(const SnapshotStream&) = delete;
+  SnapshotStream& operator=(const SnapshotStream&) = delete;
+
+  // The next snapshot, waiting for it if needed; absent once the stream has
+  // been stopped and the buffer is empty.
+  [[nodiscard]] std::optional<PowerSnapshot> next();
+  // Ends the producer and waits for it; snapshots already buffered stay readable.
+  void stop();
+
+ private:
+  void produce(std::stop_token stop, PowerMetrics& metrics, double interval);
+
+  std::mutex mutex_;
+  std::condition_variable_any ready_;
+  std::deque<PowerSnapshot> buffer_;
+  bool finished_ = false;
+  std::jthread producer_;
+};
+
+class PowerMetrics {
+ public:
+  // Pause after a failed sample in a stream, so a broken source does not spin.
+  static constexpr double kStreamRetryPause = 0.5;
+
+  // Creates the counter sampler, the thermal readers and the CPU tick sampler
+  // (whose first reading is taken now). Throws the counter sampler's PMError.
+  explicit PowerMetrics(std::shared_ptr<Platform> platform);
+  PowerMetrics(const PowerMetrics&) = delete;
+  PowerMetrics& operator=(const PowerMetrics&) = delete;
+
+  // A snapshot over `interval` seconds; its `duration` is the requested
+  // interval. Blocks for the interval (ending early when `stop` is requested).
+  // Throws PMError::sampleFailed when a counter sample cannot be taken.
+  [[nodiscard]] PowerSnapshot sample(double interval, std::stop_token stop = {});
+
+  // Starts (or restarts) the window `name`. Never fails: when the starting
+  // sample cannot be taken nothing is stored and an earlier window stays.
+  void beginWindow(const std::string& name);
+  // Ends the window `name` and gives its energy since the begin; absent when
+  // no such window is open or a reading fails. A window ends only once.
+  [[nodiscard]] std::optional<EnergyMetrics> endWindow(const std::string& name);
+
+  // Snapshots over `interval` seconds, one after another, until stopped.
+  [[nodiscard]] std::unique_ptr<SnapshotStream> stream(double interval);
+
+  // The machine's description, read afresh from the platform on each call.
+  // These never fail; each falls back to its documented default.
+  [[nodiscard]] static SystemInfo systemInfo(Platform& platform);
+  [[nodiscard]] static std::string chipName(HostPort& host);
+  [[nodiscard]] static std::pair<std::int64_t, std::int64_t> coreCounts(HostPort& host);  // (e, p)
+  [[nodiscard]] static std::int64_t gpuCoreCount(RegistryPort& registry);
+  [[nodiscard]] static std::string machineName(HardwareReportPort& reports);
+  [[nodiscard]] static std::string osVersion(HostPort& host);
+
+  [[nodiscard]] Platform& platform() { return *platform_; }
+
+ private:
+  struct Window {
+    std::chrono::steady_clock::time_point start;
+    std::unique_ptr<RawSample> sample;
+  };
+
+  [[nodiscard]] std::unique_ptr<RawSample> takeRawSample();
+
+  std::shared_ptr<Platform> platform_;  // first, so it outlives the readers below
+  IOReportSampler sampler_;
+  SMCThermal thermal_;
+  IOHIDThermal hidThermal_;
+  CPUUsageSampler cpuUsageSampler_;
+  std::mutex lock_;  // guards `windows_` only
+  std::map<std::string, Window, std::less<>> windows_;
+};
+
+}  // namespace calorim

@@ -1,0 +1,90 @@
+#include "core/power_service.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "core/ioreport_sampler.h"
+
+namespace calorim {
+
+ThrottleStatus::ThrottleStatus(bool throttling, double cpuTemp, double gpuTemp, double gpuFreqMHz, double gpuUsage,
+                               std::optional<std::string> reason)
+    : throttling_(throttling),
+      cpuTemp_(cpuTemp),
+      gpuTemp_(gpuTemp),
+      gpuFreqMHz_(gpuFreqMHz),
+      gpuUsage_(gpuUsage),
+      reason_(std::move(reason)) {}
+
+HeadroomStatus::HeadroomStatus(double gpuPowerW, double estimatedTDPW, double usedPercent, bool thermalOk,
+                               bool canAddWork)
+    : gpuPowerW_(gpuPowerW),
+      estimatedTDPW_(estimatedTDPW),
+      usedPercent_(usedPercent),
+      thermalOk_(thermalOk),
+      canAddWork_(canAddWork) {}
+
+CooldownResult::CooldownResult(bool cooledDown, double finalTemp, double waitedSeconds)
+    : cooledDown_(cooledDown), finalTemp_(finalTemp), waitedSeconds_(waitedSeconds) {}
+
+PowerService::PowerService(std::shared_ptr<Platform> platform)
+    : metrics_(std::make_unique<PowerMetrics>(std::move(platform))),
+      info_(PowerMetrics::systemInfo(metrics_->platform())) {}
+
+PowerSnapshot PowerService::snapshot(double interval) { return metrics_->sample(interval); }
+
+void PowerService::beginWindow(const std::string& name) { metrics_->beginWindow(name); }
+
+std::optional<EnergyMetrics> PowerService::endWindow(const std::string& name) { return metrics_->endWindow(name); }
+
+double PowerService::hotterTemp(const PowerSnapshot& snapshot) {
+  return std::max(snapshot.cpuTemp().value_or(0.0), snapshot.gpuTemp().value_or(0.0));
+}
+
+ThrottleStatus PowerService::isThrottling() {
+  const PowerSnapshot s = metrics_->sample(kThrottleInterval);
+  const double t = hotterTemp(s);
+  const double f = s.gpuFreqMHz();
+  const double u = s.gpuUsage();
+  std::optional<std::string> reason;
+  if (t > 95.0) {
+    reason = "thermal";
+  } else if (f > 0 && f < 500.0 && u > 0.5) {
+    reason = "freq_drop";
+  }
+  return ThrottleStatus(reason.has_value(), s.cpuTemp().value_or(0.0), s.gpuTemp().value_or(0.0), f, u,
+                        std::move(reason));
+}
+
+double PowerService::estimateGPUTDP(std::string_view chipName) {
+  const std::string name = detail::lowerCase(chipName);
+  if (name.find("ultra") != std::string::npos) return 120.0;
+  if (name.find("max") != std::string::npos) return 60.0;
+  if (name.find("pro") != std::string::npos) return 35.0;
+  return 20.0;
+}
+
+HeadroomStatus PowerService::headroom() {
+  const PowerSnapshot s = metrics_->sample(kThrottleInterval);
+  const double budget = estimateGPUTDP(info_.chipName());
+  const double power = s.gpuPower();
+  const double ratio = budget > 0 ? power / budget : 0.0;
+  const bool thermalOk = hotterTemp(s) < 90.0;
+  return HeadroomStatus(power, budget, std::min(ratio * 100.0, 100.0), thermalOk, ratio < 0.8 && thermalOk);
+}
+
+CooldownResult PowerService::waitForCooldown(double targetTemp, double timeout, const CooldownProgress& progress) {
+  ClockPort& clock = *metrics_->platform().clock;
+  const auto start = clock.steadyNow();
+  const auto elapsed = [&] { return std::chrono::duration<double>(clock.steadyNow() - start).count(); };
+  while (elapsed() < timeout) {
+    const double t = hotterTemp(metrics_->sample(kCooldownStep));
+    const double waited = elapsed();
+    if (t < targetTemp && t > 0) return CooldownResult(true, t, waited);
+    if (progress) progress(waited);
+  }
+  const double t = hotterTemp(metrics_->sample(kCooldownFinalSample));
+  return CooldownResult(false, t, timeout);
+}
+
+}  // namespace calorim

@@ -1,0 +1,62 @@
+#pragma once
+// Answers about the machine built from samples taken on demand: a snapshot,
+// whether it is thermally throttling, how much of the GPU's power budget is in
+// use, a wait until it has cooled, and the energy of named windows. Also holds
+// the machine's description, taken once at creation.
+//
+// Every sampling call blocks for its interval (0.5 s for throttling and
+// headroom, 1 s per step of a cooldown wait) and throws the facade's PMError
+// when a sample cannot be taken.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/power_metrics.h"
+#include "core/records.h"
+#include "core/service_records.h"
+#include "core/system_info.h"
+
+namespace calorim {
+
+class PowerService {
+ public:
+  static constexpr double kThrottleInterval = 0.5;
+  static constexpr double kCooldownStep = 1.0;
+  static constexpr double kCooldownFinalSample = 0.5;
+
+  // Called after each sample of a cooldown wait with the seconds waited so far.
+  using CooldownProgress = std::function<void(double waitedSeconds)>;
+
+  // Creates the facade, then takes the machine's description. Throws the
+  // facade's PMError.
+  explicit PowerService(std::shared_ptr<Platform> platform);
+
+  [[nodiscard]] const SystemInfo& info() const { return info_; }
+  [[nodiscard]] PowerMetrics& metrics() { return *metrics_; }
+
+  [[nodiscard]] PowerSnapshot snapshot(double interval);
+  void beginWindow(const std::string& name);
+  [[nodiscard]] std::optional<EnergyMetrics> endWindow(const std::string& name);
+  [[nodiscard]] ThrottleStatus isThrottling();
+  [[nodiscard]] HeadroomStatus headroom();
+  // Samples once a second until the hotter temperature is above 0 and below
+  // `targetTemp`, or `timeout` seconds have passed; then one last half-second
+  // sample gives the final temperature. A timeout of 0 or less only takes that
+  // last sample.
+  [[nodiscard]] CooldownResult waitForCooldown(double targetTemp, double timeout,
+                                               const CooldownProgress& progress = {});
+
+  // The assumed GPU power budget of a chip, W, from words in its name.
+  [[nodiscard]] static double estimateGPUTDP(std::string_view chipName);
+  // The hotter of the snapshot's CPU and GPU temperatures; a missing one counts as 0.
+  [[nodiscard]] static double hotterTemp(const PowerSnapshot& snapshot);
+
+ private:
+  std::unique_ptr<PowerMetrics> metrics_;
+  SystemInfo info_;
+};
+
+}  // namespace calorim

@@ -1,0 +1,94 @@
+// The machine's description, as static operations of the facade: each reads
+// the platform afresh and falls back to its default when a value is missing.
+
+#include "core/system_info.h"
+
+#include <algorithm>
+
+#include "core/json.h"
+#include "core/power_metrics.h"
+#include "core/utf8.h"
+
+namespace calorim {
+namespace {
+
+constexpr double kBytesPerGiB = 1073741824.0;  // 2^30
+constexpr const char* kUnknownMachine = "Unknown Mac";
+
+// A system text up to its first NUL, with ill-formed UTF-8 repaired.
+std::string systemText(HostPort& host, std::string_view name) {
+  std::string text = host.systemText(name).value_or("");
+  text.resize(std::min(text.size(), text.find('\0')));
+  return repairUtf8(text);
+}
+
+}  // namespace
+
+SystemInfo::SystemInfo(std::string chipName, std::int64_t eCores, std::int64_t pCores, std::int64_t gpuCores,
+                       double totalMemoryGB, std::string machineName, std::string osVersion)
+    : chipName_(std::move(chipName)),
+      eCores_(eCores),
+      pCores_(pCores),
+      gpuCores_(gpuCores),
+      totalMemoryGB_(totalMemoryGB),
+      machineName_(std::move(machineName)),
+      osVersion_(std::move(osVersion)) {}
+
+std::string PowerMetrics::chipName(HostPort& host) { return systemText(host, "machdep.cpu.brand_string"); }
+
+std::pair<std::int64_t, std::int64_t> PowerMetrics::coreCounts(HostPort& host) {
+  if (const std::optional<std::int64_t> level0 = host.systemInteger("hw.perflevel0.logicalcpu")) {
+    const std::string name = detail::lowerCase(systemText(host, "hw.perflevel0.name"));
+    const std::int64_t level1 = host.systemInteger("hw.perflevel1.logicalcpu").value_or(0);
+    const bool performanceFirst = name.find("performance") != std::string::npos;
+    const std::int64_t e = performanceFirst ? level1 : *level0;
+    const std::int64_t p = performanceFirst ? *level0 : level1;
+    if (e != 0 || p != 0) return {e, p};
+  }
+  return {0, host.systemInteger("hw.logicalcpu").value_or(0)};
+}
+
+std::int64_t PowerMetrics::gpuCoreCount(RegistryPort& registry) {
+  const auto services = registry.matchingServices("AGXAccelerator");
+  if (services.empty()) return 0;
+  const std::optional<RegistryDictionary> properties = registry.properties(*services.front());
+  if (!properties) return 0;
+  const RegistryValue* count = properties->find("gpu-core-count");
+  const std::int64_t* value = count != nullptr ? count->as<std::int64_t>() : nullptr;
+  return value != nullptr ? *value : 0;
+}
+
+std::string PowerMetrics::machineName(HardwareReportPort& reports) {
+  const std::optional<std::string> text = reports.report("SPHardwareDataType");
+  if (!text) return kUnknownMachine;
+  const Json report = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
+  if (!report.is_object()) return kUnknownMachine;
+  const auto items = report.find("SPHardwareDataType");
+  if (items == report.end() || !items->is_array() || items->empty()) return kUnknownMachine;
+  if (!std::all_of(items->begin(), items->end(), [](const Json& item) { return item.is_object(); })) {
+    return kUnknownMachine;
+  }
+  const auto name = items->front().find("machine_name");
+  if (name == items->front().end() || !name->is_string()) return kUnknownMachine;
+  return name->get<std::string>();
+}
+
+std::string PowerMetrics::osVersion(HostPort& host) {
+  const std::optional<OsVersion> version = host.osVersion();
+  if (!version) return "Unknown";
+  return version->name + " " + std::to_string(version->major) + "." + std::to_string(version->minor) + "." +
+         std::to_string(version->patch);
+}
+
+SystemInfo PowerMetrics::systemInfo(Platform& platform) {
+  std::string chip = chipName(*platform.host);
+  const auto [e, p] = coreCounts(*platform.host);
+  const std::int64_t gpuCores = gpuCoreCount(*platform.registry);
+  const std::int64_t memory = std::max<std::int64_t>(0, platform.host->systemInteger("hw.memsize").value_or(0));
+  std::string machine = machineName(*platform.hardwareReport);
+  std::string os = osVersion(*platform.host);
+  return SystemInfo(std::move(chip), e, p, gpuCores, static_cast<double>(memory) / kBytesPerGiB, std::move(machine),
+                    std::move(os));
+}
+
+}  // namespace calorim

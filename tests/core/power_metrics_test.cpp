@@ -1,0 +1,246 @@
+#include "core/power_metrics.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "core/platform/fake/fake_platform.h"
+
+namespace calorim {
+namespace {
+
+constexpr const char* kGpuSubgroup = "GPU Performance States";
+
+Channel energy(std::string name, double millijoules) {
+  return Channel{"Energy Model", "", std::move(name), "mJ", static_cast<std::int64_t>(millijoules), {}};
+}
+
+Channel gpuStates(std::uint64_t off, std::uint64_t p1, std::uint64_t p2) {
+  return Channel{"GPU Stats", kGpuSubgroup, "GPUPH", "", 0, {{"OFF", off}, {"P1", p1}, {"P2", p2}}};
+}
+
+class PowerMetricsTest : public ::testing::Test {
+ protected:
+  fake::FakeMachine machine;
+
+  void SetUp() override {
+    machine.registry->addService("AppleARMIODevice", RegistryDictionary{{"voltage-states9", frequencyTable()}});
+    machine.host->pushTicks(std::vector<CpuTicks>{{0, 0, 0, 0}, {0, 0, 0, 0}});
+    machine.counters->pushReading(CounterDelta{energy("CPU Energy", 0), gpuStates(0, 0, 0)});
+  }
+
+  static RegistryBytes frequencyTable() {
+    RegistryBytes bytes;
+    for (std::uint32_t hz : {400'000'000u, 800'000'000u}) {
+      for (int i = 0; i < 8; ++i) bytes.push_back(i < 4 ? static_cast<std::uint8_t>(hz >> (8 * i)) : 0);
+    }
+    return bytes;
+  }
+
+  // The two readings one sample takes: from nothing to `channels`.
+  void script(CounterDelta channels) {
+    CounterDelta zero = channels;
+    for (Channel& c : zero) {
+      c.value = 0;
+      for (ChannelState& s : c.states) s.residency = 0;
+    }
+    machine.counters->pushReading(std::move(zero));
+    machine.counters->pushReading(std::move(channels));
+  }
+
+  std::unique_ptr<PowerMetrics> make() {
+    auto metrics = std::make_unique<PowerMetrics>(machine.platform);
+    // Drop the reading that only declared the groups.
+    machine.counters->pushReading(std::nullopt);
+    EXPECT_THROW((void)metrics->sample(0), PMError);
+    return metrics;
+  }
+};
+
+TEST_F(PowerMetricsTest, SnapshotFieldsFromEveryReader) {
+  machine.smc->addKey("Tp01", "sp78", 2);
+  machine.smc->pushCelsius("Tp01", 52.5);
+  machine.smc->addKey("FNum", "ui8 ", 1);
+  machine.smc->pushValue("FNum", std::vector<std::uint8_t>{2});
+  machine.smc->addKey("F0Ac", "flt ", 4);
+  machine.smc->pushCelsius("F0Ac", -1.0);
+  machine.smc->addKey("F1Ac", "flt ", 4);
+  machine.smc->pushCelsius("F1Ac", 2400.0);
+  machine.hid->setSensors(std::vector<HidSensor>{{"PMU tdie2", 45.0}, {"PMU tdie1", 40.0}});
+  auto metrics = make();
+
+  machine.host->pushTicks(std::vector<CpuTicks>{{30, 0, 70, 0}, {0, 0, 100, 0}});
+  script({energy("CPU Energy", 4000), energy("GPU Energy", 1000), energy("ANE", 500), energy("DRAM", 300),
+          energy("EACC_CPU", 1000), energy("PACC0_CPU", 3000), energy("Mystery", 200), gpuStates(50, 30, 20)});
+  const auto before = machine.clock->now();
+  const PowerSnapshot s = metrics->sample(2.0);
+
+  EXPECT_EQ(s.timestamp(), before);
+  EXPECT_EQ(s.duration(), 2.0);
+  EXPECT_DOUBLE_EQ(s.cpuPower(), 2.0);
+  EXPECT_DOUBLE_EQ(s.gpuPower(), 0.5);  // no "gpu" channel: the "gpu energy" channel
+  EXPECT_DOUBLE_EQ(s.anePower(), 0.25);
+  EXPECT_DOUBLE_EQ(s.dramPower(), 0.15);
+  EXPECT_DOUBLE_EQ(s.eCpuPower(), 0.5);
+  EXPECT_DOUBLE_EQ(s.pCpuPower(), 1.5);
+  EXPECT_DOUBLE_EQ(s.totalPower(), 2.0 + 0.25 + 0.15 + 0.1);
+  EXPECT_DOUBLE_EQ(s.cpuTemp().value(), 42.5);  // HID wins over the SMC
+  EXPECT_FALSE(s.gpuTemp().has_value());
+  EXPECT_EQ(s.coreTemps(), (std::vector<double>{40.0, 45.0}));
+  EXPECT_DOUBLE_EQ(s.cpuUsage(), 0.15);
+  EXPECT_EQ(s.cpuUsagePerCore(), (std::vector<double>{0.3, 0.0}));
+  EXPECT_DOUBLE_EQ(s.gpuUsage(), 0.5);
+  EXPECT_DOUBLE_EQ(s.gpuFreqMHz(), (400.0 * 30 + 800.0 * 20) / 50);
+  EXPECT_EQ(s.memBandwidth(), MemoryBandwidth::zero());
+  ASSERT_EQ(s.fans().size(), 1u);
+  EXPECT_EQ(s.fans()[0], FanInfo(1, 2400.0));
+  EXPECT_EQ(s.energyBreakdown().other().size(), 1u);
+  EXPECT_DOUBLE_EQ(machine.clock->slept(), 5 * 0.05 + 2.0);  // probing Tp01, then the interval
+}
+
+TEST_F(PowerMetricsTest, TemperatureAndGpuFallbacks) {
+  machine.smc->addKey("Tp01", "sp78", 2);
+  machine.smc->pushCelsius("Tp01", 52.5);
+  machine.smc->addKey("Tg05", "sp78", 2);
+  machine.smc->pushCelsius("Tg05", 61.0);
+  auto metrics = make();
+
+  script({energy("GPU", 0), energy("GPU Energy", 3000)});
+  PowerSnapshot s = metrics->sample(1.0);
+  EXPECT_DOUBLE_EQ(s.cpuTemp().value(), 52.5);  // HID gave 0
+  EXPECT_DOUBLE_EQ(s.gpuTemp().value(), 61.0);
+  EXPECT_DOUBLE_EQ(s.gpuPower(), 3.0);
+
+  machine.hid->setSensors(std::vector<HidSensor>{{"GPU MTR Temp Sensor1", 70.0}});
+  script({energy("GPU", 1000), energy("GPU Energy", 3000)});
+  s = metrics->sample(1.0);
+  EXPECT_DOUBLE_EQ(s.gpuTemp().value(), 70.0);
+  EXPECT_DOUBLE_EQ(s.gpuPower(), 1.0);
+
+  // An instant sample: powers are 0, usage and temperatures still come.
+  script({energy("CPU Energy", 5000), gpuStates(10, 10, 0)});
+  s = metrics->sample(0);
+  EXPECT_EQ(s.cpuPower(), 0.0);
+  EXPECT_DOUBLE_EQ(s.gpuUsage(), 0.5);
+  EXPECT_TRUE(s.cpuTemp().has_value());
+}
+
+TEST_F(PowerMetricsTest, NoTemperatureSourceLeavesThemAbsent) {
+  auto metrics = make();
+  script({energy("CPU Energy", 1000)});
+  const PowerSnapshot s = metrics->sample(1.0);
+  EXPECT_FALSE(s.cpuTemp().has_value());
+  EXPECT_FALSE(s.gpuTemp().has_value());
+  EXPECT_TRUE(s.fans().empty());
+}
+
+TEST_F(PowerMetricsTest, FailedReadingsFailTheSample) {
+  auto metrics = make();
+  machine.counters->pushReading(std::nullopt);  // first reading
+  EXPECT_THROW((void)metrics->sample(1.0), PMError);
+  machine.counters->pushReading(CounterDelta{energy("CPU Energy", 0)});
+  machine.counters->pushReading(std::nullopt);  // second reading
+  EXPECT_THROW((void)metrics->sample(1.0), PMError);
+  machine.counters->setDeltaFails(true);
+  try {
+    (void)metrics->sample(1.0);
+    FAIL();
+  } catch (const PMError& e) {
+    EXPECT_EQ(e.kind(), PMError::Kind::sampleFailed);
+    EXPECT_EQ(e.description(), "Failed to take IOReport sample");
+  }
+}
+
+TEST_F(PowerMetricsTest, WindowsMeasureFromTheLatestBeginAndEndOnce) {
+  auto metrics = make();
+  EXPECT_FALSE(metrics->endWindow("never"));
+
+  machine.counters->pushReading(CounterDelta{energy("CPU Energy", 0), energy("GPU", 0)});
+  metrics->beginWindow("task");
+  machine.clock->advance(3);
+  machine.counters->pushReading(CounterDelta{energy("CPU Energy", 6000), energy("GPU", 0)});
+  metrics->beginWindow("task");  // starts afresh
+  machine.clock->advance(10);
+  machine.counters->pushReading(CounterDelta{energy("CPU Energy", 26000), energy("GPU", 5000)});
+  const std::optional<EnergyMetrics> e = metrics->endWindow("task");
+  ASSERT_TRUE(e);
+  EXPECT_DOUBLE_EQ(e->duration(), 10.0);
+  EXPECT_DOUBLE_EQ(e->cpuEnergy(), 20.0);  // 10 s at 2 W
+  EXPECT_DOUBLE_EQ(e->gpuEnergy(), 5.0);
+  EXPECT_DOUBLE_EQ(e->totalEnergy(), 25.0);
+  EXPECT_DOUBLE_EQ(e->cpuPowerAvg(), 2.0);
+  EXPECT_FALSE(metrics->endWindow("task"));
+
+  // A begin whose sample fails stores nothing and keeps the earlier window.
+  machine.counters->pushReading(CounterDelta{energy("CPU Energy", 0)});
+  metrics->beginWindow("kept");
+  machine.counters->pushReading(std::nullopt);
+  metrics->beginWindow("kept");
+  metrics->beginWindow("lost");  // the queue is dry: this one works
+  machine.counters->pushReading(std::nullopt);
+  EXPECT_FALSE(metrics->endWindow("lost"));  // closing sample failed: consumed anyway
+  EXPECT_FALSE(metrics->endWindow("lost"));
+  machine.clock->advance(1);
+  machine.counters->pushReading(CounterDelta{energy("CPU Energy", 1000)});
+  EXPECT_TRUE(metrics->endWindow("kept"));
+}
+
+TEST_F(PowerMetricsTest, WindowsFromManyThreadsWhileSampling) {
+  auto metrics = make();
+  std::atomic<bool> done = false;
+  std::atomic<int> ended = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        const std::string name = "w" + std::to_string(t) + "-" + std::to_string(i % 5);
+        metrics->beginWindow(name);
+        if (metrics->endWindow(name)) ++ended;
+      }
+    });
+  }
+  std::thread sampler([&] {
+    while (!done) (void)metrics->sample(0.01);
+  });
+  for (auto& t : threads) t.join();
+  done = true;
+  sampler.join();
+  EXPECT_EQ(ended, 800);
+}
+
+TEST_F(PowerMetricsTest, StreamDeliversUntilStoppedAndPausesAfterFailures) {
+  auto metrics = make();
+  auto stream = metrics->stream(1.0);
+  for (int i = 0; i < 3; ++i) {
+    const std::optional<PowerSnapshot> s = stream->next();
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->duration(), 1.0);
+  }
+  stream->stop();
+  while (stream->next()) {
+  }
+  EXPECT_FALSE(stream->next());
+
+  machine.counters->setDeltaFails(true);
+  const double before = machine.clock->slept();
+  auto failing = metrics->stream(1.0);
+  while (machine.clock->slept() < before + 10) std::this_thread::yield();
+  failing.reset();  // must not hang
+  EXPECT_GE(machine.clock->slept(), before + 10);
+}
+
+TEST(PowerMetricsStream, StopEndsARealIntervalPromptly) {
+  fake::FakeMachine machine;
+  machine.platform->clock = std::make_unique<SystemClock>();
+  machine.counters->pushReading(CounterDelta{energy("CPU Energy", 0)});
+  PowerMetrics metrics(machine.platform);
+  auto stream = metrics.stream(3600.0);
+  const auto start = std::chrono::steady_clock::now();
+  stream->stop();
+  EXPECT_FALSE(stream->next());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+}
+
+}  // namespace
+}  // namespace calorim

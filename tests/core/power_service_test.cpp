@@ -1,0 +1,138 @@
+#include "core/power_service.h"
+
+#include <gtest/gtest.h>
+
+#include "core/platform/fake/fake_platform.h"
+
+namespace calorim {
+namespace {
+
+class PowerServiceTest : public ::testing::Test {
+ protected:
+  fake::FakeMachine machine;
+  std::unique_ptr<PowerService> service;
+
+  void SetUp() override {
+    RegistryBytes table;
+    for (std::uint32_t hz : {400'000'000u, 800'000'000u}) {
+      for (int i = 0; i < 8; ++i) table.push_back(i < 4 ? static_cast<std::uint8_t>(hz >> (8 * i)) : 0);
+    }
+    machine.registry->addService("AppleARMIODevice", RegistryDictionary{{"voltage-states9", table}});
+    machine.host->setSystemText("machdep.cpu.brand_string", "Apple M3 Pro");
+    machine.counters->pushReading(CounterDelta{gpu(0, 0, 0, 0), {"Energy Model", "", "GPU", "mJ", 0, {}}});
+    service = std::make_unique<PowerService>(machine.platform);
+    service->beginWindow("setup");  // takes the reading that only declared the groups
+  }
+
+  // GPU power in mJ over the sample and residencies of OFF, P1 (400 MHz), P2 (800 MHz).
+  static Channel gpu(double millijoules, std::uint64_t off, std::uint64_t p1, std::uint64_t p2) {
+    return Channel{"GPU Stats", "GPU Performance States", "GPUPH", "", static_cast<std::int64_t>(millijoules),
+                   {{"OFF", off}, {"P1", p1}, {"P2", p2}}};
+  }
+
+  // The next sample sees these temperatures (0 = none), GPU states and GPU watts over `interval`.
+  void next(double cpuTemp, double gpuTemp, std::uint64_t off, std::uint64_t p1, std::uint64_t p2,
+            double gpuWatts = 0, double interval = PowerService::kThrottleInterval) {
+    std::vector<HidSensor> sensors;
+    if (cpuTemp > 0) sensors.push_back({"pACC MTR Temp Sensor0", cpuTemp});
+    if (gpuTemp > 0) sensors.push_back({"GPU MTR Temp Sensor1", gpuTemp});
+    machine.hid->setSensors(sensors);
+    const auto mj = static_cast<std::int64_t>(gpuWatts * interval * 1000);
+    machine.counters->pushReading(CounterDelta{gpu(0, 0, 0, 0), {"Energy Model", "", "GPU", "mJ", 0, {}}});
+    machine.counters->pushReading(CounterDelta{gpu(0, off, p1, p2), {"Energy Model", "", "GPU", "mJ", mj, {}}});
+  }
+};
+
+TEST_F(PowerServiceTest, ThrottlingThresholds) {
+  next(96, 0, 20, 80, 0);
+  ThrottleStatus t = service->isThrottling();
+  EXPECT_TRUE(t.throttling());
+  EXPECT_EQ(t.reason(), "thermal");  // wins over the frequency drop
+  EXPECT_EQ(t.cpuTemp(), 96);
+  EXPECT_EQ(t.gpuTemp(), 0);
+
+  next(70, 70, 40, 60, 0);
+  t = service->isThrottling();
+  EXPECT_EQ(t.reason(), "freq_drop");
+  EXPECT_DOUBLE_EQ(t.gpuFreqMHz(), 400);
+  EXPECT_DOUBLE_EQ(t.gpuUsage(), 0.6);
+
+  next(70, 70, 50, 50, 0);  // exactly half busy
+  EXPECT_FALSE(service->isThrottling().throttling());
+  next(95, 95, 100, 0, 0);  // exactly 95 °C
+  t = service->isThrottling();
+  EXPECT_FALSE(t.throttling());
+  EXPECT_FALSE(t.reason().has_value());
+  next(70, 0, 0, 0, 100);  // fast and busy
+  EXPECT_FALSE(service->isThrottling().throttling());
+}
+
+TEST_F(PowerServiceTest, HeadroomAgainstTheChipBudget) {
+  next(60, 0, 0, 1, 0, 30);
+  HeadroomStatus h = service->headroom();
+  EXPECT_DOUBLE_EQ(h.gpuPowerW(), 30);
+  EXPECT_DOUBLE_EQ(h.estimatedTDPW(), 35);
+  EXPECT_NEAR(h.usedPercent(), 85.714, 1e-3);
+  EXPECT_TRUE(h.thermalOk());
+  EXPECT_FALSE(h.canAddWork());
+
+  next(60, 0, 0, 1, 0, 50);
+  EXPECT_DOUBLE_EQ(service->headroom().usedPercent(), 100);
+
+  next(90, 0, 0, 1, 0, 1);
+  h = service->headroom();
+  EXPECT_FALSE(h.thermalOk());
+  EXPECT_FALSE(h.canAddWork());
+
+  next(89.9, 0, 0, 1, 0, 27.9);
+  EXPECT_TRUE(service->headroom().canAddWork());
+
+  EXPECT_EQ(PowerService::estimateGPUTDP("Apple M2 ULTRA"), 120);
+  EXPECT_EQ(PowerService::estimateGPUTDP("Apple M1 Max Pro"), 60);
+  EXPECT_EQ(PowerService::estimateGPUTDP("apple m4 pro"), 35);
+  EXPECT_EQ(PowerService::estimateGPUTDP("Apple M3"), 20);
+  EXPECT_EQ(PowerService::estimateGPUTDP(""), 20);
+}
+
+TEST_F(PowerServiceTest, CooldownReachedOrTimedOut) {
+  next(60, 0, 1, 0, 0, 0, PowerService::kCooldownStep);
+  CooldownResult c = service->waitForCooldown(80, 60);
+  EXPECT_TRUE(c.cooledDown());
+  EXPECT_EQ(c.finalTemp(), 60);
+  EXPECT_DOUBLE_EQ(c.waitedSeconds(), 1.0);
+
+  // No temperature at all never counts as cooled: the wait runs to its timeout.
+  machine.hid->setSensors(std::vector<HidSensor>{});
+  const double before = machine.clock->slept();
+  int progress = 0;
+  c = service->waitForCooldown(80, 60, [&](double) { ++progress; });
+  EXPECT_FALSE(c.cooledDown());
+  EXPECT_EQ(c.finalTemp(), 0);
+  EXPECT_EQ(c.waitedSeconds(), 60);
+  EXPECT_EQ(progress, 60);
+  EXPECT_DOUBLE_EQ(machine.clock->slept() - before, 60.5);
+
+  machine.hid->setSensors(std::vector<HidSensor>{{"pACC MTR Temp Sensor0", 99}});
+  c = service->waitForCooldown(80, 0);  // skips the loop
+  EXPECT_FALSE(c.cooledDown());
+  EXPECT_EQ(c.finalTemp(), 99);
+  EXPECT_EQ(c.waitedSeconds(), 0);
+
+  machine.counters->setDeltaFails(true);
+  EXPECT_THROW((void)service->waitForCooldown(80, 5), PMError);
+}
+
+TEST(PowerServiceCreation, FailsWithTheFacadeErrorAndTakesInfoOnce) {
+  fake::FakeMachine empty;
+  EXPECT_THROW(PowerService{empty.platform}, PMError);
+
+  fake::FakeMachine machine;
+  machine.counters->pushReading(CounterDelta{{"Energy Model", "", "CPU Energy", "mJ", 0, {}}});
+  machine.host->setSystemInteger("hw.memsize", 17'179'869'184);
+  PowerService service(machine.platform);
+  machine.host->setSystemInteger("hw.memsize", 1);
+  EXPECT_EQ(service.info().totalMemoryGB(), 16.0);
+}
+
+}  // namespace
+}  // namespace calorim

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfloat>
 #include <cmath>
 
 namespace calorim::fake {
@@ -45,6 +46,11 @@ void FakeCounterReports::pushReading(std::optional<CounterDelta> cumulative) {
   queue_.push_back(std::move(cumulative));
 }
 
+void FakeCounterReports::setReadingSource(std::function<CounterDelta()> source) {
+  std::lock_guard lock(mutex_);
+  source_ = std::move(source);
+}
+
 int FakeCounterReports::samplesTaken() const {
   std::lock_guard lock(mutex_);
   return samplesTaken_;
@@ -54,9 +60,10 @@ std::unique_ptr<ChannelSet> FakeCounterReports::copyChannelsInGroup(std::string_
                                                                     std::optional<std::string_view> subgroup) {
   std::lock_guard lock(mutex_);
   Selector selector{std::string(group), subgroup ? std::optional<std::string>(*subgroup) : std::nullopt};
-  const bool exists = std::any_of(seen_.begin(), seen_.end(), [&](const CounterDelta& reading) {
+  const auto holds = [&](const CounterDelta& reading) {
     return std::any_of(reading.begin(), reading.end(), [&](const Channel& c) { return selector.matches(c); });
-  });
+  };
+  const bool exists = std::any_of(seen_.begin(), seen_.end(), holds) || (source_ && holds(source_()));
   if (!exists) return nullptr;
   auto set = std::make_unique<FakeChannelSet>();
   set->selectors.push_back(std::move(selector));
@@ -86,6 +93,8 @@ std::unique_ptr<RawSample> FakeCounterReports::createSamples(const CounterSubscr
     queue_.pop_front();
     if (!next) return nullptr;
     last_ = std::move(*next);
+  } else if (source_) {
+    last_ = source_();
   }
   const auto& set = static_cast<const FakeChannelSet&>(subscribed);
   auto sample = std::make_unique<FakeRawSample>();
@@ -125,7 +134,13 @@ struct FakeService final : RegistryService {
 
 void FakeRegistry::addService(std::string className, std::optional<RegistryDictionary> properties) {
   std::lock_guard lock(mutex_);
-  entries_.push_back({std::move(className), std::move(properties)});
+  entries_.push_back({std::move(className), std::move(properties), {}});
+}
+
+void FakeRegistry::addLiveService(std::string className,
+                                  std::function<std::optional<RegistryDictionary>()> source) {
+  std::lock_guard lock(mutex_);
+  entries_.push_back({std::move(className), std::nullopt, std::move(source)});
 }
 
 void FakeRegistry::clear() {
@@ -146,14 +161,16 @@ std::optional<RegistryDictionary> FakeRegistry::properties(const RegistryService
   std::lock_guard lock(mutex_);
   const std::size_t i = static_cast<const FakeService&>(service).index;
   if (i >= entries_.size()) return std::nullopt;
-  return entries_[i].properties;
+  return entries_[i].read();
 }
 
 std::optional<RegistryValue> FakeRegistry::property(const RegistryService& service, std::string_view key) {
   std::lock_guard lock(mutex_);
   const std::size_t i = static_cast<const FakeService&>(service).index;
-  if (i >= entries_.size() || !entries_[i].properties) return std::nullopt;
-  const RegistryValue* value = entries_[i].properties->find(key);
+  if (i >= entries_.size()) return std::nullopt;
+  const std::optional<RegistryDictionary> properties = entries_[i].read();
+  if (!properties) return std::nullopt;
+  const RegistryValue* value = properties->find(key);
   if (value == nullptr) return std::nullopt;
   return *value;
 }
@@ -200,7 +217,7 @@ std::string keyName(std::uint32_t code) {
 }  // namespace
 
 void FakeSmc::addKey(const std::string& key, std::string type, std::uint32_t size) {
-  keys_[key] = Key{std::move(type), size, {}, std::nullopt};
+  keys_[key] = Key{std::move(type), size, {}, std::nullopt, {}};
 }
 
 void FakeSmc::pushValue(const std::string& key, std::optional<std::vector<std::uint8_t>> bytes) {
@@ -216,6 +233,25 @@ void FakeSmc::pushCelsius(const std::string& key, std::optional<double> celsius)
   } else {
     k.values.emplace_back(sp78(*celsius));
   }
+}
+
+void FakeSmc::setValueSource(const std::string& key, std::function<std::optional<double>()> source) {
+  keys_.at(key).source = std::move(source);
+}
+
+std::vector<std::uint8_t> FakeSmc::encode(const std::string& type, double value) {
+  if (!std::isfinite(value)) value = 0;
+  const auto bigEndian = [&](int bytes, double max) {
+    const auto raw = static_cast<std::uint64_t>(std::llround(std::clamp(value, 0.0, max)));
+    std::vector<std::uint8_t> out;
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(raw >> (8 * i)));
+    return out;
+  };
+  if (type == "flt ") return flt(static_cast<float>(std::clamp(value, -double{FLT_MAX}, double{FLT_MAX})));
+  if (type == "ui8 ") return bigEndian(1, 255.0);
+  if (type == "ui16") return bigEndian(2, 65535.0);
+  if (type == "ui32") return bigEndian(4, 4294967295.0);
+  return sp78(std::clamp(value, -128.0, 32767.0 / 256.0));
 }
 
 std::vector<std::uint8_t> FakeSmc::sp78(double celsius) {
@@ -253,6 +289,9 @@ std::optional<SmcParamBlock> FakeSmc::answer(std::uint32_t selector, const SmcPa
       if (!k.values.empty()) {
         k.last = k.values.front();
         k.values.pop_front();
+      } else if (k.source) {
+        const std::optional<double> value = k.source();
+        k.last = value ? std::optional(encode(k.type, *value)) : std::nullopt;
       }
       if (!k.last) return std::nullopt;
       const std::size_t n = std::min<std::size_t>({k.last->size(), 32, loadLE32(input, kDataSizeOffset)});
@@ -270,13 +309,22 @@ class FakeHid::Client final : public HidClient {
  public:
   explicit Client(FakeHid& hid) : hid_(hid) {}
   void setMatching(std::uint32_t page, std::uint32_t usage) override { hid_.matching_ = {page, usage}; }
-  std::optional<std::vector<HidSensor>> copyServices() override { return hid_.sensors_; }
+  std::optional<std::vector<HidSensor>> copyServices() override {
+    return hid_.sensorsSource_ ? hid_.sensorsSource_() : hid_.sensors_;
+  }
 
  private:
   FakeHid& hid_;
 };
 
-void FakeHid::setSensors(std::optional<std::vector<HidSensor>> sensors) { sensors_ = std::move(sensors); }
+void FakeHid::setSensors(std::optional<std::vector<HidSensor>> sensors) {
+  sensors_ = std::move(sensors);
+  sensorsSource_ = nullptr;
+}
+
+void FakeHid::setSensorsSource(std::function<std::optional<std::vector<HidSensor>>()> source) {
+  sensorsSource_ = std::move(source);
+}
 
 std::unique_ptr<HidClient> FakeHid::createClient() {
   if (failCreations_ > 0) {
@@ -294,9 +342,39 @@ void FakeHost::pushTicks(std::optional<std::vector<CpuTicks>> ticks) {
   ticks_.push_back(std::move(ticks));
 }
 
+void FakeHost::setTicksSource(std::function<std::optional<std::vector<CpuTicks>>()> source) {
+  std::lock_guard lock(mutex_);
+  ticksSource_ = std::move(source);
+}
+
+void FakeHost::setMemoryUsedSource(std::function<std::optional<std::uint64_t>()> source) {
+  std::lock_guard lock(mutex_);
+  memoryUsedSource_ = std::move(source);
+}
+
+void FakeHost::setSwapUsedSource(std::function<std::optional<std::uint64_t>()> source) {
+  std::lock_guard lock(mutex_);
+  swapUsedSource_ = std::move(source);
+}
+
+std::optional<std::uint64_t> FakeHost::memoryUsedBytes() {
+  std::lock_guard lock(mutex_);
+  return memoryUsedSource_ ? memoryUsedSource_() : memoryUsed_;
+}
+
+std::optional<std::uint64_t> FakeHost::swapUsedBytes() {
+  std::lock_guard lock(mutex_);
+  return swapUsedSource_ ? swapUsedSource_() : swapUsed_;
+}
+
 std::optional<std::vector<CpuTicks>> FakeHost::processorTicks() {
   std::lock_guard lock(mutex_);
-  if (ticks_.empty()) return lastTicks_;
+  if (ticks_.empty()) {
+    if (!ticksSource_) return lastTicks_;
+    std::optional<std::vector<CpuTicks>> next = ticksSource_();
+    if (next) lastTicks_ = next;
+    return next;
+  }
   std::optional<std::vector<CpuTicks>> next = std::move(ticks_.front());
   ticks_.pop_front();
   if (next) lastTicks_ = next;

@@ -2,10 +2,15 @@
 // The in-memory backend: every port of the seam, scripted by tests. Readings
 // are queued; when a queue runs dry the last reading repeats, as a machine
 // whose counters stood still would report. Failures are scripted the same way.
-// Nothing here touches the operating system, and the fake clock never sleeps.
+// A reading source (a generator function) may stand in for the repeated last
+// reading: a queued reading still comes first, and only when the queue is empty
+// is the source asked. The simulated machine (simulated_machine.h) drives the
+// fakes this way. Nothing here touches the operating system, and the fake
+// clock never sleeps.
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,6 +32,11 @@ class FakeCounterReports final : public CounterReportPort {
   void setSubscriptionFails(bool fails) { subscriptionFails_ = fails; }
   void setSubscribedChannelsMissing(bool missing) { subscribedMissing_ = missing; }
   void setDeltaFails(bool fails) { deltaFails_ = fails; }
+  // Asked for the cumulative reading whenever a sample is taken with an empty
+  // queue; its channels also count toward the groups that exist. Called under
+  // the fake's lock, possibly from several threads: it must not call back into
+  // this fake. An empty function removes the source.
+  void setReadingSource(std::function<CounterDelta()> source);
   [[nodiscard]] int samplesTaken() const;
 
   std::unique_ptr<ChannelSet> copyChannelsInGroup(std::string_view group,
@@ -41,6 +51,7 @@ class FakeCounterReports final : public CounterReportPort {
  private:
   mutable std::mutex mutex_;
   std::deque<std::optional<CounterDelta>> queue_;
+  std::function<CounterDelta()> source_;
   std::vector<CounterDelta> seen_;
   CounterDelta last_;
   int samplesTaken_ = 0;
@@ -54,6 +65,9 @@ class FakeRegistry final : public RegistryPort {
  public:
   // Adds a service; `properties` absent makes reading its properties fail.
   void addService(std::string className, std::optional<RegistryDictionary> properties);
+  // Adds a service whose properties `source` gives afresh at every read
+  // (absent: the read fails). Called under the fake's lock.
+  void addLiveService(std::string className, std::function<std::optional<RegistryDictionary>()> source);
   void clear();
 
   std::vector<std::unique_ptr<RegistryService>> matchingServices(std::string_view className) override;
@@ -64,6 +78,9 @@ class FakeRegistry final : public RegistryPort {
   struct Entry {
     std::string className;
     std::optional<RegistryDictionary> properties;
+    std::function<std::optional<RegistryDictionary>()> source;  // replaces `properties` when set
+
+    [[nodiscard]] std::optional<RegistryDictionary> read() const { return source ? source() : properties; }
   };
   std::mutex mutex_;
   std::vector<Entry> entries_;
@@ -78,17 +95,25 @@ class FakeSmc final : public SmcPort {
     std::uint32_t size = 0;
     std::deque<std::optional<std::vector<std::uint8_t>>> values;
     std::optional<std::vector<std::uint8_t>> last;
+    std::function<std::optional<double>()> source;  // asked when `values` is empty
   };
 
   void setOpenFails(bool fails) { openFails_ = fails; }
   void addKey(const std::string& key, std::string type, std::uint32_t size);
   void pushValue(const std::string& key, std::optional<std::vector<std::uint8_t>> bytes);
   void pushCelsius(const std::string& key, std::optional<double> celsius);  // encoded by the key's type
+  // Gives the key's value (°C, rpm or a count; absent makes the read fail)
+  // whenever its queue is empty, encoded by the key's type: "sp78", "flt ",
+  // or big-endian unsigned "ui8 ", "ui16", "ui32" (rounded and clamped to the
+  // type's range). The key must have been added.
+  void setValueSource(const std::string& key, std::function<std::optional<double>()> source);
   [[nodiscard]] int calls() const { return calls_; }
 
   // Encodings of the controller's value types.
   static std::vector<std::uint8_t> sp78(double celsius);
   static std::vector<std::uint8_t> flt(float value);
+  // `value` in the encoding of `type`; "sp78" for an unknown type.
+  static std::vector<std::uint8_t> encode(const std::string& type, double value);
 
   std::unique_ptr<SmcConnection> open() override;
 
@@ -107,7 +132,10 @@ class FakeHid final : public HidPort {
   // The next `count` client creations fail.
   void failClientCreations(int count) { failCreations_ = count; }
   // The services every client lists from now on; absent means no list at all.
+  // Removes a source set before.
   void setSensors(std::optional<std::vector<HidSensor>> sensors);
+  // Every client asks `source` for its list at each copy instead.
+  void setSensorsSource(std::function<std::optional<std::vector<HidSensor>>()> source);
   [[nodiscard]] int clientsCreated() const { return clientsCreated_; }
   [[nodiscard]] std::optional<std::pair<std::uint32_t, std::uint32_t>> matching() const { return matching_; }
 
@@ -119,12 +147,19 @@ class FakeHid final : public HidPort {
   int clientsCreated_ = 0;
   std::optional<std::pair<std::uint32_t, std::uint32_t>> matching_;
   std::optional<std::vector<HidSensor>> sensors_ = std::vector<HidSensor>{};
+  std::function<std::optional<std::vector<HidSensor>>()> sensorsSource_;
 };
 
 class FakeHost final : public HostPort {
  public:
   // Queues the next tick reading; absent makes that reading fail.
   void pushTicks(std::optional<std::vector<CpuTicks>> ticks);
+  // Asked for the ticks whenever the queue is empty (instead of repeating the
+  // last reading). Called under the fake's lock.
+  void setTicksSource(std::function<std::optional<std::vector<CpuTicks>>()> source);
+  // Give memory and swap in use at every read instead of the fixed values.
+  void setMemoryUsedSource(std::function<std::optional<std::uint64_t>()> source);
+  void setSwapUsedSource(std::function<std::optional<std::uint64_t>()> source);
   void setSystemText(const std::string& name, std::string value) { texts_[name] = std::move(value); }
   void setSystemInteger(const std::string& name, std::int64_t value) { integers_[name] = value; }
   void setMemoryUsed(std::optional<std::uint64_t> bytes) { memoryUsed_ = bytes; }
@@ -134,13 +169,16 @@ class FakeHost final : public HostPort {
   std::optional<std::vector<CpuTicks>> processorTicks() override;
   std::optional<std::string> systemText(std::string_view name) override;
   std::optional<std::int64_t> systemInteger(std::string_view name) override;
-  std::optional<std::uint64_t> memoryUsedBytes() override { return memoryUsed_; }
-  std::optional<std::uint64_t> swapUsedBytes() override { return swapUsed_; }
+  std::optional<std::uint64_t> memoryUsedBytes() override;
+  std::optional<std::uint64_t> swapUsedBytes() override;
   std::optional<OsVersion> osVersion() override { return osVersion_; }
 
  private:
   std::mutex mutex_;
   std::deque<std::optional<std::vector<CpuTicks>>> ticks_;
+  std::function<std::optional<std::vector<CpuTicks>>()> ticksSource_;
+  std::function<std::optional<std::uint64_t>()> memoryUsedSource_;
+  std::function<std::optional<std::uint64_t>()> swapUsedSource_;
   std::optional<std::vector<CpuTicks>> lastTicks_;
   std::map<std::string, std::string, std::less<>> texts_;
   std::map<std::string, std::int64_t, std::less<>> integers_;

@@ -1,0 +1,211 @@
+#include "core/platform/linux/linux_counter_reports.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#include "core/platform/linux/cpu_topology.h"
+#include "core/platform/linux/proc_stat.h"
+
+namespace calorim::sysfs {
+namespace {
+
+constexpr std::string_view kCpuEnergy = "CPU Energy";
+constexpr std::string_view kGpu = "GPU";
+constexpr std::string_view kDram = "DRAM";
+constexpr std::string_view kPackageRest = "Package rest";
+constexpr std::string_view kActive = "ACTIVE";
+constexpr std::string_view kIdle = "IDLE";
+
+// Which groups a set, subscription or sample covers. `owner` ties the handle to
+// the port that made it.
+struct Groups {
+  const void* owner = nullptr;
+  bool energy = false;
+  bool cpu = false;
+};
+
+struct SysfsChannelSet final : ChannelSet {
+  explicit SysfsChannelSet(Groups g) : groups(g) {}
+  Groups groups;
+};
+
+struct SysfsSubscription final : CounterSubscription {
+  explicit SysfsSubscription(Groups g) : groups(g) {}
+  Groups groups;
+};
+
+struct SysfsRawSample final : RawSample {
+  Groups groups;
+  std::vector<std::optional<std::uint64_t>> energyUj;  // per zone
+  std::vector<std::optional<ProcStatCpu>> ticks;       // per CPU channel
+};
+
+std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
+  return b > std::numeric_limits<std::uint64_t>::max() - a ? std::numeric_limits<std::uint64_t>::max() : a + b;
+}
+
+std::int64_t toValue(std::uint64_t uj) {
+  return static_cast<std::int64_t>(std::min<std::uint64_t>(uj, std::numeric_limits<std::int64_t>::max()));
+}
+
+// A tick counter that went back (iowait can) adds nothing.
+std::uint64_t forward(std::uint64_t before, std::uint64_t after) { return after > before ? after - before : 0; }
+
+Channel energyChannel(std::string_view name, std::uint64_t uj) {
+  return Channel{std::string(LinuxCounterReports::kEnergyGroup), "", std::string(name),
+                 std::string(LinuxCounterReports::kEnergyUnit), toValue(uj), {}};
+}
+
+}  // namespace
+
+LinuxCounterReports::LinuxCounterReports(std::filesystem::path root) : root_(std::move(root)) {
+  for (RaplZone& zone : findRaplZones(root_)) {
+    zones_.push_back(Zone{zone.domain, zone.maxEnergyRangeUj, KeptFile(std::move(zone.energyPath))});
+  }
+
+  std::vector<int> numbers;
+  if (std::optional<std::vector<ProcStatCpu>> stat = readProcStat(root_)) {
+    for (const ProcStatCpu& cpu : *stat) numbers.push_back(cpu.cpu);
+  }
+  const CpuKinds kinds = readCpuKinds(root_, numbers);
+  for (int n : numbers) {
+    cpus_.push_back(Cpu{n, (kinds.isEfficiency(n) ? "ECPU" : "PCPU") + std::to_string(n)});
+  }
+
+  auto has = [&](RaplDomain d) {
+    return std::any_of(zones_.begin(), zones_.end(), [d](const Zone& z) { return z.domain == d; });
+  };
+  const bool package = has(RaplDomain::package);
+  coreZones_ = has(RaplDomain::core);
+  if (package || coreZones_) energyNames_.emplace_back(kCpuEnergy);
+  if (has(RaplDomain::uncore)) energyNames_.emplace_back(kGpu);
+  if (has(RaplDomain::dram)) energyNames_.emplace_back(kDram);
+  if (package && coreZones_) energyNames_.emplace_back(kPackageRest);
+}
+
+LinuxCounterReports::~LinuxCounterReports() = default;
+
+std::vector<std::string> LinuxCounterReports::energyChannelNames() const { return energyNames_; }
+
+std::vector<std::string> LinuxCounterReports::cpuChannelNames() const {
+  std::vector<std::string> names;
+  names.reserve(cpus_.size());
+  for (const Cpu& cpu : cpus_) names.push_back(cpu.name);
+  return names;
+}
+
+std::unique_ptr<ChannelSet> LinuxCounterReports::copyChannelsInGroup(std::string_view group,
+                                                                     std::optional<std::string_view> subgroup) {
+  if (group == kEnergyGroup && (!subgroup || subgroup->empty()) && !energyNames_.empty()) {
+    return std::make_unique<SysfsChannelSet>(Groups{this, true, false});
+  }
+  if (group == kCpuGroup && (!subgroup || *subgroup == kCpuSubgroup) && !cpus_.empty()) {
+    return std::make_unique<SysfsChannelSet>(Groups{this, false, true});
+  }
+  return nullptr;
+}
+
+void LinuxCounterReports::mergeChannels(ChannelSet& target, const ChannelSet& source) {
+  auto* into = dynamic_cast<SysfsChannelSet*>(&target);
+  const auto* from = dynamic_cast<const SysfsChannelSet*>(&source);
+  if (into == nullptr || from == nullptr || into->groups.owner != this || from->groups.owner != this) return;
+  into->groups.energy = into->groups.energy || from->groups.energy;
+  into->groups.cpu = into->groups.cpu || from->groups.cpu;
+}
+
+std::unique_ptr<CounterSubscription> LinuxCounterReports::createSubscription(const ChannelSet& channels,
+                                                                             std::unique_ptr<ChannelSet>& subscribed) {
+  const auto* set = dynamic_cast<const SysfsChannelSet*>(&channels);
+  if (set == nullptr || set->groups.owner != this) {
+    subscribed = nullptr;
+    return nullptr;
+  }
+  subscribed = std::make_unique<SysfsChannelSet>(set->groups);
+  return std::make_unique<SysfsSubscription>(set->groups);
+}
+
+std::unique_ptr<RawSample> LinuxCounterReports::createSamples(const CounterSubscription& subscription,
+                                                              const ChannelSet& subscribed) {
+  const auto* sub = dynamic_cast<const SysfsSubscription*>(&subscription);
+  const auto* set = dynamic_cast<const SysfsChannelSet*>(&subscribed);
+  if (sub == nullptr || set == nullptr || sub->groups.owner != this || set->groups.owner != this) return nullptr;
+
+  auto sample = std::make_unique<SysfsRawSample>();
+  sample->groups = set->groups;
+  if (sample->groups.energy) {
+    std::lock_guard lock(mutex_);
+    sample->energyUj.reserve(zones_.size());
+    for (Zone& zone : zones_) {
+      const std::optional<std::string> text = zone.energy.read();
+      sample->energyUj.push_back(text ? parseUnsigned(*text) : std::nullopt);
+    }
+  }
+  if (sample->groups.cpu) {
+    sample->ticks.resize(cpus_.size());
+    if (std::optional<std::vector<ProcStatCpu>> stat = readProcStat(root_)) {
+      // Both lists ascend by CPU number; CPUs that went offline have no line.
+      auto line = stat->begin();
+      for (std::size_t i = 0; i < cpus_.size(); ++i) {
+        while (line != stat->end() && line->cpu < cpus_[i].number) ++line;
+        if (line != stat->end() && line->cpu == cpus_[i].number) sample->ticks[i] = *line;
+      }
+    }
+  }
+  return sample;
+}
+
+std::optional<CounterDelta> LinuxCounterReports::createSamplesDelta(const RawSample& earlier, const RawSample& later) {
+  const auto* a = dynamic_cast<const SysfsRawSample*>(&earlier);
+  const auto* b = dynamic_cast<const SysfsRawSample*>(&later);
+  if (a == nullptr || b == nullptr || a->groups.owner != this || b->groups.owner != this) return std::nullopt;
+
+  CounterDelta delta;
+  if (a->groups.energy && b->groups.energy && a->energyUj.size() == zones_.size() &&
+      b->energyUj.size() == zones_.size()) {
+    std::uint64_t package = 0, core = 0, uncore = 0, dram = 0;
+    for (std::size_t i = 0; i < zones_.size(); ++i) {
+      if (!a->energyUj[i] || !b->energyUj[i]) continue;
+      const std::uint64_t uj = energyDelta(*a->energyUj[i], *b->energyUj[i], zones_[i].maxEnergyRangeUj);
+      switch (zones_[i].domain) {
+        case RaplDomain::package: package = saturatingAdd(package, uj); break;
+        case RaplDomain::core: core = saturatingAdd(core, uj); break;
+        case RaplDomain::uncore: uncore = saturatingAdd(uncore, uj); break;
+        case RaplDomain::dram: dram = saturatingAdd(dram, uj); break;
+        case RaplDomain::platform:
+        case RaplDomain::other: break;
+      }
+    }
+    const std::uint64_t parts = saturatingAdd(core, uncore);
+    for (const std::string& name : energyNames_) {
+      if (name == kCpuEnergy) {
+        delta.push_back(energyChannel(name, coreZones_ ? core : package));
+      } else if (name == kGpu) {
+        delta.push_back(energyChannel(name, uncore));
+      } else if (name == kDram) {
+        delta.push_back(energyChannel(name, dram));
+      } else if (name == kPackageRest) {
+        delta.push_back(energyChannel(name, package > parts ? package - parts : 0));
+      }
+    }
+  }
+
+  if (a->groups.cpu && b->groups.cpu && a->ticks.size() == cpus_.size() && b->ticks.size() == cpus_.size()) {
+    for (std::size_t i = 0; i < cpus_.size(); ++i) {
+      std::uint64_t active = 0, idle = 0;
+      if (a->ticks[i] && b->ticks[i]) {
+        const ProcStatCpu& x = *a->ticks[i];
+        const ProcStatCpu& y = *b->ticks[i];
+        active = forward(x.user, y.user) + forward(x.nice, y.nice) + forward(x.system, y.system) +
+                 forward(x.irq, y.irq) + forward(x.softirq, y.softirq);
+        idle = forward(x.idle, y.idle) + forward(x.iowait, y.iowait);
+      }
+      delta.push_back(Channel{std::string(kCpuGroup), std::string(kCpuSubgroup), cpus_[i].name, "", 0,
+                              {ChannelState{std::string(kActive), active}, ChannelState{std::string(kIdle), idle}}});
+    }
+  }
+  return delta;
+}
+
+}  // namespace calorim::sysfs

@@ -1,0 +1,349 @@
+#include "core/platform/linux/linux_counter_reports.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/ioreport_sampler.h"
+#include "core/platform/fake/fake_platform.h"
+#include "core/platform/linux/cpu_topology.h"
+#include "core/platform/linux/powercap.h"
+#include "core/platform/linux/proc_stat.h"
+
+namespace calorim::sysfs {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kMachines = fs::path(FIXTURE_DIR) / "linux";
+constexpr std::uint64_t kIntelRange = 262143328850;
+constexpr std::uint64_t kDramRange = 65712999613;
+
+// A copy of the files of a fixture machine that the counters read, in a
+// temporary folder, rewritten between samples.
+class MachineCopy {
+ public:
+  explicit MachineCopy(const std::string& machine) {
+    std::string pattern = (fs::temp_directory_path() / "calorim-machine-XXXXXX").string();
+    root_ = ::mkdtemp(pattern.data());
+    for (const char* part : {"proc", "sys/class/powercap", "sys/devices/system/cpu", "sys/devices/cpu_core",
+                             "sys/devices/cpu_atom"}) {
+      if (!fs::exists(kMachines / machine / part)) continue;
+      fs::create_directories(root_ / part);
+      fs::copy(kMachines / machine / part, root_ / part, fs::copy_options::recursive);
+    }
+  }
+  ~MachineCopy() { fs::remove_all(root_); }
+  const fs::path& root() const { return root_; }
+
+  // Rewrites a file in place, as the kernel updates a counter behind an open descriptor.
+  void write(const std::string& relative, const std::string& text) const {
+    std::ofstream(root_ / relative, std::ios::trunc) << text;
+  }
+  void setEnergy(const std::string& zone, std::uint64_t uj) const {
+    write("sys/class/powercap/" + zone + "/energy_uj", std::to_string(uj) + "\n");
+  }
+  // The file stops answering: an open descriptor reads nothing and a new open fails.
+  void breakFile(const std::string& relative) const {
+    write(relative, "");
+    fs::remove(root_ / relative);
+    fs::create_directory(root_ / relative);
+  }
+  // proc/stat with one line per CPU: user nice system idle iowait irq softirq.
+  void setStat(const std::map<int, std::vector<std::uint64_t>>& cpus) const {
+    std::string text = "cpu  0 0 0 0 0 0 0 0 0 0\n";
+    for (const auto& [cpu, f] : cpus) {
+      text += "cpu" + std::to_string(cpu);
+      for (std::uint64_t v : f) text += " " + std::to_string(v);
+      text += " 0 0 0\n";
+    }
+    write("proc/stat", text + "intr 0\nctxt 0\nbtime 1717398021\n");
+  }
+
+ private:
+  fs::path root_;
+};
+
+// Subscribes to every group the port offers and returns the delta of two
+// samples, taken before and after `between` runs.
+template <typename Between>
+CounterDelta deltaAround(LinuxCounterReports& port, Between between) {
+  std::unique_ptr<ChannelSet> all = port.copyChannelsInGroup("Energy Model", std::nullopt);
+  std::unique_ptr<ChannelSet> cpu = port.copyChannelsInGroup("CPU Stats", "CPU Core Performance States");
+  if (!all) all = std::move(cpu);
+  else if (cpu) port.mergeChannels(*all, *cpu);
+  std::unique_ptr<ChannelSet> subscribed;
+  std::unique_ptr<CounterSubscription> subscription = port.createSubscription(*all, subscribed);
+  std::unique_ptr<RawSample> a = port.createSamples(*subscription, *subscribed);
+  between();
+  std::unique_ptr<RawSample> b = port.createSamples(*subscription, *subscribed);
+  EXPECT_TRUE(a && b);
+  return port.createSamplesDelta(*a, *b).value_or(CounterDelta{});
+}
+
+std::map<std::string, std::int64_t> energyByName(const CounterDelta& delta) {
+  std::map<std::string, std::int64_t> values;
+  for (const Channel& c : delta) {
+    if (c.group == "Energy Model") values[c.name] = c.value;
+  }
+  return values;
+}
+
+std::vector<std::string> names(const CounterDelta& delta) {
+  std::vector<std::string> out;
+  for (const Channel& c : delta) out.push_back(c.name);
+  return out;
+}
+
+std::vector<std::string> numbered(const std::string& prefix, int first, int last) {
+  std::vector<std::string> out;
+  for (int i = first; i <= last; ++i) out.push_back(prefix + std::to_string(i));
+  return out;
+}
+
+TEST(SysfsPowercap, EnergyDeltaWrapsOnceAtTheZoneRange) {
+  EXPECT_EQ(energyDelta(1000, 6000, kIntelRange), 5000u);
+  EXPECT_EQ(energyDelta(6000, 6000, kIntelRange), 0u);
+  // Just below the range, then just after the wrap.
+  EXPECT_EQ(energyDelta(kIntelRange - 1000, 3000, kIntelRange), 4000u);
+  EXPECT_EQ(energyDelta(kIntelRange - 1, 0, kIntelRange), 1u);
+  EXPECT_EQ(energyDelta(kIntelRange, 250, kIntelRange), 250u);
+  // A fall that no wrap explains is a reset.
+  EXPECT_EQ(energyDelta(kDramRange + 10, 5, kDramRange), 0u);
+  EXPECT_EQ(energyDelta(500, 100, 0), 0u);
+}
+
+TEST(SysfsPowercap, DomainsAndZoneDiscovery) {
+  EXPECT_EQ(raplDomain("package-0"), RaplDomain::package);
+  EXPECT_EQ(raplDomain("package-1-die-0"), RaplDomain::package);
+  EXPECT_EQ(raplDomain("core"), RaplDomain::core);
+  EXPECT_EQ(raplDomain("uncore"), RaplDomain::uncore);
+  EXPECT_EQ(raplDomain("dram"), RaplDomain::dram);
+  EXPECT_EQ(raplDomain("psys-1"), RaplDomain::platform);
+  EXPECT_EQ(raplDomain("package-"), RaplDomain::other);
+  EXPECT_EQ(raplDomain("package-0-die"), RaplDomain::other);
+
+  // Laptop: psys and the MMIO mirror of package-0 are left out.
+  std::vector<RaplZone> zones = findRaplZones(kMachines / "laptop");
+  ASSERT_EQ(zones.size(), 3u);
+  EXPECT_EQ(zones[0].id, "intel-rapl:0");
+  EXPECT_EQ(zones[1].id, "intel-rapl:0:0");
+  EXPECT_EQ(zones[2].id, "intel-rapl:0:1");
+  EXPECT_EQ(zones[2].domain, RaplDomain::uncore);
+  EXPECT_EQ(zones[0].maxEnergyRangeUj, kIntelRange);
+
+  // Ids are hex and order by value; the MMIO zones count when they are all there is.
+  MachineCopy copy("laptop");
+  const fs::path powercap = copy.root() / "sys/class/powercap";
+  fs::rename(powercap / "intel-rapl:0", powercap / "intel-rapl:10");
+  fs::rename(powercap / "intel-rapl:1", powercap / "intel-rapl:a");
+  copy.write("sys/class/powercap/intel-rapl:a/name", "package-1\n");
+  std::vector<std::string> ids;
+  for (const RaplZone& zone : findRaplZones(copy.root())) ids.push_back(zone.id);
+  EXPECT_EQ(ids, (std::vector<std::string>{"intel-rapl:0:0", "intel-rapl:0:1", "intel-rapl:a", "intel-rapl:10"}));
+  for (const std::string& id : ids) copy.breakFile("sys/class/powercap/" + id + "/energy_uj");
+  zones = findRaplZones(copy.root());
+  ASSERT_EQ(zones.size(), 1u);
+  EXPECT_EQ(zones[0].id, "intel-rapl-mmio:0");
+}
+
+TEST(ProcStat, ParsesPerCpuLinesOnly) {
+  const std::vector<ProcStatCpu> cpus = parseProcStat(
+      "cpu  10 1 5 100 2 1 1 0 0 0\n"
+      "cpu2 7 0 3 50 1 0 1 4 0 0\n"
+      "cpu0 3 1 2 50 1 1 0\n"
+      "cpu5 1 2 3\n"        // too short
+      "cpu6 1 2 x 4\n"      // malformed
+      "cpu7 9 9 9 9\n"      // an older kernel: four columns
+      "cpufreq 1 2 3 4\n"
+      "intr 1234 0 5\n"
+      "ctxt 99\n");
+  ASSERT_EQ(cpus.size(), 3u);
+  EXPECT_EQ(cpus[0], (ProcStatCpu{0, 3, 1, 2, 50, 1, 1, 0, 0}));
+  EXPECT_EQ(cpus[1], (ProcStatCpu{2, 7, 0, 3, 50, 1, 0, 1, 4}));
+  EXPECT_EQ(cpus[2], (ProcStatCpu{7, 9, 9, 9, 9, 0, 0, 0, 0}));
+  EXPECT_EQ(cpus[1].active(), 11u);  // steal is not time this CPU ran
+  EXPECT_EQ(cpus[1].idleAll(), 51u);
+  EXPECT_TRUE(parseProcStat("").empty());
+}
+
+TEST(SysfsCpuList, ParsesRangesAndRejectsMalformedLists) {
+  EXPECT_EQ(parseCpuList("0-3,8,10-11\n"), (std::vector<int>{0, 1, 2, 3, 8, 10, 11}));
+  EXPECT_EQ(parseCpuList("2-3,0-2"), (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(parseCpuList("\n"), std::vector<int>{});
+  for (const char* bad : {"3-1", "a", "0,,1", "1-", "-1", "0-99999999"}) {
+    EXPECT_FALSE(parseCpuList(bad).has_value()) << bad;
+  }
+}
+
+TEST(LinuxCounters, ChannelShapesPerMachine) {
+  struct Expected {
+    const char* machine;
+    std::vector<std::string> energy;
+    std::vector<std::string> cpus;
+  };
+  std::vector<std::string> laptopCpus = numbered("PCPU", 0, 7);
+  for (const std::string& e : numbered("ECPU", 8, 15)) laptopCpus.push_back(e);
+  std::vector<std::string> rk3399Cpus = numbered("ECPU", 0, 3);
+  for (const std::string& p : numbered("PCPU", 4, 5)) rk3399Cpus.push_back(p);
+  const std::vector<Expected> machines = {
+      {"laptop", {"CPU Energy", "GPU", "Package rest"}, laptopCpus},
+      {"desktop", {"CPU Energy", "Package rest"}, numbered("PCPU", 0, 15)},
+      {"server", {"CPU Energy", "DRAM"}, numbered("PCPU", 0, 39)},
+      {"armboard", {}, numbered("PCPU", 0, 3)},
+      {"rk3399board", {}, rk3399Cpus},
+      {"vm", {}, numbered("PCPU", 0, 1)},
+  };
+  for (const Expected& m : machines) {
+    SCOPED_TRACE(m.machine);
+    LinuxCounterReports port(kMachines / m.machine);
+    EXPECT_EQ(port.copyChannelsInGroup("Energy Model", std::nullopt) != nullptr, !m.energy.empty());
+    EXPECT_NE(port.copyChannelsInGroup("CPU Stats", std::nullopt), nullptr);
+    EXPECT_EQ(port.copyChannelsInGroup("CPU Stats", "CPU Core Performance States") != nullptr, true);
+    EXPECT_EQ(port.copyChannelsInGroup("CPU Stats", "CPU Complex Performance States"), nullptr);
+    EXPECT_EQ(port.copyChannelsInGroup("GPU Stats", "GPU Performance States"), nullptr);
+
+    const CounterDelta delta = deltaAround(port, [] {});
+    std::vector<std::string> expected = m.energy;
+    expected.insert(expected.end(), m.cpus.begin(), m.cpus.end());
+    EXPECT_EQ(names(delta), expected);
+    for (const Channel& c : delta) {
+      if (c.group == "Energy Model") {
+        EXPECT_EQ(c.subgroup, "");
+        EXPECT_EQ(c.unitLabel, "uJ");
+        EXPECT_TRUE(c.states.empty());
+      } else {
+        EXPECT_EQ(c.group, "CPU Stats");
+        EXPECT_EQ(c.subgroup, "CPU Core Performance States");
+        ASSERT_EQ(c.states.size(), 2u);
+        EXPECT_EQ(c.states[0].name, "ACTIVE");
+        EXPECT_EQ(c.states[1].name, "IDLE");
+      }
+    }
+  }
+}
+
+TEST(LinuxCounters, EnergyPerDomainWithWrapAndPackageRest) {
+  MachineCopy laptop("laptop");
+  laptop.setEnergy("intel-rapl:0", kIntelRange - 1000);
+  laptop.setEnergy("intel-rapl:0:0", 50'000'000);
+  laptop.setEnergy("intel-rapl:0:1", 7'000'000);
+  LinuxCounterReports port(laptop.root());
+  CounterDelta delta = deltaAround(port, [&] {
+    laptop.setEnergy("intel-rapl:0", 4'999'000);  // wrapped: 5,000,000 µJ in all
+    laptop.setEnergy("intel-rapl:0:0", 52'000'000);
+    laptop.setEnergy("intel-rapl:0:1", 7'500'000);
+    laptop.setEnergy("intel-rapl:1", 999'999'999'999);      // psys: not a channel
+    laptop.setEnergy("intel-rapl-mmio:0", 999'999'999'999);  // mirror: not counted
+  });
+  EXPECT_EQ(energyByName(delta),
+            (std::map<std::string, std::int64_t>{
+                {"CPU Energy", 2'000'000}, {"GPU", 500'000}, {"Package rest", 2'500'000}}));
+
+  // Core and uncore may run ahead of the package within one interval: the rest stays at 0.
+  delta = deltaAround(port, [&] {
+    laptop.setEnergy("intel-rapl:0", 5'999'000);
+    laptop.setEnergy("intel-rapl:0:0", 53'000'000);
+    laptop.setEnergy("intel-rapl:0:1", 7'600'000);
+  });
+  EXPECT_EQ(energyByName(delta)["Package rest"], 0);
+  EXPECT_EQ(energyByName(delta)["CPU Energy"], 1'000'000);
+
+  // Server: both packages make up the CPU, both DRAM zones wrap at their own range.
+  MachineCopy server("server");
+  server.setEnergy("intel-rapl:0:0", kDramRange - 100);
+  LinuxCounterReports serverPort(server.root());
+  delta = deltaAround(serverPort, [&] {
+    server.setEnergy("intel-rapl:0", 126'710'457'281 + 3'000'000);
+    server.setEnergy("intel-rapl:1", 119'004'738'526 + 2'000'000);
+    server.setEnergy("intel-rapl:0:0", 400);
+    server.setEnergy("intel-rapl:1:0", 21'977'102'418 + 1'000);
+  });
+  EXPECT_EQ(energyByName(delta),
+            (std::map<std::string, std::int64_t>{{"CPU Energy", 5'000'000}, {"DRAM", 1'500}}));
+}
+
+TEST(LinuxCounters, UnreadableZonesAreMissingOrContributeNothing) {
+  MachineCopy laptop("laptop");
+  LinuxCounterReports port(laptop.root());
+  const CounterDelta delta = deltaAround(port, [&] {
+    laptop.setEnergy("intel-rapl:0", 240'422'366'267 + 900);
+    laptop.setEnergy("intel-rapl:0:0", 98'213'374'112 + 300);
+    laptop.breakFile("sys/class/powercap/intel-rapl:0:1/energy_uj");
+  });
+  EXPECT_EQ(energyByName(delta),
+            (std::map<std::string, std::int64_t>{{"CPU Energy", 300}, {"GPU", 0}, {"Package rest", 600}}));
+
+  // A zone gone for good (its directory removed) is skipped as well.
+  fs::remove_all(laptop.root() / "sys/class/powercap/intel-rapl:0:0");
+  EXPECT_EQ(energyByName(deltaAround(port, [] {}))["CPU Energy"], 0);
+
+  // Counters readable only by root count as missing: without the core zone the
+  // package is the CPU; with none the group does not exist.
+  MachineCopy rootOnly("laptop");
+  rootOnly.breakFile("sys/class/powercap/intel-rapl:0:0/energy_uj");
+  EXPECT_EQ(LinuxCounterReports(rootOnly.root()).energyChannelNames(), (std::vector<std::string>{"CPU Energy", "GPU"}));
+  for (const char* zone : {"intel-rapl:0", "intel-rapl:0:1", "intel-rapl-mmio:0"}) {
+    rootOnly.breakFile(std::string("sys/class/powercap/") + zone + "/energy_uj");
+  }
+  LinuxCounterReports none(rootOnly.root());
+  EXPECT_EQ(none.copyChannelsInGroup("Energy Model", std::nullopt), nullptr);
+}
+
+TEST(LinuxCounters, CpuResidenciesFromTicks) {
+  MachineCopy laptop("laptop");
+  std::map<int, std::vector<std::uint64_t>> ticks;
+  for (int cpu = 0; cpu < 16; ++cpu) ticks[cpu] = {1000, 10, 300, 5000, 40, 20, 30};
+  laptop.setStat(ticks);
+  LinuxCounterReports port(laptop.root());
+  const CounterDelta delta = deltaAround(port, [&] {
+    ticks[0] = {1100, 15, 330, 5050, 45, 22, 33};  // +100 +5 +30 idle +50 iowait +5 +2 +3
+    ticks[9] = {1000, 10, 300, 5100, 10, 20, 30};  // iowait fell by 30: that part counts 0
+    ticks.erase(3);                                // went offline
+    laptop.setStat(ticks);
+  });
+  ASSERT_EQ(delta.size(), 3u + 16u);
+  auto states = [&](const std::string& name) {
+    for (const Channel& c : delta) {
+      if (c.name == name) return std::pair{c.states[0].residency, c.states[1].residency};
+    }
+    return std::pair<std::uint64_t, std::uint64_t>{999, 999};
+  };
+  EXPECT_EQ(states("PCPU0"), (std::pair<std::uint64_t, std::uint64_t>{140, 55}));
+  EXPECT_EQ(states("ECPU9"), (std::pair<std::uint64_t, std::uint64_t>{0, 100}));
+  EXPECT_EQ(states("PCPU3"), (std::pair<std::uint64_t, std::uint64_t>{0, 0}));
+  EXPECT_EQ(states("ECPU15"), (std::pair<std::uint64_t, std::uint64_t>{0, 0}));
+
+  const UsageReading usage = IOReportSampler::parseUsage(delta);
+  EXPECT_DOUBLE_EQ(usage.pCpu, 140.0 / 195.0);
+  EXPECT_DOUBLE_EQ(usage.eCpu, 0.0);
+}
+
+TEST(LinuxCounters, FeedsTheCounterSampler) {
+  fake::FakeRegistry registry;
+  LinuxCounterReports laptop(kMachines / "laptop");
+  IOReportSampler sampler(laptop, registry);
+  std::unique_ptr<RawSample> a = laptop.createSamples(sampler.subscription(), sampler.channels());
+  std::unique_ptr<RawSample> b = laptop.createSamples(sampler.subscription(), sampler.channels());
+  ASSERT_TRUE(a && b);
+  const std::optional<CounterDelta> delta = laptop.createSamplesDelta(*a, *b);
+  ASSERT_TRUE(delta);
+  EXPECT_EQ(delta->size(), 3u + 16u);
+
+  LinuxCounterReports vm(kMachines / "vm");
+  try {
+    IOReportSampler failing(vm, registry);
+    ADD_FAILURE() << "created a sampler without energy counters";
+  } catch (const PMError& error) {
+    EXPECT_EQ(error.kind(), PMError::Kind::channelNotFound);
+    EXPECT_EQ(error.group(), "Energy Model");
+  }
+}
+
+}  // namespace
+}  // namespace calorim::sysfs

@@ -1,0 +1,166 @@
+#include "core/platform/linux/linux_hardware_report.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "core/platform/linux/machine_identity.h"
+#include "core/power_metrics.h"
+#include "linux_machine_tree.h"
+
+namespace calorim::sysfs {
+namespace {
+
+namespace fs = std::filesystem;
+using calorim::testing::MachineTree;
+using Json = nlohmann::ordered_json;
+
+const fs::path kMachines = fs::path(FIXTURE_DIR) / "linux";
+
+std::optional<Json> reportOf(const fs::path& root, const char* type) {
+  LinuxHardwareReport port(root);
+  const std::optional<std::string> text = port.report(type);
+  if (!text) return std::nullopt;
+  return Json::parse(*text);
+}
+
+// The devices as the ports window's reader walks them: bus "_items", name, vendor,
+// the speed of a "receptacle…upstream…" object, else the mode.
+std::vector<std::vector<std::string>> walkThunderbolt(const Json& report) {
+  std::vector<std::vector<std::string>> devices;
+  for (const Json& bus : report.at("SPThunderboltDataType")) {
+    for (const Json& d : bus.at("_items")) {
+      std::string speed;
+      for (const auto& [key, value] : d.items()) {
+        if (key.find("receptacle") != std::string::npos && key.find("upstream") != std::string::npos &&
+            value.is_object() && value.contains("current_speed_key")) {
+          speed = value["current_speed_key"].get<std::string>();
+        }
+      }
+      if (speed.empty()) speed = d.value("mode_key", "");
+      devices.push_back({d.value("device_name_key", "Unknown"), d.value("vendor_name_key", ""), speed});
+    }
+  }
+  return devices;
+}
+
+TEST(LinuxHardwareReport, MachineNamePerMachine) {
+  const std::optional<Json> laptop = reportOf(kMachines / "laptop", "SPHardwareDataType");
+  ASSERT_TRUE(laptop.has_value());
+  EXPECT_EQ(laptop->dump(), R"({"SPHardwareDataType":[{"_name":"hardware_overview",)"
+                            R"("machine_name":"Lenovo ThinkPad T14 Gen 3","machine_model":"21AHCTO1WW"}]})");
+  // Placeholder product: the board names the machine, and there is no model.
+  EXPECT_EQ(reportOf(kMachines / "desktop", "SPHardwareDataType")->at("SPHardwareDataType")[0],
+            Json::parse(R"({"_name":"hardware_overview","machine_name":"ASUS ROG STRIX B550-F GAMING"})"));
+  EXPECT_EQ(reportOf(kMachines / "armboard", "SPHardwareDataType")->at("SPHardwareDataType")[0]["machine_name"],
+            "Raspberry Pi 4 Model B Rev 1.4");
+  EXPECT_FALSE(reportOf(kMachines / "vm", "SPHardwareDataType").has_value());
+  EXPECT_FALSE(reportOf(kMachines / "laptop", "SPDisplaysDataType").has_value());
+
+  LinuxHardwareReport laptopPort(kMachines / "laptop");
+  EXPECT_EQ(PowerMetrics::machineName(laptopPort), "Lenovo ThinkPad T14 Gen 3");
+  LinuxHardwareReport vmPort(kMachines / "vm");
+  EXPECT_EQ(PowerMetrics::machineName(vmPort), "Unknown Mac");
+}
+
+TEST(LinuxHardwareReport, ThunderboltWithoutHostRouters) {
+  const std::optional<Json> laptop = reportOf(kMachines / "laptop", "SPThunderboltDataType");
+  ASSERT_TRUE(laptop.has_value());
+  const Json& bus = laptop->at("SPThunderboltDataType").at(0);
+  EXPECT_EQ(bus["_name"], "thunderboltusb4_bus_0");
+  EXPECT_EQ(bus["device_name_key"], "Alder Lake");  // the host describes the bus, it is no device
+  ASSERT_EQ(bus["_items"].size(), 1u);               // the retimer is no device either
+  const Json& dock = bus["_items"][0];
+  EXPECT_EQ(dock["route_string_key"], "1");
+  EXPECT_EQ(dock["switch_uid_key"], "d4030000-0050-5018-a352-9d4a8c2b1c22");
+  EXPECT_EQ(walkThunderbolt(*laptop),
+            (std::vector<std::vector<std::string>>{{"ThinkPad Thunderbolt 4 Dock", "Lenovo", "Up to 40 Gb/s"}}));
+
+  for (const char* machine : {"desktop", "vm"}) {
+    EXPECT_EQ(reportOf(kMachines / machine, "SPThunderboltDataType")->dump(), R"({"SPThunderboltDataType":[]})");
+  }
+}
+
+TEST(LinuxHardwareReport, ThunderboltChainsAndOddRouters) {
+  MachineTree tree("laptop");
+  const std::string bus = "sys/bus/thunderbolt/devices/";
+  // A device behind the dock, one without a link speed, a second domain and an XDomain peer.
+  tree.write(bus + "0-301/device_name", "Thunderbolt 3 SSD");
+  tree.write(bus + "0-301/generation", "3");
+  tree.write(bus + "0-301/rx_speed", "10.0 Gb/s");
+  tree.write(bus + "0-301/rx_lanes", "2");
+  tree.write(bus + "0-301/tx_speed", "10.0 Gb/s");
+  tree.write(bus + "0-301/tx_lanes", "1");
+  tree.write(bus + "domain1/security", "user");
+  tree.write(bus + "1-0/generation", "3");
+  tree.write(bus + "1-3/device_name", std::string("Dock \xff"));  // not UTF-8
+  tree.write(bus + "1-3/generation", "3");
+  tree.write(bus + "1-1/uevent", "DEVTYPE=thunderbolt_xdomain");
+  tree.write(bus + "1-1/device_name", "Other computer");
+  const std::optional<Json> report = reportOf(tree.root(), "SPThunderboltDataType");
+  ASSERT_TRUE(report.has_value());
+  EXPECT_EQ(report->at("SPThunderboltDataType")[1]["_name"], "thunderbolt_bus_1");
+  EXPECT_EQ(walkThunderbolt(*report), (std::vector<std::vector<std::string>>{
+                                          {"ThinkPad Thunderbolt 4 Dock", "Lenovo", "Up to 40 Gb/s"},
+                                          {"Thunderbolt 3 SSD", "", "Up to 10 Gb/s"},  // the slower direction
+                                          {"Dock \xEF\xBF\xBD", "", "Thunderbolt 3"}}));
+
+  EXPECT_EQ(detail::formatLinkSpeed(20.0, 2), "Up to 40 Gb/s");
+  EXPECT_EQ(detail::formatLinkSpeed(6.25, 2), "Up to 12.5 Gb/s");
+  EXPECT_EQ(detail::formatLinkSpeed(10.0, 0), "Up to 10 Gb/s");
+}
+
+TEST(SysfsThunderbolt, Parsers) {
+  EXPECT_EQ(parseRouterName("0-0"), (std::pair<int, std::uint64_t>{0, 0}));
+  EXPECT_EQ(parseRouterName("1-301"), (std::pair<int, std::uint64_t>{1, 0x301}));
+  for (const char* other : {"domain0", "0-0:1.1", "0-1.1", "usb4_port1", "-1", "0-", "0-xyz", "0--1"}) {
+    EXPECT_FALSE(parseRouterName(other).has_value()) << other;
+  }
+  EXPECT_EQ(parseLinkSpeed("20.0 Gb/s\n"), 20.0);
+  EXPECT_FALSE(parseLinkSpeed("20.0").has_value());
+  EXPECT_FALSE(parseLinkSpeed("fast Gb/s").has_value());
+  EXPECT_EQ(parseUeventValue("DRIVER=thunderbolt\nDEVTYPE=thunderbolt_device\n", "DEVTYPE"), "thunderbolt_device");
+  EXPECT_FALSE(parseUeventValue("DEVTYPEX=a\n", "DEVTYPE").has_value());
+}
+
+TEST(SysfsMachineIdentity, NamesFromDmiAndDeviceTree) {
+  for (const char* filler : {"To be filled by O.E.M.", "TO BE FILLED BY O.E.M.", "System Product Name", "Default string",
+                             "  ", "0123456789", "--", "Not Applicable"}) {
+    EXPECT_TRUE(isPlaceholder(filler)) << filler;
+  }
+  EXPECT_FALSE(isPlaceholder("21AHCTO1WW"));
+  EXPECT_EQ(shortVendorName("LENOVO"), "Lenovo");
+  EXPECT_EQ(shortVendorName("ASUSTeK COMPUTER INC."), "ASUS");
+  EXPECT_EQ(shortVendorName("Dell Inc."), "Dell");
+  EXPECT_EQ(shortVendorName("HPE"), "HPE");
+  EXPECT_EQ(shortVendorName("innotek GmbH"), "innotek");
+  EXPECT_EQ(shortVendorName("Tongfang Hongkong Co.,Ltd."), "Tongfang Hongkong");
+
+  using Dmi = DmiIdentity;
+  EXPECT_EQ(machineNameFromDmi(Dmi{"Dell Inc.", "XPS 13 9310", "", "", ""}), "Dell XPS 13 9310");
+  EXPECT_EQ(machineNameFromDmi(Dmi{"HP", "HP EliteBook 840 G8 Notebook PC", {}, {}, {}}),
+            "HP EliteBook 840 G8 Notebook PC");
+  EXPECT_EQ(machineNameFromDmi(Dmi{"LENOVO", "21AHCTO1WW", "None", {}, {}}), "Lenovo 21AHCTO1WW");
+  EXPECT_EQ(machineNameFromDmi(Dmi{"QEMU", "Standard PC (Q35 + ICH9, 2009)", "pc-q35-7.2", {}, {}}),
+            "QEMU Standard PC (Q35 + ICH9, 2009)");
+  EXPECT_EQ(machineNameFromDmi(Dmi{"Default string", "Default string", {}, "Default string", "X570 AORUS ELITE"}),
+            "X570 AORUS ELITE");
+  EXPECT_FALSE(machineNameFromDmi(Dmi{"System manufacturer", "System Product Name", {}, {}, "Default string"}));
+
+  // DMI wins over the device tree; the device tree is also found under proc.
+  MachineTree tree;
+  tree.write("proc/device-tree/model", "Pine64 RockPro64 v2.1");
+  EXPECT_EQ(readMachineName(tree.root()), "Pine64 RockPro64 v2.1");
+  tree.write("sys/class/dmi/id/sys_vendor", "Ampere");
+  tree.write("sys/class/dmi/id/product_name", "Mt. Jade");
+  EXPECT_EQ(readMachineName(tree.root()), "Ampere Mt. Jade");
+  tree.makeUnreadable("sys/class/dmi/id/product_name");
+  EXPECT_EQ(readMachineName(tree.root()), "Pine64 RockPro64 v2.1");
+}
+
+}  // namespace
+}  // namespace calorim::sysfs

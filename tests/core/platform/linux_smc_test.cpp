@@ -1,0 +1,137 @@
+#include "core/platform/linux/linux_smc.h"
+
+#include <bit>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/platform/fake/fake_platform.h"
+#include "core/smc_thermal.h"
+#include "linux_machine_tree.h"
+
+namespace calorim::sysfs {
+namespace {
+
+namespace fs = std::filesystem;
+using calorim::testing::MachineTree;
+
+const fs::path kMachines = fs::path(FIXTURE_DIR) / "linux";
+
+std::uint32_t loadLE32(const SmcParamBlock& b, std::size_t at) {
+  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
+         std::uint32_t{b[at + 3]} << 24;
+}
+
+SmcParamBlock request(const std::string& key, std::uint8_t command, std::uint32_t size = 0) {
+  SmcParamBlock b{};
+  const std::uint32_t code = detail::smcKeyCode(key);
+  for (std::size_t i = 0; i < 4; ++i) {
+    b[i] = static_cast<std::uint8_t>(code >> (8 * i));
+    b[28 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+  }
+  b[42] = command;
+  return b;
+}
+
+struct KeyInfo {
+  std::uint32_t size;
+  std::uint32_t type;
+};
+
+std::optional<KeyInfo> keyInfo(SmcConnection& c, const std::string& key) {
+  const auto out = c.call(2, request(key, 9));
+  if (!out) return std::nullopt;
+  return KeyInfo{loadLE32(*out, 28), loadLE32(*out, 32)};
+}
+
+std::optional<std::uint8_t> readByte(SmcConnection& c, const std::string& key) {
+  const auto out = c.call(2, request(key, 5, 1));
+  if (!out) return std::nullopt;
+  return (*out)[48];
+}
+
+std::optional<float> readFloat(SmcConnection& c, const std::string& key) {
+  const auto out = c.call(2, request(key, 5, 4));
+  if (!out) return std::nullopt;
+  return std::bit_cast<float>(loadLE32(*out, 48));
+}
+
+TEST(LinuxSmc, AnswersFanKeysPerMachine) {
+  LinuxSmc laptop(kMachines / "laptop");
+  auto c = laptop.open();
+  ASSERT_NE(c, nullptr);
+  const std::optional<KeyInfo> fnum = keyInfo(*c, "FNum");
+  ASSERT_TRUE(fnum.has_value());
+  EXPECT_EQ(fnum->size, 1u);
+  EXPECT_EQ(fnum->type, detail::smcKeyCode("ui8 "));
+  EXPECT_EQ(readByte(*c, "FNum"), 1);
+  const std::optional<KeyInfo> f0 = keyInfo(*c, "F0Ac");
+  ASSERT_TRUE(f0.has_value());
+  EXPECT_EQ(f0->size, 4u);
+  EXPECT_EQ(f0->type, detail::smcKeyCode("flt "));
+  EXPECT_EQ(readFloat(*c, "F0Ac"), 2170.0f);
+  EXPECT_FALSE(keyInfo(*c, "F1Ac").has_value());
+
+  // Nothing but fans: temperature keys, other selectors and commands fail.
+  EXPECT_FALSE(keyInfo(*c, "Tp00").has_value());
+  EXPECT_FALSE(c->call(3, request("FNum", 9)).has_value());
+  EXPECT_FALSE(c->call(2, request("FNum", 7)).has_value());
+
+  // The Super-I/O's stopped fan is a fan reading 0 RPM.
+  LinuxSmc desktop(kMachines / "desktop");
+  c = desktop.open();
+  EXPECT_EQ(readByte(*c, "FNum"), 2);
+  EXPECT_EQ(readFloat(*c, "F0Ac"), 1180.0f);
+  EXPECT_EQ(readFloat(*c, "F1Ac"), 0.0f);
+
+  for (const char* machine : {"armboard", "vm"}) {
+    LinuxSmc none(kMachines / machine);
+    c = none.open();
+    ASSERT_NE(c, nullptr) << machine;
+    EXPECT_EQ(readByte(*c, "FNum"), 0) << machine;
+    EXPECT_FALSE(keyInfo(*c, "F0Ac").has_value()) << machine;
+  }
+}
+
+TEST(LinuxSmc, CoreReaderSeesTheFans) {
+  LinuxSmc smc(kMachines / "desktop");
+  fake::FakeClock clock;
+  SMCThermal reader(smc, clock);
+  EXPECT_TRUE(reader.cpuKeys().empty());
+  EXPECT_EQ(reader.read(), (ThermalReading{std::nullopt, std::nullopt, {{0, 1180.0}, {1, 0.0}}}));
+}
+
+TEST(LinuxSmc, FansFoundAtOpenAndReadAfresh) {
+  MachineTree tree("desktop");
+  tree.makeUnreadable("sys/class/hwmon/hwmon3/fan2_input");
+  LinuxSmc smc(tree.root());
+  auto c = smc.open();
+  EXPECT_EQ(readByte(*c, "FNum"), 1);  // a fan that does not read at open is not a fan
+
+  tree.write("sys/class/hwmon/hwmon3/fan1_input", "1420");
+  EXPECT_EQ(readFloat(*c, "F0Ac"), 1420.0f);
+  // A value that is no speed fails the call; the key itself stays known.
+  tree.write("sys/class/hwmon/hwmon3/fan1_input", "-1");
+  EXPECT_FALSE(readFloat(*c, "F0Ac").has_value());
+  EXPECT_TRUE(keyInfo(*c, "F0Ac").has_value());
+
+  EXPECT_EQ(detail::smcKeyCode("FNum"), 0x464E756Du);
+  EXPECT_EQ(detail::smcKeyCode("F10Ac"), 0u);
+}
+
+TEST(LinuxSmc, AtMostTenFans) {
+  MachineTree tree;
+  for (int i = 1; i <= 12; ++i) tree.write("sys/class/hwmon/hwmon0/fan" + std::to_string(i) + "_input", "900");
+  tree.write("sys/class/hwmon/hwmon0/name", "nct6799");
+  EXPECT_EQ(detail::findFanInputs(tree.root()).size(), 10u);
+  LinuxSmc smc(tree.root());
+  auto c = smc.open();
+  EXPECT_EQ(readByte(*c, "FNum"), 10);
+  EXPECT_EQ(readFloat(*c, "F9Ac"), 900.0f);
+}
+
+}  // namespace
+}  // namespace calorim::sysfs

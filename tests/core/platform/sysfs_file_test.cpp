@@ -1,0 +1,122 @@
+#include "core/platform/linux/sysfs_file.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace calorim::sysfs {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the system's temporary folder, removed with its contents.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "calorim-sysfs-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// Rewrites a file in place (same inode), as the kernel updates an attribute.
+void write(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+int openDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+TEST(SysfsFileParse, NumbersAndTrimming) {
+  EXPECT_EQ(parseUnsigned("240422366267\n"), 240422366267u);
+  EXPECT_EQ(parseUnsigned(" 7 "), 7u);
+  EXPECT_EQ(parseUnsigned("18446744073709551615"), 18446744073709551615u);
+  for (const char* bad : {"", " \n", "18446744073709551616", "-1", "+1", "12a", "0x10", "1 2"}) {
+    EXPECT_FALSE(parseUnsigned(bad).has_value()) << bad;
+  }
+  EXPECT_EQ(parseSigned("-45000\n"), -45000);
+  EXPECT_EQ(parseSigned("+3"), 3);
+  EXPECT_EQ(parseSigned("-9223372036854775808"), INT64_MIN);
+  for (const char* bad : {"", "-", "+", "9223372036854775808", "--1", "4.5"}) {
+    EXPECT_FALSE(parseSigned(bad).has_value()) << bad;
+  }
+  EXPECT_EQ(trim(std::string_view("Raspberry Pi 4 Model B Rev 1.4\0", 31)), "Raspberry Pi 4 Model B Rev 1.4");
+  EXPECT_EQ(trim(" \t\n"), "");
+  EXPECT_EQ(trim(" a b\n"), "a b");
+}
+
+TEST(SysfsFileRead, AttributeIsOnePageTrimmedAndTableReadsWholeLines) {
+  TempDir dir;
+  write(dir.path() / "energy_uj", "98213374112\n");
+  EXPECT_EQ(readAttribute(dir.path() / "energy_uj"), "98213374112");
+  EXPECT_FALSE(readAttribute(dir.path() / "missing").has_value());
+  fs::create_directory(dir.path() / "folder");
+  EXPECT_FALSE(readAttribute(dir.path() / "folder").has_value());
+
+  // An attribute never holds more than a page; one read takes at most that.
+  write(dir.path() / "long", std::string(10000, 'x'));
+  EXPECT_EQ(readAttribute(dir.path() / "long")->size(), kAttributeMaxBytes);
+
+  // A table is read past the first page, to its end.
+  std::string table;
+  for (int i = 0; i < 2000; ++i) table += "cpu" + std::to_string(i) + " 1 2 3 4\n";
+  write(dir.path() / "stat", table);
+  EXPECT_EQ(readTable(dir.path() / "stat"), table);
+  // Cut at the limit, a table keeps only its whole lines; a file of exactly the limit is whole.
+  write(dir.path() / "two", "cpu0 1 2 3 4\ncpu1 1 2 3 4\n");
+  EXPECT_EQ(readTable(dir.path() / "two", 26), "cpu0 1 2 3 4\ncpu1 1 2 3 4\n");
+  EXPECT_EQ(readTable(dir.path() / "two", 25), "cpu0 1 2 3 4\n");
+  EXPECT_EQ(readTable(dir.path() / "two", 5), "");
+  EXPECT_FALSE(readTable(dir.path() / "missing").has_value());
+  EXPECT_FALSE(readTable(dir.path() / "folder").has_value());
+}
+
+TEST(SysfsKeptFile, RereadsInPlaceReopensWhenStaleAndClosesItsDescriptor) {
+  TempDir dir;
+  const fs::path counter = dir.path() / "energy_uj";
+  const int before = openDescriptors();
+  {
+    write(counter, "100\n");
+    KeptFile kept(counter);
+    EXPECT_TRUE(kept.isOpen());
+    EXPECT_EQ(kept.read(), "100");
+    write(counter, "200\n");
+    EXPECT_EQ(kept.read(), "200");
+
+    // A path that does not exist yet is opened by a later read.
+    KeptFile later(dir.path() / "late");
+    EXPECT_FALSE(later.isOpen());
+    EXPECT_FALSE(later.read().has_value());
+    write(dir.path() / "late", "5\n");
+    EXPECT_EQ(later.read(), "5");
+
+    // A descriptor whose reads fail (here: a folder) is given up and the path reopened.
+    fs::create_directory(dir.path() / "swap");
+    KeptFile swapped(dir.path() / "swap");
+    EXPECT_FALSE(swapped.read().has_value());
+    fs::remove(dir.path() / "swap");
+    write(dir.path() / "swap", "300\n");
+    EXPECT_EQ(swapped.read(), "300");
+
+    KeptFile moved(std::move(kept));
+    EXPECT_FALSE(kept.isOpen());  // NOLINT(bugprone-use-after-move): moved-from state is defined
+    EXPECT_EQ(moved.read(), "200");
+    moved = std::move(later);
+    EXPECT_EQ(moved.read(), "5");
+  }
+  EXPECT_EQ(openDescriptors(), before);
+}
+
+}  // namespace
+}  // namespace calorim::sysfs

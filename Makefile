@@ -1,5 +1,5 @@
 # The two entry points of the README. Each one does all the set-up it needs.
-.PHONY: setup build test test-default test-asan bench clean
+.PHONY: setup build run test test-default test-asan bench clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -9,6 +9,9 @@ setup:
 build: setup
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS)
+
+run: build
+	@scripts/demo.sh build/default/probe
 
 test: setup test-default test-asan
 

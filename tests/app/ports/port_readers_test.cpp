@@ -1,0 +1,158 @@
+#include "app/ports/port_readers.h"
+
+#include <gtest/gtest.h>
+
+#include "core/platform/fake/fake_platform.h"
+#include "core/platform/linux/linux_platform.h"
+
+namespace calorim::ports {
+namespace {
+
+const std::filesystem::path kMachines = std::filesystem::path(FIXTURE_DIR) / "linux";
+
+TEST(ReadUSBDevices, NamesHubsVendorsAndSpeeds) {
+  fake::FakeRegistry registry;
+  registry.addService("IOUSBHostDevice", RegistryDictionary{{"kUSBProductString", "Keyboard"},
+                                                            {"kUSBVendorString", "Acme"},
+                                                            {"UsbLinkSpeed", std::int64_t{12'000'000}}});
+  registry.addService("IOUSBHostDevice",
+                      RegistryDictionary{{"USB Product Name", ""}, {"kUSBProductString", "Shadowed"}});
+  registry.addService("IOUSBHostDevice", RegistryDictionary{{"USB Product Name", "XHCI Host Controller"}});
+  registry.addService("IOUSBHostDevice", RegistryDictionary{{"USB Product Name", "USB3.0 ROOT HUB"}});
+  registry.addService("IOUSBHostDevice", RegistryDictionary{{"USB Product Name", 5}, {"kUSBProductString", "Hub"},
+                                                            {"USB Product Name2", "x"}});
+  registry.addService("IOUSBHostDevice", RegistryDictionary{{"USB Product Name", "USB2.0 Hub"},
+                                                            {"kUSBVendorString", 7},
+                                                            {"UsbLinkSpeed", "480000000"}});
+  registry.addService("IOUSBHostDevice", std::nullopt);
+
+  const std::vector<USBDevice> devices = readUSBDevices(registry);
+  ASSERT_EQ(devices.size(), 3u);
+  EXPECT_EQ(devices[0].name, "Keyboard");
+  EXPECT_EQ(devices[0].vendor, "Acme");
+  EXPECT_EQ(devices[0].speed, "12 Mbps (USB 1.1)");
+  EXPECT_EQ(devices[1].name, "Hub");
+  EXPECT_EQ(devices[2].name, "USB2.0 Hub");
+  EXPECT_EQ(devices[2].vendor, "");
+  EXPECT_EQ(devices[2].speed, "Unknown");  // text is not a speed
+
+  const std::vector<USBDevice> again = readUSBDevices(registry);
+  EXPECT_EQ(again[0].name, devices[0].name);
+  EXPECT_NE(again[0].id, devices[0].id);
+  EXPECT_NE(devices[0].id, devices[1].id);
+
+  EXPECT_EQ(usbSpeedWords(5'000'000'000), "5 Gbps (USB 3.0)");
+  EXPECT_EQ(usbSpeedWords(1'500'000), "1.5 Mbps (USB 1.0)");
+  EXPECT_EQ(usbSpeedWords(1'500'000'000), "1500 Mbps");
+  EXPECT_EQ(usbSpeedWords(40'000'000'000), "40000 Mbps");
+  EXPECT_EQ(usbSpeedWords(999'999), "0 Mbps");
+  EXPECT_EQ(usbSpeedWords(0), "Unknown");
+  EXPECT_EQ(usbSpeedWords(-5), "Unknown");
+  EXPECT_EQ(usbSpeedWords(std::nullopt), "Unknown");
+}
+
+TEST(ReadThunderboltPorts, BusesDevicesAndSpeedFallbacks) {
+  const std::vector<TBPort> ports = parseThunderboltReport(R"({"SPThunderboltDataType":[
+    {"_name":"thunderboltusb4_bus_0","_items":[
+      {"device_name_key":"MacBook Pro","vendor_name_key":"Apple Inc."},
+      {"device_name_key":"Dock","vendor_name_key":"CalDigit","mode_key":"USB4",
+       "receptacle_upstream_ambiguous_tag":{"current_speed_key":"Up to 40 Gb/s"}},
+      {"vendor_name_key":"Nameless","mode_key":"Thunderbolt 3",
+       "receptacle_upstream_tag":{"current_speed_key":""}},
+      {"device_name_key":"Mac mini","receptacle_upstream_x":{},"upstream_receptacle":{"current_speed_key":5}},
+      {"device_name_key":"Drive","_items":[{"device_name_key":"Nested"}]}]},
+    {"_name":"empty bus"},
+    {"_name":"odd","_items":{"device_name_key":"not an array"}}]})");
+  ASSERT_EQ(ports.size(), 4u);
+  EXPECT_EQ(ports[0].deviceName, "Dock");
+  EXPECT_EQ(ports[0].vendorName, "CalDigit");
+  EXPECT_EQ(ports[0].speed, "Up to 40 Gb/s");
+  EXPECT_EQ(ports[1].deviceName, "Unknown");
+  EXPECT_EQ(ports[1].speed, "Thunderbolt 3");  // an empty speed falls back to the mode
+  EXPECT_EQ(ports[2].deviceName, "Mac mini");  // other computers are listed
+  EXPECT_EQ(ports[2].speed, "");
+  EXPECT_EQ(ports[3].deviceName, "Drive");
+
+  for (const char* report : {"", "[]", "not json", R"({"SPThunderboltDataType":[]})",
+                             R"({"SPThunderboltDataType":[{}]})", R"({"SPThunderboltDataType":[1]})",
+                             R"({"SPThunderboltDataType":{"_items":[]}})"}) {
+    EXPECT_TRUE(parseThunderboltReport(report).empty()) << report;
+  }
+  fake::FakeHardwareReport none;
+  EXPECT_TRUE(readThunderboltPorts(none).empty());
+}
+
+TEST(ReadAdapterInfo, FieldsOffersTelemetryAndDefaults) {
+  fake::FakeRegistry registry;
+  EXPECT_FALSE(readAdapterInfo(registry));  // a desktop: no battery controller
+  registry.addService("AppleSmartBattery", RegistryDictionary{{"CurrentCapacity", 80}});
+  EXPECT_FALSE(readAdapterInfo(registry));  // on battery: no adapter description
+
+  registry.clear();
+  registry.addService("AppleSmartBattery", RegistryDictionary{{"AdapterDetails", RegistryDictionary{{"Foo", 1}}}});
+  const std::optional<AdapterInfo> bare = readAdapterInfo(registry);
+  ASSERT_TRUE(bare);
+  EXPECT_EQ(*bare, AdapterInfo{});
+  EXPECT_EQ(bare->activeHvcIndex, -1);
+
+  const auto pdo = [](std::int64_t index, std::int64_t mv, std::int64_t ma) {
+    return RegistryValue(RegistryDictionary{{"Index", index}, {"MaxVoltage", mv}, {"MaxCurrent", ma}});
+  };
+  registry.clear();
+  registry.addService(
+      "AppleSmartBattery",
+      RegistryDictionary{
+          {"AdapterDetails",
+           RegistryDictionary{{"Name", "96W USB-C Power Adapter"}, {"Manufacturer", "Apple Inc."},
+                              {"Watts", 96}, {"AdapterVoltage", 20000}, {"Current", 4700},
+                              {"SerialString", "C0X123"}, {"Description", "pd charger"},
+                              {"UsbHvcHvcIndex", 2},
+                              {"UsbHvcMenu", RegistryArray{pdo(0, 5000, 3000), pdo(1, 9000, 3000),
+                                                           pdo(2, 20000, 4700)}}}},
+          {"PowerTelemetryData",
+           RegistryDictionary{{"SystemPowerIn", 45000}, {"SystemVoltageIn", 20100}, {"SystemCurrentIn", "2200"}}}});
+  const std::optional<AdapterInfo> info = readAdapterInfo(registry);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->name, "96W USB-C Power Adapter");
+  EXPECT_EQ(info->watts, 96);
+  EXPECT_DOUBLE_EQ(info->voltage, 20.0);
+  EXPECT_DOUBLE_EQ(info->current, 4.7);
+  EXPECT_EQ(info->activeHvcIndex, 2);
+  ASSERT_EQ(info->pdMenu.size(), 3u);
+  EXPECT_EQ(info->pdMenu[1], (PDO{1, 9.0, 3.0}));
+  EXPECT_DOUBLE_EQ(info->systemPowerW, 45.0);
+  EXPECT_DOUBLE_EQ(info->actualVoltage, 20.1);
+  EXPECT_EQ(info->actualCurrent, 0.0);  // text where an integer belongs counts as absent
+
+  registry.clear();
+  registry.addService("AppleSmartBattery",
+                      RegistryDictionary{{"AdapterDetails", RegistryDictionary{{"Watts", "96"},
+                                                                               {"UsbHvcMenu", RegistryArray{pdo(0, 5000, 3000), 7}}}}});
+  EXPECT_EQ(readAdapterInfo(registry)->watts, 0);
+  EXPECT_TRUE(readAdapterInfo(registry)->pdMenu.empty());
+}
+
+TEST(PortReadersOnLinux, LaptopWithDockAndChargerDesktopWithNothing) {
+  const auto laptop = sysfs::makeLinuxPlatform(kMachines / "laptop");
+  const std::vector<USBDevice> usb = readUSBDevices(*laptop->registry);
+  ASSERT_FALSE(usb.empty());
+  for (const USBDevice& d : usb) {
+    EXPECT_EQ(d.name.find("root hub"), std::string::npos) << d.name;
+    EXPECT_NE(d.speed, "");
+  }
+  const std::vector<TBPort> tb = readThunderboltPorts(*laptop->hardwareReport);
+  ASSERT_FALSE(tb.empty());
+  EXPECT_NE(tb[0].speed, "");
+  const std::optional<AdapterInfo> adapter = readAdapterInfo(*laptop->registry);
+  ASSERT_TRUE(adapter);
+  EXPECT_GT(adapter->watts, 0);
+  EXPECT_FALSE(adapter->pdMenu.empty());
+
+  const auto desktop = sysfs::makeLinuxPlatform(kMachines / "desktop");
+  EXPECT_FALSE(readAdapterInfo(*desktop->registry));
+  EXPECT_TRUE(readThunderboltPorts(*desktop->hardwareReport).empty());
+  EXPECT_TRUE(readUSBDevices(*desktop->registry).empty());
+}
+
+}  // namespace
+}  // namespace calorim::ports

@@ -6,9 +6,10 @@ set -euo pipefail
 debian_packages=(
   cmake ninja-build g++ clang libclang-rt-dev
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev fonts-dejavu-core
 )
 
-homebrew_packages=(cmake ninja nlohmann-json googletest google-benchmark)
+homebrew_packages=(cmake ninja nlohmann-json googletest google-benchmark qt)
 
 if [[ "$(uname -s)" == "Darwin" ]]; then
   missing=()

@@ -1,0 +1,114 @@
+#include "app/live_monitor.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cstdio>
+#include <numeric>
+#include <utility>
+
+#include "app/strings.h"
+
+namespace calorim::app {
+
+LiveMonitor::LiveMonitor(std::shared_ptr<Platform> platform, LiveMonitorOptions options, QObject* parent)
+    : QObject(parent),
+      platform_(std::move(platform)),
+      // Shares ownership with the platform when the platform's clock is used.
+      clock_(options.clock ? options.clock : std::shared_ptr<ClockPort>(platform_, platform_->clock.get())),
+      options_(std::move(options)),
+      latest_(PowerSample::zero(clock_->now())) {
+  try {
+    metrics_ = std::make_unique<PowerMetrics>(platform_);
+    systemInfo_ = PowerMetrics::systemInfo(*platform_);
+  } catch (const PMError& e) {
+    error_ = localized("error.initFailed");
+    std::printf("PowerMetrics init failed: %s\n", e.description().c_str());
+    std::fflush(stdout);
+  }
+  batteryReaders_ = std::make_unique<BatteryReaders>(*platform_->registry);
+  worker_ = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
+}
+
+LiveMonitor::~LiveMonitor() {
+  worker_.request_stop();
+  if (worker_.joinable()) worker_.join();
+  // Publications still queued for this object are dropped with it by QObject.
+}
+
+void LiveMonitor::run(std::stop_token stop) {
+  // A start delay cut short by quitting simply ends here.
+  if (!clock_->sleep(kStartDelay, stop)) return;
+  QMetaObject::invokeMethod(this, [this] { checkForUpdate(); }, Qt::QueuedConnection);
+  if (metrics_) sampleLoop(std::move(stop));
+}
+
+void LiveMonitor::sampleLoop(std::stop_token stop) {
+  while (!stop.stop_requested()) {
+    if (paused_.load()) {
+      clock_->sleep(kPausedPoll, stop);
+      continue;
+    }
+    std::optional<PowerSnapshot> snapshot;
+    try {
+      snapshot.emplace(metrics_->sample(kSampleInterval, stop));
+    } catch (const PMError&) {
+      clock_->sleep(kPause, stop);
+      continue;
+    }
+    if (stop.stop_requested()) break;  // cut short: not a whole interval
+
+    SampleReadings readings;
+    readings.systemPower = batteryReaders_->readSystemPower();
+    readings.chargePower = batteryReaders_->readChargePower();
+    readings.battery = batteryReaders_->readBatteryInfo();
+    readings.batteryPower = batteryReaders_->readBatteryPower();
+    readings.memory = readMemoryInfo(*platform_->host);
+
+    QMetaObject::invokeMethod(
+        this, [this, sample = makeSample(*snapshot, readings)]() mutable { publish(std::move(sample)); },
+        Qt::QueuedConnection);
+    clock_->sleep(kPause, stop);
+  }
+}
+
+void LiveMonitor::publish(PowerSample sample) {
+  latest_ = std::move(sample);
+  emit latestChanged();
+
+  history_.push_back(latest_.total);
+  if (history_.size() > kHistoryLength) {
+    history_.erase(history_.begin(), history_.end() - static_cast<std::ptrdiff_t>(kHistoryLength));
+  }
+  emit historyChanged();
+
+  const double peak = history_.empty() ? 0 : *std::max_element(history_.begin(), history_.end());
+  if (peak != peakPower_) {
+    peakPower_ = peak;
+    emit peakPowerChanged();
+  }
+
+  const double avg = history_.empty() ? 0
+                                      : std::accumulate(history_.begin(), history_.end(), 0.0) /
+                                            static_cast<double>(history_.size());
+  if (avg != avgPower_) {
+    avgPower_ = avg;
+    emit avgPowerChanged();
+  }
+
+  emit published();
+}
+
+void LiveMonitor::checkForUpdate() {
+  if (updateCheck_ != nullptr) return;  // once per monitor
+  updateCheck_ = new UpdateCheck(options_.updateUrl, options_.localVersion, this);
+  connect(updateCheck_, &UpdateCheck::finished, this, [this] {
+    if (updateCheck_->result() && !updateAvailable_) {
+      updateAvailable_ = updateCheck_->result();
+      emit updateAvailableChanged();
+    }
+  });
+  updateCheck_->start();
+}
+
+}  // namespace calorim::app

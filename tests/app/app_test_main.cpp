@@ -1,0 +1,21 @@
+// The application tests run under one QCoreApplication per process, with the
+// stored preferences in a temporary folder and no network proxy.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QNetworkProxy>
+#include <QSettings>
+#include <QTemporaryDir>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  QCoreApplication app(argc, argv);
+  QTemporaryDir settingsDir;
+  if (!settingsDir.isValid()) return 1;
+  // Before the first QSettings: every preference of this run lands here.
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+  QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+  return RUN_ALL_TESTS();
+}

@@ -39,6 +39,14 @@ std::optional<std::int64_t> productMilli(const std::optional<std::int64_t>& a, c
   return whole(std::fabs(static_cast<double>(*a)) * std::fabs(static_cast<double>(*b)) / 1e9);
 }
 
+// A battery's current in mA; batteries that report only power and voltage
+// (many ACPI firmwares) get power ÷ voltage.
+std::optional<std::int64_t> batteryCurrentMilli(const PowerSupply& b) {
+  if (auto ma = scaled(b.currentNow, 1000.0)) return ma;
+  if (!b.powerNow || !b.voltageNow || *b.voltageNow == 0) return std::nullopt;
+  return whole(std::fabs(static_cast<double>(*b.powerNow)) / std::fabs(static_cast<double>(*b.voltageNow)) * 1000.0);
+}
+
 std::optional<std::int64_t> percent(const std::optional<std::int64_t>& now, const std::optional<std::int64_t>& full) {
   if (!now || !full || *full <= 0 || *now < 0) return std::nullopt;
   return whole(100.0 * static_cast<double>(*now) / static_cast<double>(*full));
@@ -201,7 +209,7 @@ std::optional<RegistryDictionary> batteryDictionary(const std::vector<PowerSuppl
   if (auto mv = scaled(batteries.front()->voltageNow, 1000.0)) d.set("Voltage", *mv);
   std::optional<std::int64_t> amperage;
   for (const PowerSupply* b : batteries) {
-    if (auto ma = scaled(b->currentNow, 1000.0)) {
+    if (auto ma = batteryCurrentMilli(*b)) {
       amperage = amperage.value_or(0) + (b->status == "Discharging" ? -*ma : *ma);
     }
   }

@@ -41,6 +41,7 @@ TEST(LinuxRegistryBattery, LaptopChargingFromUsbCPd) {
   EXPECT_EQ(at(*b, "IsCharging"), RegistryValue(true));
   EXPECT_EQ(at(*b, "ExternalConnected"), RegistryValue(true));
   EXPECT_EQ(integer(*b, "Voltage"), 16810);
+  EXPECT_EQ(integer(*b, "Amperage"), 1104);  // no current_now: 18.56 W at 16.81 V
   EXPECT_EQ(integer(*b, "CycleCount"), 112);
 
   // The PD supply wins over the ACPI "AC" that is online at the same time.

@@ -9,20 +9,16 @@ namespace calorim {
 
 namespace {
 
-// Parameter block layout: little-endian host fields, every field not written
-// here stays zero.
-constexpr std::size_t kKeyOffset = 0;
-constexpr std::size_t kDataSizeOffset = 28;
-constexpr std::size_t kDataTypeOffset = 32;
-constexpr std::size_t kCommandOffset = 42;
-constexpr std::size_t kBytesOffset = 48;
+using smc::kBytesOffset;
+using smc::kCommandOffset;
+using smc::kDataSizeOffset;
+using smc::kDataTypeOffset;
+using smc::kKeyOffset;
+using smc::loadLE32;
+using smc::storeLE32;
 
-constexpr std::uint32_t kSelector = 2;
-constexpr std::uint8_t kCmdReadKeyInfo = 9;
-constexpr std::uint8_t kCmdReadBytes = 5;
-
-constexpr std::uint32_t kTypeSp78 = 0x73703738;  // "sp78"
-constexpr std::uint32_t kTypeFlt = 0x666C7420;   // "flt "
+constexpr std::uint32_t kTypeSp78 = smc::keyCode("sp78");
+constexpr std::uint32_t kTypeFlt = smc::keyCode("flt ");
 
 // Readings outside this open interval are not plausible die temperatures.
 constexpr double kProbeLow = 15.0;
@@ -34,15 +30,6 @@ constexpr double kCpuMaxSpread = 20.0;
 constexpr double kGpuMaxSpread = 30.0;
 // A sensor reading this or less is unpopulated or broken.
 constexpr double kValidAbove = 5.0;
-
-void storeLE32(SmcParamBlock& block, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) block[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t loadLE32(const SmcParamBlock& block, std::size_t at) {
-  return std::uint32_t{block[at]} | std::uint32_t{block[at + 1]} << 8 | std::uint32_t{block[at + 2]} << 16 |
-         std::uint32_t{block[at + 3]} << 24;
-}
 
 std::vector<std::string> numberedKeys(const char* pattern, int count) {
   std::vector<std::string> keys;
@@ -64,13 +51,6 @@ std::string fanKey(std::int64_t index) {
 }  // namespace
 
 namespace detail {
-
-std::uint32_t smcKeyCode(std::string_view key) {
-  if (key.size() != 4) return 0;
-  std::uint32_t code = 0;
-  for (char c : key) code = code << 8 | static_cast<std::uint8_t>(c);
-  return code;
-}
 
 double decodeSp78(std::uint8_t high, std::uint8_t low) {
   const auto raw = static_cast<std::int16_t>(static_cast<std::uint16_t>(high << 8 | low));
@@ -96,12 +76,12 @@ SMCThermal::SMCThermal(SmcPort& smc, ClockPort& clock) : clock_(clock), connecti
   lastGpu_ = highestOf(gpuKeys_);
 
   if (auto info = getKeyInfo("FNum")) {
-    keyInfoCache_[detail::smcKeyCode("FNum")] = *info;
+    keyInfoCache_[smc::keyCode("FNum")] = *info;
     if (auto count = readSMCRaw("FNum", info->dataSize)) fanCount_ = *count;
   }
   for (std::int64_t i = 0; i < fanCount_; ++i) {
     const std::string key = fanKey(i);
-    if (auto info = getKeyInfo(key)) keyInfoCache_[detail::smcKeyCode(key)] = *info;
+    if (auto info = getKeyInfo(key)) keyInfoCache_[smc::keyCode(key)] = *info;
   }
 }
 
@@ -120,14 +100,14 @@ ThermalReading SMCThermal::read() {
 std::optional<SmcParamBlock> SMCThermal::call(std::string_view key, std::uint8_t command, std::uint32_t dataSize) {
   if (!connection_) return std::nullopt;
   SmcParamBlock input{};
-  storeLE32(input, kKeyOffset, detail::smcKeyCode(key));
+  storeLE32(input, kKeyOffset, smc::keyCode(key));
   storeLE32(input, kDataSizeOffset, dataSize);
   input[kCommandOffset] = command;
-  return connection_->call(kSelector, input);
+  return connection_->call(smc::kSelector, input);
 }
 
 std::optional<SMCThermal::KeyInfo> SMCThermal::getKeyInfo(std::string_view key) {
-  auto out = call(key, kCmdReadKeyInfo, 0);
+  auto out = call(key, smc::kReadKeyInfo, 0);
   if (!out) return std::nullopt;
   KeyInfo info{loadLE32(*out, kDataSizeOffset), loadLE32(*out, kDataTypeOffset)};
   if (info.dataSize == 0) return std::nullopt;
@@ -135,7 +115,7 @@ std::optional<SMCThermal::KeyInfo> SMCThermal::getKeyInfo(std::string_view key) 
 }
 
 std::optional<std::uint8_t> SMCThermal::readSMCRaw(std::string_view key, std::uint32_t size) {
-  auto out = call(key, kCmdReadBytes, size);
+  auto out = call(key, smc::kReadBytes, size);
   if (!out) return std::nullopt;
   return (*out)[kBytesOffset];
 }
@@ -143,15 +123,15 @@ std::optional<std::uint8_t> SMCThermal::readSMCRaw(std::string_view key, std::ui
 std::optional<double> SMCThermal::readSMCTemp(std::string_view key) {
   auto info = getKeyInfo(key);
   if (!info) return std::nullopt;
-  auto out = call(key, kCmdReadBytes, info->dataSize);
+  auto out = call(key, smc::kReadBytes, info->dataSize);
   if (!out) return std::nullopt;
   return detail::decodeSp78((*out)[kBytesOffset], (*out)[kBytesOffset + 1]);
 }
 
 std::optional<double> SMCThermal::readSMCTempCached(std::string_view key) {
-  auto it = keyInfoCache_.find(detail::smcKeyCode(key));
+  auto it = keyInfoCache_.find(smc::keyCode(key));
   if (it == keyInfoCache_.end()) return readSMCTemp(key);
-  auto out = call(key, kCmdReadBytes, it->second.dataSize);
+  auto out = call(key, smc::kReadBytes, it->second.dataSize);
   if (!out) return std::nullopt;
   if (it->second.dataType == kTypeFlt) return detail::decodeFlt(out->data() + kBytesOffset);
   return detail::decodeSp78((*out)[kBytesOffset], (*out)[kBytesOffset + 1]);
@@ -165,7 +145,7 @@ std::vector<std::string> SMCThermal::probeKeys(const std::vector<std::string>& c
     const bool usable = (info->dataType == kTypeSp78 && info->dataSize == 2) ||
                         (info->dataType == kTypeFlt && info->dataSize == 4);
     if (!usable) continue;
-    keyInfoCache_[detail::smcKeyCode(key)] = *info;
+    keyInfoCache_[smc::keyCode(key)] = *info;
 
     std::vector<double> kept;
     for (int i = 0; i < kProbeReads; ++i) {

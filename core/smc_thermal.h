@@ -80,10 +80,6 @@ class SMCThermal {
 
 namespace detail {
 
-// The controller's 32-bit code of `key`: its four bytes read big-endian, so
-// "FNum" is 0x464E756D. A key that is not exactly four bytes long gets 0.
-[[nodiscard]] std::uint32_t smcKeyCode(std::string_view key);
-
 // Decoders of the data bytes of a read. "sp78": signed 16-bit big-endian
 // fixed point with 8 fraction bits. "flt ": little-endian IEEE single, absent
 // when it is not finite.

@@ -6,10 +6,45 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 namespace calorim {
 
 using SmcParamBlock = std::array<std::uint8_t, 80>;
+
+// Layout of the parameter block: little-endian host fields at fixed offsets;
+// every field a call does not set is zero.
+namespace smc {
+
+inline constexpr std::uint32_t kSelector = 2;  // the one struct method
+inline constexpr std::size_t kKeyOffset = 0;
+inline constexpr std::size_t kDataSizeOffset = 28;
+inline constexpr std::size_t kDataTypeOffset = 32;
+inline constexpr std::size_t kCommandOffset = 42;
+inline constexpr std::size_t kBytesOffset = 48;
+inline constexpr std::size_t kBytesCapacity = 32;
+inline constexpr std::uint8_t kReadKeyInfo = 9;  // command: size and type of a key
+inline constexpr std::uint8_t kReadBytes = 5;    // command: the key's data bytes
+
+inline std::uint32_t loadLE32(const SmcParamBlock& block, std::size_t at) {
+  return std::uint32_t{block[at]} | std::uint32_t{block[at + 1]} << 8 | std::uint32_t{block[at + 2]} << 16 |
+         std::uint32_t{block[at + 3]} << 24;
+}
+
+inline void storeLE32(SmcParamBlock& block, std::size_t at, std::uint32_t value) {
+  for (std::size_t i = 0; i < 4; ++i) block[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// The 32-bit code of a key or type name: its four bytes read big-endian, so
+// "FNum" is 0x464E756D. A name that is not exactly four bytes long gets 0.
+constexpr std::uint32_t keyCode(std::string_view key) {
+  if (key.size() != 4) return 0;
+  std::uint32_t code = 0;
+  for (char c : key) code = code << 8 | static_cast<std::uint8_t>(c);
+  return code;
+}
+
+}  // namespace smc
 
 // An open connection; destroying it closes the connection.
 class SmcConnection {

@@ -138,9 +138,9 @@ class RecordingSmc final : public SmcPort {
 };
 
 TEST(SMCThermalRead, SendsBlocksWithOnlyKeySizeAndCommandSet) {
-  EXPECT_EQ(detail::smcKeyCode("FNum"), 0x464E756Du);
-  EXPECT_EQ(detail::smcKeyCode("F10Ac"), 0u);  // fans from index 10 on find no key info
-  EXPECT_EQ(detail::smcKeyCode("Tp0"), 0u);
+  EXPECT_EQ(smc::keyCode("FNum"), 0x464E756Du);
+  EXPECT_EQ(smc::keyCode("F10Ac"), 0u);  // fans from index 10 on find no key info
+  EXPECT_EQ(smc::keyCode("Tp0"), 0u);
 
   FakeSmc smc;
   FakeClock clock;

@@ -189,26 +189,8 @@ class FakeSmc::Connection final : public SmcConnection {
 };
 
 namespace {
-constexpr std::size_t kKeyOffset = 0;
-constexpr std::size_t kDataSizeOffset = 28;
-constexpr std::size_t kDataTypeOffset = 32;
-constexpr std::size_t kCommandOffset = 42;
-constexpr std::size_t kBytesOffset = 48;
-constexpr std::uint8_t kReadKeyInfo = 9;
-constexpr std::uint8_t kReadBytes = 5;
+using namespace smc;
 
-std::uint32_t loadLE32(const SmcParamBlock& b, std::size_t at) {
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-         std::uint32_t{b[at + 3]} << 24;
-}
-void storeLE32(SmcParamBlock& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint32_t fourCC(const std::string& s) {
-  std::uint32_t code = 0;
-  for (std::size_t i = 0; i < 4; ++i) code = code << 8 | (i < s.size() ? static_cast<std::uint8_t>(s[i]) : 0);
-  return code;
-}
 std::string keyName(std::uint32_t code) {
   std::string s(4, '\0');
   for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(code >> (8 * (3 - i)));
@@ -273,7 +255,7 @@ std::unique_ptr<SmcConnection> FakeSmc::open() {
 
 std::optional<SmcParamBlock> FakeSmc::answer(std::uint32_t selector, const SmcParamBlock& input) {
   ++calls_;
-  if (selector != 2) return std::nullopt;
+  if (selector != kSelector) return std::nullopt;
   const std::string key = keyName(loadLE32(input, kKeyOffset));
   auto it = keys_.find(key);
   if (it == keys_.end()) return std::nullopt;
@@ -283,7 +265,7 @@ std::optional<SmcParamBlock> FakeSmc::answer(std::uint32_t selector, const SmcPa
   switch (input[kCommandOffset]) {
     case kReadKeyInfo:
       storeLE32(out, kDataSizeOffset, k.size);
-      storeLE32(out, kDataTypeOffset, fourCC(k.type));
+      storeLE32(out, kDataTypeOffset, keyCode(k.type));
       return out;
     case kReadBytes: {
       if (!k.values.empty()) {
@@ -294,7 +276,7 @@ std::optional<SmcParamBlock> FakeSmc::answer(std::uint32_t selector, const SmcPa
         k.last = value ? std::optional(encode(k.type, *value)) : std::nullopt;
       }
       if (!k.last) return std::nullopt;
-      const std::size_t n = std::min<std::size_t>({k.last->size(), 32, loadLE32(input, kDataSizeOffset)});
+      const std::size_t n = std::min<std::size_t>({k.last->size(), kBytesCapacity, loadLE32(input, kDataSizeOffset)});
       std::copy_n(k.last->begin(), n, out.begin() + kBytesOffset);
       return out;
     }

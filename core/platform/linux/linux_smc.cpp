@@ -11,25 +11,9 @@
 namespace calorim::sysfs {
 namespace {
 
-constexpr std::uint32_t kSelector = 2;
-constexpr std::size_t kKeyOffset = 0;
-constexpr std::size_t kDataSizeOffset = 28;
-constexpr std::size_t kDataTypeOffset = 32;
-constexpr std::size_t kCommandOffset = 42;
-constexpr std::size_t kBytesOffset = 48;
-constexpr std::size_t kBytesCapacity = 32;
-constexpr std::uint8_t kReadKeyInfo = 9;
-constexpr std::uint8_t kReadBytes = 5;
+using namespace smc;
+
 constexpr std::size_t kMaxFans = 10;
-
-std::uint32_t loadLE32(const SmcParamBlock& b, std::size_t at) {
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-         std::uint32_t{b[at + 3]} << 24;
-}
-
-void storeLE32(SmcParamBlock& b, std::size_t at, std::uint32_t v) {
-  for (std::size_t i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // The fan index of "F<i>Ac"; absent for other keys.
 std::optional<std::size_t> fanIndex(std::uint32_t code) {
@@ -62,11 +46,11 @@ class Connection final : public SmcConnection {
 
     std::vector<std::uint8_t> bytes;
     std::uint32_t type = 0;
-    if (key == detail::smcKeyCode("FNum")) {
-      type = detail::smcKeyCode("ui8 ");
+    if (key == keyCode("FNum")) {
+      type = keyCode("ui8 ");
       bytes = {static_cast<std::uint8_t>(fans_.size())};
     } else if (const auto fan = fanIndex(key); fan && *fan < fans_.size()) {
-      type = detail::smcKeyCode("flt ");
+      type = keyCode("flt ");
       bytes.assign(4, 0);
       if (command == kReadBytes) {
         const std::optional<float> rpm = readRpm(fans_[*fan]);
@@ -113,13 +97,6 @@ std::vector<std::filesystem::path> findFanInputs(const std::filesystem::path& ro
     }
   }
   return fans;
-}
-
-std::uint32_t smcKeyCode(std::string_view key) {
-  if (key.size() != 4) return 0;
-  std::uint32_t code = 0;
-  for (char c : key) code = code << 8 | static_cast<std::uint8_t>(c);
-  return code;
 }
 
 }  // namespace detail

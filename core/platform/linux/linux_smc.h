@@ -43,9 +43,5 @@ namespace detail {
 // The fans' `fanN_input` files that read a number now, in the order above, at most ten.
 [[nodiscard]] std::vector<std::filesystem::path> findFanInputs(const std::filesystem::path& root);
 
-// The 32-bit code of a four-character key, first character most significant
-// ("FNum" → 0x464E756D); 0 for a key of any other length. Pure.
-[[nodiscard]] std::uint32_t smcKeyCode(std::string_view key);
-
 }  // namespace detail
 }  // namespace calorim::sysfs

@@ -27,7 +27,7 @@ std::uint32_t loadLE32(const SmcParamBlock& b, std::size_t at) {
 
 SmcParamBlock request(const std::string& key, std::uint8_t command, std::uint32_t size = 0) {
   SmcParamBlock b{};
-  const std::uint32_t code = detail::smcKeyCode(key);
+  const std::uint32_t code = smc::keyCode(key);
   for (std::size_t i = 0; i < 4; ++i) {
     b[i] = static_cast<std::uint8_t>(code >> (8 * i));
     b[28 + i] = static_cast<std::uint8_t>(size >> (8 * i));
@@ -66,12 +66,12 @@ TEST(LinuxSmc, AnswersFanKeysPerMachine) {
   const std::optional<KeyInfo> fnum = keyInfo(*c, "FNum");
   ASSERT_TRUE(fnum.has_value());
   EXPECT_EQ(fnum->size, 1u);
-  EXPECT_EQ(fnum->type, detail::smcKeyCode("ui8 "));
+  EXPECT_EQ(fnum->type, smc::keyCode("ui8 "));
   EXPECT_EQ(readByte(*c, "FNum"), 1);
   const std::optional<KeyInfo> f0 = keyInfo(*c, "F0Ac");
   ASSERT_TRUE(f0.has_value());
   EXPECT_EQ(f0->size, 4u);
-  EXPECT_EQ(f0->type, detail::smcKeyCode("flt "));
+  EXPECT_EQ(f0->type, smc::keyCode("flt "));
   EXPECT_EQ(readFloat(*c, "F0Ac"), 2170.0f);
   EXPECT_FALSE(keyInfo(*c, "F1Ac").has_value());
 
@@ -118,8 +118,8 @@ TEST(LinuxSmc, FansFoundAtOpenAndReadAfresh) {
   EXPECT_FALSE(readFloat(*c, "F0Ac").has_value());
   EXPECT_TRUE(keyInfo(*c, "F0Ac").has_value());
 
-  EXPECT_EQ(detail::smcKeyCode("FNum"), 0x464E756Du);
-  EXPECT_EQ(detail::smcKeyCode("F10Ac"), 0u);
+  EXPECT_EQ(smc::keyCode("FNum"), 0x464E756Du);
+  EXPECT_EQ(smc::keyCode("F10Ac"), 0u);
 }
 
 TEST(LinuxSmc, AtMostTenFans) {

@@ -1,0 +1,51 @@
+#include "core/service_records.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "core/json.h"
+#include "core/system_info.h"
+
+namespace calorim {
+namespace {
+
+TEST(ServiceRecordsJson, KeysInOrderReasonOnlyWhenThrottling) {
+  EXPECT_EQ(toJsonText(ThrottleStatus(false, 70.5, 0, 400, 0.5, std::nullopt)),
+            R"({"throttling":false,"cpuTemp":70.5,"gpuTemp":0.0,"gpuFreqMHz":400.0,"gpuUsage":0.5})");
+  EXPECT_EQ(toJsonText(ThrottleStatus(true, 96, 0, 400, 0.8, "thermal")),
+            R"({"throttling":true,"cpuTemp":96.0,"gpuTemp":0.0,"gpuFreqMHz":400.0,"gpuUsage":0.8,"reason":"thermal"})");
+  EXPECT_EQ(toJsonText(HeadroomStatus(30, 35, 85.5, true, false)),
+            R"({"gpuPowerW":30.0,"estimatedTDPW":35.0,"usedPercent":85.5,"thermalOk":true,"canAddWork":false})");
+  EXPECT_EQ(toJsonText(CooldownResult(true, 60, 1.25)), R"({"cooledDown":true,"finalTemp":60.0,"waitedSeconds":1.25})");
+  EXPECT_EQ(toJsonText(SystemInfo("Apple M3 Pro", 6, 6, 18, 18.0, "MacBook Pro", "macOS 15.1.0")),
+            R"({"chipName":"Apple M3 Pro","eCores":6,"pCores":6,"gpuCores":18,"totalMemoryGB":18.0,)"
+            R"("machineName":"MacBook Pro","osVersion":"macOS 15.1.0"})");
+}
+
+TEST(ServiceRecordsJson, RoundTripsAndStrictReading) {
+  const ThrottleStatus throttle(true, 70, 70, 400, 0.6, "freq_drop");
+  EXPECT_EQ(fromJsonText<ThrottleStatus>(toJsonText(throttle)), throttle);
+  const HeadroomStatus headroom(50, 35, 100, false, false);
+  EXPECT_EQ(fromJsonText<HeadroomStatus>(toJsonText(headroom)), headroom);
+  const CooldownResult cooldown(false, 0, 60);
+  EXPECT_EQ(fromJsonText<CooldownResult>(toJsonText(cooldown)), cooldown);
+  const SystemInfo info("Chip", 4, 8, 10, 24.0, "Unknown Mac", "Linux 6.1.0");
+  EXPECT_EQ(fromJsonText<SystemInfo>(toJsonText(info)), info);
+
+  EXPECT_THROW((void)fromJsonText<CooldownResult>(R"({"cooledDown":1,"finalTemp":0,"waitedSeconds":1})"),
+               Json::exception);
+  EXPECT_THROW((void)fromJsonText<SystemInfo>(R"({"chipName":"x","eCores":1.5,"pCores":1,"gpuCores":1,)"
+                                              R"("totalMemoryGB":1,"machineName":"m","osVersion":"o"})"),
+               Json::exception);
+  EXPECT_THROW((void)fromJsonText<SystemInfo>(R"({"chipName":"x","eCores":1,"pCores":1,"gpuCores":1,)"
+                                              R"("totalMemoryGB":1,"machineName":"m"})"),
+               Json::exception);
+  EXPECT_THROW((void)fromJsonText<ThrottleStatus>(
+                   R"({"throttling":true,"cpuTemp":1,"gpuTemp":1,"gpuFreqMHz":1,"gpuUsage":1,"reason":5})"),
+               Json::exception);
+  EXPECT_THROW((void)toJsonText(HeadroomStatus(std::nan(""), 35, 0, true, true)), std::domain_error);
+}
+
+}  // namespace
+}  // namespace calorim

@@ -20,6 +20,11 @@
 // A raw sample holds each zone's `energy_uj` (kept open, re-read with pread)
 // and the per-CPU ticks. A zone or CPU that cannot be read in one of the two
 // samples contributes 0; taking a sample never fails.
+//
+// Samples and deltas may be taken on several threads at once (the facade
+// begins and ends energy windows while a snapshot samples): the kept files are
+// read under one lock, and everything else a sample or a delta reads is fixed
+// at construction.
 
 #include <filesystem>
 #include <memory>
@@ -55,8 +60,9 @@ class LinuxCounterReports final : public CounterReportPort {
   void mergeChannels(ChannelSet& target, const ChannelSet& source) override;
   std::unique_ptr<CounterSubscription> createSubscription(const ChannelSet& channels,
                                                           std::unique_ptr<ChannelSet>& subscribed) override;
-  // Reads the subscribed counters; blocks only for the file reads. Null only
-  // for handles that did not come from this port.
+  // Reads the subscribed counters; blocks only for the file reads and for
+  // another thread's reading of the energy counters. Null only for handles
+  // that did not come from this port.
   std::unique_ptr<RawSample> createSamples(const CounterSubscription& subscription,
                                            const ChannelSet& subscribed) override;
   // Energy channels first, then CPU channels in CPU order; only the groups

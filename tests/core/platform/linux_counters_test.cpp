@@ -1,10 +1,14 @@
 #include "core/platform/linux/linux_counter_reports.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -130,11 +134,12 @@ TEST(SysfsPowercap, DomainsAndZoneDiscovery) {
 
   // Laptop: psys and the MMIO mirror of package-0 are left out.
   std::vector<RaplZone> zones = findRaplZones(kMachines / "laptop");
-  ASSERT_EQ(zones.size(), 3u);
+  ASSERT_EQ(zones.size(), 4u);
   EXPECT_EQ(zones[0].id, "intel-rapl:0");
   EXPECT_EQ(zones[1].id, "intel-rapl:0:0");
   EXPECT_EQ(zones[2].id, "intel-rapl:0:1");
   EXPECT_EQ(zones[2].domain, RaplDomain::uncore);
+  EXPECT_EQ(zones[3].domain, RaplDomain::dram);
   EXPECT_EQ(zones[0].maxEnergyRangeUj, kIntelRange);
 
   // Ids are hex and order by value; the MMIO zones count when they are all there is.
@@ -145,7 +150,8 @@ TEST(SysfsPowercap, DomainsAndZoneDiscovery) {
   copy.write("sys/class/powercap/intel-rapl:a/name", "package-1\n");
   std::vector<std::string> ids;
   for (const RaplZone& zone : findRaplZones(copy.root())) ids.push_back(zone.id);
-  EXPECT_EQ(ids, (std::vector<std::string>{"intel-rapl:0:0", "intel-rapl:0:1", "intel-rapl:a", "intel-rapl:10"}));
+  EXPECT_EQ(ids, (std::vector<std::string>{"intel-rapl:0:0", "intel-rapl:0:1", "intel-rapl:0:2", "intel-rapl:a",
+                                            "intel-rapl:10"}));
   for (const std::string& id : ids) copy.breakFile("sys/class/powercap/" + id + "/energy_uj");
   zones = findRaplZones(copy.root());
   ASSERT_EQ(zones.size(), 1u);
@@ -192,7 +198,7 @@ TEST(LinuxCounters, ChannelShapesPerMachine) {
   std::vector<std::string> rk3399Cpus = numbered("ECPU", 0, 3);
   for (const std::string& p : numbered("PCPU", 4, 5)) rk3399Cpus.push_back(p);
   const std::vector<Expected> machines = {
-      {"laptop", {"CPU Energy", "GPU", "Package rest"}, laptopCpus},
+      {"laptop", {"CPU Energy", "GPU", "DRAM", "Package rest"}, laptopCpus},
       {"desktop", {"CPU Energy", "Package rest"}, numbered("PCPU", 0, 15)},
       {"server", {"CPU Energy", "DRAM"}, numbered("PCPU", 0, 39)},
       {"armboard", {}, numbered("PCPU", 0, 3)},
@@ -238,12 +244,13 @@ TEST(LinuxCounters, EnergyPerDomainWithWrapAndPackageRest) {
     laptop.setEnergy("intel-rapl:0", 4'999'000);  // wrapped: 5,000,000 µJ in all
     laptop.setEnergy("intel-rapl:0:0", 52'000'000);
     laptop.setEnergy("intel-rapl:0:1", 7'500'000);
+    laptop.setEnergy("intel-rapl:0:2", 16'433'718'237 + 700'000);  // memory: outside the package
     laptop.setEnergy("intel-rapl:1", 999'999'999'999);      // psys: not a channel
     laptop.setEnergy("intel-rapl-mmio:0", 999'999'999'999);  // mirror: not counted
   });
   EXPECT_EQ(energyByName(delta),
             (std::map<std::string, std::int64_t>{
-                {"CPU Energy", 2'000'000}, {"GPU", 500'000}, {"Package rest", 2'500'000}}));
+                {"CPU Energy", 2'000'000}, {"GPU", 500'000}, {"DRAM", 700'000}, {"Package rest", 2'500'000}}));
 
   // Core and uncore may run ahead of the package within one interval: the rest stays at 0.
   delta = deltaAround(port, [&] {
@@ -277,7 +284,8 @@ TEST(LinuxCounters, UnreadableZonesAreMissingOrContributeNothing) {
     laptop.breakFile("sys/class/powercap/intel-rapl:0:1/energy_uj");
   });
   EXPECT_EQ(energyByName(delta),
-            (std::map<std::string, std::int64_t>{{"CPU Energy", 300}, {"GPU", 0}, {"Package rest", 600}}));
+            (std::map<std::string, std::int64_t>{
+                {"CPU Energy", 300}, {"GPU", 0}, {"DRAM", 0}, {"Package rest", 600}}));
 
   // A zone gone for good (its directory removed) is skipped as well.
   fs::remove_all(laptop.root() / "sys/class/powercap/intel-rapl:0:0");
@@ -287,8 +295,9 @@ TEST(LinuxCounters, UnreadableZonesAreMissingOrContributeNothing) {
   // package is the CPU; with none the group does not exist.
   MachineCopy rootOnly("laptop");
   rootOnly.breakFile("sys/class/powercap/intel-rapl:0:0/energy_uj");
-  EXPECT_EQ(LinuxCounterReports(rootOnly.root()).energyChannelNames(), (std::vector<std::string>{"CPU Energy", "GPU"}));
-  for (const char* zone : {"intel-rapl:0", "intel-rapl:0:1", "intel-rapl-mmio:0"}) {
+  EXPECT_EQ(LinuxCounterReports(rootOnly.root()).energyChannelNames(),
+            (std::vector<std::string>{"CPU Energy", "GPU", "DRAM"}));
+  for (const char* zone : {"intel-rapl:0", "intel-rapl:0:1", "intel-rapl:0:2", "intel-rapl-mmio:0"}) {
     rootOnly.breakFile(std::string("sys/class/powercap/") + zone + "/energy_uj");
   }
   LinuxCounterReports none(rootOnly.root());
@@ -307,7 +316,7 @@ TEST(LinuxCounters, CpuResidenciesFromTicks) {
     ticks.erase(3);                                // went offline
     laptop.setStat(ticks);
   });
-  ASSERT_EQ(delta.size(), 3u + 16u);
+  ASSERT_EQ(delta.size(), 4u + 16u);
   auto states = [&](const std::string& name) {
     for (const Channel& c : delta) {
       if (c.name == name) return std::pair{c.states[0].residency, c.states[1].residency};
@@ -333,7 +342,7 @@ TEST(LinuxCounters, FeedsTheCounterSampler) {
   ASSERT_TRUE(a && b);
   const std::optional<CounterDelta> delta = laptop.createSamplesDelta(*a, *b);
   ASSERT_TRUE(delta);
-  EXPECT_EQ(delta->size(), 3u + 16u);
+  EXPECT_EQ(delta->size(), 4u + 16u);
 
   LinuxCounterReports vm(kMachines / "vm");
   try {
@@ -343,6 +352,81 @@ TEST(LinuxCounters, FeedsTheCounterSampler) {
     EXPECT_EQ(error.kind(), PMError::Kind::channelNotFound);
     EXPECT_EQ(error.group(), "Energy Model");
   }
+}
+
+TEST(LinuxCounters, SamplesOnSeveralThreadsAtOnce) {
+  // The facade takes samples for energy windows on other threads while a
+  // snapshot samples on its own. One zone's kept descriptor cannot be re-read
+  // (a pipe answers pread with ESPIPE), so each of its reads closes and
+  // reopens the file: the path where unguarded threads would close each
+  // other's descriptors.
+  MachineCopy laptop("laptop");
+  const auto openDescriptors = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+  };
+  const auto descriptorsBefore = openDescriptors();
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  const std::string uncore = "4127730841\n";
+  ASSERT_EQ(::write(pipeEnds[1], uncore.data(), uncore.size()), static_cast<ssize_t>(uncore.size()));
+  const fs::path uncoreFile = laptop.root() / "sys/class/powercap/intel-rapl:0:1/energy_uj";
+  fs::remove(uncoreFile);
+  fs::create_symlink("/proc/self/fd/" + std::to_string(pipeEnds[0]), uncoreFile);
+  std::map<int, std::vector<std::uint64_t>> ticks;
+  for (int cpu = 0; cpu < 16; ++cpu) ticks[cpu] = {1000, 10, 300, 5000, 40, 20, 30};
+  laptop.setStat(ticks);
+
+  {
+    LinuxCounterReports port(laptop.root());
+    ASSERT_EQ(port.energyChannelNames(), (std::vector<std::string>{"CPU Energy", "GPU", "DRAM", "Package rest"}));
+    std::unique_ptr<ChannelSet> all = port.copyChannelsInGroup("Energy Model", std::nullopt);
+    port.mergeChannels(*all, *port.copyChannelsInGroup("CPU Stats", std::nullopt));
+    std::unique_ptr<ChannelSet> subscribed;
+    const std::unique_ptr<CounterSubscription> subscription = port.createSubscription(*all, subscribed);
+    const std::unique_ptr<RawSample> baseline = port.createSamples(*subscription, *subscribed);
+    ASSERT_NE(baseline, nullptr);
+
+    // Every later sample sees the same advance: a reading lost or taken from
+    // another file shows in the delta.
+    laptop.setEnergy("intel-rapl:0", 240'422'366'267 + 9'000);
+    laptop.setEnergy("intel-rapl:0:0", 98'213'374'112 + 4'000);
+    laptop.setEnergy("intel-rapl:0:2", 16'433'718'237 + 1'000);
+    for (auto& [cpu, f] : ticks) f = {1000 + 60u * cpu, 10, 300, 5000 + 7, 40, 20, 30};
+    laptop.setStat(ticks);
+
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 500;
+    std::atomic<int> wrong = 0;
+    {
+      std::vector<std::jthread> threads;
+      for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+          for (int round = 0; round < kRounds; ++round) {
+            const std::unique_ptr<RawSample> later = port.createSamples(*subscription, *subscribed);
+            const std::optional<CounterDelta> delta = later ? port.createSamplesDelta(*baseline, *later) : std::nullopt;
+            if (!delta || delta->size() != 4u + 16u) {
+              ++wrong;
+              continue;
+            }
+            const std::map<std::string, std::int64_t> energy = energyByName(*delta);
+            bool right = energy == std::map<std::string, std::int64_t>{
+                                       {"CPU Energy", 4'000}, {"GPU", 0}, {"DRAM", 1'000}, {"Package rest", 5'000}};
+            for (int cpu = 0; cpu < 16; ++cpu) {
+              const Channel& c = (*delta)[4 + static_cast<std::size_t>(cpu)];
+              right = right && c.states[0].residency == 60u * static_cast<std::uint64_t>(cpu) &&
+                      c.states[1].residency == 7u;
+            }
+            if (!right) ++wrong;
+          }
+        });
+      }
+    }
+    EXPECT_EQ(wrong.load(), 0);
+  }
+  ::close(pipeEnds[0]);
+  ::close(pipeEnds[1]);
+  // Threads that raced through a reopen would have leaked descriptors.
+  EXPECT_EQ(openDescriptors(), descriptorsBefore);
 }
 
 }  // namespace

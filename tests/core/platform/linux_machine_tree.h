@@ -1,6 +1,6 @@
 #pragma once
-// A writable sysfs tree for tests of the Linux ports: a copy of one fixture
-// machine, or an empty tree built file by file. Removed when destroyed.
+// A writable sysfs (and procfs) tree for tests of the Linux ports: a copy of
+// one fixture machine, or an empty tree built file by file. Removed when destroyed.
 
 #include <stdlib.h>
 
@@ -22,6 +22,11 @@ class MachineTree {
   explicit MachineTree(const std::string& machine) : MachineTree() {
     const std::filesystem::path source = std::filesystem::path(FIXTURE_DIR) / "linux" / machine / "sys";
     std::filesystem::copy(source, root_ / "sys",
+                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+  }
+  // Adds a copy of the procfs part of tests/fixtures/linux/<machine>.
+  void copyProc(const std::string& machine) const {
+    std::filesystem::copy(std::filesystem::path(FIXTURE_DIR) / "linux" / machine / "proc", root_ / "proc",
                           std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
   }
   ~MachineTree() {

@@ -1,0 +1,168 @@
+#pragma once
+// A clock for tests of the Linux backend over a writable machine tree: time
+// stands still until someone sleeps, and every second slept makes the
+// machine's counters run on at fixed rates.
+//  - RAPL zones: `energy_uj` gains the zone's rate in µJ per second and wraps
+//    past its `max_energy_range_uj` as the kernel's counter does.
+//  - proc/stat: each "cpuN" line gains its CPU's ticks per second, and the
+//    all-CPU "cpu" line the sum of them.
+// Files are rewritten in place, as the kernel updates them behind descriptors
+// that readers keep open. Rates are applied as whole µJ and ticks, rounded.
+// Safe to use from several threads.
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/platform/clock_port.h"
+
+namespace calorim::testing {
+
+// Ticks per second of one CPU, by the columns of proc/stat.
+struct TickRates {
+  std::uint64_t user = 0;
+  std::uint64_t nice = 0;
+  std::uint64_t system = 0;
+  std::uint64_t idle = 0;
+  std::uint64_t iowait = 0;
+  std::uint64_t irq = 0;
+  std::uint64_t softirq = 0;
+  std::uint64_t steal = 0;
+};
+
+class MachineClock final : public ClockPort {
+ public:
+  explicit MachineClock(std::filesystem::path root) : root_(std::move(root)) {}
+
+  // `zone` is the folder name under sys/class/powercap, e.g. "intel-rapl:0:1".
+  void setEnergyRate(const std::string& zone, std::uint64_t microwatts) {
+    std::lock_guard lock(mutex_);
+    energyRates_[zone] = microwatts;
+  }
+  void setTickRates(int cpu, TickRates rates) {
+    std::lock_guard lock(mutex_);
+    tickRates_[cpu] = rates;
+  }
+  [[nodiscard]] double slept() const {
+    std::lock_guard lock(mutex_);
+    return slept_;
+  }
+
+  std::chrono::system_clock::time_point now() override {
+    std::lock_guard lock(mutex_);
+    return kWallStart + std::chrono::duration_cast<std::chrono::system_clock::duration>(elapsed());
+  }
+  std::chrono::steady_clock::time_point steadyNow() override {
+    std::lock_guard lock(mutex_);
+    return std::chrono::steady_clock::time_point{} + std::chrono::hours(1) +
+           std::chrono::duration_cast<std::chrono::steady_clock::duration>(elapsed());
+  }
+  using ClockPort::sleep;
+  void sleep(double seconds) override {
+    if (!(seconds > 0)) return;
+    std::lock_guard lock(mutex_);
+    for (const auto& [zone, rate] : energyRates_) advanceZone(zone, rate, seconds);
+    advanceTicks(seconds);
+    slept_ += seconds;
+  }
+
+ private:
+  // 2024-06-03 08:00:00 UTC.
+  static constexpr std::chrono::system_clock::time_point kWallStart{std::chrono::seconds(1717401600)};
+
+  std::chrono::duration<double> elapsed() const { return std::chrono::duration<double>(slept_); }
+
+  static std::uint64_t ticks(std::uint64_t perSecond, double seconds) {
+    return static_cast<std::uint64_t>(std::llround(static_cast<double>(perSecond) * seconds));
+  }
+
+  std::string read(const std::filesystem::path& path) const {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  void advanceZone(const std::string& zone, std::uint64_t rate, double seconds) const {
+    const std::filesystem::path dir = root_ / "sys/class/powercap" / zone;
+    const std::uint64_t range = std::stoull(read(dir / "max_energy_range_uj"));
+    std::uint64_t value = std::stoull(read(dir / "energy_uj")) + ticks(rate, seconds);
+    if (value > range) value -= range;
+    std::ofstream(dir / "energy_uj", std::ios::trunc) << value << '\n';
+  }
+
+  void advanceTicks(double seconds) const {
+    const std::filesystem::path path = root_ / "proc/stat";
+    std::istringstream in(read(path));
+    std::vector<std::uint64_t> total;
+    std::vector<std::string> lines;
+    std::size_t totalLine = std::string::npos;
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream fields(line);
+      std::string key;
+      fields >> key;
+      if (!key.starts_with("cpu")) {
+        lines.push_back(line);
+        continue;
+      }
+      std::vector<std::uint64_t> values;
+      for (std::uint64_t v; fields >> v;) values.push_back(v);
+      values.resize(std::max<std::size_t>(values.size(), 8));
+      if (key == "cpu") {
+        totalLine = lines.size();
+        total = values;
+        lines.emplace_back();
+        continue;
+      }
+      if (const auto it = tickRates_.find(std::stoi(key.substr(3))); it != tickRates_.end()) {
+        const TickRates& r = it->second;
+        const std::uint64_t add[8] = {r.user, r.nice, r.system, r.idle, r.iowait, r.irq, r.softirq, r.steal};
+        for (std::size_t i = 0; i < 8; ++i) {
+          values[i] += ticks(add[i], seconds);
+          if (!total.empty()) total[i] += ticks(add[i], seconds);
+        }
+      }
+      lines.push_back(key + join(values));
+    }
+    if (totalLine != std::string::npos) lines[totalLine] = "cpu " + join(total);
+    std::ofstream out(path, std::ios::trunc);
+    for (const std::string& line : lines) out << line << '\n';
+  }
+
+  static std::string join(const std::vector<std::uint64_t>& values) {
+    std::string text;
+    for (std::uint64_t v : values) text += " " + std::to_string(v);
+    return text;
+  }
+
+  std::filesystem::path root_;
+  mutable std::mutex mutex_;
+  std::map<std::string, std::uint64_t> energyRates_;
+  std::map<int, TickRates> tickRates_;
+  double slept_ = 0;
+};
+
+// The laptop fixture at a steady load: package 12 W (core 5 W, graphics
+// 2 W, so 5 W for the rest), memory 1.5 W, platform 20 W (its MMIO mirror
+// moves with the package); performance cores 0-7 60% busy and efficiency cores
+// 8-15 25% busy, at 100 ticks per second, iowait and steal ticks included.
+inline void setSteadyLaptopLoad(MachineClock& clock) {
+  clock.setEnergyRate("intel-rapl:0", 12'000'000);
+  clock.setEnergyRate("intel-rapl:0:0", 5'000'000);
+  clock.setEnergyRate("intel-rapl:0:1", 2'000'000);
+  clock.setEnergyRate("intel-rapl:0:2", 1'500'000);
+  clock.setEnergyRate("intel-rapl:1", 20'000'000);
+  clock.setEnergyRate("intel-rapl-mmio:0", 12'000'000);
+  for (int cpu = 0; cpu < 8; ++cpu) clock.setTickRates(cpu, TickRates{40, 6, 10, 30, 10, 2, 2, 4});
+  for (int cpu = 8; cpu < 16; ++cpu) clock.setTickRates(cpu, TickRates{15, 0, 6, 70, 5, 2, 2, 0});
+}
+
+}  // namespace calorim::testing

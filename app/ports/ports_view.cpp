@@ -1,0 +1,406 @@
+#include "app/ports/ports_view.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <mutex>
+#include <tuple>
+#include <utility>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHideEvent>
+#include <QLabel>
+#include <QMetaObject>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QThreadPool>
+#include <QVBoxLayout>
+
+namespace calorim::ports {
+namespace {
+
+constexpr int kSectionSpacing = 16;
+constexpr int kStackSpacing = 8;
+constexpr int kNameVendorSpacing = 2;
+constexpr int kInfoLabelWidth = 90;
+constexpr int kPdoLabelWidth = 40;
+constexpr int kPdoVoltageWidth = 40;
+constexpr int kPdoCurrentWidth = 50;
+constexpr int kColumnSpacing = 8;
+constexpr QRgb kMarkerBlue = qRgb(0, 122, 255);
+
+// Text sizes relative to the body font, in the proportions of the desktop's
+// text styles (body 13, subheadline 11, caption 10).
+QFont scaled(QFont font, double factor) {
+  font.setPointSizeF(font.pointSizeF() * factor);
+  return font;
+}
+QFont headlineFont(const QFont& body) {
+  QFont font = body;
+  font.setWeight(QFont::DemiBold);
+  return font;
+}
+QFont subheadlineFont(const QFont& body) { return scaled(body, 11.0 / 13.0); }
+QFont captionFont(const QFont& body) { return scaled(body, 10.0 / 13.0); }
+QFont captionMonoFont(const QFont& body) {
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (!QFontInfo(font).fixedPitch()) {  // platforms without a theme answer with the body font
+    font = QFont(QStringLiteral("monospace"));
+    font.setStyleHint(QFont::TypeWriter);
+  }
+  font.setPointSizeF(captionFont(body).pointSizeF());
+  return font;
+}
+QFont weighted(QFont font, QFont::Weight weight) {
+  font.setWeight(weight);
+  return font;
+}
+
+QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
+
+// `value` as printf's "%.<decimals>f" writes it, but always in the C locale:
+// QCoreApplication sets the process locale from the user's, and Qt's own
+// formatting rounds ties differently from printf.
+QString fixed(double value, int decimals) {
+  std::array<char, 64> buffer{};
+  const auto [end, error] =
+      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, decimals);
+  if (error != std::errc()) return QStringLiteral("?");  // beyond 1e60: never a reading
+  return QString::fromLatin1(buffer.data(), end - buffer.data());
+}
+
+QLabel* makeLabel(const QString& text, const QFont& font, const QString& objectName = {}) {
+  auto* label = new QLabel(text);
+  label->setFont(font);
+  label->setTextFormat(Qt::PlainText);
+  if (!objectName.isEmpty()) label->setObjectName(objectName);
+  return label;
+}
+
+void makeSecondary(QLabel* label) {
+  QPalette palette = label->palette();
+  QColor color = palette.color(QPalette::WindowText);
+  color.setAlphaF(0.55);
+  palette.setColor(QPalette::WindowText, color);
+  label->setPalette(palette);
+}
+
+QFrame* makeDivider() {
+  auto* line = new QFrame;
+  line->setObjectName("divider");
+  line->setFrameShape(QFrame::HLine);
+  line->setFrameShadow(QFrame::Plain);
+  line->setLineWidth(1);
+  QPalette palette = line->palette();
+  palette.setColor(QPalette::WindowText, palette.color(QPalette::Mid));
+  line->setPalette(palette);
+  return line;
+}
+
+QFrame* makeSection(const QString& objectName) {
+  auto* section = new QFrame;
+  section->setObjectName(objectName);
+  section->setFrameShape(QFrame::StyledPanel);
+  section->setStyleSheet(QStringLiteral("QFrame#%1 { border: 1px solid palette(mid); border-radius: 8px;"
+                                        " background: palette(base); }")
+                             .arg(objectName));
+  auto* layout = new QVBoxLayout(section);
+  layout->setContentsMargins(12, 10, 12, 10);
+  layout->setSpacing(0);
+  section->hide();
+  return section;
+}
+
+// Devices compared without their ids, which are new on every read.
+bool sameTb(const std::vector<TBPort>& a, const std::vector<TBPort>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const TBPort& x, const TBPort& y) {
+    return x.deviceName == y.deviceName && x.vendorName == y.vendorName && x.speed == y.speed;
+  });
+}
+bool sameUsb(const std::vector<USBDevice>& a, const std::vector<USBDevice>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const USBDevice& x, const USBDevice& y) {
+    return x.name == y.name && x.vendor == y.vendor && x.speed == y.speed;
+  });
+}
+
+}  // namespace
+
+PortsReadings readPorts(Platform& platform) {
+  PortsReadings readings;
+  if (platform.registry) readings.adapterInfo = readAdapterInfo(*platform.registry);
+  if (platform.hardwareReport) readings.tbPorts = readThunderboltPorts(*platform.hardwareReport);
+  if (platform.registry) readings.usbDevices = readUSBDevices(*platform.registry);
+  return readings;
+}
+
+// Where a pool thread hands its readings back. The view clears `view` when it
+// is destroyed; posting under the lock means a posted call always targets a
+// live view, and Qt drops calls still queued for a view that is then deleted.
+struct PortsView::Mailbox {
+  std::mutex mutex;
+  PortsView* view = nullptr;
+};
+
+PortsView::PortsView(std::shared_ptr<Platform> platform, QWidget* parent)
+    : QScrollArea(parent), platform_(std::move(platform)), mailbox_(std::make_shared<Mailbox>()) {
+  mailbox_->view = this;
+  setObjectName("portsView");
+  setMinimumSize(380, 300);
+  setWidgetResizable(true);
+  setFrameShape(QFrame::NoFrame);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+  auto* page = new QWidget;
+  page->setObjectName("portsPage");
+  auto* stack = new QVBoxLayout(page);
+  stack->setSpacing(kSectionSpacing);
+
+  adapterSection_ = makeSection("adapterSection");
+  thunderboltSection_ = makeSection("thunderboltSection");
+  usbSection_ = makeSection("usbSection");
+  emptyLabel_ = makeLabel(tr("No external connections detected"), font(), "emptyStateLabel");
+  emptyLabel_->setAlignment(Qt::AlignCenter);
+  emptyLabel_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  makeSecondary(emptyLabel_);
+  emptyLabel_->hide();
+
+  stack->addWidget(adapterSection_);
+  stack->addWidget(thunderboltSection_);
+  stack->addWidget(usbSection_);
+  stack->addWidget(emptyLabel_);
+  stack->addStretch(1);
+  setWidget(page);
+
+  timer_ = new QTimer(this);
+  timer_->setObjectName("refreshTimer");
+  timer_->setInterval(kRefreshIntervalMs);
+  connect(timer_, &QTimer::timeout, this, &PortsView::refresh);
+}
+
+PortsView::~PortsView() {
+  const std::lock_guard lock(mailbox_->mutex);
+  mailbox_->view = nullptr;
+}
+
+void PortsView::refresh() {
+  if (refreshing_) return;  // the previous one is still reading: skip this tick
+  refreshing_ = true;
+  QThreadPool::globalInstance()->start([platform = platform_, mailbox = mailbox_] {
+    PortsReadings readings = readPorts(*platform);
+    const std::lock_guard lock(mailbox->mutex);
+    if (PortsView* view = mailbox->view) {
+      QMetaObject::invokeMethod(
+          view, [view, readings = std::move(readings)]() mutable { view->publish(std::move(readings)); },
+          Qt::QueuedConnection);
+    }
+  });
+}
+
+void PortsView::publish(PortsReadings readings) {
+  refreshing_ = false;
+  const bool first = !published_;
+  const bool adapterChanged = first || readings.adapterInfo != state_.adapterInfo;
+  const bool tbChanged = first || !sameTb(readings.tbPorts, state_.tbPorts);
+  const bool usbChanged = first || !sameUsb(readings.usbDevices, state_.usbDevices);
+  state_ = std::move(readings);
+  published_ = true;
+
+  if (adapterChanged || tbChanged || usbChanged) {
+    // Sections whose readings did not change keep their widgets. The new rows
+    // are laid out here and now, not on a later pass, so no frame shows them
+    // squeezed into the old sizes; the page is repainted once, at the scroll
+    // position it had.
+    const int scroll = verticalScrollBar()->value();
+    widget()->setUpdatesEnabled(false);
+    if (adapterChanged) replaceBody(adapterSection_, state_.adapterInfo.has_value(), &PortsView::fillAdapter);
+    if (tbChanged) replaceBody(thunderboltSection_, !state_.tbPorts.empty(), &PortsView::fillThunderbolt);
+    if (usbChanged) replaceBody(usbSection_, !state_.usbDevices.empty(), &PortsView::fillUsb);
+    emptyLabel_->setVisible(!state_.adapterInfo && state_.tbPorts.empty() && state_.usbDevices.empty());
+    layOutNow();
+    verticalScrollBar()->setValue(scroll);
+    widget()->setUpdatesEnabled(true);
+  }
+  emit refreshed();
+}
+
+void PortsView::layOutNow() {
+  // Qt would lay the changed sections out over several passes of the event
+  // loop, one level at a time; here the page is fitted to its rows first (the
+  // scroll area handles its layout request by resizing the page and updating
+  // the scroll range), then every layout inside it, top down.
+  QEvent relayout(QEvent::LayoutRequest);
+  QCoreApplication::sendEvent(this, &relayout);
+  QWidget* page = widget();
+  page->layout()->activate();
+  for (QWidget* child : page->findChildren<QWidget*>()) {
+    if (QLayout* layout = child->layout()) layout->activate();
+  }
+}
+
+void PortsView::replaceBody(QFrame* section, bool shown, void (PortsView::*fill)(QVBoxLayout*)) {
+  // The new body is filled before it joins the section, so the section's
+  // layout measures it complete.
+  auto* body = new QWidget;
+  body->setObjectName(section->objectName() + "Body");
+  auto* stack = new QVBoxLayout(body);
+  stack->setContentsMargins(0, 0, 0, 0);
+  stack->setSpacing(kStackSpacing);
+  if (shown) (this->*fill)(stack);
+
+  QLayout* outer = section->layout();
+  while (QLayoutItem* item = outer->takeAt(0)) {
+    delete item->widget();
+    delete item;
+  }
+  outer->addWidget(body);
+  body->show();  // at once: a widget added to a shown parent would only appear on the next event loop pass
+  section->setVisible(shown);
+  section->updateGeometry();
+}
+
+void PortsView::fillAdapter(QVBoxLayout* body) {
+  const AdapterInfo& adapter = *state_.adapterInfo;
+  const QFont bodyFont = font();
+  const QFont mono = captionMonoFont(bodyFont);
+
+  auto* header = new QHBoxLayout;
+  header->addWidget(makeLabel(tr("⚡ Power Adapter"), headlineFont(bodyFont), "adapterTitle"));
+  header->addStretch(1);
+  if (adapter.systemPowerW > 0) {
+    header->addWidget(
+        makeLabel(fixed(adapter.systemPowerW, 1) + " W in", weighted(bodyFont, QFont::DemiBold), "adapterInputPower"));
+  }
+  body->addLayout(header);
+
+  const auto addInfoRow = [&](const QString& label, const QString& value) {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(0);
+    QLabel* labelLabel = makeLabel(label, mono, "infoLabel");
+    labelLabel->setFixedWidth(kInfoLabelWidth);
+    labelLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    makeSecondary(labelLabel);
+    QLabel* valueLabel = makeLabel(value, mono, "infoValue");
+    valueLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    valueLabel->setWordWrap(true);  // a long description wraps instead of widening the page
+    row->addWidget(labelLabel);
+    row->addWidget(valueLabel, 1);
+    auto* holder = new QWidget;
+    holder->setObjectName("infoRow");
+    row->setContentsMargins(0, 0, 0, 0);
+    holder->setLayout(row);
+    body->addWidget(holder);
+  };
+
+  if (!adapter.name.empty()) addInfoRow("Name", fromUtf8(adapter.name));
+  if (!adapter.manufacturer.empty()) addInfoRow("Manufacturer", fromUtf8(adapter.manufacturer));
+  addInfoRow("Rated", QString::number(adapter.watts) + "W");
+  addInfoRow("Negotiated", QStringLiteral("%1V / %2A (max %3W)")
+                                .arg(fixed(adapter.voltage, 0), fixed(adapter.current, 2),
+                                     fixed(adapter.voltage * adapter.current, 0)));
+  if (adapter.systemPowerW > 0) {
+    addInfoRow("Actual", QStringLiteral("%1 W (%2V × %3A)")
+                               .arg(fixed(adapter.systemPowerW, 1), fixed(adapter.actualVoltage, 1),
+                                    fixed(adapter.actualCurrent, 2)));
+  }
+  if (!adapter.serial.empty()) addInfoRow("Serial", fromUtf8(adapter.serial));
+  addInfoRow("Description", fromUtf8(adapter.description));
+
+  if (adapter.pdMenu.empty()) return;
+  body->addWidget(makeDivider());
+  QLabel* pdTitle = makeLabel(tr("PD Negotiation"), subheadlineFont(bodyFont), "pdTitle");
+  makeSecondary(pdTitle);
+  body->addWidget(pdTitle);
+  for (const PDO& pdo : adapter.pdMenu) {
+    auto* holder = new QWidget;
+    holder->setObjectName("pdoRow");
+    auto* row = new QHBoxLayout(holder);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(kColumnSpacing);
+    QLabel* label = makeLabel(tr("PDO %1").arg(pdo.index), mono, "pdoLabel");
+    label->setFixedWidth(kPdoLabelWidth);
+    QLabel* volts = makeLabel(fixed(pdo.maxVoltage, 0) + "V", mono, "pdoVoltage");
+    volts->setFixedWidth(kPdoVoltageWidth);
+    volts->setAlignment(Qt::AlignCenter);
+    QLabel* amps = makeLabel(fixed(pdo.maxCurrent, 2) + "A", mono, "pdoCurrent");
+    amps->setFixedWidth(kPdoCurrentWidth);
+    amps->setAlignment(Qt::AlignCenter);
+    QLabel* watts = makeLabel(fixed(pdo.maxVoltage * pdo.maxCurrent, 0) + "W", mono, "pdoPower");
+    makeSecondary(watts);
+    row->addWidget(label);
+    row->addWidget(volts);
+    row->addWidget(amps);
+    row->addWidget(watts);
+    if (pdo.index == adapter.activeHvcIndex) {
+      QLabel* marker = makeLabel(QStringLiteral("\u25C0"), mono, "activePdoMarker");
+      QPalette palette = marker->palette();
+      palette.setColor(QPalette::WindowText, QColor(kMarkerBlue));
+      marker->setPalette(palette);
+      row->addWidget(marker);
+    }
+    row->addStretch(1);
+    body->addWidget(holder);
+  }
+}
+
+template <class Device, class Fields>
+void PortsView::addDeviceRows(QVBoxLayout* body, const std::vector<Device>& devices, Fields fields) {
+  const QFont bodyFont = font();
+  for (const Device& device : devices) {
+    const auto [name, vendor, speed] = fields(device);
+    auto* holder = new QWidget;
+    holder->setObjectName("deviceRow");
+    auto* row = new QHBoxLayout(holder);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* names = new QVBoxLayout;
+    names->setSpacing(kNameVendorSpacing);
+    names->addWidget(makeLabel(fromUtf8(name), weighted(bodyFont, QFont::Medium), "deviceName"));
+    if (!vendor.empty()) {
+      QLabel* vendorLabel = makeLabel(fromUtf8(vendor), captionFont(bodyFont), "deviceVendor");
+      makeSecondary(vendorLabel);
+      names->addWidget(vendorLabel);
+    }
+    row->addLayout(names);
+    row->addStretch(1);
+    row->addWidget(makeLabel(fromUtf8(speed), captionFont(bodyFont), "deviceSpeed"), 0, Qt::AlignVCenter);
+    body->addWidget(holder);
+    if (device.id != devices.back().id) body->addWidget(makeDivider());
+  }
+}
+
+void PortsView::fillThunderbolt(QVBoxLayout* body) {
+  body->addWidget(makeLabel(tr("🔌 Thunderbolt / USB4"), headlineFont(font()), "thunderboltTitle"));
+  addDeviceRows(body, state_.tbPorts, [](const TBPort& port) {
+    return std::tie(port.deviceName, port.vendorName, port.speed);
+  });
+}
+
+void PortsView::fillUsb(QVBoxLayout* body) {
+  body->addWidget(makeLabel(tr("🔗 USB Devices"), headlineFont(font()), "usbTitle"));
+  addDeviceRows(body, state_.usbDevices, [](const USBDevice& device) {
+    return std::tie(device.name, device.vendor, device.speed);
+  });
+}
+
+void PortsView::showEvent(QShowEvent* event) {
+  QScrollArea::showEvent(event);
+  refresh();
+  timer_->start();  // a new period from now on every showing
+}
+
+void PortsView::hideEvent(QHideEvent* event) {
+  timer_->stop();
+  QScrollArea::hideEvent(event);
+}
+
+void PortsView::closeEvent(QCloseEvent* event) {
+  timer_->stop();
+  QScrollArea::closeEvent(event);
+}
+
+}  // namespace calorim::ports

@@ -1,0 +1,268 @@
+// The detail window's building blocks: channel labels, number formats, the
+// temperature colour, fading of idle rows, capped bars and the two grids.
+
+#include <QLabel>
+#include <QLocale>
+#include <QPointer>
+#include <QTest>
+
+#include <clocale>
+
+#include "app/strings.h"
+#include "app/views/detail_widgets.h"
+#include "app/views/temperature_colour.h"
+
+namespace calorim::app {
+namespace {
+
+QLabel* child(const QWidget& w, const char* name) { return w.findChild<QLabel*>(QLatin1String(name)); }
+
+QColor textColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
+
+const QColor kGreen = temperatureColour(TemperatureLevel::normal);
+const QColor kOrange = temperatureColour(TemperatureLevel::warm);
+const QColor kRed = temperatureColour(TemperatureLevel::hot);
+
+QPoint positionIn(const QWidget* widget, const QWidget* ancestor) { return widget->mapTo(ancestor, QPoint(0, 0)); }
+
+}  // namespace
+
+class DetailWidgetsTest : public QObject {
+  Q_OBJECT
+
+ public:
+  static void initMain() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
+
+ private slots:
+  void readableNameAppliesTheFirstMatchingRule_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("expected");
+    const QString eCluster = localized("core.eCluster");
+    const QString pCluster = localized("core.pCluster");
+    const QString eCore = localized("core.eCore");
+    const QString pCore = localized("core.pCore");
+    QTest::newRow("EACC_CPU") << "EACC_CPU" << eCluster;
+    QTest::newRow("PACC0_CPU") << "PACC0_CPU" << pCluster.arg(QStringLiteral("0"));
+    QTest::newRow("PACC_CPU: empty middle") << "PACC_CPU" << pCluster.arg(QString());
+    QTest::newRow("EACC_CPU3") << "EACC_CPU3" << eCore.arg(QStringLiteral("3"));
+    QTest::newRow("EACC_CPU12: last character only") << "EACC_CPU12" << eCore.arg(QStringLiteral("2"));
+    QTest::newRow("PACC1_CPU4") << "PACC1_CPU4" << pCore.arg(QStringLiteral("1"), QStringLiteral("4"));
+    QTest::newRow("PACC0_CPU1_X: three pieces") << "PACC0_CPU1_X" << "PACC0_CPU1_X";
+    QTest::newRow("PACC0__CPU4: empty pieces dropped") << "PACC0__CPU4" << pCore.arg(QStringLiteral("0"), QStringLiteral("4"));
+    QTest::newRow("PACC1_CPUX: no digit at the end") << "PACC1_CPUX" << "PACC1_CPUX";
+    QTest::newRow("EACC_CPU_X") << "EACC_CPU_X" << "EACC_CPU_X";
+    QTest::newRow("non-ASCII digit") << QStringLiteral("EACC_CPU\u0663") << eCore.arg(QStringLiteral("\u0663"));
+    QTest::newRow("eacc_cpu3: case-sensitive") << "eacc_cpu3" << "eacc_cpu3";
+    QTest::newRow("GPU0") << "GPU0" << "GPU0";
+    QTest::newRow("PCPU") << "PCPU" << "PCPU";
+    QTest::newRow("empty") << "" << "";
+  }
+  void readableNameAppliesTheFirstMatchingRule() {
+    QFETCH(QString, name);
+    QFETCH(QString, expected);
+    QCOMPARE(readableName(QStringView(name)), expected);
+    QCOMPARE(readableName(std::string_view(name.toStdString())), expected);
+  }
+
+  void channelLabelTextsTakeTheirArguments() {
+    // The key texts must place every argument: no placeholder is left over
+    // and both numbers appear, cluster first.
+    const QString pCore = readableName(std::string_view("PACC1_CPU4"));
+    QVERIFY2(!pCore.contains(QLatin1Char('%')), qPrintable(pCore));
+    QVERIFY(pCore.indexOf(QLatin1Char('1')) < pCore.indexOf(QLatin1Char('4')));
+    for (const char* name : {"PACC0_CPU", "PACC_CPU", "EACC_CPU3", "EACC_CPU"}) {
+      const QString label = readableName(std::string_view(name));
+      QVERIFY2(!label.contains(QLatin1Char('%')) && label != QLatin1String(name), qPrintable(label));
+    }
+  }
+
+  void sectionHeaderShowsAColouredTemperatureOnlyAboveZero_data() {
+    QTest::addColumn<double>("temp");
+    QTest::addColumn<bool>("fahrenheit");
+    QTest::addColumn<QString>("text");  // empty: no temperature shown
+    QTest::addColumn<QColor>("colour");
+    QTest::newRow("0: none") << 0.0 << false << QString() << QColor();
+    QTest::newRow("negative: none") << -4.0 << false << QString() << QColor();
+    QTest::newRow("69.9 green") << 69.9 << false << "70°C" << kGreen;
+    QTest::newRow("70 orange") << 70.0 << false << "70°C" << kOrange;
+    QTest::newRow("89.9 orange") << 89.9 << false << "90°C" << kOrange;
+    QTest::newRow("90 red") << 90.0 << false << "90°C" << kRed;
+    QTest::newRow("90 in °F red") << 90.0 << true << "194°F" << kRed;
+    QTest::newRow("30 in °F judged in °C") << 30.0 << true << "86°F" << kGreen;
+  }
+  void sectionHeaderShowsAColouredTemperatureOnlyAboveZero() {
+    QFETCH(double, temp);
+    QFETCH(bool, fahrenheit);
+    QFETCH(QString, text);
+    QFETCH(QColor, colour);
+    SectionHeader header;
+    // From a shown temperature to the one under test: hiding must follow.
+    header.setValues(QStringLiteral("CPU"), 1, 55, TempUnit::celsius);
+    header.setValues(QStringLiteral("CPU"), 3.14159, temp, fahrenheit ? TempUnit::fahrenheit : TempUnit::celsius);
+    QCOMPARE(child(header, "title")->text(), QStringLiteral("CPU"));
+    QCOMPARE(child(header, "watts")->text(), QStringLiteral("3.14 W"));
+    QLabel* tempLabel = child(header, "temp");
+    QCOMPARE(tempLabel->isHidden(), text.isEmpty());
+    if (!text.isEmpty()) {
+      QCOMPARE(tempLabel->text(), text);
+      QCOMPARE(textColour(tempLabel), colour);
+    }
+  }
+
+  void wattsRowFadesOnlyIdleNonBoldRows_data() {
+    QTest::addColumn<double>("watts");
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("opacity");
+    QTest::newRow("0.009 faded") << 0.009 << false << "0.009 W" << 0.4;
+    QTest::newRow("0.01 opaque") << 0.01 << false << "0.010 W" << 1.0;
+    QTest::newRow("0 faded") << 0.0 << false << "0.000 W" << 0.4;
+    QTest::newRow("negative faded") << -0.5 << false << "-0.500 W" << 0.4;
+    QTest::newRow("bold 0.009 opaque") << 0.009 << true << "0.009 W" << 1.0;
+    QTest::newRow("bold 0 opaque") << 0.0 << true << "0.000 W" << 1.0;
+    QTest::newRow("1.23456") << 1.23456 << false << "1.235 W" << 1.0;
+  }
+  void wattsRowFadesOnlyIdleNonBoldRows() {
+    QFETCH(double, watts);
+    QFETCH(bool, bold);
+    QFETCH(QString, text);
+    QFETCH(double, opacity);
+    WattsRow row(bold);
+    const QColor opaque = textColour(child(row, "watts"));
+    // Through the other state first, so that the way back is tested too.
+    row.setValues(QStringLiteral("DRAM"), opacity < 1 ? 2.0 : 0.0);
+    row.setValues(QStringLiteral("DRAM"), watts);
+    QCOMPARE(child(row, "label")->text(), QStringLiteral("DRAM"));
+    QCOMPARE(child(row, "watts")->text(), text);
+    QCOMPARE(row.opacity(), opacity);
+    QCOMPARE(textColour(child(row, "watts")).alphaF(), opaque.alphaF() * static_cast<float>(opacity));
+  }
+
+  void barsAreCappedWhileTextsShowTheTruePercentage_data() {
+    QTest::addColumn<double>("usage");
+    QTest::addColumn<double>("power");
+    QTest::addColumn<QString>("figures");
+    QTest::addColumn<QString>("percent");
+    QTest::addColumn<double>("level");
+    QTest::newRow("130%") << 1.3 << 2.5 << "130%  2.50W" << "130%" << 1.0;
+    QTest::newRow("45.6%") << 0.456 << 1.234 << "46%  1.23W" << "46%" << 0.456;
+    QTest::newRow("full") << 1.0 << 0.0 << "100%  0.00W" << "100%" << 1.0;
+    QTest::newRow("negative passes") << -0.2 << 0.0 << "-20%  0.00W" << "-20%" << -0.2;
+  }
+  void barsAreCappedWhileTextsShowTheTruePercentage() {
+    QFETCH(double, usage);
+    QFETCH(double, power);
+    QFETCH(QString, figures);
+    QFETCH(QString, percent);
+    QFETCH(double, level);
+
+    ClusterBar cluster(Qt::cyan);
+    cluster.setValues(QStringLiteral("Efficiency"), usage, power);
+    QCOMPARE(child(cluster, "label")->text(), QStringLiteral("Efficiency"));
+    QCOMPARE(child(cluster, "figures")->text(), figures);
+    QCOMPARE(cluster.findChild<LevelBar*>(QStringLiteral("bar"))->level(), level);
+
+    UsageBar bar(Qt::green);
+    bar.setUsage(usage);
+    QCOMPARE(child(bar, "percent")->text(), percent);
+    QCOMPARE(bar.findChild<LevelBar*>(QStringLiteral("bar"))->level(), level);
+  }
+
+  void usageBarIsAtMost200Wide() {
+    UsageBar bar(Qt::green);
+    bar.setUsage(0.5);
+    bar.resize(600, 30);
+    bar.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+    const auto* level = bar.findChild<LevelBar*>(QStringLiteral("bar"));
+    QCOMPARE(level->width(), UsageBar::kMaxBarWidth);
+    QVERIFY(child(bar, "percent")->geometry().left() >= level->geometry().right());
+  }
+
+  void channelGridFillsTwoColumnsRowByRowAndKeepsItsCells() {
+    ChannelGrid grid;
+    grid.setChannels({{"EACC_CPU0", 0.1234}, {"PACC0_CPU1", 1.0}, {"GPU SRAM", 0.0004}});
+    grid.resize(400, 60);
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+    QCOMPARE(grid.count(), 3);
+    const QStringList names{grid.nameLabel(0)->text(), grid.nameLabel(1)->text(), grid.nameLabel(2)->text()};
+    QCOMPARE(names, (QStringList{readableName(std::string_view("EACC_CPU0")),
+                                 readableName(std::string_view("PACC0_CPU1")), QStringLiteral("GPU SRAM")}));
+    QCOMPARE(grid.valueLabel(0)->text(), QStringLiteral("0.123"));
+    QCOMPARE(grid.valueLabel(1)->text(), QStringLiteral("1.000"));
+    QCOMPARE(grid.valueLabel(2)->text(), QStringLiteral("0.000"));
+    // Row by row: 0 and 1 side by side, 2 under 0.
+    const QPoint p0 = positionIn(grid.nameLabel(0), &grid);
+    const QPoint p1 = positionIn(grid.nameLabel(1), &grid);
+    const QPoint p2 = positionIn(grid.nameLabel(2), &grid);
+    QCOMPARE(p1.y(), p0.y());
+    QVERIFY(p1.x() > p0.x() + 100);
+    QCOMPARE(p2.x(), p0.x());
+    QVERIFY(p2.y() > p0.y());
+
+    // The same number of channels relabels the cells it has.
+    const QPointer<QLabel> first = grid.nameLabel(0);
+    grid.setChannels({{"ECPU", 0.5}, {"SOC_AON", 0.04}, {"ISP2", 0.0}});
+    QCOMPARE(grid.nameLabel(0), first.data());
+    QCOMPARE(grid.nameLabel(0)->text(), QStringLiteral("ECPU"));
+    QCOMPARE(grid.valueLabel(1)->text(), QStringLiteral("0.040"));
+    grid.setChannels({{"ECPU", 0.5}});
+    QCOMPARE(grid.count(), 1);
+    QCOMPARE(grid.findChildren<QWidget*>(QStringLiteral("channelCell")).size(), 1);
+  }
+
+  void coreTempGridLabelsCellsInListOrder() {
+    CoreTempGrid grid;
+    grid.setTemps({45, 75, 95, 60}, TempUnit::celsius);
+    grid.resize(400, 60);
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+    QCOMPARE(grid.count(), 4);
+    const QStringList expectedNames{"C0", "C1", "C2", "C3"};
+    const QStringList expectedValues{"45°C", "75°C", "95°C", "60°C"};
+    const QList<QColor> expectedColours{kGreen, kOrange, kRed, kGreen};
+    for (int i = 0; i < 4; ++i) {
+      QCOMPARE(grid.nameLabel(i)->text(), expectedNames[i]);
+      QCOMPARE(grid.valueLabel(i)->text(), expectedValues[i]);
+      QCOMPARE(textColour(grid.valueLabel(i)), expectedColours[i]);
+    }
+    // Three columns: the fourth cell starts the second row.
+    QCOMPARE(positionIn(grid.nameLabel(2), &grid).y(), positionIn(grid.nameLabel(0), &grid).y());
+    QCOMPARE(positionIn(grid.nameLabel(3), &grid).x(), positionIn(grid.nameLabel(0), &grid).x());
+    QVERIFY(positionIn(grid.nameLabel(3), &grid).y() > positionIn(grid.nameLabel(0), &grid).y());
+
+    // Fahrenheit text, Celsius colour.
+    grid.setTemps({30, 91}, TempUnit::fahrenheit);
+    QCOMPARE(grid.count(), 2);
+    QCOMPARE(grid.valueLabel(0)->text(), QStringLiteral("86°F"));
+    QCOMPARE(textColour(grid.valueLabel(0)), kGreen);
+    QCOMPARE(grid.valueLabel(1)->text(), QStringLiteral("196°F"));
+    QCOMPARE(textColour(grid.valueLabel(1)), kRed);
+  }
+
+  void numbersUseThePointWhateverTheLocale() {
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const char* cLocale = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = cLocale ? cLocale : "C";
+    std::setlocale(LC_NUMERIC, "de_DE.UTF-8");  // where installed
+
+    WattsRow row;
+    row.setValues(QStringLiteral("x"), 1.5);
+    ClusterBar cluster(Qt::blue);
+    cluster.setValues(QStringLiteral("x"), 0.5, 2.25);
+    const QString wattsText = child(row, "watts")->text();
+    const QString figures = child(cluster, "figures")->text();
+
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    QLocale::setDefault(previous);
+    QCOMPARE(wattsText, QStringLiteral("1.500 W"));
+    QCOMPARE(figures, QStringLiteral("50%  2.25W"));
+  }
+};
+
+}  // namespace calorim::app
+
+QTEST_MAIN(calorim::app::DetailWidgetsTest)
+#include "detail_widgets_test.moc"

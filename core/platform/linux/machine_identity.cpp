@@ -15,12 +15,6 @@ std::string lower(std::string_view s) {
   return out;
 }
 
-std::optional<std::string> text(const std::filesystem::path& file) {
-  std::optional<std::string> value = readAttribute(file);
-  if (value && value->empty()) return std::nullopt;
-  return value;
-}
-
 // Candidates that name something: the value unless it is a placeholder.
 std::optional<std::string> meaningful(const std::optional<std::string>& value) {
   if (!value || isPlaceholder(*value)) return std::nullopt;
@@ -39,8 +33,8 @@ std::string withVendor(const std::string& name, const std::optional<std::string>
 
 DmiIdentity readDmiIdentity(const std::filesystem::path& root) {
   const std::filesystem::path dir = root / "sys/class/dmi/id";
-  return {text(dir / "sys_vendor"), text(dir / "product_name"), text(dir / "product_version"),
-          text(dir / "board_vendor"), text(dir / "board_name")};
+  return {readText(dir / "sys_vendor"), readText(dir / "product_name"), readText(dir / "product_version"),
+          readText(dir / "board_vendor"), readText(dir / "board_name")};
 }
 
 bool isPlaceholder(std::string_view value) {

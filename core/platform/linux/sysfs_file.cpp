@@ -136,6 +136,17 @@ std::optional<std::int64_t> parseSigned(std::string_view text) {
   return value;
 }
 
+std::optional<std::string> readText(const std::filesystem::path& path) {
+  std::optional<std::string> value = readAttribute(path);
+  if (value && value->empty()) return std::nullopt;
+  return value;
+}
+
+std::optional<std::int64_t> readNumber(const std::filesystem::path& path) {
+  const std::optional<std::string> value = readAttribute(path);
+  return value ? parseSigned(*value) : std::nullopt;
+}
+
 KeptFile::KeptFile(std::filesystem::path path) : path_(std::move(path)), fd_(openForReading(path_)) {}
 
 KeptFile::~KeptFile() { close(); }

@@ -49,6 +49,11 @@ inline constexpr std::size_t kAttributeMaxBytes = 4096;
 // The same with an optional leading '-' or '+'.
 [[nodiscard]] std::optional<std::int64_t> parseSigned(std::string_view text);
 
+// An attribute's trimmed text; absent when it cannot be read or is empty.
+[[nodiscard]] std::optional<std::string> readText(const std::filesystem::path& path);
+// An attribute's signed decimal number; absent when unreadable or not a number.
+[[nodiscard]] std::optional<std::int64_t> readNumber(const std::filesystem::path& path);
+
 // An attribute kept open for repeated reads. Owns its descriptor and closes it
 // when destroyed; movable, not copyable. Not safe for concurrent reads.
 class KeptFile {

@@ -12,14 +12,11 @@ namespace calorim::sysfs {
 namespace {
 
 std::optional<std::string> text(const std::filesystem::path& dir, const char* file) {
-  std::optional<std::string> value = readAttribute(dir / file);
-  if (value && value->empty()) return std::nullopt;
-  return value;
+  return readText(dir / file);
 }
 
 std::optional<std::int64_t> number(const std::filesystem::path& dir, const char* file) {
-  const std::optional<std::string> value = readAttribute(dir / file);
-  return value ? parseSigned(*value) : std::nullopt;
+  return readNumber(dir / file);
 }
 
 std::optional<double> speed(const std::filesystem::path& dir, const char* file) {

@@ -14,9 +14,7 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool allDigits(std::string_view s) { return !s.empty() && std::all_of(s.begin(), s.end(), isDigit); }
 
 std::optional<std::string> text(const std::filesystem::path& dir, const char* file) {
-  std::optional<std::string> value = readAttribute(dir / file);
-  if (value && value->empty()) return std::nullopt;
-  return value;
+  return readText(dir / file);
 }
 
 template <typename Parse>

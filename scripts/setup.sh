@@ -6,7 +6,8 @@ set -euo pipefail
 debian_packages=(
   cmake ninja-build g++ clang libclang-rt-dev
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev fonts-dejavu-core
+  qt6-base-dev fonts-dejavu-core fonts-noto-color-emoji
+  xvfb xauth xdotool imagemagick trayer
 )
 
 homebrew_packages=(cmake ninja nlohmann-json googletest google-benchmark qt)

@@ -1,0 +1,115 @@
+// calorim: the tray application. Measures this machine, or with --simulate a
+// simulated one, and shows the figures in the system tray, its panel and its
+// windows until the panel's quit button (or the end of the session) ends it.
+//
+//   calorim [--simulate [PROFILE]]
+//
+// The display texts come from the string bundle "CalorimGUI_Calorim.bundle"
+// beside the executable or in the installed data directory; without one the
+// program stops at once with "could not load resource bundle: from " and the
+// locations it tried, and exit status 1.
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+
+#include "app/shell/calorim_app.h"
+#include "app/strings.h"
+#include "app/update_check.h"
+#include "core/platform/fake/machine_profile.h"
+#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/native_platform.h"
+
+namespace {
+
+void fail(const QString& message) { std::fprintf(stderr, "calorim: %s\n", qPrintable(message)); }
+
+void describe() {
+  QCoreApplication::setApplicationName(QStringLiteral("calorim"));
+  QCoreApplication::setApplicationVersion(calorim::app::buildVersion().value_or(QStringLiteral("0")));
+}
+
+struct Arguments {
+  bool simulate = false;
+  QString profile;  // empty: the built-in one
+};
+
+// Reads the command line; --help, --version and a mistake print and end the
+// program here. Runs before the QApplication exists, so that these work
+// without a display.
+Arguments parseArguments(int argc, char** argv) {
+  QCoreApplication application(argc, argv);
+  describe();
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Power and temperature of this machine in the system tray."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  const QCommandLineOption simulate(
+      QStringLiteral("simulate"),
+      QStringLiteral("Show a simulated machine instead of this one: the built-in laptop, or the machine profile "
+                     "PROFILE (a JSON file)."));
+  parser.addOption(simulate);
+  parser.addPositionalArgument(QStringLiteral("PROFILE"), QStringLiteral("Machine profile for --simulate."),
+                               QStringLiteral("[PROFILE]"));
+  parser.process(application);
+
+  const QStringList positional = parser.positionalArguments();
+  if (positional.size() > 1 || (!positional.isEmpty() && !parser.isSet(simulate))) {
+    fail(QStringLiteral("a profile is given only with --simulate; see --help"));
+    std::exit(2);
+  }
+  return {parser.isSet(simulate), positional.value(0)};
+}
+
+// The simulated machine on the wall clock; null after printing why the
+// profile cannot be used.
+std::shared_ptr<calorim::Platform> simulatedPlatform(const QString& profilePath) {
+  try {
+    calorim::fake::MachineProfile profile;
+    if (profilePath.isEmpty()) {
+      profile = calorim::fake::builtinProfile();
+    } else {
+      QFile file(profilePath);
+      if (!file.open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("cannot read %1").arg(profilePath));
+        return nullptr;
+      }
+      profile = calorim::fake::loadMachineProfile(file.readAll().toStdString());
+    }
+    return calorim::fake::makeSimulatedPlatform(profile, 1, calorim::fake::SimulatedClock::real);
+  } catch (const std::invalid_argument& e) {
+    fail(QStringLiteral("%1: %2").arg(profilePath.isEmpty() ? QStringLiteral("built-in profile") : profilePath,
+                                      QString::fromUtf8(e.what())));
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Arguments arguments = parseArguments(argc, argv);
+
+  QApplication application(argc, argv);
+  describe();
+  QApplication::setApplicationDisplayName(QStringLiteral("Calorim"));
+
+  const QStringList locations = calorim::app::stringBundleLocations();
+  if (!calorim::app::openStringBundle(locations)) {
+    std::fprintf(stderr, "%s\n", qPrintable(calorim::app::stringBundleFailure(locations)));
+    return 1;
+  }
+
+  std::shared_ptr<calorim::Platform> platform =
+      arguments.simulate ? simulatedPlatform(arguments.profile) : calorim::makeNativePlatform();
+  if (!platform) return 2;
+
+  calorim::app::quitOnTerminationSignals();
+  calorim::app::CalorimApp app(std::move(platform));
+  return QApplication::exec();
+}

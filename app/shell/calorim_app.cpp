@@ -1,0 +1,140 @@
+#include "app/shell/calorim_app.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <utility>
+
+#include "app/ports/ports_view.h"
+#include "app/preferences.h"
+#include "app/shell/autostart.h"
+#include "app/shell/presence.h"
+#include "app/shell/tray.h"
+#include "app/shell/window_registry.h"
+#include "app/strings.h"
+#include "app/views/detail_view.h"
+#include "app/views/settings_view.h"
+
+namespace calorim::app {
+namespace {
+
+// The first size of a new window: what its content asks for, at least its minimum.
+void sizeNewWindow(QWidget* window, QSize minimum, QSize preferred) {
+  window->setMinimumSize(minimum);
+  window->resize(preferred.expandedTo(minimum));
+}
+
+}  // namespace
+
+CalorimApp::CalorimApp(std::shared_ptr<Platform> platform, LiveMonitorOptions options, QObject* parent)
+    : QObject(parent), platform_(std::move(platform)) {
+  // A tray application has no main window: closing the last one must not end it.
+  QApplication::setQuitOnLastWindowClosed(false);
+  setPresencePolicy(PresencePolicy::accessory);
+
+  preferences_ = std::make_unique<Preferences>();
+  monitor_ = std::make_unique<LiveMonitor>(platform_, std::move(options));
+  autostart_ = std::make_unique<XdgAutostart>();
+  windows_ = std::make_unique<WindowRegistry>();
+  registerWindows();
+  connect(windows_.get(), &WindowRegistry::lastWindowClosed, this,
+          [] { setPresencePolicy(PresencePolicy::accessory); });
+
+  PanelActions actions;
+  actions.openWindow = [this](const QString& identifier) { openWindow(identifier); };
+  actions.showApplication = [] { setPresencePolicy(PresencePolicy::regular); };
+  actions.bringToFront = [] { bringApplicationToFront(); };
+  actions.quit = [this] { quit(); };
+  tray_ = std::make_unique<TrayController>(*monitor_, *preferences_, std::move(actions));
+  tray_->start();
+}
+
+CalorimApp::~CalorimApp() {
+  tray_.reset();
+  windows_.reset();
+}
+
+void CalorimApp::registerWindows() {
+  windows_->add(
+      kDetail,
+      [this] {
+        auto* window = new DetailView(*monitor_, *preferences_);
+        window->setWindowTitle(QStringLiteral("Calorim"));
+        sizeNewWindow(window, {420, 450}, window->sizeHint());
+        return window;
+      },
+      // The panel's button paused sampling for a window that is already open,
+      // and a window brought forward is not shown anew, so it would not clear
+      // the pause itself.
+      [this](QWidget*) { monitor_->setPaused(false); });
+
+  windows_->add(kSettings, [this] {
+    auto* window = new SettingsView(*preferences_, *autostart_);
+    window->setWindowTitle(localized("settings.title"));
+    window->setFixedSize(SettingsView::kWidth, SettingsView::kHeight);
+    return window;
+  });
+
+  windows_->add(kPorts, [this] {
+    auto* window = new ports::PortsView(platform_);
+    window->setWindowTitle(tr("Ports & Power"));
+    sizeNewWindow(window, {400, 400}, {480, 560});
+    return window;
+  });
+}
+
+void CalorimApp::openWindow(const QString& identifier) { windows_->open(identifier); }
+
+// exit, not quit: quit first asks every window to close, and the panel's
+// window where no tray exists declines (it minimises instead).
+void CalorimApp::quit() { QCoreApplication::exit(0); }
+
+QStringList stringBundleLocations() {
+  const QString name = QString::fromUtf8(kStringBundleName.data(), static_cast<qsizetype>(kStringBundleName.size()));
+  const QDir executableDir(QCoreApplication::applicationDirPath());
+  QStringList locations = {
+      executableDir.filePath(name),
+      QDir::cleanPath(executableDir.filePath(QStringLiteral("../share/calorim/") + name)),
+      QStringLiteral(CALORIM_DATA_DIR "/") + name,
+  };
+  locations.removeDuplicates();
+  return locations;
+}
+
+namespace {
+
+int signalSockets[2] = {-1, -1};
+
+void forwardSignal(int) {
+  const char byte = 1;
+  // Nothing to do about a full socket: one byte already waiting is enough.
+  [[maybe_unused]] const auto written = ::write(signalSockets[0], &byte, 1);
+}
+
+}  // namespace
+
+void quitOnTerminationSignals() {
+  if (signalSockets[0] >= 0) return;
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSockets) != 0) return;
+  // Only the write to a socket happens in the handler; the quit follows in
+  // the event loop.
+  auto* notifier = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, QCoreApplication::instance());
+  QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
+    char byte = 0;
+    while (::read(signalSockets[1], &byte, 1) > 0) {
+    }
+    QCoreApplication::exit(0);
+  });
+  struct sigaction action = {};
+  action.sa_handler = forwardSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(number, &action, nullptr);
+}
+
+}  // namespace calorim::app

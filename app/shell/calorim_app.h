@@ -1,0 +1,85 @@
+#pragma once
+// `CalorimApp`: the running application. It makes the one live monitor, which
+// it keeps for the life of the process, the stored preferences, the tray
+// presence with its panel, and the three windows the panel opens by
+// identifier:
+//
+//   "detail"    title "Calorim", at least 420 × 450 px
+//   "settings"  title of "settings.title", fixed 320 × 400 px
+//   "ports"     title "Ports & Power", at least 400 × 400 px
+//
+// Closing windows never ends the application (the last one closed returns
+// it to the accessory presence); only the panel's quit button does, or the
+// end of the session (see `quitOnTerminationSignals`).
+//
+// Make it after the QApplication and before its event loop runs; destroy it
+// before the QApplication. UI thread only.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+#include "app/live_monitor.h"
+#include "core/platform/platform.h"
+
+namespace calorim::app {
+
+class Preferences;
+class TrayController;
+class WindowRegistry;
+class XdgAutostart;
+
+class CalorimApp : public QObject {
+  Q_OBJECT
+
+ public:
+  // The window identifiers.
+  static inline const QString kDetail = QStringLiteral("detail");
+  static inline const QString kSettings = QStringLiteral("settings");
+  static inline const QString kPorts = QStringLiteral("ports");
+
+  // Starts the monitor on `platform` (sampling begins 0.2 s later) and shows
+  // the tray icon, or the panel's window where no tray exists.
+  explicit CalorimApp(std::shared_ptr<Platform> platform, LiveMonitorOptions options = {}, QObject* parent = nullptr);
+  // Closes the windows, then stops the monitor.
+  ~CalorimApp() override;
+
+  CalorimApp(const CalorimApp&) = delete;
+  CalorimApp& operator=(const CalorimApp&) = delete;
+
+  // Opens the window of `identifier`, or brings the open one forward.
+  void openWindow(const QString& identifier);
+  // Ends the event loop; the program then returns 0.
+  void quit();
+
+  [[nodiscard]] LiveMonitor& monitor() { return *monitor_; }
+  [[nodiscard]] Preferences& preferences() { return *preferences_; }
+  [[nodiscard]] WindowRegistry& windows() { return *windows_; }
+  [[nodiscard]] TrayController& tray() { return *tray_; }
+
+ private:
+  void registerWindows();
+
+  std::shared_ptr<Platform> platform_;
+  // Destroyed bottom to top: the windows and the panel go before the
+  // objects they read.
+  std::unique_ptr<Preferences> preferences_;
+  std::unique_ptr<LiveMonitor> monitor_;
+  std::unique_ptr<XdgAutostart> autostart_;
+  std::unique_ptr<WindowRegistry> windows_;
+  std::unique_ptr<TrayController> tray_;
+};
+
+// Where the program looks for its string bundle, in order: beside the
+// executable (the build tree), the data directory relative to the executable
+// (a relocated installation), and the data directory the build installs to.
+[[nodiscard]] QStringList stringBundleLocations();
+
+// Lets SIGTERM, SIGINT and SIGHUP (the end of the session, a terminal's
+// interrupt) end the event loop normally, so the application shuts down as
+// through its quit button. Call once, after the QApplication is made.
+void quitOnTerminationSignals();
+
+}  // namespace calorim::app

@@ -1,0 +1,304 @@
+#include "app/views/panel_view.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <utility>
+
+#include "app/live_monitor.h"
+#include "app/preferences.h"
+#include "app/strings.h"
+#include "app/update_check.h"
+#include "app/views/detail_widgets.h"
+#include "app/views/temperature_colour.h"
+
+namespace calorim::app {
+namespace {
+
+const QColor kUpdateOrange(0xFF, 0x95, 0x00);
+constexpr int kTotalPixelSize = 20;
+
+QString wattsText(double watts) { return fixedText(watts, 2) + QStringLiteral(" W"); }
+
+QLabel* makeLabel(const char* objectName, const QFont& font, Qt::Alignment alignment, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QLatin1String(objectName));
+  label->setFont(font);
+  label->setTextFormat(Qt::PlainText);
+  label->setAlignment(alignment | Qt::AlignVCenter);
+  return label;
+}
+
+// A box of at least `width` px that grows rather than clip an unusually long
+// number; every row's boxes share the widths, so the columns line up.
+void setBoxWidth(QLabel* label, int width) {
+  label->setMinimumWidth(width);
+  label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+}
+
+QFrame* makeDivider(QWidget* parent, const char* objectName = "divider") {
+  auto* line = new QFrame(parent);
+  line->setObjectName(QLatin1String(objectName));
+  line->setFrameShape(QFrame::HLine);
+  line->setFrameShadow(QFrame::Plain);
+  line->setFixedHeight(1);
+  QPalette palette = line->palette();
+  palette.setColor(QPalette::WindowText, secondaryTextColour(palette).lighter(160));
+  line->setPalette(palette);
+  return line;
+}
+
+// A button that reads like an item of a menu: a single line, left-aligned.
+QPushButton* makeButton(const char* objectName, const QString& text, QWidget* parent) {
+  auto* button = new QPushButton(parent);
+  button->setObjectName(QLatin1String(objectName));
+  // A lone "&" would mark the next letter as the button's mnemonic.
+  button->setText(QString(text).replace(QLatin1Char('&'), QStringLiteral("&&")));
+  button->setFlat(true);
+  button->setCursor(Qt::PointingHandCursor);
+  // Reached by Tab, not focused by a click: no button starts out marked.
+  button->setFocusPolicy(Qt::TabFocus);
+  return button;
+}
+
+}  // namespace
+
+QString fanSpeedText(double rpm) {
+  // 2^63 is exactly representable; every double below it and at or above
+  // -2^63 converts to a 64-bit integer without overflow once truncated.
+  constexpr double kLimit = 9223372036854775808.0;
+  if (!std::isfinite(rpm) || rpm >= kLimit || rpm < -kLimit) return QStringLiteral("\u2014");
+  const auto whole = static_cast<long long>(std::trunc(rpm));
+  return QString::number(whole) + QStringLiteral(" RPM");
+}
+
+// ---- PowerRow ------------------------------------------------------------------
+
+PowerRow::PowerRow(const QString& label, QWidget* parent) : QWidget(parent) {
+  const QFont font = styleFont(TextStyle::body, QFont::Normal, /*monospaced=*/true);
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+
+  label_ = makeLabel("label", font, Qt::AlignLeading, this);
+  label_->setText(label);
+  setBoxWidth(label_, kLabelWidth);
+  usage_ = makeLabel("usage", font, Qt::AlignTrailing, this);
+  setBoxWidth(usage_, kUsageWidth);
+  setLabelColour(usage_, secondaryTextColour(palette()));
+  usage_->hide();
+  watts_ = makeLabel("watts", font, Qt::AlignTrailing, this);
+  setBoxWidth(watts_, kWattsWidth);
+  temp_ = makeLabel("temp", font, Qt::AlignTrailing, this);
+  setBoxWidth(temp_, kTempWidth);
+
+  row->addWidget(label_);
+  row->addStretch(1);
+  row->addWidget(usage_);
+  row->addWidget(watts_);
+  row->addWidget(temp_);
+}
+
+void PowerRow::setValues(double watts, std::optional<double> temp, std::optional<double> usage, TempUnit unit) {
+  if (usage) setLabelText(usage_, fixedText(*usage * 100, 0) + QLatin1Char('%'));
+  setShown(usage_, usage.has_value());
+  setLabelText(watts_, wattsText(watts));
+  // NaN is not above 0 either.
+  if (temp && *temp > 0) {
+    setLabelText(temp_, QString::fromStdString(formatShort(unit, *temp)));
+    temp_->setAlignment(Qt::AlignTrailing | Qt::AlignVCenter);
+    setLabelColour(temp_, temperatureColour(*temp));
+  } else {
+    setLabelText(temp_, QString());
+    temp_->setAlignment(Qt::AlignCenter);
+  }
+}
+
+// ---- MenuBarPanel --------------------------------------------------------------
+
+MenuBarPanel::MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, PanelActions actions, QWidget* parent)
+    : QWidget(parent), monitor_(monitor), preferences_(preferences), actions_(std::move(actions)) {
+  setStyleSheet(QStringLiteral(
+      "QPushButton { text-align: left; padding: 3px 6px; border: none; border-radius: 4px; }"
+      "QPushButton:hover { background: palette(highlight); color: palette(highlighted-text); }"
+      "QPushButton:focus { border: 1px solid palette(highlight); }"));
+
+  auto* stack = new QVBoxLayout(this);
+  stack->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+  stack->setSpacing(kSpacing);
+  // The panel takes the height of what it shows, also as a window of its own.
+  stack->setSizeConstraint(QLayout::SetFixedSize);
+
+  auto* title = makeLabel("title", styleFont(TextStyle::headline, QFont::DemiBold), Qt::AlignLeading, this);
+  title->setText(localized("app.name"));
+  // The title line spans the column, which makes the panel its fixed width.
+  title->setFixedWidth(kWidth - 2 * kMargin);
+  stack->addWidget(title);
+  stack->addWidget(makeDivider(this));
+
+  auto addRow = [&](const char* objectName, const QString& label) {
+    auto* row = new PowerRow(label, this);
+    row->setObjectName(QLatin1String(objectName));
+    stack->addWidget(row);
+    return row;
+  };
+  cpuRow_ = addRow("cpuRow", QStringLiteral("CPU"));
+  gpuRow_ = addRow("gpuRow", QStringLiteral("GPU"));
+  aneRow_ = addRow("aneRow", QStringLiteral("ANE"));
+  dramRow_ = addRow("dramRow", QStringLiteral("DRAM"));
+
+  fansDivider_ = makeDivider(this, "fansDivider");
+  stack->addWidget(fansDivider_);
+  fans_ = new QWidget(this);
+  fans_->setObjectName(QStringLiteral("fans"));
+  fansLayout_ = new QVBoxLayout(fans_);
+  fansLayout_->setContentsMargins(0, 0, 0, 0);
+  fansLayout_->setSpacing(kSpacing);
+  stack->addWidget(fans_);
+
+  stack->addWidget(makeDivider(this));
+  auto* total = new QHBoxLayout;
+  total->setSpacing(0);
+  auto* totalLabel = makeLabel("totalLabel", styleFont(TextStyle::body, QFont::Medium), Qt::AlignLeading, this);
+  totalLabel->setText(localized("menu.total"));
+  QFont totalFont = styleFont(TextStyle::body, QFont::Bold, /*monospaced=*/true);
+  totalFont.setPixelSize(kTotalPixelSize);
+  totalValue_ = makeLabel("totalValue", totalFont, Qt::AlignTrailing, this);
+  total->addWidget(totalLabel);
+  total->addStretch(1);
+  total->addWidget(totalValue_);
+  stack->addLayout(total);
+
+  stack->addWidget(makeDivider(this));
+  auto* settings = makeButton("settingsButton", localized("menu.settings"), this);
+  settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+  auto* detail = makeButton("detailButton", localized("menu.openDetail"), this);
+  auto* ports = makeButton("portsButton", tr("Ports & Power"), this);
+  auto* quit = makeButton("quitButton", localized("menu.quit"), this);
+  quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  for (QPushButton* button : {settings, detail, ports, quit}) {
+    if (!button->shortcut().isEmpty()) {
+      button->setToolTip(button->shortcut().toString(QKeySequence::NativeText));
+    }
+    stack->addWidget(button);
+  }
+  connect(settings, &QPushButton::clicked, this, &MenuBarPanel::openSettings);
+  connect(detail, &QPushButton::clicked, this, &MenuBarPanel::openDetail);
+  connect(ports, &QPushButton::clicked, this, &MenuBarPanel::openPorts);
+  connect(quit, &QPushButton::clicked, this, [this] {
+    if (actions_.quit) actions_.quit();
+  });
+
+  updateDivider_ = makeDivider(this, "updateDivider");
+  stack->addWidget(updateDivider_);
+  updateLink_ = makeLabel("updateLink", styleFont(TextStyle::body), Qt::AlignLeading, this);
+  updateLink_->setOpenExternalLinks(true);
+  setLabelColour(updateLink_, kUpdateOrange);
+  stack->addWidget(updateLink_);
+
+  connect(&monitor_, &LiveMonitor::published, this, &MenuBarPanel::refresh);
+  connect(&monitor_, &LiveMonitor::updateAvailableChanged, this, &MenuBarPanel::refreshUpdate);
+  connect(&preferences_, &Preferences::tempUnitChanged, this, &MenuBarPanel::refresh);
+  refresh();
+  refreshUpdate();
+}
+
+void MenuBarPanel::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // The panel itself holds the focus, so no button opens marked as chosen.
+  setFocus(Qt::OtherFocusReason);
+}
+
+void MenuBarPanel::refresh() {
+  const PowerSample& s = monitor_.latest();
+  const TempUnit unit = preferences_.tempUnit();
+  cpuRow_->setValues(s.cpu, s.cpuTemp, s.cpuUsage, unit);
+  gpuRow_->setValues(s.gpu, s.gpuTemp, s.gpuUsage, unit);
+  aneRow_->setValues(s.ane, std::nullopt, std::nullopt, unit);
+  dramRow_->setValues(s.dram, std::nullopt, std::nullopt, unit);
+  refreshFans();
+  setLabelText(totalValue_, wattsText(s.total));
+}
+
+void MenuBarPanel::refreshFans() {
+  const std::vector<FanInfo>& fans = monitor_.latest().fans;
+  std::vector<std::int64_t> ids;
+  ids.reserve(fans.size());
+  for (const FanInfo& fan : fans) ids.push_back(fan.id());
+
+  if (ids != fanIds_) {
+    // Rebuilt only when the fans themselves change, not their speeds.
+    while (QLayoutItem* item = fansLayout_->takeAt(0)) {
+      delete item->widget();
+      delete item;
+    }
+    const QFont font = styleFont(TextStyle::body, QFont::Normal, /*monospaced=*/true);
+    for (std::int64_t id : ids) {
+      auto* row = new QWidget(fans_);
+      row->setObjectName(QStringLiteral("fanRow"));
+      auto* line = new QHBoxLayout(row);
+      line->setContentsMargins(0, 0, 0, 0);
+      line->setSpacing(0);
+      auto* name = makeLabel("fanName", font, Qt::AlignLeading, row);
+      name->setText(localized("menu.fan").arg(id));
+      setBoxWidth(name, 50);
+      line->addWidget(name);
+      line->addStretch(1);
+      line->addWidget(makeLabel("fanSpeed", font, Qt::AlignTrailing, row));
+      fansLayout_->addWidget(row);
+    }
+    fanIds_ = std::move(ids);
+  }
+  for (std::size_t i = 0; i < fans.size(); ++i) {
+    auto* speed = fansLayout_->itemAt(static_cast<int>(i))->widget()->findChild<QLabel*>(QStringLiteral("fanSpeed"));
+    setLabelText(speed, fanSpeedText(fans[i].rpm()));
+  }
+  setShown(fansDivider_, !fans.empty());
+  setShown(fans_, !fans.empty());
+}
+
+void MenuBarPanel::refreshUpdate() {
+  const std::optional<UpdateInfo>& update = monitor_.updateAvailable();
+  setShown(updateDivider_, update.has_value());
+  setShown(updateLink_, update.has_value());
+  if (!update) return;
+  const QString text = tr("\u2B06 Update available: v") + update->version;
+  if (isWebUrl(update->url)) {
+    // Rich text only around our own escaped pieces.
+    updateLink_->setTextFormat(Qt::RichText);
+    updateLink_->setText(QStringLiteral("<a href=\"%1\" style=\"color:%2; text-decoration:none\">%3</a>")
+                             .arg(update->url.toHtmlEscaped(), kUpdateOrange.name(), text.toHtmlEscaped()));
+    updateLink_->setToolTip(update->url);
+  } else {
+    // Nothing to open: the news without the link.
+    updateLink_->setTextFormat(Qt::PlainText);
+    updateLink_->setText(text);
+    updateLink_->setToolTip(QString());
+  }
+}
+
+void MenuBarPanel::openSettings() {
+  if (actions_.bringToFront) actions_.bringToFront();
+  if (actions_.openWindow) actions_.openWindow(QStringLiteral("settings"));
+}
+
+void MenuBarPanel::openDetail() {
+  // Before the window exists: it clears the pause once it is shown.
+  monitor_.setPaused(true);
+  if (actions_.showApplication) actions_.showApplication();
+  if (actions_.bringToFront) actions_.bringToFront();
+  if (actions_.openWindow) actions_.openWindow(QStringLiteral("detail"));
+}
+
+void MenuBarPanel::openPorts() {
+  if (actions_.showApplication) actions_.showApplication();
+  if (actions_.bringToFront) actions_.bringToFront();
+  if (actions_.openWindow) actions_.openWindow(QStringLiteral("ports"));
+}
+
+}  // namespace calorim::app

@@ -1,0 +1,128 @@
+#pragma once
+// The menu-bar panel: what the user sees after clicking the tray icon. A
+// narrow column (280 px, 12 px margins, 8 px between elements) holding the
+// application's name, the power of the CPU, GPU, neural engine and DRAM with
+// their load and temperature (`PowerRow`), one row per fan, the chip's total,
+// the buttons that open the settings, detail and ports windows or quit, and,
+// when the update check found one, a link to the newer version.
+//
+// The panel holds no state of its own: every publication of the monitor, a
+// found update and a change of the temperature unit redraw it from the
+// monitor's latest sample and the preferences. Before the first sample it
+// shows the zero sample. Powers are written "%.2f W", loads "%.0f%%",
+// temperatures in the chosen unit without its letter, coloured by their
+// Celsius value (temperature_colour.h); all numbers in the C locale.
+//
+// Inspected parts carry object names: "title"; the rows "cpuRow", "gpuRow",
+// "aneRow", "dramRow" (each with "label", "usage", "watts", "temp"); "fans"
+// holding one "fanRow" per fan (with "fanName", "fanSpeed"); "totalLabel",
+// "totalValue"; the buttons "settingsButton", "detailButton", "portsButton",
+// "quitButton"; "updateDivider" and "updateLink".
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "app/menu_bar.h"
+
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+namespace calorim::app {
+
+class LiveMonitor;
+class Preferences;
+
+// What the panel's buttons ask of the application shell. Each may be empty.
+struct PanelActions {
+  // Opens the window of `identifier` ("detail", "settings", "ports"), or
+  // brings it forward when it is open.
+  std::function<void(const QString& identifier)> openWindow;
+  // Switches the application's presence to regular (shown among the running
+  // applications while one of its windows is open).
+  std::function<void()> showApplication;
+  // Brings the application to the front, ahead of other applications.
+  std::function<void()> bringToFront;
+  // Ends the application.
+  std::function<void()> quit;
+};
+
+// The speed of a fan as the panel writes it: the revolutions per minute with
+// the fraction cut off, then " RPM" ("999 RPM" for 999.9). A speed that is
+// not finite or lies outside the range of a 64-bit integer shows as "—".
+// Pure.
+[[nodiscard]] QString fanSpeedText(double rpm);
+
+// One domain's line: label (40 px, leading), a flexible space, the load
+// (36 px, trailing, dimmed; only when present), the watts (64 px, trailing)
+// and the temperature (36 px; empty when absent or not above 0). Monospaced
+// body text, so the columns of all rows line up.
+class PowerRow : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kLabelWidth = 40;
+  static constexpr int kUsageWidth = 36;
+  static constexpr int kWattsWidth = 64;
+  static constexpr int kTempWidth = 36;
+
+  explicit PowerRow(const QString& label, QWidget* parent = nullptr);
+
+  // `temp` in °C, written in `unit`; `usage` a fraction 0..1. Absent values
+  // leave their box empty (the load box then takes no room at all).
+  void setValues(double watts, std::optional<double> temp, std::optional<double> usage, TempUnit unit);
+
+ private:
+  QLabel* label_;
+  QLabel* usage_;
+  QLabel* watts_;
+  QLabel* temp_;
+};
+
+class MenuBarPanel : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kWidth = 280;
+  static constexpr int kMargin = 12;
+  static constexpr int kSpacing = 8;
+
+  // `monitor` and `preferences` must outlive the panel.
+  MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, PanelActions actions, QWidget* parent = nullptr);
+
+  // Redraws from the monitor's latest sample and the preferences.
+  void refresh();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void refreshFans();
+  void refreshUpdate();
+  void openSettings();
+  void openDetail();
+  void openPorts();
+
+  LiveMonitor& monitor_;
+  Preferences& preferences_;
+  PanelActions actions_;
+
+  PowerRow* cpuRow_;
+  PowerRow* gpuRow_;
+  PowerRow* aneRow_;
+  PowerRow* dramRow_;
+  QWidget* fansDivider_;
+  QWidget* fans_;
+  QVBoxLayout* fansLayout_;
+  std::vector<std::int64_t> fanIds_;  // of the fan rows shown
+  QLabel* totalValue_;
+  QWidget* updateDivider_;
+  QLabel* updateLink_;
+};
+
+}  // namespace calorim::app

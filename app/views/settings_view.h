@@ -1,0 +1,79 @@
+#pragma once
+// The settings window's content (320 × 400 px, scrolling when its sections
+// are taller): which metrics the menu bar shows and in which style, the
+// temperature unit used everywhere, and whether the application starts at
+// login. Four sections:
+//
+//   "settings.menuBarDisplay"  "Select up to 3 items", one checkbox per item
+//   "settings.tempUnit"        two segments, Celsius and Fahrenheit
+//   "Display Style"            three radio buttons, full / short / minimal
+//   "General"                  "Launch at Login"
+//
+// The three preferences are written at once on every change and read back
+// whenever they change, so the view holds no state of its own apart from the
+// launch-at-login toggle, which is read from the login item when the view is
+// made.
+//
+// Checkbox rule: at most 3 items can be ticked; while 3 or more are (a stored
+// selection may hold more) every unticked box is disabled. Unticking the last
+// ticked item stores the default selection (`socPower` alone) instead of
+// nothing.
+//
+// Inspected parts carry object names: "item_<raw value>" for the checkboxes
+// (e.g. "item_socPower"), "celsiusSegment", "fahrenheitSegment",
+// "style_full", "style_short", "style_minimal", "launchAtLogin".
+
+#include <QWidget>
+
+#include <map>
+
+#include "app/menu_bar.h"
+
+class QAbstractButton;
+class QCheckBox;
+class QRadioButton;
+
+namespace calorim::app {
+
+class Preferences;
+
+// The application's registration to start when the user logs in.
+class LoginItem {
+ public:
+  virtual ~LoginItem() = default;
+  // True when the application is registered and the registration is active.
+  [[nodiscard]] virtual bool isEnabled() const = 0;
+  // Registers (`enabled`) or removes the registration; false when that
+  // failed. Blocks on file or system calls; never throws.
+  virtual bool setEnabled(bool enabled) = 0;
+};
+
+class SettingsView : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kWidth = 320;
+  static constexpr int kHeight = 400;
+
+  // `preferences` and `loginItem` must outlive the view.
+  SettingsView(Preferences& preferences, LoginItem& loginItem, QWidget* parent = nullptr);
+
+ private:
+  QWidget* buildItemsSection();
+  QWidget* buildUnitSection();
+  QWidget* buildStyleSection();
+  QWidget* buildGeneralSection();
+  void refresh();
+  void itemClicked(MenuBarItem item, bool ticked);
+  void launchAtLoginClicked(bool enabled);
+
+  Preferences& preferences_;
+  LoginItem& loginItem_;
+  std::map<MenuBarItem, QCheckBox*> itemBoxes_;
+  QAbstractButton* celsius_ = nullptr;
+  QAbstractButton* fahrenheit_ = nullptr;
+  std::map<MenuBarStyle, QRadioButton*> styleButtons_;
+  QCheckBox* launchAtLogin_ = nullptr;
+};
+
+}  // namespace calorim::app

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The program's command line without any display: --help and --version
+# answer, a profile without --simulate is refused, and a program without its
+# string bundle stops with the message that lists where it looked.
+#
+#   command_line.sh CALORIM
+set -uo pipefail
+
+calorim=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+unset DISPLAY WAYLAND_DISPLAY
+export XDG_RUNTIME_DIR=$work
+
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+out=$("$calorim" --version 2>&1) || fail "--version failed: $out"
+[[ $out =~ ^calorim\ [0-9]+\.[0-9]+ ]] || fail "--version printed: $out"
+out=$("$calorim" --help 2>&1) || fail "--help failed: $out"
+[[ $out == *--simulate* && $out == *PROFILE* ]] || fail "--help printed: $out"
+
+"$calorim" some-profile.json >/dev/null 2>&1
+status=$?
+[[ $status -eq 2 ]] || fail "a profile without --simulate ended with $status, not 2"
+
+# The same program, alone in a folder: no bundle beside it.
+cp "$calorim" "$work/calorim"
+out=$(QT_QPA_PLATFORM=offscreen "$work/calorim" --simulate 2>&1)
+status=$?
+[[ $status -eq 1 ]] || fail "without a bundle it ended with $status, not 1: $out"
+expected="could not load resource bundle: from $work/CalorimGUI_Calorim.bundle, "
+[[ $out == *"$expected"* ]] || fail "without a bundle it printed: $out"
+echo "command line behaves"

@@ -1,0 +1,205 @@
+// The settings window: the item checkboxes and their at-most-three rule, the
+// unit segments, the style buttons and the launch-at-login toggle, driven by
+// clicks and checked against the stored preferences.
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+
+#include "app/preferences.h"
+#include "app/views/settings_view.h"
+#include "shell_test_support.h"
+
+namespace calorim::app {
+namespace {
+
+class FakeLoginItem final : public LoginItem {
+ public:
+  [[nodiscard]] bool isEnabled() const override { return enabled; }
+  bool setEnabled(bool on) override {
+    ++writes;
+    if (failing) return false;
+    enabled = on;
+    return true;
+  }
+
+  bool enabled = false;
+  bool failing = false;
+  int writes = 0;
+};
+
+QString raw(MenuBarItem item) { return QString::fromUtf8(rawValue(item).data(), rawValue(item).size()); }
+
+// The settings view with the boxes at hand.
+struct Rig {
+  explicit Rig(const QString& storedItems = QString(), bool registered = false) {
+    if (!storedItems.isNull()) preferences.setMenuBarItemsRaw(storedItems);
+    loginItem.enabled = registered;
+    view = std::make_unique<SettingsView>(preferences, loginItem);
+  }
+
+  QCheckBox* box(MenuBarItem item) const {
+    return view->findChild<QCheckBox*>(QStringLiteral("item_") + raw(item));
+  }
+  template <typename T = QAbstractButton>
+  T* button(const char* name) const {
+    return view->findChild<T*>(QLatin1String(name));
+  }
+  void click(MenuBarItem item) const { QTest::mouseClick(box(item), Qt::LeftButton, {}, QPoint(6, box(item)->height() / 2)); }
+  void click(QAbstractButton* b) const { QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2)); }
+
+  [[nodiscard]] QList<MenuBarItem> ticked() const {
+    QList<MenuBarItem> items;
+    for (MenuBarItem item : kAllMenuBarItems) {
+      if (box(item)->isChecked()) items << item;
+    }
+    return items;
+  }
+  [[nodiscard]] int disabledCount() const {
+    int count = 0;
+    for (MenuBarItem item : kAllMenuBarItems) count += box(item)->isEnabled() ? 0 : 1;
+    return count;
+  }
+
+  Preferences preferences;
+  FakeLoginItem loginItem;
+  std::unique_ptr<SettingsView> view;
+};
+
+}  // namespace
+
+class SettingsViewTest : public QObject {
+  Q_OBJECT
+
+ public:
+  static void initMain() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
+
+ private slots:
+  void initTestCase() {
+    testing::sandboxUserFiles();
+    QVERIFY(testing::openSourceStringBundle());
+  }
+  void init() { testing::clearPreferences(); }
+
+  void nothingStoredShowsTheDefaults() {
+    Rig rig;
+    QCOMPARE(rig.ticked(), QList<MenuBarItem>{MenuBarItem::socPower});
+    QCOMPARE(rig.disabledCount(), 0);
+    QVERIFY(rig.button("style_full")->isChecked());
+    QVERIFY(rig.button("celsiusSegment")->isChecked());
+    QVERIFY(!rig.button("fahrenheitSegment")->isChecked());
+    QCOMPARE(rig.box(MenuBarItem::cpuTemp)->text(), localized("mode.cpuTemp"));
+    QCOMPARE(rig.box(MenuBarItem::ramFreePercent)->text(), QStringLiteral("Free RAM (%)"));
+    QCOMPARE(rig.button("style_full")->text(), QStringLiteral("Full (SYS87.7W)"));
+    QCOMPARE(rig.button("style_short")->text(), QStringLiteral("Short (S87.7W)"));
+    QCOMPARE(rig.button("style_minimal")->text(), QStringLiteral("Minimal (87.7)"));
+    QCOMPARE(rig.view->windowTitle(), localized("settings.title"));
+  }
+
+  void uncheckingTheOnlyItemFallsBackToTheDefault() {
+    {
+      Rig rig;
+      rig.click(MenuBarItem::socPower);
+      QCOMPARE(rig.ticked(), QList<MenuBarItem>{MenuBarItem::socPower});
+      QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("socPower"));
+      // Once more, now that the stored text does not change.
+      rig.click(MenuBarItem::socPower);
+      QVERIFY(rig.box(MenuBarItem::socPower)->isChecked());
+    }
+    Rig rig(QStringLiteral("cpuPower"));
+    rig.click(MenuBarItem::cpuPower);
+    QCOMPARE(rig.ticked(), QList<MenuBarItem>{MenuBarItem::socPower});
+    QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("socPower"));
+  }
+
+  void threeTickedDisableTheOtherSeven() {
+    Rig rig;
+    rig.click(MenuBarItem::gpuPower);
+    QCOMPARE(rig.disabledCount(), 0);
+    rig.click(MenuBarItem::cpuTemp);
+    QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("cpuTemp,gpuPower,socPower"));
+    QCOMPARE(rig.disabledCount(), 7);
+    for (MenuBarItem item : rig.ticked()) QVERIFY(rig.box(item)->isEnabled());
+    // A click on a disabled box changes nothing.
+    rig.click(MenuBarItem::ramFreeGB);
+    QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("cpuTemp,gpuPower,socPower"));
+
+    rig.click(MenuBarItem::gpuPower);
+    QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("cpuTemp,socPower"));
+    QCOMPARE(rig.disabledCount(), 0);
+  }
+
+  void fourStoredShowFourTickedAndSixDisabled() {
+    Rig rig(QStringLiteral("ramFreeGB,gpuTemp,cpuPower,socPower"));
+    QCOMPARE(rig.ticked(), QList<MenuBarItem>({MenuBarItem::socPower, MenuBarItem::cpuPower, MenuBarItem::gpuTemp,
+                                               MenuBarItem::ramFreeGB}));
+    QCOMPARE(rig.disabledCount(), 6);
+    // Unticking one leaves three: still full.
+    rig.click(MenuBarItem::ramFreeGB);
+    QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("cpuPower,gpuTemp,socPower"));
+    QCOMPARE(rig.disabledCount(), 7);
+  }
+
+  void unitAndStyleAreStoredAtOnce() {
+    Rig rig;
+    rig.click(rig.button("fahrenheitSegment"));
+    QCOMPARE(rig.preferences.tempUnitRaw(), QStringLiteral("fahrenheit"));
+    QVERIFY(!rig.button("celsiusSegment")->isChecked());
+    rig.click(rig.button("style_minimal"));
+    QCOMPARE(rig.preferences.menuBarStyleRaw(), QStringLiteral("minimal"));
+    rig.click(rig.button("style_short"));
+    QCOMPARE(rig.preferences.menuBarStyleRaw(), QStringLiteral("short"));
+
+    // Stored texts outside the raw values show their fallbacks.
+    rig.preferences.setTempUnitRaw(QStringLiteral("Fahrenheit"));
+    rig.preferences.setMenuBarStyleRaw(QStringLiteral("Full"));
+    QVERIFY(rig.button("celsiusSegment")->isChecked());
+    QVERIFY(rig.button("style_full")->isChecked());
+  }
+
+  void launchAtLoginShowsTheRealState() {
+    Rig rig;
+    QVERIFY(!rig.button("launchAtLogin")->isChecked());
+    rig.click(rig.button("launchAtLogin"));
+    QVERIFY(rig.loginItem.enabled);
+    QVERIFY(rig.button("launchAtLogin")->isChecked());
+
+    // Registered elsewhere: seen when the window is made again.
+    FakeLoginItem registered;
+    registered.enabled = true;
+    SettingsView again(rig.preferences, registered);
+    auto* toggle = again.findChild<QCheckBox*>(QStringLiteral("launchAtLogin"));
+    QVERIFY(toggle->isChecked());
+    // A removal that fails leaves the toggle on, as the registration is.
+    registered.failing = true;
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(6, toggle->height() / 2));
+    QCOMPARE(registered.writes, 1);
+    QVERIFY(toggle->isChecked());
+  }
+
+  void screenshot() {
+    Rig rig(QStringLiteral("cpuTemp,gpuPower,socPower"), /*registered=*/true);
+    rig.view->setFixedSize(SettingsView::kWidth, SettingsView::kHeight);
+    rig.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    QCOMPARE(rig.view->size(), QSize(320, 400));
+    // The window is narrower than the form would like only vertically.
+    for (QAbstractButton* b : rig.view->findChildren<QAbstractButton*>()) {
+      QVERIFY2(b->width() >= b->sizeHint().width(), qPrintable(b->text()));
+    }
+    QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("settings.png")));
+    // The form is taller than the window: its lower half, scrolled to.
+    auto* scroll = rig.view->findChild<QScrollArea*>();
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    QVERIFY(scroll->verticalScrollBar()->maximum() > 0);
+    QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("settings_scrolled.png")));
+  }
+};
+
+}  // namespace calorim::app
+
+QTEST_MAIN(calorim::app::SettingsViewTest)
+#include "settings_view_test.moc"

@@ -1,0 +1,245 @@
+// The running application on the simulated laptop, under the offscreen
+// platform (which has no system tray): windows by identifier, the presence
+// policy, the pause of the detail button, the tray icon and its text, the
+// panel's window standing in for the tray, and quitting.
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "app/menu_bar.h"
+#include "app/preferences.h"
+#include "app/shell/calorim_app.h"
+#include "app/shell/presence.h"
+#include "app/shell/tray.h"
+#include "app/shell/window_registry.h"
+#include "app/views/panel_view.h"
+#include "shell_test_support.h"
+
+namespace calorim::app {
+namespace {
+
+// The application on the simulated laptop; its monitor publishes only what
+// the test hands it.
+struct AppRig {
+  AppRig() : app(rig.machine.platform(), rig.options) {}
+
+  MenuBarPanel* panel() { return app.tray().fallbackWindow()->findChild<MenuBarPanel*>(); }
+  void press(const char* button) {
+    QTest::mouseClick(panel()->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
+  }
+
+  testing::SimulatedRig rig;
+  CalorimApp app;
+};
+
+// The box around the light pixels of `image` (the digits on the dark square).
+QRect inkBounds(const QImage& image) {
+  QRect box;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if (qGray(image.pixel(x, y)) > 128 && qAlpha(image.pixel(x, y)) > 128) box |= QRect(x, y, 1, 1);
+    }
+  }
+  return box;
+}
+
+}  // namespace
+
+class ShellAppTest : public QObject {
+  Q_OBJECT
+
+ public:
+  static void initMain() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
+
+ private slots:
+  void initTestCase() {
+    testing::sandboxUserFiles();
+    QVERIFY(testing::openSourceStringBundle());
+  }
+  void init() { testing::clearPreferences(); }
+
+  void eachIdentifierOpensOneWindow() {
+    AppRig rig;
+    QCOMPARE(rig.app.windows().openCount(), 0);
+    QVERIFY(!QApplication::quitOnLastWindowClosed());
+
+    rig.app.openWindow(CalorimApp::kSettings);
+    QWidget* settings = rig.app.windows().window(CalorimApp::kSettings);
+    QVERIFY(settings != nullptr);
+    QCOMPARE(settings->windowTitle(), localized("settings.title"));
+    QCOMPARE(settings->minimumSize(), QSize(320, 400));
+    QCOMPARE(settings->maximumSize(), QSize(320, 400));
+
+    rig.app.openWindow(CalorimApp::kPorts);
+    QWidget* ports = rig.app.windows().window(CalorimApp::kPorts);
+    QCOMPARE(ports->windowTitle(), QStringLiteral("Ports & Power"));
+    QCOMPARE(ports->minimumSize(), QSize(400, 400));
+
+    rig.app.openWindow(CalorimApp::kDetail);
+    QWidget* detail = rig.app.windows().window(CalorimApp::kDetail);
+    QCOMPARE(detail->windowTitle(), QStringLiteral("Calorim"));
+    QCOMPARE(detail->minimumSize(), QSize(420, 450));
+    QVERIFY(detail->width() >= 420 && detail->height() >= 450);
+
+    for (const QString& id : {CalorimApp::kSettings, CalorimApp::kPorts, CalorimApp::kDetail}) {
+      QWidget* before = rig.app.windows().window(id);
+      rig.app.openWindow(id);
+      QCOMPARE(rig.app.windows().window(id), before);
+    }
+    QCOMPARE(rig.app.windows().openCount(), 3);
+
+    // A closed window is gone; opening its identifier makes a fresh one.
+    QPointer<QWidget> closed = settings;
+    settings->close();
+    QTRY_VERIFY(closed.isNull());
+    QCOMPARE(rig.app.windows().openCount(), 2);
+    rig.app.openWindow(CalorimApp::kSettings);
+    QCOMPARE(rig.app.windows().openCount(), 3);
+  }
+
+  void presenceFollowsTheWindows() {
+    AppRig rig;
+    QCOMPARE(presencePolicy(), PresencePolicy::accessory);
+    rig.press("settingsButton");
+    QVERIFY(rig.app.windows().window(CalorimApp::kSettings) != nullptr);
+    QCOMPARE(presencePolicy(), PresencePolicy::accessory);
+    rig.press("portsButton");
+    QVERIFY(rig.app.windows().window(CalorimApp::kPorts) != nullptr);
+    QCOMPARE(presencePolicy(), PresencePolicy::regular);
+
+    rig.app.windows().window(CalorimApp::kPorts)->close();
+    QTRY_COMPARE(rig.app.windows().openCount(), 1);
+    QCOMPARE(presencePolicy(), PresencePolicy::regular);
+    rig.app.windows().window(CalorimApp::kSettings)->close();
+    QTRY_COMPARE(presencePolicy(), PresencePolicy::accessory);
+  }
+
+  void detailButtonTwiceLeavesOneWindowAndSamplingOn() {
+    AppRig rig;
+    LiveMonitor& monitor = rig.app.monitor();
+    rig.press("detailButton");
+    QWidget* detail = rig.app.windows().window(CalorimApp::kDetail);
+    QVERIFY(detail != nullptr);
+    QCOMPARE(presencePolicy(), PresencePolicy::regular);
+    // The window clears the button's pause once it is shown.
+    QTRY_VERIFY(!monitor.isPaused());
+
+    // Brought forward, the window is not shown anew: the shell clears the
+    // pause the button set, at once, and it stays cleared.
+    rig.press("detailButton");
+    QCOMPARE(rig.app.windows().window(CalorimApp::kDetail), detail);
+    QCOMPARE(rig.app.windows().openCount(), 1);
+    QVERIFY(!monitor.isPaused());
+    QTest::qWait(700);
+    QVERIFY(!monitor.isPaused());
+
+    detail->close();
+    QTRY_COMPARE(rig.app.windows().openCount(), 0);
+    QCOMPARE(presencePolicy(), PresencePolicy::accessory);
+    QVERIFY(!monitor.isPaused());
+  }
+
+  void withoutATrayThePanelStandsInAWindow() {
+    AppRig rig;
+    QVERIFY(!rig.app.tray().hasTrayIcon());
+    QWidget* window = rig.app.tray().fallbackWindow();
+    QVERIFY(window != nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Calorim"));
+    QVERIFY(rig.panel() != nullptr);
+    QCOMPARE(window->width(), MenuBarPanel::kWidth);
+
+    // Closing it would leave nothing to reach the application by.
+    window->close();
+    QTest::qWait(10);
+    QCOMPARE(rig.app.tray().fallbackWindow(), window);
+    QVERIFY(window->windowState() & Qt::WindowMinimized);
+    rig.app.tray().showPanel();
+    QVERIFY(!(window->windowState() & Qt::WindowMinimized));
+    QVERIFY(window->isVisible());
+    QVERIFY(testing::saveScreenshot(window->grab(), QStringLiteral("panel_window.png")));
+  }
+
+  void iconAndTooltipFollowTheSampleAndTheUnitAtOnce() {
+    AppRig rig;
+    TrayController& tray = rig.app.tray();
+    QCOMPARE(tray.toolTip(), QStringLiteral("SoC 0.0W"));
+    QCOMPARE(tray.iconText(), QStringLiteral("0"));
+
+    QSignalSpy redrawn(&tray, &TrayController::redrawn);
+    rig.app.monitor().publish(testing::sampleWith(50));
+    QCOMPARE(redrawn.count(), 1);
+    QCOMPARE(tray.toolTip(), QStringLiteral("SoC 5.6W"));
+    QCOMPARE(tray.iconText(), QStringLiteral("6"));
+
+    // The icon shows the first chosen item in declaration order; the tooltip all.
+    rig.app.preferences().setMenuBarItemsRaw(QStringLiteral("cpuTemp,gpuPower"));
+    QCOMPARE(tray.toolTip(), QStringLiteral("GPU1.1W CPU50\u00B0"));
+    QCOMPARE(tray.iconText(), QStringLiteral("1"));
+    rig.app.preferences().setMenuBarItemsRaw(QStringLiteral("cpuTemp"));
+    redrawn.clear();
+    rig.app.preferences().setTempUnitRaw(QStringLiteral("fahrenheit"));
+    QCOMPARE(redrawn.count(), 1);
+    QCOMPARE(tray.iconText(), QStringLiteral("122"));
+    QCOMPARE(tray.toolTip(), QStringLiteral("CPU 122\u00B0"));
+    QVERIFY(!tray.icon().pixmap(TrayController::kIconSize).isNull());
+  }
+
+  void trayIconDigitsFillTheSlot() {
+    const QSize slot = TrayController::kIconSize;
+    // As many characters, as large: the digits stand still as the value moves.
+    QCOMPARE(trayIconPixelSize(QStringLiteral("11"), slot), trayIconPixelSize(QStringLiteral("88"), slot));
+    QVERIFY(trayIconPixelSize(QStringLiteral("100"), slot) < trayIconPixelSize(QStringLiteral("42"), slot));
+
+    for (const QString& text : {QStringLiteral("5"), QStringLiteral("42"), QStringLiteral("100")}) {
+      const QImage image = renderTrayIcon(text, slot).toImage();
+      QCOMPARE(image.size(), slot);
+      const QRect ink = inkBounds(image);
+      QVERIFY2(QRect(QPoint(1, 1), slot - QSize(2, 2)).contains(ink), qPrintable(text));
+      // Drawn as large as the slot allows: the digits fill it one way or the other.
+      QVERIFY2(ink.height() >= 14 || ink.width() >= 16, qPrintable(text));
+      QVERIFY2(std::abs(ink.center().y() - slot.height() / 2) <= 2, qPrintable(text));
+      QVERIFY2(std::abs(ink.center().x() - slot.width() / 2) <= 2, qPrintable(text));
+    }
+
+    const QPixmap icon = renderTrayIcon(QStringLiteral("42"), slot);
+    QVERIFY(testing::saveScreenshot(icon, QStringLiteral("tray_icon.png")));
+    // The same, eight times larger, for a person to look at.
+    QVERIFY(testing::saveScreenshot(icon.scaled(slot * 8, Qt::KeepAspectRatio, Qt::FastTransformation),
+                                    QStringLiteral("tray_icon_x8.png")));
+    QVERIFY(testing::saveScreenshot(renderTrayIcon(QStringLiteral("42"), slot, 2).scaled(slot * 8),
+                                    QStringLiteral("tray_icon_2x_x8.png")));
+  }
+
+  void closingTheLastWindowKeepsRunningAndQuitEndsWithZero() {
+    AppRig rig;
+    rig.app.tray().fallbackWindow()->hide();
+    rig.app.openWindow(CalorimApp::kSettings);
+    QWidget* settings = rig.app.windows().window(CalorimApp::kSettings);
+    QVERIFY(QTest::qWaitForWindowExposed(settings));
+
+    // The last visible window closes inside the event loop, which goes on
+    // until it is told to end with 7.
+    QTimer::singleShot(0, settings, &QWidget::close);
+    QTimer::singleShot(300, [] { QCoreApplication::exit(7); });
+    QCOMPARE(QApplication::exec(), 7);
+
+    // The panel's quit button ends it with 0.
+    rig.app.tray().showPanel();
+    QTimer::singleShot(0, [&] { rig.press("quitButton"); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(9); });
+    guard.start(20000);
+    QCOMPARE(QApplication::exec(), 0);
+  }
+};
+
+}  // namespace calorim::app
+
+QTEST_MAIN(calorim::app::ShellAppTest)
+#include "shell_app_test.moc"

@@ -25,29 +25,16 @@
 #include "app/views/detail_view.h"
 #include "core/platform/fake/machine_profile.h"
 #include "core/platform/fake/simulated_machine.h"
+#include "core/platform/fake/fake_platform.h"
 #include "core/power_metrics.h"
 
 namespace {
 
+using calorim::fake::HeldClock;
+
 using calorim::app::DetailView;
 using calorim::app::LiveMonitor;
 using calorim::app::PowerSample;
-
-// Holds every wait until the monitor stops, so its worker never samples and
-// the benchmark alone drives publication.
-class HeldClock final : public calorim::ClockPort {
- public:
-  std::chrono::system_clock::time_point now() override { return std::chrono::system_clock::now(); }
-  std::chrono::steady_clock::time_point steadyNow() override { return std::chrono::steady_clock::now(); }
-  void sleep(double) override {}
-  bool sleep(double, std::stop_token stop) override {
-    std::mutex mutex;
-    std::condition_variable_any wake;
-    std::unique_lock lock(mutex);
-    wake.wait(lock, stop, [] { return false; });
-    return false;
-  }
-};
 
 // Consecutive samples of the simulated laptop, as the monitor's loop builds them.
 std::vector<PowerSample> laptopSamples(int count) {

@@ -41,7 +41,7 @@ XdgAutostart::XdgAutostart(QString entryPath, QString executable)
 
 QString XdgAutostart::defaultEntryPath() {
   QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-  // The base directory specification ignores a relative path.
+  // A relative XDG_CONFIG_HOME is ignored, as the XDG base directory rules say.
   if (config.isEmpty() || QDir::isRelativePath(config)) config = QDir::homePath() + QStringLiteral("/.config");
   return config + QStringLiteral("/autostart/calorim.desktop");
 }

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
+#include <condition_variable>
 
 namespace calorim::fake {
 namespace {
@@ -414,6 +415,14 @@ void FakeClock::sleep(double seconds) {
   advance(seconds);
   std::lock_guard lock(mutex_);
   slept_ += seconds;
+}
+
+bool HeldClock::sleep(double /*seconds*/, std::stop_token stop) {
+  std::mutex mutex;
+  std::condition_variable_any wake;
+  std::unique_lock lock(mutex);
+  wake.wait(lock, stop, [] { return false; });
+  return false;
 }
 
 // ---- machine ----------------------------------------------------------------

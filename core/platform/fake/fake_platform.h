@@ -214,6 +214,17 @@ class FakeClock final : public ClockPort {
   double slept_ = 0;
 };
 
+// A clock that tells the real time but whose interruptible sleeps last until
+// they are stopped: a sampling loop on it never gets past its first wait, so a
+// test or benchmark alone decides what is published.
+class HeldClock final : public ClockPort {
+ public:
+  std::chrono::system_clock::time_point now() override { return std::chrono::system_clock::now(); }
+  std::chrono::steady_clock::time_point steadyNow() override { return std::chrono::steady_clock::now(); }
+  void sleep(double /*seconds*/) override {}
+  bool sleep(double seconds, std::stop_token stop) override;
+};
+
 // A whole fake machine: the platform bundle plus typed access to each fake for
 // scripting. The typed pointers stay valid as long as `platform` lives.
 struct FakeMachine {

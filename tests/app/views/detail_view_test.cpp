@@ -30,21 +30,7 @@
 namespace calorim::app {
 namespace {
 
-// Holds every wait until the monitor stops: its worker never samples, so the
-// test alone publishes.
-class HeldClock final : public ClockPort {
- public:
-  std::chrono::system_clock::time_point now() override { return std::chrono::system_clock::now(); }
-  std::chrono::steady_clock::time_point steadyNow() override { return std::chrono::steady_clock::now(); }
-  void sleep(double) override {}
-  bool sleep(double, std::stop_token stop) override {
-    std::mutex mutex;
-    std::condition_variable_any wake;
-    std::unique_lock lock(mutex);
-    wake.wait(lock, stop, [] { return false; });
-    return false;
-  }
-};
+using calorim::fake::HeldClock;
 
 // A monitor that only publishes what the test hands it, with the view on it.
 // On the simulated laptop it has its system information; on a bare fake

@@ -114,11 +114,9 @@ class ShellStringsTest : public QObject {
   void failureNamesEveryLocationTried() {
     QCOMPARE(stringBundleFailure({QStringLiteral("/a/CalorimGUI_Calorim.bundle"), QStringLiteral("/b/x.bundle")}),
              QStringLiteral("could not load resource bundle: from /a/CalorimGUI_Calorim.bundle, /b/x.bundle"));
-
-    const QStringList locations = stringBundleLocations();
-    QVERIFY(locations.size() >= 2);
-    QCOMPARE(locations.front(), QDir(QCoreApplication::applicationDirPath()).filePath("CalorimGUI_Calorim.bundle"));
-    for (const QString& location : locations) QVERIFY(location.endsWith(QStringLiteral("/CalorimGUI_Calorim.bundle")));
+    // The build tree's copy, beside the executable, comes first.
+    QCOMPARE(stringBundleLocations().front(),
+             QDir(QCoreApplication::applicationDirPath()).filePath("CalorimGUI_Calorim.bundle"));
   }
 };
 

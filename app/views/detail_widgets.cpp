@@ -387,72 +387,59 @@ QGridLayout* makeGrid(QWidget* owner, int columns) {
   return grid;
 }
 
-// Adds or removes cells at the end until there are `wanted`.
-template <typename Cell, typename Make>
-void resizeCells(std::vector<Cell>& cells, std::size_t wanted, QGridLayout* grid, int columns, Make make) {
-  while (cells.size() > wanted) {
-    delete cells.back().widget;
-    cells.pop_back();
-  }
-  while (cells.size() < wanted) {
-    const int i = static_cast<int>(cells.size());
-    Cell cell = make();
-    grid->addWidget(cell.widget, i / columns, i % columns);
-    cells.push_back(cell);
-  }
-}
-
 }  // namespace
 
-ChannelGrid::ChannelGrid(QWidget* parent) : QWidget(parent), grid_(makeGrid(this, 2)) {}
+LabelGrid::LabelGrid(int columns, const char* cellName, int spacing, QWidget* parent)
+    : QWidget(parent), columns_(columns), cellName_(cellName), spacing_(spacing), grid_(makeGrid(this, columns)) {}
 
-void ChannelGrid::setChannels(const std::vector<ChannelPower>& channels) {
-  resizeCells(cells_, channels.size(), grid_, 2, [this] {
+void LabelGrid::resizeCells(std::size_t wanted) {
+  while (cells_.size() > wanted) {
+    delete cells_.back().widget;
+    cells_.pop_back();
+  }
+  const QFont font = styleFont(TextStyle::caption, QFont::Normal, true);
+  while (cells_.size() < wanted) {
+    const int i = static_cast<int>(cells_.size());
     auto* widget = new QWidget(this);
-    widget->setObjectName(QStringLiteral("channelCell"));
+    widget->setObjectName(QString::fromLatin1(cellName_));
     auto* row = new QHBoxLayout(widget);
     row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(4);
-    const QFont font = styleFont(TextStyle::caption, QFont::Normal, true);
+    row->setSpacing(spacing_);
     QLabel* name = makeLabel("name", font, widget);
     QLabel* value = makeLabel("value", font, widget);
-    setLabelColour(value, secondaryTextColour(palette()));
     row->addWidget(name, 0, Qt::AlignVCenter);
     row->addStretch(1);
     row->addWidget(value, 0, Qt::AlignVCenter);
     widget->show();
-    return Cell{widget, name, value};
-  });
+    grid_->addWidget(widget, i / columns_, i % columns_);
+    cells_.push_back(Cell{widget, name, value});
+  }
+}
+
+ChannelGrid::ChannelGrid(QWidget* parent) : LabelGrid(2, "channelCell", 4, parent) {}
+
+void ChannelGrid::setChannels(const std::vector<ChannelPower>& channels) {
+  resizeCells(channels.size());
+  const QColor secondary = secondaryTextColour(palette());
   for (std::size_t i = 0; i < channels.size(); ++i) {
-    setLabelText(cells_[i].name, readableName(channels[i].name()));
-    setLabelText(cells_[i].value, fixedText(channels[i].watts(), 3));
+    const int cell = static_cast<int>(i);
+    setLabelText(nameLabel(cell), readableName(channels[i].name()));
+    setLabelText(valueLabel(cell), fixedText(channels[i].watts(), 3));
+    setLabelColour(valueLabel(cell), secondary);
   }
 }
 
 // ---- CoreTempGrid ---------------------------------------------------------------
 
-CoreTempGrid::CoreTempGrid(QWidget* parent) : QWidget(parent), grid_(makeGrid(this, 3)) {}
+CoreTempGrid::CoreTempGrid(QWidget* parent) : LabelGrid(3, "tempCell", 2, parent) {}
 
 void CoreTempGrid::setTemps(const std::vector<double>& temps, TempUnit unit) {
-  resizeCells(cells_, temps.size(), grid_, 3, [this] {
-    auto* widget = new QWidget(this);
-    widget->setObjectName(QStringLiteral("tempCell"));
-    auto* row = new QHBoxLayout(widget);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(2);
-    const QFont font = styleFont(TextStyle::caption, QFont::Normal, true);
-    QLabel* name = makeLabel("name", font, widget);
-    QLabel* value = makeLabel("value", font, widget);
-    name->setText(QStringLiteral("C%1").arg(cells_.size()));
-    row->addWidget(name, 0, Qt::AlignVCenter);
-    row->addStretch(1);
-    row->addWidget(value, 0, Qt::AlignVCenter);
-    widget->show();
-    return Cell{widget, name, value};
-  });
+  resizeCells(temps.size());
   for (std::size_t i = 0; i < temps.size(); ++i) {
-    setLabelText(cells_[i].value, QString::fromStdString(format(unit, temps[i])));
-    setLabelColour(cells_[i].value, temperatureColour(temps[i]));
+    const int cell = static_cast<int>(i);
+    setLabelText(nameLabel(cell), QStringLiteral("C%1").arg(cell));
+    setLabelText(valueLabel(cell), QString::fromStdString(format(unit, temps[i])));
+    setLabelColour(valueLabel(cell), temperatureColour(temps[i]));
   }
 }
 

@@ -188,54 +188,56 @@ class WattsRow : public QWidget {
   QLabel* watts_;
 };
 
-// Two columns of cells, filled row by row in list order. Cells are kept and
-// relabelled; only a change in the number of channels adds or removes cells.
-class ChannelGrid : public QWidget {
+// Name/value cells in a fixed number of columns, filled row by row in list
+// order. Cells are kept and relabelled; only a change in their number adds or
+// removes cells at the end.
+class LabelGrid : public QWidget {
+  Q_OBJECT
+
+ public:
+  [[nodiscard]] int count() const { return static_cast<int>(cells_.size()); }
+  [[nodiscard]] QLabel* nameLabel(int i) const { return cells_.at(static_cast<std::size_t>(i)).name; }
+  [[nodiscard]] QLabel* valueLabel(int i) const { return cells_.at(static_cast<std::size_t>(i)).value; }
+
+ protected:
+  // `cellName` is each cell's objectName; `spacing` the gap between name and value.
+  LabelGrid(int columns, const char* cellName, int spacing, QWidget* parent);
+  // Adds or removes cells at the end until there are `wanted`.
+  void resizeCells(std::size_t wanted);
+
+ private:
+  struct Cell {
+    QWidget* widget;
+    QLabel* name;
+    QLabel* value;
+  };
+
+  int columns_;
+  const char* cellName_;
+  int spacing_;
+  QGridLayout* grid_;
+  std::vector<Cell> cells_;
+};
+
+// Two columns of channels: readable name and watts.
+class ChannelGrid : public LabelGrid {
   Q_OBJECT
 
  public:
   explicit ChannelGrid(QWidget* parent = nullptr);
 
   void setChannels(const std::vector<ChannelPower>& channels);
-
-  [[nodiscard]] int count() const { return static_cast<int>(cells_.size()); }
-  [[nodiscard]] QLabel* nameLabel(int i) const { return cells_.at(static_cast<std::size_t>(i)).name; }
-  [[nodiscard]] QLabel* valueLabel(int i) const { return cells_.at(static_cast<std::size_t>(i)).value; }
-
- private:
-  struct Cell {
-    QWidget* widget;
-    QLabel* name;
-    QLabel* value;
-  };
-
-  QGridLayout* grid_;
-  std::vector<Cell> cells_;
 };
 
 // Three columns of cells "C<i>" with the temperature in `unit`, coloured by its
-// Celsius value, in list order. Cells are kept as `ChannelGrid` keeps them.
-class CoreTempGrid : public QWidget {
+// Celsius value, in list order.
+class CoreTempGrid : public LabelGrid {
   Q_OBJECT
 
  public:
   explicit CoreTempGrid(QWidget* parent = nullptr);
 
   void setTemps(const std::vector<double>& temps, TempUnit unit);
-
-  [[nodiscard]] int count() const { return static_cast<int>(cells_.size()); }
-  [[nodiscard]] QLabel* nameLabel(int i) const { return cells_.at(static_cast<std::size_t>(i)).name; }
-  [[nodiscard]] QLabel* valueLabel(int i) const { return cells_.at(static_cast<std::size_t>(i)).value; }
-
- private:
-  struct Cell {
-    QWidget* widget;
-    QLabel* name;
-    QLabel* value;
-  };
-
-  QGridLayout* grid_;
-  std::vector<Cell> cells_;
 };
 
 // The power history: one open blue path through the values, oldest at the

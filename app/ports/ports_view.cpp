@@ -314,7 +314,7 @@ void PortsView::fillAdapter(QVBoxLayout* body) {
     auto* row = new QHBoxLayout(holder);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(kColumnSpacing);
-    QLabel* label = makeLabel(QStringLiteral("PDO ") + integerText(pdo.index), mono, "pdoLabel");
+    QLabel* label = makeLabel(tr("PDO %1").arg(integerText(pdo.index)), mono, "pdoLabel");
     label->setFixedWidth(kPdoLabelWidth);
     QLabel* volts = makeLabel(fixedText(pdo.maxVoltage, 0) + "V", mono, "pdoVoltage");
     volts->setFixedWidth(kPdoVoltageWidth);

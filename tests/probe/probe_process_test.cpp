@@ -327,6 +327,7 @@ TEST(ProbeProcess, EveryToolOnTheSimulatedMachine) {
 
   Json info = toolText(server.exchange(toolCall(8, "power_system_info").dump()), 8);
   EXPECT_EQ(info["chipName"], "Apple M3 Pro") << info.dump();
+  EXPECT_EQ(info["machineName"], "MacBook Pro (simulated)");
 
   // Any real temperature is below 200 °C: cooled after the first one-second
   // sample, and no progress notification precedes the answer.
@@ -450,7 +451,9 @@ TEST(ProbeProcess, SimulatorProfileArgument) {
 
   {
     ChildProcess server({PROBE_SIM_BINARY, good});
-    EXPECT_EQ(toolText(server.exchange(toolCall(1, "power_system_info").dump()), 1)["chipName"], "Apple M9 Test");
+    const Json info = toolText(server.exchange(toolCall(1, "power_system_info").dump()), 1);
+    EXPECT_EQ(info["chipName"], "Apple M9 Test");
+    EXPECT_EQ(info["machineName"], "Unknown Mac (simulated)");
     server.closeInput();
     EXPECT_EQ(describeStatus(server.wait().status), "exit 0");
   }

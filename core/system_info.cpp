@@ -61,8 +61,9 @@ std::int64_t PowerMetrics::gpuCoreCount(RegistryPort& registry) {
 std::string PowerMetrics::machineName(HardwareReportPort& reports) {
   const std::optional<std::string> text = reports.report("SPHardwareDataType");
   if (!text) return kUnknownMachine;
-  const Json report = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
-  if (!report.is_object()) return kUnknownMachine;
+  const std::optional<Json> parsed = readJson(*text);
+  if (!parsed || !parsed->is_object()) return kUnknownMachine;
+  const Json& report = *parsed;
   const auto items = report.find("SPHardwareDataType");
   if (items == report.end() || !items->is_array() || items->empty()) return kUnknownMachine;
   if (!std::all_of(items->begin(), items->end(), [](const Json& item) { return item.is_object(); })) {

@@ -480,7 +480,7 @@ void validateMachineProfile(const MachineProfile& p) {
 MachineProfile loadMachineProfile(std::string_view json) {
   Json root;
   try {
-    root = Json::parse(json);
+    root = parseJson(json);
   } catch (const nlohmann::json::exception& e) {
     fail("", std::string("not valid JSON: ") + e.what());
   }

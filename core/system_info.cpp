@@ -61,8 +61,9 @@ std::string PowerMetrics::machineName(HardwareReportPort& reports) {
   const std::string unknown(reports.unknownMachineName());
   const std::optional<std::string> text = reports.report("SPHardwareDataType");
   if (!text) return unknown;
-  const Json report = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
-  if (!report.is_object()) return unknown;
+  const std::optional<Json> parsed = readJson(*text);
+  if (!parsed || !parsed->is_object()) return unknown;
+  const Json& report = *parsed;
   const auto items = report.find("SPHardwareDataType");
   if (items == report.end() || !items->is_array() || items->empty()) return unknown;
   if (!std::all_of(items->begin(), items->end(), [](const Json& item) { return item.is_object(); })) {

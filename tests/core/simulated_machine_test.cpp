@@ -252,6 +252,8 @@ TEST(SimulatedMachineProfile, BadProfilesNameTheMember) {
     return "accepted";
   };
   EXPECT_THAT(errorOf("{\"counters\": ["), HasSubstr("not valid JSON"));
+  EXPECT_THAT(errorOf("{\"name\": " + std::string(100'000, '[') + std::string(100'000, ']') + "}"),
+              HasSubstr("nested deeper than 64"));
   EXPECT_THAT(errorOf("[]"), HasSubstr("expected an object"));
   EXPECT_THAT(errorOf(R"({"countres": []})"), HasSubstr("countres: unknown member"));
   EXPECT_THAT(errorOf(R"({"variation": 1})"), HasSubstr("variation: expected a fraction"));

@@ -508,7 +508,7 @@ std::vector<std::optional<std::size_t>> energyParents(const std::vector<ProfileC
 MachineProfile loadMachineProfile(std::string_view json) {
   Json root;
   try {
-    root = Json::parse(json);
+    root = parseJson(json);
   } catch (const nlohmann::json::exception& e) {
     fail("", std::string("not valid JSON: ") + e.what());
   }

@@ -99,8 +99,9 @@ class GpuSet {
   // is loaded when it is empty). `clock` times the integration of power readings.
   GpuSet(const std::filesystem::path& root, std::shared_ptr<ClockPort> clock,
          std::string_view nvmlLibrary = kNvmlLibrary);
-  GpuSet(std::vector<std::unique_ptr<GpuDevice>> devices, std::shared_ptr<ClockPort> clock);
   ~GpuSet();
+  GpuSet(const GpuSet&) = delete;
+  GpuSet& operator=(const GpuSet&) = delete;
 
   [[nodiscard]] std::size_t size() const { return devices_.size(); }
   [[nodiscard]] const GpuDevice& device(std::size_t i) const { return *devices_[i]; }
@@ -115,6 +116,8 @@ class GpuSet {
   [[nodiscard]] std::optional<std::size_t> lead() const;
 
  private:
+  GpuSet(std::vector<std::unique_ptr<GpuDevice>> devices, std::shared_ptr<ClockPort> clock);
+
   struct Integrated {
     std::uint64_t energyUj = 0;
     std::optional<std::chrono::steady_clock::time_point> last;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string_view>
 
+#include "core/platform/linux/gpus.h"
 #include "core/platform/platform.h"
 
 namespace calorim::sysfs {
@@ -16,6 +17,6 @@ namespace calorim::sysfs {
 // library by its usual name.
 [[nodiscard]] std::shared_ptr<Platform> makeLinuxPlatform(const std::filesystem::path& root,
                                                           std::shared_ptr<ClockPort> clock = nullptr,
-                                                          std::string_view nvmlLibrary = "libnvidia-ml.so.1");
+                                                          std::string_view nvmlLibrary = GpuSet::kNvmlLibrary);
 
 }  // namespace calorim::sysfs

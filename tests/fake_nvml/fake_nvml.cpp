@@ -109,10 +109,10 @@ int nvmlDeviceGetPowerUsage(void* device, unsigned int* mw) {
   return kSuccess;
 }
 
-int nvmlDeviceGetUtilizationRates(void* device, FakeUtilization* u) {
+int nvmlDeviceGetUtilizationRates(void* device, void* out) {
   const auto v = number(device, "util");
   if (!v) return kNotSupported;
-  *u = FakeUtilization{static_cast<unsigned int>(*v), 0};
+  *static_cast<FakeUtilization*>(out) = FakeUtilization{static_cast<unsigned int>(*v), 0};
   return kSuccess;
 }
 

@@ -51,7 +51,7 @@ class Library {
   Return (*name)(Device, char*, unsigned int) = nullptr;
   Return (*power)(Device, unsigned int*) = nullptr;
   Return (*energy)(Device, unsigned long long*) = nullptr;
-  Return (*utilization)(Device, Utilization*) = nullptr;
+  Return (*utilization)(Device, void*) = nullptr;  // fills a Utilization
   Return (*clock)(Device, int, unsigned int*) = nullptr;
   Return (*temperature)(Device, int, unsigned int*) = nullptr;
 

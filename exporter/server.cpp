@@ -33,6 +33,12 @@ MetricsServer::MetricsServer(const Collector& collector, std::size_t threads) : 
   httplib::Server& s = impl_->server;
   threads = std::max<std::size_t>(threads, 1);
   s.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  // The library's default also sets SO_REUSEPORT, which would let a second
+  // exporter bind the same port and take half of the scrapes.
+  s.set_socket_options([](socket_t sock) {
+    const int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   s.set_keep_alive_max_count(1);
   s.set_read_timeout(0, 500'000);
   s.set_write_timeout(0, 500'000);

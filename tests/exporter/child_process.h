@@ -14,7 +14,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -33,24 +32,23 @@ struct FixtureMounts {
 
 class ChildProcess {
  public:
-  ChildProcess(const std::string& program, const std::vector<std::string>& args,
-               const std::optional<FixtureMounts>& mounts = std::nullopt,
-               const std::optional<std::filesystem::path>& logFile = std::nullopt) {
+  using Clock = std::chrono::steady_clock;
+
+  ChildProcess(const std::string& program, std::vector<std::string> args,
+               const std::optional<FixtureMounts>& mounts = std::nullopt, const std::string& logFile = "") {
     std::vector<std::pair<std::string, std::string>> binds;
     if (mounts) {
+      binds.emplace_back(mounts->sys.string(), "/sys");
       for (const char* file : {"stat", "cpuinfo", "meminfo", "sys/kernel/osrelease"}) {
         if (std::filesystem::exists(mounts->proc / file)) {
           binds.emplace_back((mounts->proc / file).string(), std::string("/proc/") + file);
         }
       }
     }
-    const std::string sys = mounts ? mounts->sys.string() : std::string();
-    const std::string log = logFile ? logFile->string() : std::string();
-    std::vector<std::string> argv = {program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (std::string& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
 
     int out[2], err[2], status[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 || ::pipe2(status, O_CLOEXEC) != 0) {
@@ -59,48 +57,36 @@ class ChildProcess {
     }
     pid_ = ::fork();
     if (pid_ == 0) {
-      // The child: system calls only, until exec.
-      const auto fail = [&](int step) {
-        const std::array<int, 2> f = {step, errno};
-        (void)!::write(status[1], f.data(), sizeof f);
+      // The child: system calls only, until exec. It reports the failed step and errno.
+      const auto fail = [&](const char* step) {
+        const std::string text = std::string(step) + " failed: " + std::strerror(errno);
+        (void)!::write(status[1], text.data(), text.size());
         ::_exit(127);
       };
-      if (!sys.empty()) {
-        if (::unshare(CLONE_NEWNS) != 0) fail(0);
-        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail(1);
-        if (::mount(sys.c_str(), "/sys", nullptr, MS_BIND | MS_REC, nullptr) != 0) fail(2);
+      if (mounts) {
+        if (::unshare(CLONE_NEWNS) != 0) fail("unshare(CLONE_NEWNS)");
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("making the mounts private");
         for (const auto& [source, target] : binds) {
-          if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) fail(3);
+          if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) fail("mount");
         }
       }
-      if (!log.empty()) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0) fail(4);
-      } else if (::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0) {
-        fail(4);
-      }
-      ::execv(cargv[0], cargv.data());
-      fail(4);
+      const int log = logFile.empty() ? -1 : ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (::dup2(log >= 0 ? log : out[1], 1) < 0 || ::dup2(log >= 0 ? log : err[1], 2) < 0) fail("dup2");
+      ::execv(argv[0], argv.data());
+      fail("exec");
     }
     ::close(out[1]);
     ::close(err[1]);
     ::close(status[1]);
     out_ = out[0];
     err_ = err[0];
-    if (pid_ < 0) {
-      failure_ = std::string("fork: ") + std::strerror(errno);
-      ::close(status[0]);
-      return;
-    }
     // Exec closes the status pipe: end of file means the program runs.
-    std::array<int, 2> f{};
-    const ssize_t n = ::read(status[0], f.data(), sizeof f);
+    char text[256];
+    const ssize_t n = pid_ > 0 ? ::read(status[0], text, sizeof text) : 0;
     ::close(status[0]);
-    if (n == static_cast<ssize_t>(sizeof f)) {
-      static constexpr std::array<const char*, 5> kSteps = {"unshare(CLONE_NEWNS)", "making the mount tree private",
-                                                            "mounting the fixture over /sys",
-                                                            "mounting a fixture file over /proc", "exec"};
-      failure_ = std::string(kSteps[static_cast<std::size_t>(f[0])]) + " failed: " + std::strerror(f[1]);
+    if (pid_ < 0) failure_ = std::string("fork: ") + std::strerror(errno);
+    if (n > 0) {
+      failure_ = std::string(text, static_cast<std::size_t>(n));
       wait(5);
     }
   }
@@ -110,37 +96,27 @@ class ChildProcess {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
-    for (int fd : {out_, err_}) {
-      if (fd >= 0) ::close(fd);
-    }
+    ::close(out_);
+    ::close(err_);
   }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   [[nodiscard]] const std::optional<std::string>& failure() const { return failure_; }
 
-  // The next line of standard output; absent at its end or after `seconds`.
-  std::optional<std::string> readLine(double seconds) {
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
-    while (true) {
-      if (const std::size_t end = output_.find('\n'); end != std::string::npos) {
-        std::string line = output_.substr(0, end);
-        output_.erase(0, end + 1);
-        return line;
-      }
-      if (!readSome(out_, output_, deadline)) return std::nullopt;
-    }
-  }
-
-  // The port of the exporter's "serving http://HOST:PORT/metrics" line.
+  // The port of the exporter's first line, "…: serving http://HOST:PORT/metrics";
+  // absent when no such line comes within `seconds`.
   std::optional<int> servingPort(double seconds) {
-    const std::optional<std::string> line = readLine(seconds);
-    if (!line) return std::nullopt;
-    const std::size_t end = line->rfind("/metrics");
-    const std::size_t colon = line->rfind(':', end);
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(seconds));
+    std::string line;
+    while (line.find('\n') == std::string::npos) {
+      if (!readSome(out_, line, deadline)) return std::nullopt;
+    }
+    const std::size_t end = line.find("/metrics\n");
+    const std::size_t colon = line.rfind(':', end);
     if (end == std::string::npos || colon == std::string::npos) return std::nullopt;
-    return std::stoi(line->substr(colon + 1, end - colon - 1));
+    return std::atoi(line.c_str() + colon + 1);
   }
 
   void signal(int number) const { ::kill(pid_, number); }
@@ -148,38 +124,37 @@ class ChildProcess {
   // The exit status; -1 when it ended through a signal, or did not end within
   // `seconds` (it is then killed).
   int wait(double seconds) {
-    if (exitStatus_) return *exitStatus_;
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(seconds));
     int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
+    while (!exitStatus_) {
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      } else if (Clock::now() > deadline) {
         ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
+        ::waitpid(pid_, nullptr, 0);
         exitStatus_ = -1;
-        return -1;
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return *exitStatus_;
   }
 
   // All of standard error, once the process has ended.
   std::string errors() {
     std::string text;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (readSome(err_, text, deadline)) {
+    while (readSome(err_, text, Clock::now() + std::chrono::seconds(5))) {
     }
     return text;
   }
 
  private:
-  static bool readSome(int fd, std::string& into, std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (fd < 0 || left.count() <= 0) return false;
+  // Appends what `fd` has; false at its end, on an error or at `deadline`.
+  static bool readSome(int fd, std::string& into, Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+    if (fd < 0 || left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) return false;
     char chunk[4096];
     const ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n <= 0) return false;
@@ -190,7 +165,6 @@ class ChildProcess {
   pid_t pid_ = -1;
   int out_ = -1;
   int err_ = -1;
-  std::string output_;
   std::optional<int> exitStatus_;
   std::optional<std::string> failure_;
 };

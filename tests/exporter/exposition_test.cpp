@@ -136,6 +136,24 @@ TEST(Exposition, EnergyCountersAddEveryRoundsJoules) {
   }
 }
 
+TEST(Exposition, EnergyCountersThatAppearLaterAreTakenUp) {
+  fake::FakeMachine machine;
+  Collector collector(machine.platform, 1.0, false);
+  ASSERT_TRUE(collector.collect());
+  EXPECT_FALSE(collector.measuresEnergy());
+  EXPECT_EQ(collector.energyProblem(), "IOReport channel group 'Energy Model' not found");
+  EXPECT_TRUE(collector.latest()->energyJoules.empty());
+
+  // The counters become readable: one channel, 1,500 mJ over the next sample.
+  const auto reading = [](std::int64_t mj) { return CounterDelta{{"Energy Model", "", "CPU Energy", "mJ", mj, {}}}; };
+  for (const std::int64_t mj : {1000, 1000, 1000, 2500}) machine.counters->pushReading(reading(mj));
+  ASSERT_TRUE(collector.collect());
+  EXPECT_TRUE(collector.measuresEnergy());
+  EXPECT_EQ(collector.energyProblem(), "");
+  const std::vector<LabelledValue> joules = {{"cpu", 1.5}, {"soc", 1.5}};
+  EXPECT_EQ(collector.latest()->energyJoules, joules);
+}
+
 TEST(Exposition, FormatFromTheAcceptHeader) {
   const std::array<std::pair<const char*, ExpositionFormat>, 9> cases = {{
       {"", ExpositionFormat::prometheusText},

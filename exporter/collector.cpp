@@ -140,7 +140,10 @@ bool Collector::collect(std::stop_token stop) {
       if (capabilities_.efficiencyUsage) s.cpuUsage.push_back({"efficiency", snapshot->eCpuUsage()});
       if (capabilities_.performanceUsage) s.cpuUsage.push_back({"performance", snapshot->pCpuUsage()});
       s.gpuUsage = capabilities_.gpuUsage ? std::optional(snapshot->gpuUsage()) : std::nullopt;
-      s.gpuFrequencyHz = capabilities_.gpuFrequency ? std::optional(snapshot->gpuFreqMHz() * 1e6) : std::nullopt;
+      // A GPU that was never active in the interval has no mean frequency.
+      s.gpuFrequencyHz = capabilities_.gpuFrequency && snapshot->gpuFreqMHz() > 0
+                             ? std::optional(snapshot->gpuFreqMHz() * 1e6)
+                             : std::nullopt;
       setTemperatures(s, snapshot->cpuTemp(), snapshot->gpuTemp(), snapshot->coreTemps());
       s.fans.clear();
       for (const FanInfo& fan : snapshot->fans()) s.fans.push_back({std::to_string(fan.id()), fan.rpm()});

@@ -27,6 +27,7 @@ test-asan:
 
 bench: build
 	build/default/bench/calorim_bench
+	build/default/bench/calorim_exporter_bench
 
 clean:
 	rm -rf build

@@ -86,6 +86,11 @@ unset DISPLAY WAYLAND_DISPLAY
 out=$("$stage/bin/calorim" --version 2>&1) || fail "installed calorim --version failed: $out"
 [[ $out == "calorim $version" ]] || fail "installed calorim --version printed: $out"
 
+if ((has_exporter)); then
+  out=$("$stage/bin/calorim-exporter" --version 2>&1) || fail "installed calorim-exporter --version failed: $out"
+  [[ $out == "calorim-exporter $version" ]] || fail "installed calorim-exporter --version printed: $out"
+fi
+
 QT_QPA_PLATFORM=offscreen "$stage/bin/calorim" --simulate >"$work/app.log" 2>&1 &
 app_pid=$!
 sleep 4

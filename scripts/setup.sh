@@ -9,6 +9,8 @@ debian_packages=(
   libcpp-httplib-dev prometheus
   qt6-base-dev fonts-dejavu-core fonts-noto-color-emoji
   xvfb xauth xdotool imagemagick trayer
+  librsvg2-bin desktop-file-utils appstream man-db groff-base systemd python3
+  dpkg-dev fakeroot lintian
 )
 
 homebrew_packages=(cmake ninja nlohmann-json googletest google-benchmark qt cpp-httplib prometheus)

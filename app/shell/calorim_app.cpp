@@ -99,7 +99,7 @@ QStringList stringBundleLocations() {
   const QDir executableDir(QCoreApplication::applicationDirPath());
   QStringList locations = {
       executableDir.filePath(name),
-      QDir::cleanPath(executableDir.filePath(QStringLiteral("../share/calorim/") + name)),
+      QDir::cleanPath(executableDir.filePath(QStringLiteral(CALORIM_DATA_FROM_BIN "/") + name)),
       QStringLiteral(CALORIM_DATA_DIR "/") + name,
   };
   locations.removeDuplicates();

@@ -4,12 +4,31 @@
 
 namespace calorim {
 
-PowerMetrics::PowerMetrics(std::shared_ptr<Platform> platform)
+namespace {
+
+std::unique_ptr<SMCThermal> makeThermal(Platform& platform, const StopToken& stop) {
+  return std::make_unique<SMCThermal>(*platform.smc, *platform.clock, stop);
+}
+
+}  // namespace
+
+PowerMetrics::PowerMetrics(std::shared_ptr<Platform> platform, StartUpWork startUp)
     : platform_(std::move(platform)),
       sampler_(*platform_->counters, *platform_->registry),
-      thermal_(*platform_->smc, *platform_->clock),
+      probing_(startUp == StartUpWork::inBackground
+                   ? std::async(std::launch::async, makeThermal, std::ref(*platform_), startUpStop_.token())
+                   : std::future<std::unique_ptr<SMCThermal>>()),
+      thermal_(startUp == StartUpWork::inCreation ? makeThermal(*platform_, {}) : nullptr),
       hidThermal_(*platform_->hid),
       cpuUsageSampler_(*platform_->host) {}
+
+// Probing still under way ends at its next key; the future then waits for it.
+PowerMetrics::~PowerMetrics() { startUpStop_.requestStop(); }
+
+SMCThermal& PowerMetrics::thermal() {
+  if (!thermal_) thermal_ = probing_.get();
+  return *thermal_;
+}
 
 std::unique_ptr<RawSample> PowerMetrics::takeRawSample() {
   return platform_->counters->createSamples(sampler_.subscription(), sampler_.channels());
@@ -33,7 +52,7 @@ PowerSnapshot PowerMetrics::sample(double interval, std::stop_token stop) {
   CPUUsageSampler::Usage cpu = cpuUsageSampler_.sample();
   const BandwidthReading bandwidth = IOReportSampler::parseBandwidth(*delta, duration);
   const double gpuFreq = sampler_.parseGPUFreq(*delta);
-  ThermalReading smc = thermal_.read();
+  ThermalReading smc = thermal().read();
   CoreTemps hid = hidThermal_.read();
   EnergyBreakdown breakdown = IOReportSampler::parseAllPower(*delta, duration);
 

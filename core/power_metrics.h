@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,13 @@
 namespace calorim {
 
 class PowerMetrics;
+
+// Where the slow, infallible start-up work of the facade and the service
+// (probing the SMC's keys, producing the hardware report) is done.
+enum class StartUpWork {
+  inCreation,    // before the constructor returns
+  inBackground,  // on a worker; the first call that needs its result waits for it
+};
 
 // Snapshots taken one after another on a thread of their own and buffered
 // without bound until the consumer takes them. Failed samples are skipped.
@@ -62,9 +70,13 @@ class PowerMetrics {
   // Pause after a failed sample in a stream, so a broken source does not spin.
   static constexpr double kStreamRetryPause = 0.5;
 
-  // Creates the counter sampler, the thermal readers and the CPU tick sampler
-  // (whose first reading is taken now). Throws the counter sampler's PMError.
-  explicit PowerMetrics(std::shared_ptr<Platform> platform);
+  // Creates the counter sampler first, then the thermal readers and the CPU
+  // tick sampler (whose first reading is taken now). Throws the counter
+  // sampler's PMError. The SMC reader's key probing is done as `startUp` says;
+  // in the background it uses the SMC port and the clock beside the caller, and
+  // the end of the first sample waits for it.
+  explicit PowerMetrics(std::shared_ptr<Platform> platform, StartUpWork startUp = StartUpWork::inCreation);
+  ~PowerMetrics();
   PowerMetrics(const PowerMetrics&) = delete;
   PowerMetrics& operator=(const PowerMetrics&) = delete;
 
@@ -86,6 +98,8 @@ class PowerMetrics {
   // The machine's description, read afresh from the platform on each call.
   // These never fail; each falls back to its documented default.
   [[nodiscard]] static SystemInfo systemInfo(Platform& platform);
+  // The same with the machine name already known (from `machineName`).
+  [[nodiscard]] static SystemInfo systemInfo(Platform& platform, std::string machineName);
   [[nodiscard]] static std::string chipName(HostPort& host);
   [[nodiscard]] static std::pair<std::int64_t, std::int64_t> coreCounts(HostPort& host);  // (e, p)
   [[nodiscard]] static std::int64_t gpuCoreCount(RegistryPort& registry);
@@ -101,10 +115,14 @@ class PowerMetrics {
   };
 
   [[nodiscard]] std::unique_ptr<RawSample> takeRawSample();
+  // The SMC reader, once its probing has finished.
+  [[nodiscard]] SMCThermal& thermal();
 
   std::shared_ptr<Platform> platform_;  // first, so it outlives the readers below
   IOReportSampler sampler_;
-  SMCThermal thermal_;
+  StopSource startUpStop_;  // ends background probing early when the facade goes away
+  std::future<std::unique_ptr<SMCThermal>> probing_;  // until `thermal_` is taken from it
+  std::unique_ptr<SMCThermal> thermal_;
   IOHIDThermal hidThermal_;
   CPUUsageSampler cpuUsageSampler_;
   std::mutex lock_;  // guards `windows_` only

@@ -27,9 +27,23 @@ HeadroomStatus::HeadroomStatus(double gpuPowerW, double estimatedTDPW, double us
 CooldownResult::CooldownResult(bool cooledDown, double finalTemp, double waitedSeconds)
     : cooledDown_(cooledDown), finalTemp_(finalTemp), waitedSeconds_(waitedSeconds) {}
 
-PowerService::PowerService(std::shared_ptr<Platform> platform)
-    : metrics_(std::make_unique<PowerMetrics>(std::move(platform))),
-      info_(PowerMetrics::systemInfo(metrics_->platform())) {}
+PowerService::PowerService(std::shared_ptr<Platform> platform, StartUpWork startUp)
+    : metrics_(std::make_unique<PowerMetrics>(std::move(platform), startUp)) {
+  Platform& machine = metrics_->platform();
+  if (startUp == StartUpWork::inCreation) {
+    info_ = PowerMetrics::systemInfo(machine);
+  } else {
+    machineName_ = std::async(std::launch::async,
+                              [&reports = *machine.hardwareReport] { return PowerMetrics::machineName(reports); });
+  }
+}
+
+const SystemInfo& PowerService::info() {
+  std::call_once(described_, [this] {
+    if (!info_) info_ = PowerMetrics::systemInfo(metrics_->platform(), machineName_.get());
+  });
+  return *info_;
+}
 
 PowerSnapshot PowerService::snapshot(double interval) { return metrics_->sample(interval); }
 
@@ -66,7 +80,7 @@ double PowerService::estimateGPUTDP(std::string_view chipName) {
 
 HeadroomStatus PowerService::headroom() {
   const PowerSnapshot s = metrics_->sample(kThrottleInterval);
-  const double budget = estimateGPUTDP(info_.chipName());
+  const double budget = estimateGPUTDP(info().chipName());
   const double power = s.gpuPower();
   const double ratio = budget > 0 ? power / budget : 0.0;
   const bool thermalOk = hotterTemp(s) < 90.0;

@@ -9,7 +9,9 @@
 // when a sample cannot be taken.
 
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,10 +33,15 @@ class PowerService {
   using CooldownProgress = std::function<void(double waitedSeconds)>;
 
   // Creates the facade, then takes the machine's description. Throws the
-  // facade's PMError.
-  explicit PowerService(std::shared_ptr<Platform> platform);
+  // facade's PMError. With `startUp` in the background the facade probes the
+  // SMC and the hardware report is produced on workers: the constructor
+  // returns once the counter sampler exists, and the first sample and the
+  // first `info` wait for what they need.
+  explicit PowerService(std::shared_ptr<Platform> platform, StartUpWork startUp = StartUpWork::inCreation);
 
-  [[nodiscard]] const SystemInfo& info() const { return info_; }
+  // The machine's description, taken once. Blocks while the hardware report
+  // is still being produced in the background.
+  [[nodiscard]] const SystemInfo& info();
   [[nodiscard]] PowerMetrics& metrics() { return *metrics_; }
 
   [[nodiscard]] PowerSnapshot snapshot(double interval);
@@ -56,7 +63,9 @@ class PowerService {
 
  private:
   std::unique_ptr<PowerMetrics> metrics_;
-  SystemInfo info_;
+  std::future<std::string> machineName_;  // the background hardware report's machine name
+  std::once_flag described_;
+  std::optional<SystemInfo> info_;
 };
 
 }  // namespace calorim

@@ -227,7 +227,7 @@ int mcpMain(const std::function<std::shared_ptr<Platform>()>& platform) {
 
   std::shared_ptr<PowerService> service;
   try {
-    service = std::make_shared<PowerService>(platform());
+    service = std::make_shared<PowerService>(platform(), StartUpWork::inBackground);
   } catch (const PMError& e) {
     const std::string message = "Failed to start: " + e.caseName() + "\n";
     (void)!::write(STDERR_FILENO, message.data(), message.size());

@@ -51,8 +51,12 @@ double BatteryReaders::readSystemPower() {
 double BatteryReaders::readBatteryPower() {
   const RegistryService* s = service();
   if (s == nullptr) return 0;
-  const std::optional<RegistryValue> telemetry = registry_.property(*s, "PowerTelemetryData");
-  return detail::telemetryWatts(telemetry ? &*telemetry : nullptr, "BatteryPower");
+  const std::optional<RegistryDictionary> all = registry_.properties(*s);
+  if (!all) return 0;
+  // While charging, the entry is the power going into the battery, not out of it.
+  const RegistryValue* charging = all->find("IsCharging");
+  if (charging != nullptr && charging->as<bool>() != nullptr && *charging->as<bool>()) return 0;
+  return detail::telemetryWatts(all->find("PowerTelemetryData"), "BatteryPower");
 }
 
 double BatteryReaders::readChargePower() {

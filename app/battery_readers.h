@@ -47,8 +47,10 @@ class BatteryReaders {
   // The telemetry entry "SystemPowerIn": the power arriving at the system's
   // input from the adapter, in W.
   [[nodiscard]] double readSystemPower();
-  // The telemetry entry "BatteryPower" in W. On Linux it is published only
-  // while a battery discharges (the power drawn from it).
+  // The power drawn from the battery in W: the telemetry entry "BatteryPower"
+  // while the battery is not "IsCharging", 0 while it is (the entry then
+  // holds the power going in). On Linux it is published only while a battery
+  // discharges.
   [[nodiscard]] double readBatteryPower();
   // The power flowing into the battery while it charges, in W; 0 while it
   // does not. From the battery's own figures, in this order:

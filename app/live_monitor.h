@@ -40,6 +40,8 @@ struct LiveMonitorOptions {
   QString updateUrl = configuredUpdateUrl();
   // The running version the answer is compared with; absent counts as "0".
   std::optional<QString> localVersion = buildVersion();
+  // The platform is a simulated machine: every view then says so.
+  bool simulated = false;
 };
 
 class LiveMonitor : public QObject {
@@ -77,6 +79,7 @@ class LiveMonitor : public QObject {
   // The latest sample; the zero sample until the first one is published.
   [[nodiscard]] const PowerSample& latest() const { return latest_; }
   [[nodiscard]] const std::optional<SystemInfo>& systemInfo() const { return systemInfo_; }
+  [[nodiscard]] bool simulated() const { return options_.simulated; }
 
   // While set, the loop takes no samples and the published state stands still;
   // clearing it lets sampling resume within 0.1 s. Written from the UI thread,

@@ -110,6 +110,8 @@ int main(int argc, char** argv) {
   if (!platform) return 2;
 
   calorim::app::quitOnTerminationSignals();
-  calorim::app::CalorimApp app(std::move(platform));
+  calorim::app::LiveMonitorOptions options;
+  options.simulated = arguments.simulate;
+  calorim::app::CalorimApp app(std::move(platform), std::move(options));
   return QApplication::exec();
 }

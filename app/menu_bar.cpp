@@ -1,9 +1,9 @@
 #include "app/menu_bar.h"
 
 #include <algorithm>
-#include <charconv>
 #include <vector>
 
+#include "app/number_text.h"
 #include "app/strings.h"
 
 namespace calorim::app {
@@ -12,18 +12,8 @@ namespace {
 constexpr std::string_view kDegree = "\u00B0";
 constexpr std::string_view kCharging = "\u26A1";
 
-// `v` with `decimals` digits after the point, as printf's "%.Nf" writes it in
-// the C locale (std::to_chars never consults the locale).
-void appendFixed(std::string& out, double v, int decimals) {
-  // The longest fixed form of a double: 309 integer digits, sign, point, decimals.
-  char buffer[330];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, decimals);
-  out.append(buffer, result.ptr);
-}
-
 std::string fixed(double v, int decimals, std::string_view suffix = {}) {
-  std::string out;
-  appendFixed(out, v, decimals);
+  std::string out = fixedDecimal(v, decimals);
   out.append(suffix);
   return out;
 }

@@ -46,7 +46,7 @@ struct PowerSample {
   std::int64_t adapterWatts = 0;   // the adapter's rating
   double adapterVoltage = 0;       // V
   double chargingPower = 0;        // W flowing into the battery while charging, else 0
-  double batteryDischargeW = 0;    // W drawn from the battery ("BatteryPower")
+  double batteryDischargeW = 0;    // W drawn from the battery ("BatteryPower" while not charging), else 0
   double ramUsedGB = 0;
   double ramTotalGB = 0;
   double swapUsedGB = 0;

@@ -20,6 +20,7 @@ using Entry = std::pair<std::string_view, std::string_view>;
 constexpr std::array kTable = {
     Entry{"ane.title", "Neural Engine"},
     Entry{"app.name", "Calorim"},
+    Entry{"app.nameSimulated", "Calorim \u2014 Simulated"},
     // CPU energy channels. pCluster: the cluster number; eCore: the core number;
     // pCore: the cluster number, then the core number.
     Entry{"core.eCluster", "E-Cluster"},
@@ -31,6 +32,7 @@ constexpr std::array kTable = {
     Entry{"detail.display", "Display"},
     Entry{"detail.memory", "Memory"},
     Entry{"detail.otherSoc", "Other SoC Blocks"},
+    Entry{"detail.simulated", "Simulated machine: these figures are generated, not measured."},
     Entry{"detail.socTotal", "SoC Total"},
     Entry{"detail.systemTotal", "System Total"},
     Entry{"detail.unclassified", "Unclassified Channels"},
@@ -56,6 +58,8 @@ constexpr std::array kTable = {
     Entry{"mode.gpuUsage", "GPU Usage"},
     Entry{"mode.socPower", "SoC Power"},
     Entry{"mode.systemPower", "System Power"},
+    Entry{"ports.title", "Ports & Power"},
+    Entry{"ports.titleSimulated", "Ports & Power \u2014 Simulated"},
     Entry{"settings.menuBarDisplay", "Menu Bar Display"},
     Entry{"settings.tempUnit", "Temperature Unit"},
     Entry{"settings.title", "Calorim Settings"},

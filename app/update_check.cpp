@@ -1,12 +1,11 @@
 #include "app/update_check.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
+
+#include "core/json.h"
 
 namespace calorim::app {
 namespace {
@@ -85,17 +84,15 @@ bool isWebUrl(const QString& url) {
 }
 
 std::optional<UpdateInfo> parseVersionResponse(const QByteArray& body) {
-  QJsonParseError error{};
-  const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-  if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
-  const QJsonObject object = document.object();
-  for (auto it = object.begin(); it != object.end(); ++it) {
-    if (!it.value().isString()) return std::nullopt;
+  const std::optional<Json> document = readJson(std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
+  if (!document || !document->is_object()) return std::nullopt;
+  for (const Json& value : *document) {
+    if (!value.is_string()) return std::nullopt;
   }
-  const auto version = object.find(QLatin1String("version"));
-  const auto url = object.find(QLatin1String("url"));
-  if (version == object.end() || url == object.end()) return std::nullopt;
-  return UpdateInfo{version.value().toString(), url.value().toString()};
+  const auto version = document->find("version");
+  const auto url = document->find("url");
+  if (version == document->end() || url == document->end()) return std::nullopt;
+  return UpdateInfo{QString::fromStdString(version->get<std::string>()), QString::fromStdString(url->get<std::string>())};
 }
 
 std::optional<UpdateInfo> availableUpdate(const QByteArray& body, const std::optional<QString>& localVersion) {

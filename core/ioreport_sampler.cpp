@@ -28,6 +28,26 @@ std::uint32_t loadLE32(const RegistryBytes& bytes, std::size_t at) {
          std::uint32_t{bytes[at + 3]} << 24;
 }
 
+// The power of one kind of CPU core. A chip may report a cluster channel (EACC_CPU,
+// PACC0_CPU, ECPU) next to the channels of the cluster's cores (EACC_CPU0, PCPU3); the
+// cluster already holds its cores, so the cores count only where no cluster is reported.
+struct CpuKindSums {
+  double clusters = 0;
+  double cores = 0;
+  bool anyCluster = false;
+
+  void add(std::string_view lowerName, double watts) {
+    const bool core = !lowerName.empty() && lowerName.back() >= '0' && lowerName.back() <= '9';
+    if (core) {
+      cores += watts;
+    } else {
+      clusters += watts;
+      anyCluster = true;
+    }
+  }
+  [[nodiscard]] double total() const { return anyCluster ? clusters : cores; }
+};
+
 }  // namespace
 
 namespace detail {
@@ -100,6 +120,7 @@ std::vector<double> IOReportSampler::loadGPUDVFS(RegistryPort& registry) {
 
 PowerReading IOReportSampler::parsePower(const CounterDelta& delta, double duration) {
   PowerReading r;
+  CpuKindSums efficiency, performance;
   for (const Channel& channel : delta) {
     const std::optional<double> watts = detail::energyWatts(channel, duration);
     if (!watts) continue;
@@ -117,17 +138,18 @@ PowerReading IOReportSampler::parsePower(const CounterDelta& delta, double durat
       r.dram = w;
     }
 
+    if (dtl) continue;
     const bool shortName = detail::characterCount(name) < 12;
-    if (contains(name, "eacc")) {
-      r.eCpu += w;
-    } else if (contains(name, "ecpu") && !dtl && shortName) {
-      r.eCpu += w;
-    } else if (contains(name, "pacc")) {
-      r.pCpu += w;
-    } else if (contains(name, "pcpu") && !dtl && shortName) {
-      r.pCpu += w;
+    CpuKindSums* kind = nullptr;
+    if (contains(name, "eacc") || (contains(name, "ecpu") && shortName)) {
+      kind = &efficiency;
+    } else if (contains(name, "pacc") || (contains(name, "pcpu") && shortName)) {
+      kind = &performance;
     }
+    if (kind != nullptr) kind->add(name, w);
   }
+  r.eCpu = efficiency.total();
+  r.pCpu = performance.total();
   return r;
 }
 

@@ -142,7 +142,56 @@ std::optional<int> digitsAt(std::string_view text, std::size_t pos, std::size_t 
   return value;
 }
 
+// The offset of the first byte that opens an array or object deeper than
+// `limit`, or std::nullopt when there is none. Brackets inside strings do not
+// count. Text that is not JSON may pass; the parser refuses it afterwards.
+std::optional<std::size_t> tooDeepAt(std::string_view text, int limit) {
+  int depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) return i;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+Json parseJson(std::string_view text) {
+  // nlohmann's reader takes a NUL byte for the end of input and would accept
+  // whatever follows it; a raw NUL is never valid JSON anywhere.
+  if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    throw Json::parse_error::create(101, nul + 1, "NUL byte in JSON text", nullptr);
+  }
+  if (const auto deep = tooDeepAt(text, kMaxJsonDepth)) {
+    throw Json::parse_error::create(
+        101, *deep + 1, "JSON nested deeper than " + std::to_string(kMaxJsonDepth) + " levels", nullptr);
+  }
+  return Json::parse(text);
+}
+
+std::optional<Json> readJson(std::string_view text) noexcept {
+  try {
+    return parseJson(text);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
 
 double finiteOrThrow(double value, const char* key) {
   if (!std::isfinite(value)) {

@@ -54,11 +54,25 @@ template <class T>
   return json.dump();
 }
 
+// Deepest nesting of arrays and objects that text from outside may have;
+// legitimate input stays far below it.
+inline constexpr int kMaxJsonDepth = 64;
+
+// The one reader of JSON text from outside the process. `text` must hold
+// exactly one JSON value (surrounding whitespace aside) nested at most
+// kMaxJsonDepth deep; anything after the value, a NUL byte included, makes it
+// invalid. Deeper text is refused before any value is built, so hostile input
+// can never exhaust the stack. Throws Json::parse_error.
+[[nodiscard]] Json parseJson(std::string_view text);
+
+// As `parseJson`, but gives std::nullopt instead of throwing.
+[[nodiscard]] std::optional<Json> readJson(std::string_view text) noexcept;
+
 // Parses `text` and reads a `T` from it. Throws nlohmann::json::exception for
 // text that is not JSON or does not hold a valid `T`.
 template <class T>
 [[nodiscard]] T fromJsonText(std::string_view text) {
-  return Json::parse(text).template get<T>();
+  return parseJson(text).template get<T>();
 }
 
 }  // namespace calorim

@@ -71,11 +71,13 @@ PowerSnapshot PowerMetrics::sample(double interval, std::stop_token stop) {
                        std::move(breakdown));
 }
 
-void PowerMetrics::beginWindow(const std::string& name) {
+std::optional<PowerMetrics::WindowRefusal> PowerMetrics::beginWindow(const std::string& name) {
+  if (name.size() > kMaxWindowNameBytes) return WindowRefusal::nameTooLong;
   std::lock_guard guard(lock_);
+  if (windows_.size() >= kMaxWindows && !windows_.contains(name)) return WindowRefusal::tooManyWindows;
   std::unique_ptr<RawSample> start = takeRawSample();
-  if (!start) return;
-  windows_[name] = Window{platform_->clock->steadyNow(), std::move(start)};
+  if (start) windows_[name] = Window{platform_->clock->steadyNow(), std::move(start)};
+  return std::nullopt;
 }
 
 std::optional<EnergyMetrics> PowerMetrics::endWindow(const std::string& name) {

@@ -85,9 +85,19 @@ class PowerMetrics {
   // Throws PMError::sampleFailed when a counter sample cannot be taken.
   [[nodiscard]] PowerSnapshot sample(double interval, std::stop_token stop = {});
 
-  // Starts (or restarts) the window `name`. Never fails: when the starting
-  // sample cannot be taken nothing is stored and an earlier window stays.
-  void beginWindow(const std::string& name);
+  // Open windows and the length of a window name are bounded, so that no
+  // client can make the process grow without end.
+  static constexpr std::size_t kMaxWindows = 1024;
+  static constexpr std::size_t kMaxWindowNameBytes = 1024;
+
+  // Why `beginWindow` stored nothing although it could have sampled.
+  enum class WindowRefusal { tooManyWindows, nameTooLong };
+
+  // Starts (or restarts) the window `name`. When the starting sample cannot be
+  // taken nothing is stored and an earlier window stays. A name longer than
+  // kMaxWindowNameBytes, or a new name while kMaxWindows are open, is refused
+  // and nothing is stored; restarting an open window is always allowed.
+  [[nodiscard]] std::optional<WindowRefusal> beginWindow(const std::string& name);
   // Ends the window `name` and gives its energy since the begin; absent when
   // no such window is open or a reading fails. A window ends only once.
   [[nodiscard]] std::optional<EnergyMetrics> endWindow(const std::string& name);

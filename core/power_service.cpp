@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "core/ioreport_sampler.h"
 
@@ -45,9 +46,13 @@ const SystemInfo& PowerService::info() {
   return *info_;
 }
 
-PowerSnapshot PowerService::snapshot(double interval) { return metrics_->sample(interval); }
+PowerSnapshot PowerService::snapshot(double interval, std::stop_token stop) {
+  return metrics_->sample(interval, std::move(stop));
+}
 
-void PowerService::beginWindow(const std::string& name) { metrics_->beginWindow(name); }
+std::optional<PowerMetrics::WindowRefusal> PowerService::beginWindow(const std::string& name) {
+  return metrics_->beginWindow(name);
+}
 
 std::optional<EnergyMetrics> PowerService::endWindow(const std::string& name) { return metrics_->endWindow(name); }
 
@@ -55,8 +60,8 @@ double PowerService::hotterTemp(const PowerSnapshot& snapshot) {
   return std::max(snapshot.cpuTemp().value_or(0.0), snapshot.gpuTemp().value_or(0.0));
 }
 
-ThrottleStatus PowerService::isThrottling() {
-  const PowerSnapshot s = metrics_->sample(kThrottleInterval);
+ThrottleStatus PowerService::isThrottling(std::stop_token stop) {
+  const PowerSnapshot s = metrics_->sample(kThrottleInterval, std::move(stop));
   const double t = hotterTemp(s);
   const double f = s.gpuFreqMHz();
   const double u = s.gpuUsage();
@@ -78,8 +83,8 @@ double PowerService::estimateGPUTDP(std::string_view chipName) {
   return 20.0;
 }
 
-HeadroomStatus PowerService::headroom() {
-  const PowerSnapshot s = metrics_->sample(kThrottleInterval);
+HeadroomStatus PowerService::headroom(std::stop_token stop) {
+  const PowerSnapshot s = metrics_->sample(kThrottleInterval, std::move(stop));
   const double budget = estimateGPUTDP(info().chipName());
   const double power = s.gpuPower();
   const double ratio = budget > 0 ? power / budget : 0.0;
@@ -87,17 +92,21 @@ HeadroomStatus PowerService::headroom() {
   return HeadroomStatus(power, budget, std::min(ratio * 100.0, 100.0), thermalOk, ratio < 0.8 && thermalOk);
 }
 
-CooldownResult PowerService::waitForCooldown(double targetTemp, double timeout, const CooldownProgress& progress) {
+CooldownResult PowerService::waitForCooldown(double targetTemp, double timeout, const CooldownProgress& progress,
+                                             std::stop_token stop) {
   ClockPort& clock = *metrics_->platform().clock;
   const auto start = clock.steadyNow();
   const auto elapsed = [&] { return std::chrono::duration<double>(clock.steadyNow() - start).count(); };
+  double t = 0;
   while (elapsed() < timeout) {
-    const double t = hotterTemp(metrics_->sample(kCooldownStep));
+    t = hotterTemp(metrics_->sample(kCooldownStep, stop));
     const double waited = elapsed();
+    if (stop.stop_requested()) return CooldownResult(false, t, waited);
     if (t < targetTemp && t > 0) return CooldownResult(true, t, waited);
     if (progress) progress(waited);
   }
-  const double t = hotterTemp(metrics_->sample(kCooldownFinalSample));
+  if (stop.stop_requested()) return CooldownResult(false, t, elapsed());
+  t = hotterTemp(metrics_->sample(kCooldownFinalSample, stop));
   return CooldownResult(false, t, timeout);
 }
 

@@ -6,13 +6,16 @@
 //
 // Every sampling call blocks for its interval (0.5 s for throttling and
 // headroom, 1 s per step of a cooldown wait) and throws the facade's PMError
-// when a sample cannot be taken.
+// when a sample cannot be taken. A requested `stop` cuts the wait short: the
+// call then returns at once with an answer from a partial interval, which the
+// caller is expected to drop.
 
 #include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -44,17 +47,18 @@ class PowerService {
   [[nodiscard]] const SystemInfo& info();
   [[nodiscard]] PowerMetrics& metrics() { return *metrics_; }
 
-  [[nodiscard]] PowerSnapshot snapshot(double interval);
-  void beginWindow(const std::string& name);
+  [[nodiscard]] PowerSnapshot snapshot(double interval, std::stop_token stop = {});
+  // See PowerMetrics::beginWindow.
+  [[nodiscard]] std::optional<PowerMetrics::WindowRefusal> beginWindow(const std::string& name);
   [[nodiscard]] std::optional<EnergyMetrics> endWindow(const std::string& name);
-  [[nodiscard]] ThrottleStatus isThrottling();
-  [[nodiscard]] HeadroomStatus headroom();
+  [[nodiscard]] ThrottleStatus isThrottling(std::stop_token stop = {});
+  [[nodiscard]] HeadroomStatus headroom(std::stop_token stop = {});
   // Samples once a second until the hotter temperature is above 0 and below
   // `targetTemp`, or `timeout` seconds have passed; then one last half-second
   // sample gives the final temperature. A timeout of 0 or less only takes that
-  // last sample.
+  // last sample; a stop skips it.
   [[nodiscard]] CooldownResult waitForCooldown(double targetTemp, double timeout,
-                                               const CooldownProgress& progress = {});
+                                               const CooldownProgress& progress = {}, std::stop_token stop = {});
 
   // The assumed GPU power budget of a chip, W, from words in its name.
   [[nodiscard]] static double estimateGPUTDP(std::string_view chipName);

@@ -13,7 +13,6 @@ namespace calorim {
 namespace {
 
 constexpr double kBytesPerGiB = 1073741824.0;  // 2^30
-constexpr const char* kUnknownMachine = "Unknown Mac";
 
 // A system text up to its first NUL, with ill-formed UTF-8 repaired.
 std::string systemText(HostPort& host, std::string_view name) {
@@ -59,17 +58,19 @@ std::int64_t PowerMetrics::gpuCoreCount(RegistryPort& registry) {
 }
 
 std::string PowerMetrics::machineName(HardwareReportPort& reports) {
+  const std::string unknown(reports.unknownMachineName());
   const std::optional<std::string> text = reports.report("SPHardwareDataType");
-  if (!text) return kUnknownMachine;
-  const Json report = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
-  if (!report.is_object()) return kUnknownMachine;
+  if (!text) return unknown;
+  const std::optional<Json> parsed = readJson(*text);
+  if (!parsed || !parsed->is_object()) return unknown;
+  const Json& report = *parsed;
   const auto items = report.find("SPHardwareDataType");
-  if (items == report.end() || !items->is_array() || items->empty()) return kUnknownMachine;
+  if (items == report.end() || !items->is_array() || items->empty()) return unknown;
   if (!std::all_of(items->begin(), items->end(), [](const Json& item) { return item.is_object(); })) {
-    return kUnknownMachine;
+    return unknown;
   }
   const auto name = items->front().find("machine_name");
-  if (name == items->front().end() || !name->is_string()) return kUnknownMachine;
+  if (name == items->front().end() || !name->is_string()) return unknown;
   return name->get<std::string>();
 }
 

@@ -4,7 +4,9 @@
 // message, progress notifications aside, and that message must be a compact
 // JSON object {"jsonrpc":"2.0","id":...} with exactly one of "result" and
 // "error"; its id is the request's, and a tool's text is itself valid JSON.
-// A line that is not a JSON object, or that is a notification, gets nothing.
+// A line that is not a JSON object, or that is a notification, gets nothing;
+// nor does one nested too deep. A tool text that is an error object is
+// flagged with "isError": true, and no other is.
 // Anything else (a crash, an escaping exception, undefined behaviour caught by
 // the sanitizers) is a finding.
 
@@ -34,7 +36,9 @@ using calorim::Json;
   std::abort();
 }
 
-Json parsed(std::string_view text) { return Json::parse(text, nullptr, /*allow_exceptions=*/false); }
+// Read as the server reads: text it refuses (too deep, bytes after the value)
+// comes back discarded.
+Json parsed(std::string_view text) { return calorim::readJson(text).value_or(Json(Json::value_t::discarded)); }
 
 void checkProgress(const Json& note, std::string_view line, const std::vector<std::string>& output) {
   if (note.size() != 3 || !note.contains("jsonrpc") || note["jsonrpc"] != "2.0" || !note.contains("params") ||
@@ -98,7 +102,13 @@ void checkExchange(std::string_view line, const std::vector<std::string>& output
         !(*content)[0]["text"].is_string()) {
       fail("tool result is not one text item", line, output);
     }
-    if (parsed((*content)[0]["text"].get<std::string>()).is_discarded()) fail("tool text is not JSON", line, output);
+    const Json text = parsed((*content)[0]["text"].get<std::string>());
+    if (text.is_discarded()) fail("tool text is not JSON", line, output);
+    const bool errorText = text.is_object() && text.contains("error");
+    const auto flag = result.find("isError");
+    if (errorText != (flag != result.end()) || (errorText && *flag != true)) {
+      fail("isError does not match the tool text", line, output);
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/json.h"
 #include "core/records.h"
@@ -47,7 +48,7 @@ void checkDate(const calorim::Json& json) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   calorim::Json json;
   try {
-    json = calorim::Json::parse(data, data + size);
+    json = calorim::parseJson(std::string_view(reinterpret_cast<const char*>(data), size));
   } catch (const nlohmann::json::exception&) {
     return 0;
   }

@@ -1,5 +1,7 @@
 #include "probe/calorim_probe.h"
 
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +14,9 @@ namespace {
 
 constexpr int kMethodNotFound = -32601;
 constexpr int kToolFailed = -32000;
+// How often a closed input is looked at again while lines read before it are
+// still being handled.
+constexpr int kInputRecheckMs = 100;
 
 // The started, missing-window and unknown-tool texts. The name goes in as a
 // JSON string, so the text stays valid JSON whatever the name holds.
@@ -52,10 +57,74 @@ bool readLine(std::istream& in, std::string& line, std::size_t limit, bool& tooL
   }
 }
 
+std::string refusalText(PowerMetrics::WindowRefusal refusal) {
+  switch (refusal) {
+    case PowerMetrics::WindowRefusal::tooManyWindows:
+      return errorText("too many open windows: at most " + std::to_string(PowerMetrics::kMaxWindows));
+    case PowerMetrics::WindowRefusal::nameTooLong:
+      return errorText("window name too long: at most " + std::to_string(PowerMetrics::kMaxWindowNameBytes) +
+                       " bytes");
+  }
+  return errorText("window refused");
+}
+
 }  // namespace
 
-CalorimProbe::CalorimProbe(std::shared_ptr<PowerService> service, Writer writer)
-    : service_(std::move(service)), writer_(std::move(writer)) {}
+HostWatch::HostWatch(int input, int output) : input_(input), output_(output) {
+  if (::pipe(wake_) != 0) return;  // nothing to wake the thread with: no watching
+  thread_ = std::thread([this] { watch(); });
+}
+
+HostWatch::~HostWatch() {
+  if (thread_.joinable()) {
+    const char byte = 0;
+    while (::write(wake_[1], &byte, 1) < 0 && errno == EINTR) {
+    }
+    thread_.join();
+  }
+  for (int fd : wake_) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+bool HostWatch::inputExhausted() const {
+  int pending = 0;
+  return ::ioctl(input_, FIONREAD, &pending) != 0 || pending == 0;
+}
+
+void HostWatch::watch() {
+  // With no events asked for, poll still reports a hang-up or an error: a
+  // pipe whose reader closed gives POLLERR on its write end, one whose writer
+  // closed gives POLLHUP on its read end.
+  bool watchOutput = true;
+  bool inputClosed = false;
+  bool watchInput = true;
+  for (;;) {
+    pollfd fds[3] = {{wake_[0], POLLIN, 0},
+                     {watchOutput ? output_ : -1, 0, 0},
+                     {watchInput && !inputClosed ? input_ : -1, 0, 0}};
+    const int ready = ::poll(fds, 3, inputClosed ? kInputRecheckMs : -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[0].revents != 0) return;
+    if ((fds[1].revents & (POLLERR | POLLHUP)) != 0) {
+      gone_.request_stop();
+      return;
+    }
+    if ((fds[1].revents & POLLNVAL) != 0) watchOutput = false;
+    if ((fds[2].revents & POLLNVAL) != 0) watchInput = false;
+    if ((fds[2].revents & (POLLERR | POLLHUP)) != 0) inputClosed = true;
+    if (inputClosed && state_ == State::lastCall && inputExhausted()) {
+      gone_.request_stop();
+      return;
+    }
+  }
+}
+
+CalorimProbe::CalorimProbe(std::shared_ptr<PowerService> service, Writer writer, HostWatch* watch)
+    : service_(std::move(service)), writer_(std::move(writer)), watch_(watch) {}
 
 Json CalorimProbe::tool(std::string_view name, std::string_view description, Json properties) {
   Json schema = Json::object();
@@ -89,20 +158,23 @@ Json CalorimProbe::toolList() {
   });
 }
 
-std::string CalorimProbe::handleTool(const std::string& name, const Json& arguments, const Json& progressToken) {
-  if (name == "power_snapshot") return encodeRecord(service_->snapshot(kSnapshotInterval));
+CalorimProbe::ToolResult CalorimProbe::handleTool(const std::string& name, const Json& arguments,
+                                                  const Json& progressToken) {
+  const std::stop_token stop = hostGone();
+  if (name == "power_snapshot") return {encodeRecord(service_->snapshot(kSnapshotInterval, stop))};
   if (name == "power_begin_window") {
     const std::string window = stringArgument(arguments, "name", "default");
-    service_->beginWindow(window);
-    return startedText(window);
+    if (const auto refusal = service_->beginWindow(window)) return {refusalText(*refusal), true};
+    return {startedText(window)};
   }
   if (name == "power_end_window") {
     const std::string window = stringArgument(arguments, "name", "default");
     const std::optional<EnergyMetrics> energy = service_->endWindow(window);
-    return energy ? encodeRecord(*energy) : errorText("no window named '" + window + "'");
+    if (!energy) return {errorText("no window named '" + window + "'"), true};
+    return {encodeRecord(*energy)};
   }
-  if (name == "power_is_throttling") return encodeRecord(service_->isThrottling());
-  if (name == "power_headroom") return encodeRecord(service_->headroom());
+  if (name == "power_is_throttling") return {encodeRecord(service_->isThrottling(stop))};
+  if (name == "power_headroom") return {encodeRecord(service_->headroom(stop))};
   if (name == "power_cooldown") {
     const auto it = arguments.find("target_temp");
     const double target = it != arguments.end() && it->is_number() ? it->get<double>() : kDefaultTargetTemp;
@@ -120,10 +192,10 @@ std::string CalorimProbe::handleTool(const std::string& name, const Json& argume
         send(note);
       };
     }
-    return encodeRecord(service_->waitForCooldown(target, kCooldownTimeout, progress));
+    return {encodeRecord(service_->waitForCooldown(target, kCooldownTimeout, progress, stop))};
   }
-  if (name == "power_system_info") return encodeRecord(service_->info());
-  return errorText("unknown tool: " + name);
+  if (name == "power_system_info") return {encodeRecord(service_->info())};
+  return {errorText("unknown tool: " + name), true};
 }
 
 bool CalorimProbe::send(const Json& message) {
@@ -162,8 +234,9 @@ bool CalorimProbe::handleLine(std::string_view line) {
   if (outputClosed_) return false;
   if (line.ends_with('\r')) line.remove_suffix(1);
   if (line.empty()) return true;
-  const Json request = Json::parse(line, nullptr, /*allow_exceptions=*/false);
-  if (!request.is_object()) return true;  // not JSON, or not an object: no answer
+  const std::optional<Json> parsed = readJson(line);
+  if (!parsed || !parsed->is_object()) return true;  // not JSON, or not an object: no answer
+  const Json& request = *parsed;
 
   const auto member = [&](const char* key) -> const Json* {
     const auto it = request.find(key);
@@ -195,18 +268,27 @@ bool CalorimProbe::handleLine(std::string_view line) {
         progressToken = *token;
       }
     }
-    std::string text;
+    ToolResult tool;
     try {
-      text = handleTool(name != params.end() && name->is_string() ? name->get<std::string>() : "",
+      tool = handleTool(name != params.end() && name->is_string() ? name->get<std::string>() : "",
                         arguments != params.end() && arguments->is_object() ? *arguments : Json::object(),
                         progressToken);
     } catch (const PMError& e) {
+      if (hostGone().stop_requested()) return false;
       return respondError(id, kToolFailed, e.description());
+    }
+    // A call cut short because the host went away has no one to answer.
+    if (hostGone().stop_requested()) {
+      outputClosed_ = true;
+      return false;
     }
     Json item = Json::object();
     item["type"] = "text";
-    item["text"] = std::move(text);
-    return respond(id, Json{{"content", Json::array({std::move(item)})}});
+    item["text"] = std::move(tool.text);
+    Json result = Json::object();
+    result["content"] = Json::array({std::move(item)});
+    if (tool.isError) result["isError"] = true;
+    return respond(id, result);
   }
   return respondError(id, kMethodNotFound, "Unknown method: " + method);
 }
@@ -216,7 +298,10 @@ void CalorimProbe::run(std::istream& in) {
   bool tooLong = false;
   while (readLine(in, line, kMaxLineBytes, tooLong)) {
     if (tooLong) continue;  // treated like a line that is not JSON
-    if (!handleLine(line)) return;
+    if (watch_ != nullptr) watch_->beginCall(in.rdbuf()->in_avail() > 0);
+    const bool goOn = handleLine(line);
+    if (watch_ != nullptr) watch_->endCall();
+    if (!goOn) return;
   }
 }
 
@@ -234,6 +319,7 @@ int mcpMain(const std::function<std::shared_ptr<Platform>()>& platform) {
     return 1;
   }
 
+  HostWatch watch(STDIN_FILENO, STDOUT_FILENO);
   CalorimProbe server(service, [](std::string_view text) {
     while (!text.empty()) {
       const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
@@ -242,7 +328,7 @@ int mcpMain(const std::function<std::shared_ptr<Platform>()>& platform) {
       text.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
-  });
+  }, &watch);
   std::ios::sync_with_stdio(false);
   server.run(std::cin);
   return 0;

@@ -4,16 +4,51 @@
 // (methods beginning "notifications/") never get one. Tool calls go to the
 // power service and come back as JSON text.
 
+#include <atomic>
 #include <functional>
 #include <istream>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "core/json.h"
 #include "core/power_service.h"
 
 namespace calorim::probe {
+
+// Notices, on a thread of its own, that the host has gone: its end of
+// `output` closed (the host died or hung up), or `input` closed with nothing
+// left to handle. `gone()` is then requested, which cuts short whatever wait a
+// tool call is in. Works on pipes, sockets and terminals; regular files never
+// count as gone.
+class HostWatch {
+ public:
+  HostWatch(int input, int output);
+  ~HostWatch();
+  HostWatch(const HostWatch&) = delete;
+  HostWatch& operator=(const HostWatch&) = delete;
+
+  [[nodiscard]] std::stop_token gone() const { return gone_.get_token(); }
+
+  // A call is about to be handled; `moreInput` when lines after it were
+  // already read: while they wait, a closed input does not count.
+  void beginCall(bool moreInput) { state_ = moreInput ? State::callWithMoreInput : State::lastCall; }
+  void endCall() { state_ = State::idle; }
+
+ private:
+  enum class State { idle, callWithMoreInput, lastCall };
+  void watch();
+  [[nodiscard]] bool inputExhausted() const;
+
+  int input_;
+  int output_;
+  int wake_[2] = {-1, -1};
+  std::atomic<State> state_ = State::idle;
+  std::stop_source gone_;
+  std::thread thread_;
+};
 
 class CalorimProbe {
  public:
@@ -27,7 +62,9 @@ class CalorimProbe {
   // false once the reader has gone away; the server then stops.
   using Writer = std::function<bool(std::string_view line)>;
 
-  CalorimProbe(std::shared_ptr<PowerService> service, Writer writer);
+  // `watch`, when given, must outlive the server: its stop ends a waiting
+  // call and then the server, without a word written.
+  CalorimProbe(std::shared_ptr<PowerService> service, Writer writer, HostWatch* watch = nullptr);
 
   // Handles every line of `in` until end of input or until output is closed.
   void run(std::istream& in);
@@ -40,20 +77,29 @@ class CalorimProbe {
   [[nodiscard]] static Json toolList();
   [[nodiscard]] static Json tool(std::string_view name, std::string_view description, Json properties);
 
-  // Runs tool `name`; its text, or the error object text for an unknown tool.
-  // `progressToken`, when not null, receives a progress notification per sample
-  // of a cooldown wait. Throws the service's PMError when a sample fails.
-  [[nodiscard]] std::string handleTool(const std::string& name, const Json& arguments,
-                                       const Json& progressToken = nullptr);
+  // A tool's text; `isError` when the text is an {"error":...} object.
+  struct ToolResult {
+    std::string text;
+    bool isError = false;
+  };
+
+  // Runs tool `name`: its text, or the error object text for an unknown tool,
+  // an unknown window or a refused window. `progressToken`, when not null,
+  // receives a progress notification per sample of a cooldown wait. Throws the
+  // service's PMError when a sample fails.
+  [[nodiscard]] ToolResult handleTool(const std::string& name, const Json& arguments,
+                                      const Json& progressToken = nullptr);
 
   bool respond(const Json& id, const Json& result);
   bool respondError(const Json& id, int code, const std::string& message);
 
  private:
   bool send(const Json& message);
+  [[nodiscard]] std::stop_token hostGone() const { return watch_ != nullptr ? watch_->gone() : std::stop_token{}; }
 
   std::shared_ptr<PowerService> service_;
   Writer writer_;
+  HostWatch* watch_;
   bool outputClosed_ = false;
 };
 
@@ -70,7 +116,7 @@ template <class T>
 
 // The program: creates the service on `platform` and serves standard input and
 // output. A start failure writes "Failed to start: <case>" to standard error
-// and returns 1; otherwise returns 0 at end of input.
+// and returns 1; otherwise returns 0 at end of input or once the host is gone.
 int mcpMain(const std::function<std::shared_ptr<Platform>()>& platform);
 
 }  // namespace calorim::probe

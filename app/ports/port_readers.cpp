@@ -63,8 +63,9 @@ std::vector<USBDevice> readUSBDevices(RegistryPort& registry) {
 }
 
 std::vector<TBPort> parseThunderboltReport(std::string_view json) {
-  const Json report = Json::parse(json, nullptr, /*allow_exceptions=*/false);
-  if (!report.is_object()) return {};
+  const std::optional<Json> parsed = readJson(json);
+  if (!parsed || !parsed->is_object()) return {};
+  const Json& report = *parsed;
   const auto buses = report.find("SPThunderboltDataType");
   if (buses == report.end() || !buses->is_array()) return {};
   const auto allObjects = [](const Json& array) {

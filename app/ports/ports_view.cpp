@@ -1,8 +1,6 @@
 #include "app/ports/ports_view.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <mutex>
 #include <tuple>
 #include <utility>
@@ -21,8 +19,13 @@
 #include <QThreadPool>
 #include <QVBoxLayout>
 
+#include "app/number_text.h"
+
 namespace calorim::ports {
 namespace {
+
+using app::fixedText;
+using app::integerText;
 
 constexpr int kSectionSpacing = 16;
 constexpr int kStackSpacing = 8;
@@ -62,17 +65,6 @@ QFont weighted(QFont font, QFont::Weight weight) {
 }
 
 QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
-
-// `value` as printf's "%.<decimals>f" writes it, but always in the C locale:
-// QCoreApplication sets the process locale from the user's, and Qt's own
-// formatting rounds ties differently from printf.
-QString fixed(double value, int decimals) {
-  std::array<char, 64> buffer{};
-  const auto [end, error] =
-      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, decimals);
-  if (error != std::errc()) return QStringLiteral("?");  // beyond 1e60: never a reading
-  return QString::fromLatin1(buffer.data(), end - buffer.data());
-}
 
 QLabel* makeLabel(const QString& text, const QFont& font, const QString& objectName = {}) {
   auto* label = new QLabel(text);
@@ -274,7 +266,7 @@ void PortsView::fillAdapter(QVBoxLayout* body) {
   header->addStretch(1);
   if (adapter.systemPowerW > 0) {
     header->addWidget(
-        makeLabel(fixed(adapter.systemPowerW, 1) + " W in", weighted(bodyFont, QFont::DemiBold), "adapterInputPower"));
+        makeLabel(fixedText(adapter.systemPowerW, 1) + " W in", weighted(bodyFont, QFont::DemiBold), "adapterInputPower"));
   }
   body->addLayout(header);
 
@@ -299,14 +291,14 @@ void PortsView::fillAdapter(QVBoxLayout* body) {
 
   if (!adapter.name.empty()) addInfoRow("Name", fromUtf8(adapter.name));
   if (!adapter.manufacturer.empty()) addInfoRow("Manufacturer", fromUtf8(adapter.manufacturer));
-  addInfoRow("Rated", QString::number(adapter.watts) + "W");
+  addInfoRow("Rated", integerText(adapter.watts) + "W");
   addInfoRow("Negotiated", QStringLiteral("%1V / %2A (max %3W)")
-                                .arg(fixed(adapter.voltage, 0), fixed(adapter.current, 2),
-                                     fixed(adapter.voltage * adapter.current, 0)));
+                                .arg(fixedText(adapter.voltage, 0), fixedText(adapter.current, 2),
+                                     fixedText(adapter.voltage * adapter.current, 0)));
   if (adapter.systemPowerW > 0) {
     addInfoRow("Actual", QStringLiteral("%1 W (%2V × %3A)")
-                               .arg(fixed(adapter.systemPowerW, 1), fixed(adapter.actualVoltage, 1),
-                                    fixed(adapter.actualCurrent, 2)));
+                               .arg(fixedText(adapter.systemPowerW, 1), fixedText(adapter.actualVoltage, 1),
+                                    fixedText(adapter.actualCurrent, 2)));
   }
   if (!adapter.serial.empty()) addInfoRow("Serial", fromUtf8(adapter.serial));
   addInfoRow("Description", fromUtf8(adapter.description));
@@ -322,15 +314,15 @@ void PortsView::fillAdapter(QVBoxLayout* body) {
     auto* row = new QHBoxLayout(holder);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(kColumnSpacing);
-    QLabel* label = makeLabel(tr("PDO %1").arg(pdo.index), mono, "pdoLabel");
+    QLabel* label = makeLabel(tr("PDO %1").arg(integerText(pdo.index)), mono, "pdoLabel");
     label->setFixedWidth(kPdoLabelWidth);
-    QLabel* volts = makeLabel(fixed(pdo.maxVoltage, 0) + "V", mono, "pdoVoltage");
+    QLabel* volts = makeLabel(fixedText(pdo.maxVoltage, 0) + "V", mono, "pdoVoltage");
     volts->setFixedWidth(kPdoVoltageWidth);
     volts->setAlignment(Qt::AlignCenter);
-    QLabel* amps = makeLabel(fixed(pdo.maxCurrent, 2) + "A", mono, "pdoCurrent");
+    QLabel* amps = makeLabel(fixedText(pdo.maxCurrent, 2) + "A", mono, "pdoCurrent");
     amps->setFixedWidth(kPdoCurrentWidth);
     amps->setAlignment(Qt::AlignCenter);
-    QLabel* watts = makeLabel(fixed(pdo.maxVoltage * pdo.maxCurrent, 0) + "W", mono, "pdoPower");
+    QLabel* watts = makeLabel(fixedText(pdo.maxVoltage * pdo.maxCurrent, 0) + "W", mono, "pdoPower");
     makeSecondary(watts);
     row->addWidget(label);
     row->addWidget(volts);

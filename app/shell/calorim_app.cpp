@@ -64,7 +64,7 @@ void CalorimApp::registerWindows() {
       kDetail,
       [this] {
         auto* window = new DetailView(*monitor_, *preferences_);
-        window->setWindowTitle(QStringLiteral("Calorim"));
+        window->setWindowTitle(localized(monitor_->simulated() ? "app.nameSimulated" : "app.name"));
         sizeNewWindow(window, {420, 450}, window->sizeHint());
         return window;
       },
@@ -82,7 +82,7 @@ void CalorimApp::registerWindows() {
 
   windows_->add(kPorts, [this] {
     auto* window = new ports::PortsView(platform_);
-    window->setWindowTitle(tr("Ports & Power"));
+    window->setWindowTitle(localized(monitor_->simulated() ? "ports.titleSimulated" : "ports.title"));
     sizeNewWindow(window, {400, 400}, {480, 560});
     return window;
   });

@@ -4,9 +4,12 @@
 // presence with its panel, and the three windows the panel opens by
 // identifier:
 //
-//   "detail"    title "Calorim", at least 420 × 450 px
+//   "detail"    title of "app.name", at least 420 × 450 px
 //   "settings"  title of "settings.title", fixed 320 × 400 px
-//   "ports"     title "Ports & Power", at least 400 × 400 px
+//   "ports"     title of "ports.title", at least 400 × 400 px
+//
+// On a simulated machine the detail and ports windows take the titles of
+// "app.nameSimulated" and "ports.titleSimulated".
 //
 // Closing windows never ends the application (the last one closed returns
 // it to the accessory presence); only the panel's quit button does, or the

@@ -19,6 +19,7 @@
 #include "app/live_monitor.h"
 #include "app/menu_bar.h"
 #include "app/preferences.h"
+#include "app/strings.h"
 
 namespace calorim::app {
 namespace {
@@ -191,6 +192,7 @@ void TrayController::redraw() {
   toolTip_ = QString::fromStdString(menuBarText(sample, preferences_.menuBarItemsRaw().toStdString(),
                                                 preferences_.menuBarStyleRaw().toStdString(),
                                                 preferences_.tempUnitRaw().toStdString()));
+  if (monitor_.simulated()) toolTip_.prepend(localized("app.nameSimulated") + QLatin1Char('\n'));
   QIcon icon;
   for (const QSize size : {QSize(16, 16), kIconSize, QSize(32, 32)}) {
     icon.addPixmap(renderTrayIcon(iconText_, size));

@@ -3,7 +3,8 @@
 // small square slot (22 × 22 px is common), too small for the whole menu-bar
 // line, so the icon shows the first chosen item's value in its minimal form
 // ("12"), drawn as large as the slot allows with digits of equal width, and
-// the tooltip carries the whole line ("SoC 4.2W"). Both are redrawn on every
+// the tooltip carries the whole line ("SoC 4.2W"), under a first line of
+// "app.nameSimulated" when the machine is a simulated one. Both are redrawn on every
 // publication of the monitor and at once when a preference changes.
 //
 // Clicking the icon opens the panel as a borderless popup next to it. Where
@@ -64,7 +65,7 @@ class TrayController : public QObject {
   void showPanel();
   void hidePopup();
 
-  // The whole menu-bar line, as the tooltip shows it.
+  // The tooltip: the whole menu-bar line, after the simulated machine's name on a line of its own.
   [[nodiscard]] const QString& toolTip() const { return toolTip_; }
   // The minimal value the icon shows.
   [[nodiscard]] const QString& iconText() const { return iconText_; }

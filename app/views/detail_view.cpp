@@ -54,7 +54,7 @@ std::optional<std::int64_t> truncated(double v) {
 
 QString wholeText(double v) {
   const std::optional<std::int64_t> n = truncated(v);
-  return n ? QString::number(*n) : QStringLiteral("\u2014");
+  return n ? integerText(*n) : QStringLiteral("\u2014");
 }
 
 QLabel* makeLabel(const char* objectName, const QFont& font, QWidget* parent, const QColor& colour = {}) {
@@ -326,6 +326,13 @@ void DetailView::buildHero(QVBoxLayout* page) {
   auto* stack = cardStack(hero, 10);
   const QColor secondary = secondaryTextColour(palette());
   const QFont captionFont = styleFont(TextStyle::subheadline);
+
+  if (monitor_.simulated()) {
+    QLabel* simulated = makeLabel("simulatedLabel", styleFont(TextStyle::callout, QFont::DemiBold), hero, kOrange);
+    simulated->setText(text("detail.simulated"));
+    simulated->setWordWrap(true);
+    stack->addWidget(simulated);
+  }
 
   // 1. Totals.
   auto* totals = new QHBoxLayout;
@@ -652,7 +659,7 @@ void DetailView::refresh() {
   if (!other.empty()) {
     const double sum = std::accumulate(other.begin(), other.end(), 0.0,
                                        [](double acc, const ChannelPower& c) { return acc + c.watts(); });
-    setLabelText(unclassifiedCount_, QStringLiteral("(%1)").arg(other.size()));
+    setLabelText(unclassifiedCount_, QLatin1Char('(') + integerText(static_cast<std::int64_t>(other.size())) + QLatin1Char(')'));
     setLabelText(unclassifiedTotal_, watts(sum, 2));
     unclassifiedGrid_->setChannels(other);
   }
@@ -686,12 +693,12 @@ void DetailView::refreshHero() {
 
   const bool hasBattery = s.batteryPercent >= 1;
   if (hasBattery) {
-    QString percent = QString::number(s.batteryPercent) + QLatin1Char('%');
+    QString percent = integerText(s.batteryPercent) + QLatin1Char('%');
     if (s.isCharging) percent += QStringLiteral(" \u26A1");
     setLabelText(batteryPercent_, percent);
     batteryIcon_->setName(s.isCharging ? QStringLiteral("battery.100.bolt") : QStringLiteral("battery.75"));
     if (s.adapterWatts >= 1) {
-      setLabelText(adapter_, QString::number(s.adapterWatts) + QStringLiteral("W@") + fixedText(s.adapterVoltage, 0) +
+      setLabelText(adapter_, integerText(s.adapterWatts) + QStringLiteral("W@") + fixedText(s.adapterVoltage, 0) +
                                  QLatin1Char('V'));
     }
     setShown(adapter_, s.adapterWatts >= 1);
@@ -788,9 +795,9 @@ void DetailView::refreshSystemInfo() {
   const std::optional<SystemInfo>& info = monitor_.systemInfo();
   if (info) {
     setLabelText(chipLabel_, QString::fromStdString(info->chipName()));
-    setLabelText(coresLabel_, QString::number(info->eCores()) + QStringLiteral("E+") + QString::number(info->pCores()) +
+    setLabelText(coresLabel_, integerText(info->eCores()) + QStringLiteral("E+") + integerText(info->pCores()) +
                                   QLatin1Char('P'));
-    setLabelText(gpuCoresLabel_, QString::number(info->gpuCores()) + QStringLiteral(" GPU"));
+    setLabelText(gpuCoresLabel_, integerText(info->gpuCores()) + QStringLiteral(" GPU"));
     setLabelText(memoryLabel_, wholeText(info->totalMemoryGB()) + QStringLiteral("GB"));
   }
   setShown(systemInfoCard_, info.has_value());

@@ -59,11 +59,6 @@ bool isNumeric(QStringView character) {
 
 // ---- text and colour helpers ------------------------------------------------
 
-QString fixedText(double v, int decimals) {
-  // QString::number never consults the locale.
-  return QString::number(v, 'f', decimals);
-}
-
 QFont styleFont(TextStyle style, QFont::Weight weight, bool monospaced) {
   QFont font = monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QGuiApplication::font();
   if (monospaced) font.setStyleHint(QFont::Monospace);
@@ -437,7 +432,7 @@ void CoreTempGrid::setTemps(const std::vector<double>& temps, TempUnit unit) {
   resizeCells(temps.size());
   for (std::size_t i = 0; i < temps.size(); ++i) {
     const int cell = static_cast<int>(i);
-    setLabelText(nameLabel(cell), QStringLiteral("C%1").arg(cell));
+    setLabelText(nameLabel(cell), QLatin1Char('C') + integerText(cell));
     setLabelText(valueLabel(cell), QString::fromStdString(format(unit, temps[i])));
     setLabelColour(valueLabel(cell), temperatureColour(temps[i]));
   }

@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/number_text.h"
 #include "app/menu_bar.h"
 #include "core/records.h"
 
@@ -36,9 +37,6 @@ class QLabel;
 namespace calorim::app {
 
 // ---- text and colour helpers ------------------------------------------------
-
-// `v` as printf's "%.Nf" writes it in the C locale.
-[[nodiscard]] QString fixedText(double v, int decimals);
 
 // The text styles of the detail window, in pixel sizes.
 enum class TextStyle { headline, body, callout, subheadline, caption };

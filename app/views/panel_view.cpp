@@ -74,7 +74,7 @@ QString fanSpeedText(double rpm) {
   constexpr double kLimit = 9223372036854775808.0;
   if (!std::isfinite(rpm) || rpm >= kLimit || rpm < -kLimit) return QStringLiteral("\u2014");
   const auto whole = static_cast<long long>(std::trunc(rpm));
-  return QString::number(whole) + QStringLiteral(" RPM");
+  return integerText(whole) + QStringLiteral(" RPM");
 }
 
 // ---- PowerRow ------------------------------------------------------------------
@@ -135,7 +135,7 @@ MenuBarPanel::MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, Panel
   stack->setSizeConstraint(QLayout::SetFixedSize);
 
   auto* title = makeLabel("title", styleFont(TextStyle::headline, QFont::DemiBold), Qt::AlignLeading, this);
-  title->setText(localized("app.name"));
+  title->setText(localized(monitor.simulated() ? "app.nameSimulated" : "app.name"));
   // The title line spans the column, which makes the panel its fixed width.
   title->setFixedWidth(kWidth - 2 * kMargin);
   stack->addWidget(title);

@@ -14,6 +14,8 @@ class HardwareReportPort {
   // The report's JSON text; absent when no report can be produced. May block
   // while a reporting tool runs.
   [[nodiscard]] virtual std::optional<std::string> report(std::string_view dataType) = 0;
+  // What the machine is called when its hardware report names it not.
+  [[nodiscard]] virtual std::string_view unknownMachineName() const { return "Unknown Mac"; }
 };
 
 }  // namespace calorim

@@ -62,6 +62,13 @@ TEST(BatteryReaders, TelemetryEntriesAsWatts) {
   BatteryReaders readers(registry);
   EXPECT_DOUBLE_EQ(readers.readSystemPower(), 45.0);
   EXPECT_DOUBLE_EQ(readers.readBatteryPower(), 7.25);
+
+  // While charging the entry is the power going in: nothing is drawn from the battery.
+  fake::FakeRegistry charging;
+  charging.addService("AppleSmartBattery",
+                      RegistryDictionary{{"IsCharging", true},
+                                         {"PowerTelemetryData", RegistryDictionary{{"BatteryPower", 7250}}}});
+  EXPECT_EQ(BatteryReaders(charging).readBatteryPower(), 0);
 }
 
 TEST(BatteryReaders, ServiceIsLookedUpUntilFoundThenKept) {

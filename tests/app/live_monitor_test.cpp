@@ -135,6 +135,7 @@ TEST(LiveMonitor, SamplingLoopPublishesEachSampleOnTheUiThread) {
   EXPECT_DOUBLE_EQ(s.adapterVoltage, 20.0);
   EXPECT_GT(s.chargingPower, 5);
   EXPECT_LT(s.chargingPower, 20);
+  EXPECT_EQ(s.batteryDischargeW, 0);  // no boost while charging
   EXPECT_GT(s.ramTotalGB, 0);
   EXPECT_GT(s.ramUsedGB, 0);
 

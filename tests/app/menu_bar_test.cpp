@@ -1,6 +1,9 @@
 #include "app/menu_bar.h"
+#include "app/number_text.h"
 
 #include <gtest/gtest.h>
+
+#include <limits>
 
 #include <clocale>
 #include <cstdio>
@@ -84,7 +87,7 @@ TEST(MenuBarText, WrittenFromTheStoredPreferences) {
 
 TEST(MenuBarText, NumbersAsPrintfWritesThemInTheCLocale) {
   // Ties and near-ties round as printf rounds the binary value.
-  for (double v : {0.05, 0.15, 0.25, 2.25, 2.35, 12.45, 0.5, 1.5, 2.5, -0.04, 999.95, 1e6 + 0.05}) {
+  for (double v : {0.05, 0.15, 0.25, 2.25, 2.35, 12.45, 0.5, 1.5, 2.5, -1.25, 999.95, 1e6 + 0.05}) {
     char one[64];
     char none[64];
     std::snprintf(one, sizeof one, "%.1fW", v);
@@ -109,6 +112,32 @@ TEST(MenuBarText, NumbersAsPrintfWritesThemInTheCLocale) {
   EXPECT_EQ(format(TempUnit::fahrenheit, 36.6), "98\u00B0F");
   std::setlocale(LC_ALL, saved.c_str());
   if (!german) std::printf("No German locale installed; the C-locale formatting was checked alone.\n");
+}
+
+TEST(NumberText, PrintfRoundingAndNoNegativeZero) {
+  struct Case {
+    double v;
+    int decimals;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0.125, 2, "0.12"},  {12.5, 0, "12"},   {45.25, 1, "45.2"},   {31.25, 1, "31.2"},  {2.675, 2, "2.67"},
+      {0.375, 2, "0.38"},  {13.5, 0, "14"},   {-2.5, 0, "-2"},      {1e21, 0, "1000000000000000000000"},
+      {-0.0, 2, "0.00"},   {-0.0, 0, "0"},    {-0.004, 2, "0.00"},  {-0.4, 0, "0"},      {-0.5, 0, "0"},
+      {-0.005, 2, "-0.01"}, {-1e-300, 3, "0.000"},
+      {std::numeric_limits<double>::infinity(), 1, "inf"}, {-std::numeric_limits<double>::infinity(), 0, "-inf"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(fixedDecimal(c.v, c.decimals), c.text) << c.v << " at " << c.decimals;
+    EXPECT_EQ(fixedText(c.v, c.decimals).toStdString(), c.text) << c.v;
+  }
+  EXPECT_EQ(fixedDecimal(-1.7976931348623157e308, 2).size(), 313u);  // the widest value fits whole
+  EXPECT_EQ(integerText(std::numeric_limits<std::int64_t>::min()).toStdString(), "-9223372036854775808");
+
+  // The tray writes a tie as the panel and the detail window do.
+  PowerSample s = PowerSample::zero({});
+  s.cpuUsage = 0.125;
+  EXPECT_EQ(value(MenuBarItem::cpuUsage, s, TempUnit::celsius), "12%");
 }
 
 TEST(TempUnit, FormatsAndStoredForms) {

@@ -49,6 +49,12 @@ TEST(UpdateCheck, AnswersOfTheLocalServer) {
       {"not an object", 200, R"(["2.0","https://example.com/calorim"])", QStringLiteral("1.2.0"), {}},
       {"not JSON", 200, "<html>update!</html>", QStringLiteral("1.2.0"), {}},
       {"empty body", 204, "", QStringLiteral("1.2.0"), {}},
+      {"nested 100,000 deep", 200,
+       R"({"version":"9.0","url":"https://example.com/calorim","x":)" + QByteArray(100'000, '[') +
+           QByteArray(100'000, ']') + "}",
+       QStringLiteral("1.2.0"), {}},
+      {"bytes after the object", 200, QByteArray(R"({"version":"9.0","url":"https://example.com/calorim"})") +
+           QByteArray(1, '\0') + "{}", QStringLiteral("1.2.0"), {}},
       // Only web addresses may reach the browser.
       {"file url", 200, R"({"version":"9.0","url":"file:///etc/passwd"})", QStringLiteral("1.2.0"), {}},
       {"javascript url", 200, R"j({"version":"9.0","url":"javascript:alert(document.cookie)"})j",

@@ -52,13 +52,40 @@ TEST(IOReportSamplerPower, NamedChannelsAndClusterRules) {
   EXPECT_DOUBLE_EQ(p.gpu, 1.5);
   EXPECT_DOUBLE_EQ(p.ane, 0.2);    // the dtl channel is not the neural engine
   EXPECT_DOUBLE_EQ(p.dram, 0.35);  // a later channel of the same name wins
-  // eacc, then short ecpu names; a 12-character ecpu name falls through to the P tests.
-  EXPECT_DOUBLE_EQ(p.eCpu, 0.7 + 0.05);
-  EXPECT_DOUBLE_EQ(p.pCpu, 2.0 + 0.06);
+  // The cluster channels stand for their cores; a 12-character ecpu name is no E channel.
+  EXPECT_DOUBLE_EQ(p.eCpu, 0.7);
+  EXPECT_DOUBLE_EQ(p.pCpu, 2.0);
 
   const PowerReading zero = IOReportSampler::parsePower(delta, 0.0);
   EXPECT_EQ(zero.cpu, 0.0);
   EXPECT_EQ(zero.eCpu, 0.0);
+}
+
+TEST(IOReportSamplerPower, ClusterCountedOnceForEachKind) {
+  struct Case {
+    const char* what;
+    CounterDelta delta;
+    double eCpu, pCpu;
+  };
+  const std::vector<Case> cases = {
+      {"clusters and their cores",
+       {energy("EACC_CPU", 700), energy("EACC_CPU0", 300), energy("EACC_CPU1", 350), energy("PACC0_CPU", 2000),
+        energy("PACC1_CPU", 1000), energy("PACC0_CPU2", 900), energy("PCPU3", 400)},
+       0.7, 3.0},
+      {"cores only", {energy("ECPU0", 100), energy("ECPU1", 200), energy("PCPU0", 500), energy("pacc0_cpu1", 600)},
+       0.3, 1.1},
+      {"E clusters, P cores", {energy("ECPU", 800), energy("ECPU2", 100), energy("PCPU0", 500)}, 0.8, 0.5},
+      {"dtl channels never count",
+       {energy("EACC_CPU_DTL", 900), energy("eacc_dtl0", 50), energy("ECPU0", 100), energy("PACC0_CPU", 2000),
+        energy("PACC_DTL", 700), energy("pcpu_Dtl1", 60)},
+       0.1, 2.0},
+      {"only dtl channels", {energy("EACC_DTL", 900), energy("PACC0_DTL3", 70)}, 0.0, 0.0},
+  };
+  for (const Case& c : cases) {
+    const PowerReading p = IOReportSampler::parsePower(c.delta, 1.0);
+    EXPECT_DOUBLE_EQ(p.eCpu, c.eCpu) << c.what;
+    EXPECT_DOUBLE_EQ(p.pCpu, c.pCpu) << c.what;
+  }
 }
 
 TEST(IOReportSamplerUsage, ClusterAndGpuResidencies) {

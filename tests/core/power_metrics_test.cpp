@@ -157,10 +157,10 @@ TEST_F(PowerMetricsTest, WindowsMeasureFromTheLatestBeginAndEndOnce) {
   EXPECT_FALSE(metrics->endWindow("never"));
 
   machine.counters->pushReading(CounterDelta{energy("CPU Energy", 0), energy("GPU", 0)});
-  metrics->beginWindow("task");
+  EXPECT_FALSE(metrics->beginWindow("task"));
   machine.clock->advance(3);
   machine.counters->pushReading(CounterDelta{energy("CPU Energy", 6000), energy("GPU", 0)});
-  metrics->beginWindow("task");  // starts afresh
+  (void)metrics->beginWindow("task");  // starts afresh
   machine.clock->advance(10);
   machine.counters->pushReading(CounterDelta{energy("CPU Energy", 26000), energy("GPU", 5000)});
   const std::optional<EnergyMetrics> e = metrics->endWindow("task");
@@ -174,16 +174,34 @@ TEST_F(PowerMetricsTest, WindowsMeasureFromTheLatestBeginAndEndOnce) {
 
   // A begin whose sample fails stores nothing and keeps the earlier window.
   machine.counters->pushReading(CounterDelta{energy("CPU Energy", 0)});
-  metrics->beginWindow("kept");
+  (void)metrics->beginWindow("kept");
   machine.counters->pushReading(std::nullopt);
-  metrics->beginWindow("kept");
-  metrics->beginWindow("lost");  // the queue is dry: this one works
+  EXPECT_FALSE(metrics->beginWindow("kept"));  // a failed sample is no refusal
+  (void)metrics->beginWindow("lost");  // the queue is dry: this one works
   machine.counters->pushReading(std::nullopt);
   EXPECT_FALSE(metrics->endWindow("lost"));  // closing sample failed: consumed anyway
   EXPECT_FALSE(metrics->endWindow("lost"));
   machine.clock->advance(1);
   machine.counters->pushReading(CounterDelta{energy("CPU Energy", 1000)});
   EXPECT_TRUE(metrics->endWindow("kept"));
+}
+
+TEST_F(PowerMetricsTest, OpenWindowsAndTheirNamesAreBounded) {
+  auto metrics = make();
+  using Refusal = PowerMetrics::WindowRefusal;
+  const std::string longest(PowerMetrics::kMaxWindowNameBytes, 'n');
+  EXPECT_EQ(metrics->beginWindow(longest + "n"), Refusal::nameTooLong);
+  EXPECT_FALSE(metrics->endWindow(longest + "n"));
+  EXPECT_FALSE(metrics->beginWindow(longest));
+  for (std::size_t i = 1; i < PowerMetrics::kMaxWindows; ++i) {
+    ASSERT_FALSE(metrics->beginWindow("w" + std::to_string(i)));
+  }
+  EXPECT_EQ(metrics->beginWindow("one too many"), Refusal::tooManyWindows);
+  EXPECT_FALSE(metrics->endWindow("one too many"));  // nothing was stored
+  EXPECT_FALSE(metrics->beginWindow("w1"));          // restarting an open one takes no slot
+  EXPECT_TRUE(metrics->endWindow(longest));
+  EXPECT_FALSE(metrics->beginWindow("one too many"));  // the freed slot
+  EXPECT_EQ(metrics->beginWindow("another"), Refusal::tooManyWindows);
 }
 
 TEST_F(PowerMetricsTest, WindowsFromManyThreadsWhileSampling) {
@@ -195,7 +213,7 @@ TEST_F(PowerMetricsTest, WindowsFromManyThreadsWhileSampling) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 200; ++i) {
         const std::string name = "w" + std::to_string(t) + "-" + std::to_string(i % 5);
-        metrics->beginWindow(name);
+        (void)metrics->beginWindow(name);
         if (metrics->endWindow(name)) ++ended;
       }
     });

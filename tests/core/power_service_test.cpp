@@ -24,7 +24,7 @@ class PowerServiceTest : public ::testing::Test {
     machine.host->setSystemText("machdep.cpu.brand_string", "Apple M3 Pro");
     machine.counters->pushReading(CounterDelta{gpu(0, 0, 0, 0), {"Energy Model", "", "GPU", "mJ", 0, {}}});
     service = std::make_unique<PowerService>(machine.platform);
-    service->beginWindow("setup");  // takes the reading that only declared the groups
+    (void)service->beginWindow("setup");  // takes the reading that only declared the groups
   }
 
   // GPU power in mJ over the sample and residencies of OFF, P1 (400 MHz), P2 (800 MHz).

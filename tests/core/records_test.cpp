@@ -197,6 +197,38 @@ TEST(Records, ReadingRejectsMissingKeysAndWrongTypes) {
   EXPECT_THROW((void)fromJsonText<EnergyMetrics>("[]"), nlohmann::json::exception);
 }
 
+TEST(Records, OutsideTextIsOneValueNestedAtMost64Deep) {
+  const auto nested = [](int depth, const char* open = "[", const char* close = "]") {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += open;
+    text += "1";
+    for (int i = 0; i < depth; ++i) text += close;
+    return text;
+  };
+  const std::pair<std::string, bool> cases[] = {
+      {nested(64), true},
+      {nested(65), false},
+      {nested(100'000), false},
+      {nested(63, R"({"a":)", "}"), true},
+      {nested(100'000, R"({"a":)", "}"), false},
+      {std::string(100'000, '['), false},  // never closed
+      {R"({"a":")" + std::string(100, '[') + R"(\"["})", true},  // brackets inside strings do not count
+      {" {\"a\":1}\r\n", true},
+      {R"({"a":1} {"b":2})", false},
+      {std::string("{\"a\":1}\0", 8), false},
+      {std::string("{\"a\":1}\0{}", 10), false},
+      {std::string("{\"a\":\"x\0\"}", 10), false},
+  };
+  for (const auto& [text, valid] : cases) {
+    EXPECT_EQ(readJson(text).has_value(), valid) << text.substr(0, 80);
+    if (!valid) {
+      EXPECT_THROW((void)parseJson(text), Json::parse_error) << text.substr(0, 80);
+    }
+  }
+  EXPECT_THROW((void)fromJsonText<FanInfo>(R"({"id":1,"rpm":2,"x":)" + nested(100'000) + "}"), Json::parse_error);
+  EXPECT_EQ(fromJsonText<FanInfo>(R"({"id":1,"rpm":2,"x":)" + nested(62) + "}").id(), 1);
+}
+
 TEST(Records, MissingOrNullTemperatureReadsAsAbsent) {
   Json json = sampleSnapshot(system_clock::time_point{}, 50.0, 45.0, {});
   json["cpuTemp"] = nullptr;

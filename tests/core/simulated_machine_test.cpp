@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,7 @@
 #include "core/cpu_usage_sampler.h"
 #include "core/iohid_thermal.h"
 #include "core/ioreport_sampler.h"
+#include "core/power_metrics.h"
 #include "core/smc_thermal.h"
 
 namespace calorim::fake {
@@ -94,8 +96,8 @@ TEST(SimulatedMachine, BuiltinLaptopFeedsTheCoreReaders) {
     const CounterDelta delta = deltaOver(machine, sampler, 1.0);
     const EnergyBreakdown split = IOReportSampler::parseAllPower(delta, 1.0);
     cpuWatts.push_back(split.cpuTotal());
-    EXPECT_NEAR(split.cpuTotal(), 3.2, 0.32);
-    EXPECT_NEAR(split.gpuEnergy(), 1.55, 0.155);  // a nanojoule channel
+    EXPECT_NEAR(split.cpuTotal(), 3.6, 0.36);
+    EXPECT_NEAR(split.gpuEnergy(), 1.6, 0.16);  // a nanojoule channel
     EXPECT_EQ(split.cpuClusters().size(), 3u);
     EXPECT_EQ(split.cpuCores().size(), 12u);
     EXPECT_EQ(split.dtlChannels().size(), 4u);
@@ -140,6 +142,32 @@ TEST(SimulatedMachine, BuiltinLaptopFeedsTheCoreReaders) {
   EXPECT_NEAR(*temps.gpu, 42.4, 2);
 }
 
+TEST(SimulatedMachine, BuiltinLaptopChannelsHoldTheirParts) {
+  const MachineProfile profile = builtinProfile();
+  SimulatedMachine machine(profile);
+  const IOReportSampler sampler(*machine.platform()->counters, *machine.platform()->registry);
+  PowerMetrics metrics(machine.platform());
+  const std::vector<std::optional<std::size_t>> parents = energyParents(profile.counters);
+  std::size_t pairs = 0;
+  for (int sample = 0; sample < 100; ++sample) {
+    const CounterDelta delta = deltaOver(machine, sampler, 1.0);
+    std::map<std::string, double> parts;
+    for (std::size_t i = 0; i < profile.counters.size(); ++i) {
+      if (const auto parent = parents[i]) {
+        parts[profile.counters[*parent].name] +=
+            *calorim::detail::energyWatts(channel(delta, profile.counters[i].name), 1.0);
+      }
+    }
+    pairs = parts.size();
+    for (const auto& [name, sum] : parts) {
+      EXPECT_GE(*calorim::detail::energyWatts(channel(delta, name), 1.0), sum) << name << " at sample " << sample;
+    }
+    const PowerSnapshot snapshot = metrics.sample(1.0);
+    EXPECT_LE(snapshot.eCpuPower() + snapshot.pCpuPower(), snapshot.cpuPower()) << "at sample " << sample;
+  }
+  EXPECT_EQ(pairs, 5u);  // CPU Energy, three clusters, GPU Energy
+}
+
 TEST(SimulatedMachine, RegistryHostAndReportsFollowTheProfile) {
   SimulatedMachine machine(builtinProfile());
   Platform& platform = *machine.platform();
@@ -167,7 +195,7 @@ TEST(SimulatedMachine, RegistryHostAndReportsFollowTheProfile) {
   EXPECT_EQ(platform.host->systemText("machdep.cpu.brand_string"), "Apple M3 Pro");
   EXPECT_EQ(platform.host->systemInteger("hw.perflevel1.logicalcpu"), 6);
   EXPECT_NEAR(static_cast<double>(*platform.host->memoryUsedBytes()), 12079595520.0, 12079595520.0 * 0.03);
-  EXPECT_THAT(*platform.hardwareReport->report("SPHardwareDataType"), HasSubstr(R"("machine_name":"MacBook Pro")"));
+  EXPECT_THAT(*platform.hardwareReport->report("SPHardwareDataType"), HasSubstr(R"x("machine_name":"MacBook Pro (simulated)")x"));
   EXPECT_THAT(*platform.hardwareReport->report("SPThunderboltDataType"), HasSubstr(R"("device_name_key":"TB4 Dock")"));
   EXPECT_FALSE(platform.hardwareReport->report("SPUSBDataType"));
 
@@ -224,6 +252,8 @@ TEST(SimulatedMachineProfile, BadProfilesNameTheMember) {
     return "accepted";
   };
   EXPECT_THAT(errorOf("{\"counters\": ["), HasSubstr("not valid JSON"));
+  EXPECT_THAT(errorOf("{\"name\": " + std::string(100'000, '[') + std::string(100'000, ']') + "}"),
+              HasSubstr("nested deeper than 64"));
   EXPECT_THAT(errorOf("[]"), HasSubstr("expected an object"));
   EXPECT_THAT(errorOf(R"({"countres": []})"), HasSubstr("countres: unknown member"));
   EXPECT_THAT(errorOf(R"({"variation": 1})"), HasSubstr("variation: expected a fraction"));
@@ -240,6 +270,18 @@ TEST(SimulatedMachineProfile, BadProfilesNameTheMember) {
   EXPECT_THAT(errorOf(R"({"counters": [{"group": "S", "name": "X", "residency": {"IDLE": 0}}]})"),
               HasSubstr("sum above 0"));
   EXPECT_THAT(errorOf(R"({"counters": [{"name": "X", "watts": 1}]})"), HasSubstr("counters[0].group: missing"));
+  EXPECT_THAT(errorOf(R"({"counters": [{"group": "E", "name": "C", "watts": 1, "within": "P"},
+                                       {"group": "E", "name": "P", "watts": 2}]})"),
+              HasSubstr("counters[0].within: expected the name of an earlier energy channel"));
+  EXPECT_THAT(errorOf(R"({"counters": [{"group": "E", "name": "P", "watts": 2},
+                                       {"group": "F", "name": "C", "watts": 1, "within": "P"}]})"),
+              HasSubstr("counters[1].within"));
+  EXPECT_THAT(errorOf(R"({"counters": [{"group": "E", "name": "P", "watts": 1},
+                                       {"group": "E", "name": "C", "watts": 0.6, "within": "P"},
+                                       {"group": "E", "name": "D", "watts": 0.6, "within": "P"}]})"),
+              HasSubstr("counters[0].watts: expected at least the sum"));
+  EXPECT_THAT(errorOf(R"({"counters": [{"group": "S", "name": "X", "residency": {"IDLE": 1}, "within": "Y"}]})"),
+              HasSubstr("counters[0].within: only energy channels"));
   EXPECT_THAT(errorOf(R"({"cpus": [{"busy": 1.5}]})"), HasSubstr("cpus[0].busy"));
   EXPECT_THAT(errorOf(R"({"smc": [{"key": "Tp001", "type": "flt ", "value": 40}]})"), HasSubstr("smc[0].key"));
   EXPECT_THAT(errorOf(R"({"smc": [{"key": "Tp01", "type": "sp78", "value": 200}]})"), HasSubstr("smc[0].value"));
@@ -263,7 +305,7 @@ TEST(SimulatedMachineProfile, BadProfilesNameTheMember) {
 
   // A profile built in code is checked the same way.
   MachineProfile negative;
-  negative.counters.push_back({"Energy Model", "", "CPU Energy", "mJ", -2.0, {}, std::nullopt});
+  negative.counters.push_back({"Energy Model", "", "CPU Energy", "mJ", -2.0, {}, std::nullopt, {}});
   EXPECT_THROW(SimulatedMachine{negative}, std::invalid_argument);
 }
 

@@ -1,5 +1,8 @@
 #include "core/system_info.h"
 
+#include <string>
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "core/platform/fake/fake_platform.h"
@@ -32,8 +35,12 @@ TEST(SystemInfoReaders, CoreCountsByLevelNameWithLogicalFallback) {
 TEST(SystemInfoReaders, MachineNameFallsBackOnAnythingUnusable) {
   fake::FakeHardwareReport reports;
   EXPECT_EQ(PowerMetrics::machineName(reports), "Unknown Mac");
-  const std::pair<const char*, const char*> cases[] = {
+  const std::string named = R"({"SPHardwareDataType":[{"machine_name":"MacBook Pro"}]})";
+  const std::pair<std::string, const char*> cases[] = {
       {R"({"SPHardwareDataType":[{"machine_name":"MacBook Pro","chip_type":"Apple M3 Pro"}]})", "MacBook Pro"},
+      {R"({"SPHardwareDataType":[{"machine_name":"MacBook Pro","x":)" + std::string(100'000, '{') + "}]}",
+       "Unknown Mac"},
+      {named + std::string(1, '\0') + "x", "Unknown Mac"},
       {R"({"SPHardwareDataType":[]})", "Unknown Mac"},
       {R"(not json)", "Unknown Mac"},
       {R"([{"machine_name":"x"}])", "Unknown Mac"},

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -118,6 +119,7 @@ class ChildProcess {
   }
   void send(std::string_view line) { write(std::string(line) + "\n"); }
 
+  [[nodiscard]] pid_t pid() const { return pid_; }
   void closeInput() { closeFd(stdin_); }
   // Closes this end of the child's standard output, as a client that goes away does.
   void closeOutput() { closeFd(stdout_); }
@@ -240,17 +242,32 @@ Json toolCall(const Json& id, std::string_view name, const Json& arguments = Jso
 }
 
 // The tool text of a successful call answering `id`, parsed as JSON (null when
-// the text is not JSON). The reply may be anything: a faulty server must fail
-// the test, not crash it.
+// the text is not JSON). A text that is an {"error":...} object must come
+// with "isError": true beside the content, and any other without it. The
+// reply may be anything: a faulty server must fail the test, not crash it.
 Json toolText(const Json& reply, const Json& id) {
   const Json::json_pointer idPath("/id"), typePath("/result/content/0/type"), textPath("/result/content/0/text");
   EXPECT_TRUE(reply.contains(idPath) && reply.at(idPath) == id) << reply.dump();
   if (!reply.contains(textPath) || !reply.at(textPath).is_string() || !reply.contains(typePath) ||
-      reply.at(typePath) != "text" || reply.at("result").size() != 1 || reply.at("result").at("content").size() != 1) {
+      reply.at(typePath) != "text" || reply.at("result").at("content").size() != 1) {
     ADD_FAILURE() << "not one text item: " << reply.dump();
     return nullptr;
   }
-  return Json::parse(reply.at(textPath).get<std::string>(), nullptr, false);
+  Json text = Json::parse(reply.at(textPath).get<std::string>(), nullptr, false);
+  const Json& result = reply.at("result");
+  const bool isError = text.is_object() && text.contains("error");
+  EXPECT_EQ(result.size(), isError ? 2u : 1u) << reply.dump();
+  EXPECT_EQ(result.contains("isError") && result.at("isError") == true, isError) << reply.dump();
+  return text;
+}
+
+// Resident memory of process `pid` in KiB, from /proc.
+long residentKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+  }
+  return -1;
 }
 
 // JSON whose object members compare regardless of their order, which the
@@ -327,6 +344,7 @@ TEST(ProbeProcess, EveryToolOnTheSimulatedMachine) {
 
   Json info = toolText(server.exchange(toolCall(8, "power_system_info").dump()), 8);
   EXPECT_EQ(info["chipName"], "Apple M3 Pro") << info.dump();
+  EXPECT_EQ(info["machineName"], "MacBook Pro (simulated)");
 
   // Any real temperature is below 200 °C: cooled after the first one-second
   // sample, and no progress notification precedes the answer.
@@ -422,6 +440,107 @@ TEST(ProbeProcess, ClientClosingOutputEndsTheServerQuietly) {
   EXPECT_EQ(server.errorOutput(), "");
 }
 
+// Hostile lines: each is refused before anything deep is built and gets no
+// answer, and the request after it is answered as usual.
+TEST(ProbeProcess, DeeplyNestedAndTrailingBytesLinesAreIgnored) {
+  const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
+  const std::string deepObject = [] {
+    std::string text;
+    for (int i = 0; i < 100'000; ++i) text += R"({"a":)";
+    return text + "1" + std::string(100'000, '}');
+  }();
+  const std::pair<const char*, std::string> lines[] = {
+      {"member before the method", R"({"x":)" + deep + R"(,"jsonrpc":"2.0","id":1,"method":"tools/list"})"},
+      {"inside params", R"({"jsonrpc":"2.0","id":1,"method":"tools/list","params":)" + deepObject + "}"},
+      {"as the id", R"({"jsonrpc":"2.0","id":)" + deep + R"(,"method":"tools/list"})"},
+      {"inside tool arguments", R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{)"
+                                R"("name":"power_begin_window","arguments":{"name":"x","y":)" + deep + "}}}"},
+      {"never closed", std::string(100'000, '[')},
+      {"NUL after the request", std::string(R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})") + '\0' + "x"},
+      {"a second value", R"({"jsonrpc":"2.0","id":1,"method":"tools/list"} {"id":2})"},
+  };
+  ChildProcess server({PROBE_SIM_BINARY});
+  int id = 100;
+  for (const auto& [name, line] : lines) {
+    server.send(line);
+    const Json reply = server.exchange(Json{{"jsonrpc", "2.0"}, {"id", ++id}, {"method", "tools/list"}}.dump());
+    EXPECT_EQ(reply["id"], id) << name;
+  }
+  server.closeInput();
+  EXPECT_EQ(server.restOfOutput(), "");
+  EXPECT_EQ(server.errorOutput(), "");
+  EXPECT_EQ(describeStatus(server.wait().status), "exit 0");
+}
+
+TEST(ProbeProcess, OpenWindowsAreBoundedAndRefusalsFlagged) {
+  ChildProcess server({PROBE_SIM_BINARY});
+  const auto begin = [&](int id, const std::string& name) {
+    return toolText(server.exchange(toolCall(id, "power_begin_window", {{"name", name}}).dump()), id);
+  };
+  const Json tooMany = Json::parse(R"({"error":"too many open windows: at most 1024"})");
+  // Settle the process before measuring: the first calls allocate for good.
+  EXPECT_EQ(begin(1, "w1")["window"], "w1");
+  const long before = residentKiB(server.pid());
+  int refused = 0;
+  for (int i = 2; i <= 5000; ++i) {
+    const Json text = begin(i, "w" + std::to_string(i));
+    if (i <= 1024) {
+      ASSERT_EQ(text["window"], "w" + std::to_string(i));
+    } else {
+      ASSERT_EQ(text, tooMany) << i;
+      ++refused;
+    }
+  }
+  const long grown = residentKiB(server.pid()) - before;
+  std::printf("resident memory grew %ld KiB over 5,000 distinct windows (%d refused)\n", grown, refused);
+  EXPECT_EQ(refused, 5000 - 1024);
+  EXPECT_LT(grown, 48 * 1024);
+
+  // Refused names were never stored; ending a window frees its slot.
+  EXPECT_EQ(toolText(server.exchange(toolCall(1, "power_end_window", {{"name", "w5000"}}).dump()), 1),
+            Json::parse(R"({"error":"no window named 'w5000'"})"));
+  EXPECT_TRUE(toolText(server.exchange(toolCall(2, "power_end_window", {{"name", "w7"}}).dump()), 2)
+                  .contains("totalEnergy"));
+  EXPECT_EQ(begin(3, "w5000")["window"], "w5000");
+  EXPECT_EQ(begin(4, "w7"), tooMany);
+  EXPECT_EQ(begin(5, "w5000")["window"], "w5000");  // restarting an open window
+
+  EXPECT_EQ(begin(6, std::string(1025, 'n')), Json::parse(R"({"error":"window name too long: at most 1024 bytes"})"));
+  EXPECT_TRUE(toolText(server.exchange(toolCall(7, "power_end_window", {{"name", "w1"}}).dump()), 7)
+                  .contains("totalEnergy"));
+  EXPECT_EQ(begin(8, std::string(1024, 'n'))["window"], std::string(1024, 'n'));
+}
+
+// The host closing its end of a pipe while a cooldown waits ends the server
+// at once, quietly; the wait would otherwise last a minute.
+TEST(ProbeProcess, HostGoneEndsAWaitingCooldown) {
+  for (const bool closeOutput : {true, false}) {
+    SCOPED_TRACE(closeOutput ? "standard output closed" : "standard input closed");
+    ChildProcess server({PROBE_SIM_BINARY});
+    Json cooldown = toolCall(1, "power_cooldown", {{"target_temp", -1}});  // never reached
+    cooldown["params"]["_meta"] = {{"progressToken", "t"}};
+    server.send(cooldown.dump());
+    const std::optional<std::string> progress = server.readLine();  // one second in: surely waiting
+    ASSERT_TRUE(progress.has_value());
+    ASSERT_NE(progress->find("notifications/progress"), std::string::npos) << *progress;
+    const auto closed = Clock::now();
+    if (closeOutput) {
+      server.closeOutput();
+    } else {
+      server.closeInput();
+    }
+    const ChildProcess::Exit exit = server.wait(10);
+    const double seconds = std::chrono::duration<double>(Clock::now() - closed).count();
+    std::printf("%s: the server ended %.3f s after it\n", closeOutput ? "standard output closed" : "standard input closed", seconds);
+    EXPECT_EQ(describeStatus(exit.status), "exit 0");
+    EXPECT_LT(seconds, 3.0);
+    if (!closeOutput) {
+      EXPECT_EQ(server.restOfOutput(), "");
+    }
+    EXPECT_EQ(server.errorOutput(), "");
+  }
+}
+
 TEST(ProbeProcess, StartFailureOnAMachineWithoutEnergyCounters) {
   if (hasReadableEnergyZone()) {
     GTEST_SKIP() << "this machine has a readable energy counter under /sys/class/powercap, "
@@ -446,15 +565,19 @@ TEST(ProbeProcess, SimulatorProfileArgument) {
       R"({"counters":[{"group":"Energy Model","name":"CPU Energy","watts":1}],)"
       R"("systemValues":{"machdep.cpu.brand_string":"Apple M9 Test"}})");
   const std::string bad = writeFile("bad.json", R"({"counters":5})");
+  const std::string deep =
+      writeFile("deep.json", R"({"name":)" + std::string(100'000, '[') + std::string(100'000, ']') + "}");
   const std::string missing = (dir / "missing.json").string();
 
   {
     ChildProcess server({PROBE_SIM_BINARY, good});
-    EXPECT_EQ(toolText(server.exchange(toolCall(1, "power_system_info").dump()), 1)["chipName"], "Apple M9 Test");
+    const Json info = toolText(server.exchange(toolCall(1, "power_system_info").dump()), 1);
+    EXPECT_EQ(info["chipName"], "Apple M9 Test");
+    EXPECT_EQ(info["machineName"], "Unknown Mac (simulated)");
     server.closeInput();
     EXPECT_EQ(describeStatus(server.wait().status), "exit 0");
   }
-  for (const std::string& path : {bad, missing}) {
+  for (const std::string& path : {bad, deep, missing}) {
     ChildProcess server({PROBE_SIM_BINARY, path});
     const std::string message = server.errorOutput();
     EXPECT_NE(message.find(path), std::string::npos) << message;

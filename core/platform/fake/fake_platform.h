@@ -191,9 +191,12 @@ class FakeHardwareReport final : public HardwareReportPort {
  public:
   void setReport(const std::string& dataType, std::optional<std::string> json) { reports_[dataType] = std::move(json); }
   std::optional<std::string> report(std::string_view dataType) override;
+  void setUnknownMachineName(std::string name) { unknownMachineName_ = std::move(name); }
+  [[nodiscard]] std::string_view unknownMachineName() const override { return unknownMachineName_; }
 
  private:
   std::map<std::string, std::optional<std::string>, std::less<>> reports_;
+  std::string unknownMachineName_ = "Unknown Mac";
 };
 
 // A clock that stands still until something sleeps on it or a test advances it.

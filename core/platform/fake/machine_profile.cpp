@@ -225,7 +225,7 @@ std::vector<ProfileCounter> readCounters(const Json& j, const std::string& path)
     const std::string at = indexPath(path, i);
     const Json& c = j[i];
     requireObject(c, at);
-    allowOnly(c, at, {"group", "subgroup", "name", "unit", "watts", "residency", "variation"});
+    allowOnly(c, at, {"group", "subgroup", "name", "unit", "watts", "within", "residency", "variation"});
     ProfileCounter counter;
     counter.group = asText(require(c, at, "group"), memberPath(at, "group"));
     if (const Json* s = find(c, "subgroup")) counter.subgroup = asText(*s, memberPath(at, "subgroup"));
@@ -238,8 +238,10 @@ std::vector<ProfileCounter> readCounters(const Json& j, const std::string& path)
       counter.watts = asNumber(*watts, memberPath(at, "watts"));
       counter.unitLabel = "mJ";
       if (const Json* unit = find(c, "unit")) counter.unitLabel = asText(*unit, memberPath(at, "unit"));
+      if (const Json* within = find(c, "within")) counter.within = asText(*within, memberPath(at, "within"));
     } else {
       if (find(c, "unit") != nullptr) fail(memberPath(at, "unit"), "only energy channels have a unit");
+      if (find(c, "within") != nullptr) fail(memberPath(at, "within"), "only energy channels lie within another");
       const std::string rpath = memberPath(at, "residency");
       requireObject(*residency, rpath);
       for (const auto& [state, share] : residency->items()) {
@@ -413,6 +415,8 @@ void validateMachineProfile(const MachineProfile& p) {
   checkRange(p.residencyHz, 1, 1e10, "residencyHz", "expected a rate from 1 to 1e10 per second");
   checkRange(p.ticksPerSecond, 1, 1e6, "ticksPerSecond", "expected a rate from 1 to 1e6 per second");
 
+  const std::vector<std::optional<std::size_t>> parents = energyParents(p.counters);
+  std::vector<double> partWatts(p.counters.size(), 0.0);
   for (std::size_t i = 0; i < p.counters.size(); ++i) {
     const ProfileCounter& c = p.counters[i];
     const std::string at = indexPath("counters", i);
@@ -430,6 +434,15 @@ void validateMachineProfile(const MachineProfile& p) {
       sum += share;
     }
     if (!c.watts && !(sum > 0)) fail(memberPath(at, "residency"), "expected shares with a sum above 0");
+    if (!c.within.empty()) {
+      if (!parents[i]) fail(memberPath(at, "within"), "expected the name of an earlier energy channel of the same group");
+      partWatts[*parents[i]] += *c.watts;
+    }
+  }
+  for (std::size_t i = 0; i < p.counters.size(); ++i) {
+    if (p.counters[i].watts && *p.counters[i].watts < partWatts[i]) {
+      fail(memberPath(indexPath("counters", i), "watts"), "expected at least the sum of the channels within it");
+    }
   }
 
   for (std::size_t i = 0; i < p.cpus.size(); ++i) {
@@ -477,10 +490,25 @@ void validateMachineProfile(const MachineProfile& p) {
   }
 }
 
+std::vector<std::optional<std::size_t>> energyParents(const std::vector<ProfileCounter>& counters) {
+  std::vector<std::optional<std::size_t>> parents(counters.size());
+  std::map<std::pair<std::string_view, std::string_view>, std::size_t> earlier;  // (group, name) → first index
+  for (std::size_t i = 0; i < counters.size(); ++i) {
+    const ProfileCounter& c = counters[i];
+    if (!c.watts) continue;
+    if (!c.within.empty()) {
+      const auto found = earlier.find({c.group, c.within});
+      if (found != earlier.end()) parents[i] = found->second;
+    }
+    earlier.try_emplace({c.group, c.name}, i);
+  }
+  return parents;
+}
+
 MachineProfile loadMachineProfile(std::string_view json) {
   Json root;
   try {
-    root = Json::parse(json);
+    root = parseJson(json);
   } catch (const nlohmann::json::exception& e) {
     fail("", std::string("not valid JSON: ") + e.what());
   }

@@ -32,6 +32,9 @@ struct ProfileCounter {
   std::optional<double> watts;          // average power, W, ≥ 0
   std::vector<std::pair<std::string, double>> residency;  // state → relative share ≥ 0, in state order
   std::optional<double> variation;      // overrides the profile's
+  // Energy channels only: the name of an earlier energy channel of the same
+  // group whose power includes this one's (a cluster holds its cores); empty: none.
+  std::string within;
 
   bool operator==(const ProfileCounter&) const = default;
 };
@@ -114,6 +117,11 @@ struct MachineProfile {
 
   bool operator==(const MachineProfile&) const = default;
 };
+
+// For each of `counters`, the index of the energy channel it lies within: the
+// first earlier energy channel of the same group named by its `within`;
+// absent where it names none or no such channel exists.
+[[nodiscard]] std::vector<std::optional<std::size_t>> energyParents(const std::vector<ProfileCounter>& counters);
 
 // Reads a profile from JSON text. Throws std::invalid_argument whose message
 // names the offending member (for example "machine profile: counters[3].watts:

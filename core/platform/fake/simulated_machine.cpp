@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/json.h"
+
 namespace calorim::fake {
 namespace {
 
@@ -17,6 +19,9 @@ constexpr double kUptimeSeconds = 3600;
 
 // Busy time of a CPU splits into user and system time in this ratio.
 constexpr double kUserShare = 0.75;
+
+// Follows the machine's name wherever it is reported.
+constexpr std::string_view kSimulatedSuffix = " (simulated)";
 
 std::uint64_t fnv1a(std::string_view text) {
   std::uint64_t hash = 0xcbf29ce484222325ULL;
@@ -100,9 +105,13 @@ struct BusySplit {
   }
 };
 
+// An energy channel's joules are its own wandering part plus the joules of the
+// channels within it, so a channel never shows less than its parts together.
 struct EnergyGen {
-  double perSecond;  // counter units per second at the base power
+  double ownWatts;  // the base power beyond the channels within it
   double amplitude;
+  double unitsPerJoule;
+  std::optional<std::size_t> parent;  // index of the channel it lies within, always an earlier one
 };
 
 struct StateGen {
@@ -118,18 +127,26 @@ struct CounterGen {
 };
 
 CounterDelta countersAt(const std::vector<CounterGen>& gens, double residencyHz, double t) {
+  std::vector<double> joules(gens.size(), 0.0);
+  for (std::size_t i = 0; i < gens.size(); ++i) {
+    if (const auto& e = gens[i].energy) joules[i] = e->ownWatts * (t + e->amplitude * gens[i].wander.integral(t));
+  }
+  for (std::size_t i = gens.size(); i-- > 0;) {
+    if (gens[i].energy && gens[i].energy->parent) joules[*gens[i].energy->parent] += joules[i];
+  }
   CounterDelta reading;
   reading.reserve(gens.size());
-  for (const CounterGen& g : gens) {
+  for (std::size_t i = 0; i < gens.size(); ++i) {
+    const CounterGen& g = gens[i];
     Channel c = g.shape;
-    const double integral = g.wander.integral(t);
-    if (g.energy) c.value = toSigned(g.energy->perSecond * (t + g.energy->amplitude * integral));
+    if (g.energy) c.value = toSigned(joules[i] * g.energy->unitsPerJoule);
     if (g.states) {
-      for (std::size_t i = 0; i < c.states.size(); ++i) {
-        const double share = g.states->shares[i].second;
-        const double moved = isIdleState(c.states[i].name) ? -g.states->split.idleAmplitude * integral
+      const double integral = g.wander.integral(t);
+      for (std::size_t s = 0; s < c.states.size(); ++s) {
+        const double share = g.states->shares[s].second;
+        const double moved = isIdleState(c.states[s].name) ? -g.states->split.idleAmplitude * integral
                                                            : g.states->split.busyAmplitude * integral;
-        c.states[i].residency = toUnsigned(residencyHz * share * (t + moved));
+        c.states[s].residency = toUnsigned(residencyHz * share * (t + moved));
       }
     }
     reading.push_back(std::move(c));
@@ -157,14 +174,21 @@ void setAt(RegistryDictionary& dict, const std::vector<std::string>& path, std::
 void wireCounters(const MachineProfile& profile, std::uint64_t seed, const Timebase& time,
                   FakeCounterReports& counters) {
   if (profile.counters.empty()) return;
+  const std::vector<std::optional<std::size_t>> parents = energyParents(profile.counters);
+  std::vector<double> partWatts(profile.counters.size(), 0.0);
+  for (std::size_t i = 0; i < profile.counters.size(); ++i) {
+    if (parents[i]) partWatts[*parents[i]] += *profile.counters[i].watts;
+  }
   std::vector<CounterGen> gens;
-  for (const ProfileCounter& pc : profile.counters) {
+  for (std::size_t i = 0; i < profile.counters.size(); ++i) {
+    const ProfileCounter& pc = profile.counters[i];
     CounterGen g{Channel{pc.group, pc.subgroup, pc.name, pc.unitLabel, 0, {}},
                  detail::Wander(seed, "counter:" + pc.group + "/" + pc.subgroup + "/" + pc.name, profile.periodSeconds),
                  std::nullopt, std::nullopt};
     const double amplitude = variationOf(pc.variation, profile);
     if (pc.watts) {
-      g.energy = EnergyGen{*pc.watts * energyScale(pc.unitLabel), amplitude};
+      g.energy = EnergyGen{*pc.watts - partWatts[i], amplitude, energyScale(pc.unitLabel),
+                           parents[i]};
     } else {
       double sum = 0;
       double busy = 0;
@@ -184,6 +208,22 @@ void wireCounters(const MachineProfile& profile, std::uint64_t seed, const Timeb
   counters.setReadingSource([gens = std::move(gens), hz = profile.residencyHz, time] {
     return countersAt(gens, hz, time.now());
   });
+}
+
+// The hardware overview `report` with every machine name marked simulated, so
+// that whoever asks the machine its name learns that it is not a real one.
+// Text that holds no overview stays as it is.
+std::string markedSimulated(const std::string& report) {
+  Json overview = Json::parse(report, nullptr, /*allow_exceptions=*/false);
+  if (!overview.is_object()) return report;
+  const auto items = overview.find("SPHardwareDataType");
+  if (items == overview.end() || !items->is_array()) return report;
+  for (Json& item : *items) {
+    if (!item.is_object()) continue;
+    const auto name = item.find("machine_name");
+    if (name != item.end() && name->is_string()) *name = name->get<std::string>().append(kSimulatedSuffix);
+  }
+  return overview.dump();
 }
 
 void wireHost(const MachineProfile& profile, std::uint64_t seed, const Timebase& time, FakeHost& host) {
@@ -328,7 +368,10 @@ SimulatedMachine::SimulatedMachine(const MachineProfile& profile, std::uint64_t 
   wireHost(profile, seed, time, *fakes_.host);
   wireRegistry(profile, seed, time, *fakes_.registry);
   wireSensors(profile, seed, time, *fakes_.smc, *fakes_.hid);
-  for (const auto& [dataType, report] : profile.hardwareReports) fakes_.hardwareReport->setReport(dataType, report);
+  for (const auto& [dataType, report] : profile.hardwareReports) {
+    fakes_.hardwareReport->setReport(dataType, dataType == "SPHardwareDataType" ? markedSimulated(report) : report);
+  }
+  fakes_.hardwareReport->setUnknownMachineName(std::string("Unknown Mac").append(kSimulatedSuffix));
 }
 
 std::shared_ptr<Platform> makeSimulatedPlatform(const MachineProfile& profile, std::uint64_t seed,

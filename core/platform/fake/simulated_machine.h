@@ -10,13 +10,16 @@
 // ±variation of the base), and the cumulative counters are the exact integrals
 // of those rates:
 // - energy channels: joules in the channel's unit label (mJ, uJ, nJ), so a
-//   delta over t seconds is about watts × t;
+//   delta over t seconds is about watts × t; a channel that others lie within
+//   counts their joules plus its own, never less than its parts together;
 // - state channels: residency ticks at `residencyHz` per state; the busy
 //   states' share wanders and the idle ones ("IDLE", "OFF") make up the rest;
 // - CPU ticks at `ticksPerSecond` per logical CPU: busy time splits 3:1 into
 //   user and system; nice stays 0.
 // SMC keys, HID sensors, memory and varying registry numbers are the wandering
-// value itself. Counters behave as if the machine had been up for an hour.
+// value itself. The machine's name in its hardware overview ends in
+// " (simulated)", and a machine whose overview names none is called
+// "Unknown Mac (simulated)". Counters behave as if the machine had been up for an hour.
 //
 // The fakes keep their scripting: a reading queued on a fake comes before the
 // generated one, so a test can inject a failure into a running simulation.

@@ -38,6 +38,8 @@ class LinuxHardwareReport final : public HardwareReportPort {
   explicit LinuxHardwareReport(std::filesystem::path root);
 
   std::optional<std::string> report(std::string_view dataType) override;
+  // A machine with neither DMI tables nor a device-tree model.
+  [[nodiscard]] std::string_view unknownMachineName() const override { return "Unknown machine"; }
 
  private:
   std::filesystem::path root_;

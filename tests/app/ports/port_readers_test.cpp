@@ -73,9 +73,14 @@ TEST(ReadThunderboltPorts, BusesDevicesAndSpeedFallbacks) {
   EXPECT_EQ(ports[2].speed, "");
   EXPECT_EQ(ports[3].deviceName, "Drive");
 
-  for (const char* report : {"", "[]", "not json", R"({"SPThunderboltDataType":[]})",
-                             R"({"SPThunderboltDataType":[{}]})", R"({"SPThunderboltDataType":[1]})",
-                             R"({"SPThunderboltDataType":{"_items":[]}})"}) {
+  const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
+  const std::string device = R"({"SPThunderboltDataType":[{"_items":[{"device_name_key":"Drive"}]}]})";
+  for (const std::string& report :
+       {std::string(), std::string("[]"), std::string("not json"), std::string(R"({"SPThunderboltDataType":[]})"),
+        std::string(R"({"SPThunderboltDataType":[{}]})"), std::string(R"({"SPThunderboltDataType":[1]})"),
+        std::string(R"({"SPThunderboltDataType":{"_items":[]}})"),
+        R"({"SPThunderboltDataType":[{"_items":[{"device_name_key":"Drive","x":)" + deep + "}]}]}",
+        device + std::string(1, '\0') + "x", device + " []"}) {
     EXPECT_TRUE(parseThunderboltReport(report).empty()) << report;
   }
   fake::FakeHardwareReport none;

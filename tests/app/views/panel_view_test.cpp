@@ -130,7 +130,15 @@ class PanelViewTest : public QObject {
     QCOMPARE(labelText(part(&panel, "cpuRow"), "temp"), QStringLiteral("122°"));
     QCOMPARE(labelText(part(&panel, "gpuRow"), "temp"), QStringLiteral("108°"));
 
-    monitor->publish(testing::sampleWith(0));
+    // Ties round as the tray's text rounds them (printf's way).
+    PowerSample tie = testing::sampleWith(0);
+    tie.cpuUsage = 0.125;
+    tie.cpu = 0.125;
+    tie.gpu = -0.001;
+    monitor->publish(tie);
+    QCOMPARE(labelText(part(&panel, "cpuRow"), "usage"), QStringLiteral("12%"));
+    QCOMPARE(labelText(part(&panel, "cpuRow"), "watts"), QStringLiteral("0.12 W"));
+    QCOMPARE(labelText(part(&panel, "gpuRow"), "watts"), QStringLiteral("0.00 W"));
     QCOMPARE(labelText(part(&panel, "cpuRow"), "temp"), QString());
     monitor->publish(testing::sampleWith(std::nan("")));
     QCOMPARE(labelText(part(&panel, "cpuRow"), "temp"), QString());

@@ -82,6 +82,7 @@ class ShellAppTest : public QObject {
     rig.app.openWindow(CalorimApp::kDetail);
     QWidget* detail = rig.app.windows().window(CalorimApp::kDetail);
     QCOMPARE(detail->windowTitle(), QStringLiteral("Calorim"));
+    QVERIFY(detail->findChild<QLabel*>(QStringLiteral("simulatedLabel")) == nullptr);
     QCOMPARE(detail->minimumSize(), QSize(420, 450));
     QVERIFY(detail->width() >= 420 && detail->height() >= 450);
 
@@ -162,6 +163,40 @@ class ShellAppTest : public QObject {
     QVERIFY(!(window->windowState() & Qt::WindowMinimized));
     QVERIFY(window->isVisible());
     QVERIFY(testing::saveScreenshot(window->grab(), QStringLiteral("panel_window.png")));
+  }
+
+  void aSimulatedMachineIsSaidToBeOneInEveryView() {
+    testing::SimulatedRig sim;
+    sim.options.simulated = true;
+    CalorimApp app(sim.machine.platform(), sim.options);
+    const QString name = localized("app.nameSimulated");
+    QVERIFY(name.contains(QStringLiteral("Simulated")));
+
+    QWidget* panelWindow = app.tray().fallbackWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(panelWindow));
+    QCOMPARE(panelWindow->findChild<QLabel*>(QStringLiteral("title"))->text(), name);
+    QCOMPARE(app.tray().toolTip(), name + QStringLiteral("\nSoC 0.0W"));
+    app.monitor().publish(testing::sampleWith(50));
+    QCOMPARE(app.tray().toolTip(), name + QStringLiteral("\nSoC 5.6W"));
+    QVERIFY(testing::saveScreenshot(panelWindow->grab(), QStringLiteral("simulated_panel.png")));
+
+    app.openWindow(CalorimApp::kDetail);
+    QWidget* detail = app.windows().window(CalorimApp::kDetail);
+    QVERIFY(QTest::qWaitForWindowExposed(detail));
+    const QWidget* hero = detail->findChild<QWidget*>(QStringLiteral("heroCard"));
+    const QLabel* label = hero->findChild<QLabel*>(QStringLiteral("simulatedLabel"));
+    QVERIFY(label != nullptr && label->isVisibleTo(detail));
+    QCOMPARE(label->text(), localized("detail.simulated"));
+    QCOMPARE(detail->windowTitle(), name);
+    QVERIFY(testing::saveScreenshot(detail->grab(), QStringLiteral("simulated_detail.png")));
+
+    app.openWindow(CalorimApp::kPorts);
+    QWidget* ports = app.windows().window(CalorimApp::kPorts);
+    QVERIFY(QTest::qWaitForWindowExposed(ports));
+    QCOMPARE(ports->windowTitle(), localized("ports.titleSimulated"));
+    QVERIFY(ports->windowTitle().contains(QStringLiteral("Simulated")));
+    QTRY_VERIFY(ports->findChild<QLabel*>(QStringLiteral("adapterTitle")) != nullptr);  // read off the UI thread
+    QVERIFY(testing::saveScreenshot(ports->grab(), QStringLiteral("simulated_ports.png")));
   }
 
   void iconAndTooltipFollowTheSampleAndTheUnitAtOnce() {

@@ -64,7 +64,7 @@ TEST(LinuxHardwareReport, MachineNamePerMachine) {
   LinuxHardwareReport laptopPort(kMachines / "laptop");
   EXPECT_EQ(PowerMetrics::machineName(laptopPort), "Lenovo ThinkPad T14 Gen 3");
   LinuxHardwareReport vmPort(kMachines / "vm");
-  EXPECT_EQ(PowerMetrics::machineName(vmPort), "Unknown Mac");
+  EXPECT_EQ(PowerMetrics::machineName(vmPort), "Unknown machine");
 }
 
 TEST(LinuxHardwareReport, ThunderboltWithoutHostRouters) {

@@ -61,7 +61,7 @@ TEST(LinuxService, SnapshotAndWindowFollowTheCounterRates) {
   EXPECT_DOUBLE_EQ(first.gpuUsage(), 0.0);
 
   // A window spanning a snapshot and a further second and a half.
-  service.beginWindow("build");
+  EXPECT_FALSE(service.beginWindow("build"));
   const PowerSnapshot second = service.snapshot(1.0);
   EXPECT_DOUBLE_EQ(second.totalPower(), 13.5);
   EXPECT_DOUBLE_EQ(second.cpuUsage(), first.cpuUsage());

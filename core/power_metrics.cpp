@@ -34,7 +34,7 @@ std::unique_ptr<RawSample> PowerMetrics::takeRawSample() {
   return platform_->counters->createSamples(sampler_.subscription(), sampler_.channels());
 }
 
-PowerSnapshot PowerMetrics::sample(double interval, std::stop_token stop) {
+PowerSnapshot PowerMetrics::sample(double interval, StopToken stop) {
   CounterReportPort& counters = *platform_->counters;
   const auto start = platform_->clock->now();
 
@@ -108,15 +108,15 @@ std::unique_ptr<SnapshotStream> PowerMetrics::stream(double interval) {
 // ---- stream -----------------------------------------------------------------
 
 SnapshotStream::SnapshotStream(PowerMetrics& metrics, double interval)
-    : producer_([this, &metrics, interval](std::stop_token stop) { produce(stop, metrics, interval); }) {}
+    : producer_([this, &metrics, interval, stop = stopping_.token()] { produce(stop, metrics, interval); }) {}
 
 SnapshotStream::~SnapshotStream() { stop(); }
 
-void SnapshotStream::produce(std::stop_token stop, PowerMetrics& metrics, double interval) {
-  while (!stop.stop_requested()) {
+void SnapshotStream::produce(StopToken stop, PowerMetrics& metrics, double interval) {
+  while (!stop.stopRequested()) {
     try {
       PowerSnapshot snapshot = metrics.sample(interval, stop);
-      if (stop.stop_requested()) break;  // cut short: not a whole interval
+      if (stop.stopRequested()) break;  // cut short: not a whole interval
       std::lock_guard guard(mutex_);
       buffer_.push_back(std::move(snapshot));
       ready_.notify_one();
@@ -140,7 +140,7 @@ std::optional<PowerSnapshot> SnapshotStream::next() {
 
 void SnapshotStream::stop() {
   if (!producer_.joinable()) return;
-  producer_.request_stop();
+  stopping_.requestStop();
   producer_.join();
 }
 

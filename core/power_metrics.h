@@ -14,7 +14,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <thread>
 #include <utility>
@@ -23,6 +22,7 @@
 #include "core/iohid_thermal.h"
 #include "core/ioreport_sampler.h"
 #include "core/platform/platform.h"
+#include "core/platform/stop_signal.h"
 #include "core/records.h"
 #include "core/smc_thermal.h"
 #include "core/system_info.h"
@@ -56,13 +56,14 @@ class SnapshotStream {
   void stop();
 
  private:
-  void produce(std::stop_token stop, PowerMetrics& metrics, double interval);
+  void produce(StopToken stop, PowerMetrics& metrics, double interval);
 
   std::mutex mutex_;
-  std::condition_variable_any ready_;
+  std::condition_variable ready_;
   std::deque<PowerSnapshot> buffer_;
   bool finished_ = false;
-  std::jthread producer_;
+  StopSource stopping_;
+  std::thread producer_;  // last: started when everything above is in place
 };
 
 class PowerMetrics {
@@ -83,7 +84,7 @@ class PowerMetrics {
   // A snapshot over `interval` seconds; its `duration` is the requested
   // interval. Blocks for the interval (ending early when `stop` is requested).
   // Throws PMError::sampleFailed when a counter sample cannot be taken.
-  [[nodiscard]] PowerSnapshot sample(double interval, std::stop_token stop = {});
+  [[nodiscard]] PowerSnapshot sample(double interval, StopToken stop = {});
 
   // Open windows and the length of a window name are bounded, so that no
   // client can make the process grow without end.

@@ -46,7 +46,7 @@ const SystemInfo& PowerService::info() {
   return *info_;
 }
 
-PowerSnapshot PowerService::snapshot(double interval, std::stop_token stop) {
+PowerSnapshot PowerService::snapshot(double interval, StopToken stop) {
   return metrics_->sample(interval, std::move(stop));
 }
 
@@ -60,7 +60,7 @@ double PowerService::hotterTemp(const PowerSnapshot& snapshot) {
   return std::max(snapshot.cpuTemp().value_or(0.0), snapshot.gpuTemp().value_or(0.0));
 }
 
-ThrottleStatus PowerService::isThrottling(std::stop_token stop) {
+ThrottleStatus PowerService::isThrottling(StopToken stop) {
   const PowerSnapshot s = metrics_->sample(kThrottleInterval, std::move(stop));
   const double t = hotterTemp(s);
   const double f = s.gpuFreqMHz();
@@ -83,7 +83,7 @@ double PowerService::estimateGPUTDP(std::string_view chipName) {
   return 20.0;
 }
 
-HeadroomStatus PowerService::headroom(std::stop_token stop) {
+HeadroomStatus PowerService::headroom(StopToken stop) {
   const PowerSnapshot s = metrics_->sample(kThrottleInterval, std::move(stop));
   const double budget = estimateGPUTDP(info().chipName());
   const double power = s.gpuPower();
@@ -93,7 +93,7 @@ HeadroomStatus PowerService::headroom(std::stop_token stop) {
 }
 
 CooldownResult PowerService::waitForCooldown(double targetTemp, double timeout, const CooldownProgress& progress,
-                                             std::stop_token stop) {
+                                             StopToken stop) {
   ClockPort& clock = *metrics_->platform().clock;
   const auto start = clock.steadyNow();
   const auto elapsed = [&] { return std::chrono::duration<double>(clock.steadyNow() - start).count(); };
@@ -101,11 +101,11 @@ CooldownResult PowerService::waitForCooldown(double targetTemp, double timeout, 
   while (elapsed() < timeout) {
     t = hotterTemp(metrics_->sample(kCooldownStep, stop));
     const double waited = elapsed();
-    if (stop.stop_requested()) return CooldownResult(false, t, waited);
+    if (stop.stopRequested()) return CooldownResult(false, t, waited);
     if (t < targetTemp && t > 0) return CooldownResult(true, t, waited);
     if (progress) progress(waited);
   }
-  if (stop.stop_requested()) return CooldownResult(false, t, elapsed());
+  if (stop.stopRequested()) return CooldownResult(false, t, elapsed());
   t = hotterTemp(metrics_->sample(kCooldownFinalSample, stop));
   return CooldownResult(false, t, timeout);
 }

@@ -15,10 +15,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <string_view>
 
+#include "core/platform/stop_signal.h"
 #include "core/power_metrics.h"
 #include "core/records.h"
 #include "core/service_records.h"
@@ -47,18 +47,18 @@ class PowerService {
   [[nodiscard]] const SystemInfo& info();
   [[nodiscard]] PowerMetrics& metrics() { return *metrics_; }
 
-  [[nodiscard]] PowerSnapshot snapshot(double interval, std::stop_token stop = {});
+  [[nodiscard]] PowerSnapshot snapshot(double interval, StopToken stop = {});
   // See PowerMetrics::beginWindow.
   [[nodiscard]] std::optional<PowerMetrics::WindowRefusal> beginWindow(const std::string& name);
   [[nodiscard]] std::optional<EnergyMetrics> endWindow(const std::string& name);
-  [[nodiscard]] ThrottleStatus isThrottling(std::stop_token stop = {});
-  [[nodiscard]] HeadroomStatus headroom(std::stop_token stop = {});
+  [[nodiscard]] ThrottleStatus isThrottling(StopToken stop = {});
+  [[nodiscard]] HeadroomStatus headroom(StopToken stop = {});
   // Samples once a second until the hotter temperature is above 0 and below
   // `targetTemp`, or `timeout` seconds have passed; then one last half-second
   // sample gives the final temperature. A timeout of 0 or less only takes that
   // last sample; a stop skips it.
   [[nodiscard]] CooldownResult waitForCooldown(double targetTemp, double timeout,
-                                               const CooldownProgress& progress = {}, std::stop_token stop = {});
+                                               const CooldownProgress& progress = {}, StopToken stop = {});
 
   // The assumed GPU power budget of a chip, W, from words in its name.
   [[nodiscard]] static double estimateGPUTDP(std::string_view chipName);

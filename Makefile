@@ -31,6 +31,7 @@ test-macos:
 
 bench: build
 	build/default/bench/calorim_bench
+	build/default/bench/calorim_exporter_bench
 
 clean:
 	rm -rf build

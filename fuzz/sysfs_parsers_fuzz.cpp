@@ -17,6 +17,7 @@
 
 #include "core/json.h"
 #include "core/platform/linux/cpu_topology.h"
+#include "core/platform/linux/gpus.h"
 #include "core/platform/linux/hwmon.h"
 #include "core/platform/linux/linux_hardware_report.h"
 #include "core/platform/linux/linux_host.h"
@@ -93,6 +94,7 @@ void wholeFileParsers(std::string_view text) {
   check(trim(trimmed) == trimmed, "trim is not idempotent", text);
 
   (void)parseMillidegrees(text);
+  if (const std::optional<double> mhz = parseDpmClock(text)) check(*mhz >= 0 && *mhz <= 1e6, "DPM clock", text);
   (void)parseChannelIndex(text, "temp", "input");
   (void)parseChannelIndex(text, "fan", "input");
   (void)parseActiveUsbType(text);

@@ -1,6 +1,8 @@
 #include "core/platform/linux/linux_counter_reports.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -15,8 +17,12 @@ constexpr std::string_view kCpuEnergy = "CPU Energy";
 constexpr std::string_view kGpu = "GPU";
 constexpr std::string_view kDram = "DRAM";
 constexpr std::string_view kPackageRest = "Package rest";
+constexpr std::string_view kGpuTotal = "GPU Energy";
+constexpr std::string_view kIntegrated = "GPU integrated";
 constexpr std::string_view kActive = "ACTIVE";
 constexpr std::string_view kIdle = "IDLE";
+// GPU residencies split this many parts by the busy fraction.
+constexpr std::uint64_t kGpuParts = 1'000'000;
 
 // Which groups a set, subscription or sample covers. `owner` ties the handle to
 // the port that made it.
@@ -24,6 +30,7 @@ struct Groups {
   const void* owner = nullptr;
   bool energy = false;
   bool cpu = false;
+  bool gpu = false;
 };
 
 struct SysfsChannelSet final : ChannelSet {
@@ -40,6 +47,7 @@ struct SysfsRawSample final : RawSample {
   Groups groups;
   std::vector<std::optional<std::uint64_t>> energyUj;  // per zone
   std::vector<std::optional<ProcStatCpu>> ticks;       // per CPU channel
+  std::vector<GpuSample> gpus;                         // per GPU of the set
 };
 
 std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
@@ -58,9 +66,28 @@ Channel energyChannel(std::string_view name, std::uint64_t uj) {
                  std::string(LinuxCounterReports::kEnergyUnit), toValue(uj), {}};
 }
 
+// The busy fraction of a GPU between two samples: its own reading at the
+// later one, else its idle residency over the time between them.
+std::optional<double> gpuBusy(const GpuSample& a, const GpuSample& b) {
+  if (b.busy) return b.busy;
+  if (!a.idleMs || !b.idleMs) return std::nullopt;
+  return busyFromIdle(forward(*a.idleMs, *b.idleMs), std::chrono::duration<double, std::milli>(b.at - a.at).count());
+}
+
+Channel gpuStatsChannel(const std::string& name, double busy, std::optional<double> clockMHz) {
+  const auto active = static_cast<std::uint64_t>(std::llround(busy * static_cast<double>(kGpuParts)));
+  std::string state(kActive);
+  if (clockMHz && *clockMHz >= 0.5 && *clockMHz < GpuSet::kMaxClockMHz + 0.5) {
+    state = "P" + std::to_string(std::llround(*clockMHz));
+  }
+  return Channel{std::string(LinuxCounterReports::kGpuGroup), std::string(LinuxCounterReports::kGpuSubgroup), name,
+                 "", 0, {ChannelState{std::string(kIdle), kGpuParts - active}, ChannelState{state, active}}};
+}
+
 }  // namespace
 
-LinuxCounterReports::LinuxCounterReports(std::filesystem::path root) : root_(std::move(root)) {
+LinuxCounterReports::LinuxCounterReports(std::filesystem::path root, std::shared_ptr<GpuSet> gpus)
+    : root_(std::move(root)), gpus_(gpus && gpus->size() > 0 ? std::move(gpus) : nullptr) {
   for (RaplZone& zone : findRaplZones(root_)) {
     zones_.push_back(Zone{zone.domain, zone.maxEnergyRangeUj, KeptFile(std::move(zone.energyPath))});
   }
@@ -79,15 +106,32 @@ LinuxCounterReports::LinuxCounterReports(std::filesystem::path root) : root_(std
   };
   const bool package = has(RaplDomain::package);
   coreZones_ = has(RaplDomain::core);
-  if (package || coreZones_) energyNames_.emplace_back(kCpuEnergy);
-  if (has(RaplDomain::uncore)) energyNames_.emplace_back(kGpu);
-  if (has(RaplDomain::dram)) energyNames_.emplace_back(kDram);
-  if (package && coreZones_) energyNames_.emplace_back(kPackageRest);
+  std::vector<std::size_t> ownEnergy;
+  std::string integrated(kIntegrated);
+  for (std::size_t i = 0; gpus_ && i < gpus_->size(); ++i) {
+    if (gpus_->device(i).energySource() == GpuEnergySource::own) ownEnergy.push_back(i);
+    if (gpus_->device(i).energySource() == GpuEnergySource::raplUncore) integrated = gpus_->device(i).name();
+  }
+  if (package || coreZones_) energy_.push_back({std::string(kCpuEnergy), Energy::cpu});
+  if (!ownEnergy.empty()) {
+    energy_.push_back({std::string(kGpuTotal), Energy::gpuTotal});
+    if (has(RaplDomain::uncore)) energy_.push_back({integrated, Energy::uncore});
+    for (std::size_t i : ownEnergy) energy_.push_back({gpus_->device(i).name(), Energy::gpu, i});
+  } else if (has(RaplDomain::uncore)) {
+    energy_.push_back({std::string(kGpu), Energy::uncore});
+  }
+  if (has(RaplDomain::dram)) energy_.push_back({std::string(kDram), Energy::dram});
+  if (package && coreZones_) energy_.push_back({std::string(kPackageRest), Energy::rest});
 }
 
 LinuxCounterReports::~LinuxCounterReports() = default;
 
-std::vector<std::string> LinuxCounterReports::energyChannelNames() const { return energyNames_; }
+std::vector<std::string> LinuxCounterReports::energyChannelNames() const {
+  std::vector<std::string> names;
+  names.reserve(energy_.size());
+  for (const EnergyChannel& e : energy_) names.push_back(e.name);
+  return names;
+}
 
 std::vector<std::string> LinuxCounterReports::cpuChannelNames() const {
   std::vector<std::string> names;
@@ -98,11 +142,14 @@ std::vector<std::string> LinuxCounterReports::cpuChannelNames() const {
 
 std::unique_ptr<ChannelSet> LinuxCounterReports::copyChannelsInGroup(std::string_view group,
                                                                      std::optional<std::string_view> subgroup) {
-  if (group == kEnergyGroup && (!subgroup || subgroup->empty()) && !energyNames_.empty()) {
-    return std::make_unique<SysfsChannelSet>(Groups{this, true, false});
+  if (group == kEnergyGroup && (!subgroup || subgroup->empty()) && !energy_.empty()) {
+    return std::make_unique<SysfsChannelSet>(Groups{this, true, false, false});
   }
   if (group == kCpuGroup && (!subgroup || *subgroup == kCpuSubgroup) && !cpus_.empty()) {
-    return std::make_unique<SysfsChannelSet>(Groups{this, false, true});
+    return std::make_unique<SysfsChannelSet>(Groups{this, false, true, false});
+  }
+  if (group == kGpuGroup && (!subgroup || *subgroup == kGpuSubgroup) && gpus_) {
+    return std::make_unique<SysfsChannelSet>(Groups{this, false, false, true});
   }
   return nullptr;
 }
@@ -113,6 +160,7 @@ void LinuxCounterReports::mergeChannels(ChannelSet& target, const ChannelSet& so
   if (into == nullptr || from == nullptr || into->groups.owner != this || from->groups.owner != this) return;
   into->groups.energy = into->groups.energy || from->groups.energy;
   into->groups.cpu = into->groups.cpu || from->groups.cpu;
+  into->groups.gpu = into->groups.gpu || from->groups.gpu;
 }
 
 std::unique_ptr<CounterSubscription> LinuxCounterReports::createSubscription(const ChannelSet& channels,
@@ -142,6 +190,7 @@ std::unique_ptr<RawSample> LinuxCounterReports::createSamples(const CounterSubsc
       sample->energyUj.push_back(text ? parseUnsigned(*text) : std::nullopt);
     }
   }
+  if (gpus_ && (sample->groups.energy || sample->groups.gpu)) sample->gpus = gpus_->sample();
   if (sample->groups.cpu) {
     sample->ticks.resize(cpus_.size());
     if (std::optional<std::vector<ProcStatCpu>> stat = readProcStat(root_)) {
@@ -178,16 +227,35 @@ std::optional<CounterDelta> LinuxCounterReports::createSamplesDelta(const RawSam
       }
     }
     const std::uint64_t parts = saturatingAdd(core, uncore);
-    for (const std::string& name : energyNames_) {
-      if (name == kCpuEnergy) {
-        delta.push_back(energyChannel(name, coreZones_ ? core : package));
-      } else if (name == kGpu) {
-        delta.push_back(energyChannel(name, uncore));
-      } else if (name == kDram) {
-        delta.push_back(energyChannel(name, dram));
-      } else if (name == kPackageRest) {
-        delta.push_back(energyChannel(name, package > parts ? package - parts : 0));
+    std::vector<std::uint64_t> gpuUj(gpus_ ? gpus_->size() : 0, 0);
+    std::uint64_t gpuTotal = 0;
+    const bool gpuSamples = a->gpus.size() == gpuUj.size() && b->gpus.size() == gpuUj.size();
+    for (std::size_t i = 0; gpuSamples && i < gpuUj.size(); ++i) {
+      switch (gpus_->device(i).energySource()) {
+        case GpuEnergySource::own:
+          if (a->gpus[i].energyUj && b->gpus[i].energyUj) {
+            gpuUj[i] = energyDelta(*a->gpus[i].energyUj, *b->gpus[i].energyUj, 0);
+          }
+          break;
+        case GpuEnergySource::raplUncore: gpuUj[i] = uncore; break;
+        case GpuEnergySource::none: break;
       }
+      if (gpus_->device(i).energySource() == GpuEnergySource::own) gpuTotal = saturatingAdd(gpuTotal, gpuUj[i]);
+    }
+    if (!gpuUj.empty()) {
+      gpus_->setLead(static_cast<std::size_t>(std::max_element(gpuUj.begin(), gpuUj.end()) - gpuUj.begin()));
+    }
+    for (const EnergyChannel& e : energy_) {
+      std::uint64_t uj = 0;
+      switch (e.kind) {
+        case Energy::cpu: uj = coreZones_ ? core : package; break;
+        case Energy::uncore: uj = uncore; break;
+        case Energy::dram: uj = dram; break;
+        case Energy::rest: uj = package > parts ? package - parts : 0; break;
+        case Energy::gpuTotal: uj = saturatingAdd(gpuTotal, uncore); break;
+        case Energy::gpu: uj = gpuUj[e.gpu]; break;
+      }
+      delta.push_back(energyChannel(e.name, uj));
     }
   }
 
@@ -203,6 +271,13 @@ std::optional<CounterDelta> LinuxCounterReports::createSamplesDelta(const RawSam
       }
       delta.push_back(Channel{std::string(kCpuGroup), std::string(kCpuSubgroup), cpus_[i].name, "", 0,
                               {ChannelState{std::string(kActive), active}, ChannelState{std::string(kIdle), idle}}});
+    }
+  }
+
+  if (a->groups.gpu && b->groups.gpu && gpus_ && a->gpus.size() == gpus_->size() && b->gpus.size() == gpus_->size()) {
+    const std::size_t lead = std::min(gpus_->lead().value_or(0), gpus_->size() - 1);
+    if (const std::optional<double> busy = gpuBusy(a->gpus[lead], b->gpus[lead])) {
+      delta.push_back(gpuStatsChannel(gpus_->device(lead).name(), *busy, b->gpus[lead].clockMHz));
     }
   }
   return delta;

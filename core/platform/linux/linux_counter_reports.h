@@ -10,12 +10,23 @@
 //      "DRAM"         the dram zones;
 //      "Package rest" packages minus core minus uncore, never below 0; only next
 //                     to core zones (otherwise "CPU Energy" already is the package).
+//    When a GPU has energy of its own (a discrete card), "GPU" gives way to
+//    "GPU Energy", the sum of every GPU, followed by one channel per GPU under
+//    its own name: the uncore zones under the integrated card's name (or
+//    "GPU integrated"), then each GPU of the set.
 //  - group "CPU Stats", subgroup "CPU Core Performance States": one channel per
 //    logical CPU of /proc/stat, "ECPU<n>" for efficiency and "PCPU<n>" for
 //    performance cores (all "PCPU" on machines with one kind of core), with the
 //    states "ACTIVE" (user+nice+system+irq+softirq ticks) and "IDLE"
 //    (idle+iowait ticks).
-// There is no "GPU Stats" group.
+//  - group "GPU Stats", subgroup "GPU Performance States", when the machine
+//    has a GPU set: one channel, the GPU that used the most energy within the
+//    delta (the first on a tie; the first GPU when the delta has no energy),
+//    named as that GPU, with the states "IDLE" and "P<MHz>" (its clock, 1 to
+//    GpuSet::kMaxClockMHz) or "ACTIVE" (clock unknown), whose residencies
+//    split one million by the GPU's busy fraction. Absent from a delta when
+//    that GPU's busy fraction could not be read. The delta tells the set which
+//    GPU it chose, so that the sensors port reports the same GPU's temperature.
 //
 // A raw sample holds each zone's `energy_uj` (kept open, re-read with pread)
 // and the per-CPU ticks. A zone or CPU that cannot be read in one of the two
@@ -35,6 +46,7 @@
 #include <vector>
 
 #include "core/platform/counter_report_port.h"
+#include "core/platform/linux/gpus.h"
 #include "core/platform/linux/powercap.h"
 #include "core/platform/linux/sysfs_file.h"
 
@@ -46,15 +58,18 @@ class LinuxCounterReports final : public CounterReportPort {
   static constexpr std::string_view kCpuGroup = "CPU Stats";
   static constexpr std::string_view kCpuSubgroup = "CPU Core Performance States";
   static constexpr std::string_view kEnergyUnit = "uJ";
+  static constexpr std::string_view kGpuGroup = "GPU Stats";
+  static constexpr std::string_view kGpuSubgroup = "GPU Performance States";
 
   // Discovers the zones and CPUs under `root` once and opens the energy
-  // counters; reads a few small files, never throws for missing ones.
-  explicit LinuxCounterReports(std::filesystem::path root);
+  // counters; reads a few small files, never throws for missing ones. `gpus`
+  // may be null: a machine with no GPU beyond RAPL's.
+  explicit LinuxCounterReports(std::filesystem::path root, std::shared_ptr<GpuSet> gpus = nullptr);
   ~LinuxCounterReports() override;
 
-  // Null for "Energy Model" without a readable zone, for "CPU Stats" without
-  // per-CPU lines in /proc/stat, for a subgroup other than the group's own and
-  // for every other group.
+  // Null for "Energy Model" without a readable zone or GPU energy, for "CPU
+  // Stats" without per-CPU lines in /proc/stat, for "GPU Stats" without a GPU,
+  // for a subgroup other than the group's own and for every other group.
   std::unique_ptr<ChannelSet> copyChannelsInGroup(std::string_view group,
                                                   std::optional<std::string_view> subgroup) override;
   void mergeChannels(ChannelSet& target, const ChannelSet& source) override;
@@ -65,8 +80,8 @@ class LinuxCounterReports final : public CounterReportPort {
   // that did not come from this port.
   std::unique_ptr<RawSample> createSamples(const CounterSubscription& subscription,
                                            const ChannelSet& subscribed) override;
-  // Energy channels first, then CPU channels in CPU order; only the groups
-  // present in both samples. Absent for samples that did not come from this port.
+  // Energy channels first, then CPU channels in CPU order, then the GPU
+  // channel; only the groups present in both samples. Absent for samples that did not come from this port.
   std::optional<CounterDelta> createSamplesDelta(const RawSample& earlier, const RawSample& later) override;
 
   // The names of the energy channels and CPU channels, in delta order.
@@ -83,12 +98,19 @@ class LinuxCounterReports final : public CounterReportPort {
     int number;
     std::string name;
   };
+  enum class Energy { cpu, uncore, dram, rest, gpuTotal, gpu };
+  struct EnergyChannel {
+    std::string name;
+    Energy kind;
+    std::size_t gpu = 0;  // for `Energy::gpu`
+  };
 
   std::filesystem::path root_;
   std::mutex mutex_;  // guards the kept files
   std::vector<Zone> zones_;
   std::vector<Cpu> cpus_;
-  std::vector<std::string> energyNames_;  // in delta order
+  std::shared_ptr<GpuSet> gpus_;           // null or not empty
+  std::vector<EnergyChannel> energy_;      // in delta order
   bool coreZones_ = false;                // "CPU Energy" sums core zones, not packages
 };
 

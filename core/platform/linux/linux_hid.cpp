@@ -23,7 +23,8 @@ std::optional<std::uint64_t> numberAfter(const std::optional<std::string>& label
 }
 
 bool isCpuChip(const std::string& name) { return name == "coretemp" || name == "k10temp" || name == "zenpower"; }
-bool isGpuChip(const std::string& name) { return name == "amdgpu" || name == "radeon" || name == "nouveau"; }
+// GPU chips outside the GPU set.
+bool isGpuChip(const std::string& name) { return name == "radeon" || name == "nouveau"; }
 
 std::string lower(std::string_view s) {
   std::string out(s);
@@ -94,9 +95,14 @@ void addGpu(const HwmonChip& chip, const std::vector<HwmonChannel>& channels, st
 
 class Client final : public HidClient {
  public:
-  explicit Client(const std::vector<detail::HidSource>& sources) {
+  Client(const std::vector<detail::HidSource>& sources, std::shared_ptr<GpuSet> gpus) : gpus_(std::move(gpus)) {
     sensors_.reserve(sources.size());
     for (const auto& s : sources) sensors_.push_back({s.product, KeptFile(s.millidegrees)});
+    for (std::size_t i = 0; gpus_ && i < gpus_->size(); ++i) {
+      if (!gpus_->temperature(i)) continue;
+      const std::string& name = gpus_->device(i).name();
+      gpuSensors_.push_back({name.starts_with("GPU") ? name : "GPU " + name, i});
+    }
   }
 
   void setMatching(std::uint32_t primaryUsagePage, std::uint32_t primaryUsage) override {
@@ -106,10 +112,24 @@ class Client final : public HidClient {
   std::optional<std::vector<HidSensor>> copyServices() override {
     std::vector<HidSensor> services;
     if (!matchesTemperatures_) return services;
-    services.reserve(sensors_.size());
+    // The GPU that used the most energy stands for all of them when it has a reading.
+    std::optional<HidSensor> lead;
+    if (const std::optional<std::size_t> i = gpus_ ? gpus_->lead() : std::nullopt) {
+      const auto it = std::find_if(gpuSensors_.begin(), gpuSensors_.end(), [&](const GpuSensor& g) { return g.gpu == *i; });
+      if (it != gpuSensors_.end()) {
+        if (const std::optional<double> celsius = gpus_->temperature(*i)) lead = HidSensor{it->product, celsius};
+      }
+    }
+    services.reserve(sensors_.size() + gpuSensors_.size());
     for (Sensor& s : sensors_) {
+      if (lead && s.product.starts_with("GPU")) continue;
       const std::optional<std::string> text = s.file.read();
       services.push_back({s.product, text ? parseMillidegrees(*text) : std::nullopt});
+    }
+    if (lead) {
+      services.push_back(*lead);
+    } else {
+      for (const GpuSensor& g : gpuSensors_) services.push_back({g.product, gpus_->temperature(g.gpu)});
     }
     return services;
   }
@@ -119,7 +139,13 @@ class Client final : public HidClient {
     std::string product;
     KeptFile file;
   };
+  struct GpuSensor {
+    std::string product;
+    std::size_t gpu;
+  };
+  std::shared_ptr<GpuSet> gpus_;
   std::vector<Sensor> sensors_;
+  std::vector<GpuSensor> gpuSensors_;  // the set's GPUs that had a reading when the client was made
   // Temperature sensors are the only services; a client that matches anything else finds none.
   bool matchesTemperatures_ = true;
 };
@@ -170,8 +196,11 @@ std::vector<HidSource> findHidSources(const std::filesystem::path& root) {
 
 }  // namespace detail
 
-LinuxHid::LinuxHid(std::filesystem::path root) : root_(std::move(root)) {}
+LinuxHid::LinuxHid(std::filesystem::path root, std::shared_ptr<GpuSet> gpus)
+    : root_(std::move(root)), gpus_(std::move(gpus)) {}
 
-std::unique_ptr<HidClient> LinuxHid::createClient() { return std::make_unique<Client>(detail::findHidSources(root_)); }
+std::unique_ptr<HidClient> LinuxHid::createClient() {
+  return std::make_unique<Client>(detail::findHidSources(root_), gpus_);
+}
 
 }  // namespace calorim::sysfs

@@ -6,7 +6,11 @@
 //   coretemp "Core K"                 → "PMU tdie<K>" (cores of later packages continue the numbering)
 //   k10temp/zenpower Tdie, else Tctl  → "pACC package <P>" (P counts those chips from 0)
 //   k10temp/zenpower TccdN            → "pACC ccdN" ("pACC package <P> ccdN" from the second chip on)
-//   amdgpu/radeon "edge", nouveau     → "GPU <card>" (the DRM card, e.g. "GPU card0")
+//   radeon "edge", nouveau            → "GPU <card>" (the DRM card, e.g. "GPU card0")
+//   GPUs of the GPU set (amdgpu, Intel, NVIDIA)
+//                                     → "GPU <card>" / "GPU <device name>"; once a delta
+//                                       has named the GPU that used the most energy,
+//                                       only that GPU's temperature is published
 //   thermal zone x86_pkg_temp         → "pACC package <n>", only without a CPU hwmon chip
 //   CPU/SoC thermal zones (Arm boards: "cpu-thermal", "soc-thermal", ...)
 //                                     → "SOC MTR Temp Sensor<k>", only without a CPU hwmon chip
@@ -24,18 +28,21 @@
 #include <vector>
 
 #include "core/platform/hid_port.h"
+#include "core/platform/linux/gpus.h"
 
 namespace calorim::sysfs {
 
 class LinuxHid final : public HidPort {
  public:
-  explicit LinuxHid(std::filesystem::path root);
+  // `gpus` may be null: no GPU set.
+  explicit LinuxHid(std::filesystem::path root, std::shared_ptr<GpuSet> gpus = nullptr);
 
   // Never null. Does not throw, except std::bad_alloc.
   std::unique_ptr<HidClient> createClient() override;
 
  private:
   std::filesystem::path root_;
+  std::shared_ptr<GpuSet> gpus_;
 };
 
 namespace detail {
@@ -47,8 +54,9 @@ struct HidSource {
   bool operator==(const HidSource&) const = default;
 };
 
-// The sensors to publish, by the table above: coretemp chips by package, then
-// the other chips in natural order of their folders, then thermal zones.
+// The sensors to publish from files, by the table above: coretemp chips by
+// package, then the other chips in natural order of their folders, then
+// thermal zones. The GPU set's sensors are not among them.
 [[nodiscard]] std::vector<HidSource> findHidSources(const std::filesystem::path& root);
 
 }  // namespace detail

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "core/platform/linux/gpus.h"
 #include "core/platform/linux/sysfs_dir.h"
 
 namespace calorim::sysfs {
@@ -13,8 +14,10 @@ namespace {
 
 constexpr std::string_view kBatteryClass = "AppleSmartBattery";
 constexpr std::string_view kUsbDeviceClass = "IOUSBHostDevice";
+constexpr std::string_view kGpuTableClass = "AppleARMIODevice";
 
 struct BatteryService final : RegistryService {};
+struct GpuTableService final : RegistryService {};
 
 struct UsbDeviceService final : RegistryService {
   explicit UsbDeviceService(std::filesystem::path d) : dir(std::move(d)) {}
@@ -243,9 +246,19 @@ RegistryDictionary usbDeviceDictionary(const UsbDevice& device) {
   return d;
 }
 
+RegistryBytes gpuClockTable(int maxMHz) {
+  RegistryBytes table(static_cast<std::size_t>(maxMHz) * 8, 0);
+  for (int mhz = 1; mhz <= maxMHz; ++mhz) {
+    const auto hz = static_cast<std::uint32_t>(mhz) * 1'000'000u;
+    for (std::size_t i = 0; i < 4; ++i) table[static_cast<std::size_t>(mhz - 1) * 8 + i] = static_cast<std::uint8_t>(hz >> (8 * i));
+  }
+  return table;
+}
+
 }  // namespace detail
 
-LinuxRegistry::LinuxRegistry(std::filesystem::path root) : root_(std::move(root)) {}
+LinuxRegistry::LinuxRegistry(std::filesystem::path root, bool gpuClocks)
+    : root_(std::move(root)), gpuClocks_(gpuClocks) {}
 
 std::vector<std::unique_ptr<RegistryService>> LinuxRegistry::matchingServices(std::string_view className) {
   std::vector<std::unique_ptr<RegistryService>> services;
@@ -254,6 +267,8 @@ std::vector<std::unique_ptr<RegistryService>> LinuxRegistry::matchingServices(st
     if (std::any_of(supplies.begin(), supplies.end(), [](const PowerSupply& s) { return s.isSystemBattery(); })) {
       services.push_back(std::make_unique<BatteryService>());
     }
+  } else if (className == kGpuTableClass && gpuClocks_) {
+    services.push_back(std::make_unique<GpuTableService>());
   } else if (className == kUsbDeviceClass) {
     for (std::filesystem::path& dir : listUsbDevices(root_)) {
       services.push_back(std::make_unique<UsbDeviceService>(std::move(dir)));
@@ -268,6 +283,9 @@ std::optional<RegistryDictionary> LinuxRegistry::batteryProperties(bool withPdos
 
 std::optional<RegistryDictionary> LinuxRegistry::properties(const RegistryService& service) {
   if (dynamic_cast<const BatteryService*>(&service) != nullptr) return batteryProperties(true);
+  if (dynamic_cast<const GpuTableService*>(&service) != nullptr) {
+    return RegistryDictionary{{"voltage-states9", detail::gpuClockTable(GpuSet::kMaxClockMHz)}};
+  }
   if (const auto* usb = dynamic_cast<const UsbDeviceService*>(&service)) {
     if (!isDirectory(usb->dir)) return std::nullopt;
     return detail::usbDeviceDictionary(readUsbDevice(usb->dir));

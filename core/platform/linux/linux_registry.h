@@ -32,6 +32,10 @@
 // Name" (manufacturer), "kUSBSerialNumberString" and "USB Serial Number"
 // (serial), "UsbLinkSpeed" (int, bit/s), "idVendor", "idProduct",
 // "bDeviceClass", "bcdUSB" (int, BCD), "USB Address" (int), each when known.
+// "AppleARMIODevice": one service when the machine has GPUs whose clock is
+// reported, with "voltage-states9": the table of GPU clocks, 8-byte records
+// (Hz, 32-bit little-endian, then a zero voltage) for 1, 2, ... up to
+// GpuSet::kMaxClockMHz MHz, so that GPU state "P<n>" runs at n MHz.
 // Every other class: no services.
 //
 // Integers are int64. Services only name what to read: their properties are
@@ -53,7 +57,8 @@ namespace calorim::sysfs {
 
 class LinuxRegistry final : public RegistryPort {
  public:
-  explicit LinuxRegistry(std::filesystem::path root);
+  // `gpuClocks`: whether to publish the GPU clock table.
+  explicit LinuxRegistry(std::filesystem::path root, bool gpuClocks = false);
 
   std::vector<std::unique_ptr<RegistryService>> matchingServices(std::string_view className) override;
   // Absent when the battery is gone, or the USB device was unplugged.
@@ -64,6 +69,7 @@ class LinuxRegistry final : public RegistryPort {
   std::optional<RegistryDictionary> batteryProperties(bool withPdos) const;
 
   std::filesystem::path root_;
+  bool gpuClocks_;
 };
 
 namespace detail {
@@ -75,6 +81,9 @@ namespace detail {
 
 // A USB device's properties. Pure.
 [[nodiscard]] RegistryDictionary usbDeviceDictionary(const UsbDevice& device);
+
+// The GPU clock table for 1 to `maxMHz` MHz (at most 4294). Pure.
+[[nodiscard]] RegistryBytes gpuClockTable(int maxMHz);
 
 }  // namespace detail
 }  // namespace calorim::sysfs

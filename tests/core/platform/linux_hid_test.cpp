@@ -21,8 +21,13 @@ using detail::HidSource;
 
 const fs::path kMachines = fs::path(FIXTURE_DIR) / "linux";
 
+// The sensor port as the platform makes it, with the machine's GPU set.
+LinuxHid hidOf(const fs::path& root) {
+  return LinuxHid(root, std::make_shared<GpuSet>(root, std::make_shared<SystemClock>(), ""));
+}
+
 std::vector<HidSensor> sensorsOf(const fs::path& root) {
-  LinuxHid hid(root);
+  LinuxHid hid = hidOf(root);
   auto client = hid.createClient();
   client->setMatching(0xFF00, 5);
   return client->copyServices().value_or(std::vector<HidSensor>{{"no list", std::nullopt}});
@@ -51,7 +56,7 @@ TEST(LinuxHid, SensorsPerMachine) {
 TEST(LinuxHid, CoreReaderCondensesThem) {
   LinuxHid laptop(kMachines / "laptop");
   EXPECT_EQ(IOHIDThermal(laptop).read(), (CoreTemps{57.0, {54.0, 55.0, 53.0}, std::nullopt}));
-  LinuxHid desktop(kMachines / "desktop");
+  LinuxHid desktop = hidOf(kMachines / "desktop");
   EXPECT_EQ(IOHIDThermal(desktop).read(), (CoreTemps{46.4375, {44.25, 48.625}, 41.0}));
   LinuxHid board(kMachines / "armboard");
   EXPECT_EQ(IOHIDThermal(board).read(), (CoreTemps{48.686, {}, std::nullopt}));
@@ -92,9 +97,12 @@ TEST(LinuxHid, NamesAcrossChipsAndZones) {
   tree.write("sys/class/hwmon/hwmon2/name", "nouveau");
   tree.write("sys/class/hwmon/hwmon2/temp1_input", "45000");
   // An old driver keeps its files in the device folder.
-  tree.write("sys/class/hwmon/hwmon10/device/name", "amdgpu");
-  tree.write("sys/class/hwmon/hwmon10/device/temp1_label", "edge");
+  tree.write("sys/class/hwmon/hwmon10/device/name", "radeon");
   tree.write("sys/class/hwmon/hwmon10/device/temp1_input", "40000");
+  // amdgpu belongs to the GPU set.
+  tree.write("sys/class/hwmon/hwmon11/name", "amdgpu");
+  tree.write("sys/class/hwmon/hwmon11/temp1_label", "edge");
+  tree.write("sys/class/hwmon/hwmon11/temp1_input", "40000");
   tree.write("sys/class/thermal/thermal_zone0/type", "x86_pkg_temp");  // coretemp covers it
   tree.write("sys/class/thermal/thermal_zone0/temp", "50000");
   tree.write("sys/class/thermal/thermal_zone1/type", "gpu-thermal");

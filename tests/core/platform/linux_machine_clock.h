@@ -6,6 +6,8 @@
 //    past its `max_energy_range_uj` as the kernel's counter does.
 //  - proc/stat: each "cpuN" line gains its CPU's ticks per second, and the
 //    all-CPU "cpu" line the sum of them.
+//  - any other counter file (a GPU's energy, its idle residency): its number
+//    gains its rate per second.
 // Files are rewritten in place, as the kernel updates them behind descriptors
 // that readers keep open. Rates are applied as whole µJ and ticks, rounded.
 // Safe to use from several threads.
@@ -47,6 +49,11 @@ class MachineClock final : public ClockPort {
     std::lock_guard lock(mutex_);
     energyRates_[zone] = microwatts;
   }
+  // `file` is relative to the root, e.g. "sys/class/hwmon/hwmon1/energy1_input".
+  void setCounterRate(const std::string& file, std::uint64_t perSecond) {
+    std::lock_guard lock(mutex_);
+    counterRates_[file] = perSecond;
+  }
   void setTickRates(int cpu, TickRates rates) {
     std::lock_guard lock(mutex_);
     tickRates_[cpu] = rates;
@@ -71,6 +78,11 @@ class MachineClock final : public ClockPort {
     std::lock_guard lock(mutex_);
     for (const auto& [zone, rate] : energyRates_) advanceZone(zone, rate, seconds);
     advanceTicks(seconds);
+    for (const auto& [file, rate] : counterRates_) {
+      if (!std::filesystem::exists(root_ / file)) continue;
+      const std::uint64_t value = std::stoull(read(root_ / file)) + ticks(rate, seconds);
+      std::ofstream(root_ / file, std::ios::trunc) << value << '\n';
+    }
     slept_ += seconds;
   }
 
@@ -147,13 +159,15 @@ class MachineClock final : public ClockPort {
   mutable std::mutex mutex_;
   std::map<std::string, std::uint64_t> energyRates_;
   std::map<int, TickRates> tickRates_;
+  std::map<std::string, std::uint64_t> counterRates_;
   double slept_ = 0;
 };
 
 // The laptop fixture at a steady load: package 12 W (core 5 W, graphics
 // 2 W, so 5 W for the rest), memory 1.5 W, platform 20 W (its MMIO mirror
 // moves with the package); performance cores 0-7 60% busy and efficiency cores
-// 8-15 25% busy, at 100 ticks per second, iowait and steal ticks included.
+// 8-15 25% busy, at 100 ticks per second, iowait and steal ticks included;
+// the graphics 10% busy.
 inline void setSteadyLaptopLoad(MachineClock& clock) {
   clock.setEnergyRate("intel-rapl:0", 12'000'000);
   clock.setEnergyRate("intel-rapl:0:0", 5'000'000);
@@ -163,6 +177,8 @@ inline void setSteadyLaptopLoad(MachineClock& clock) {
   clock.setEnergyRate("intel-rapl-mmio:0", 12'000'000);
   for (int cpu = 0; cpu < 8; ++cpu) clock.setTickRates(cpu, TickRates{40, 6, 10, 30, 10, 2, 2, 4});
   for (int cpu = 8; cpu < 16; ++cpu) clock.setTickRates(cpu, TickRates{15, 0, 6, 70, 5, 2, 2, 0});
+  // The integrated graphics idle (in RC6) 900 ms of each second.
+  clock.setCounterRate("sys/class/drm/card0/gt/gt0/rc6_residency_ms", 900);
 }
 
 }  // namespace calorim::testing

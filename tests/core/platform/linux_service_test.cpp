@@ -23,11 +23,9 @@ TEST(LinuxService, SnapshotAndWindowFollowTheCounterRates) {
   tree.copyProc("laptop");
   // The package counter wraps within the first second.
   tree.write("sys/class/powercap/intel-rapl:0/energy_uj", std::to_string(kRangeUj - 3'000'000));
-  std::shared_ptr<Platform> platform = makeLinuxPlatform(tree.root());
-  auto machineClock = std::make_unique<testing::MachineClock>(tree.root());
-  testing::MachineClock* clock = machineClock.get();
+  auto clock = std::make_shared<testing::MachineClock>(tree.root());
   testing::setSteadyLaptopLoad(*clock);
-  platform->clock = std::move(machineClock);
+  std::shared_ptr<Platform> platform = makeLinuxPlatform(tree.root(), clock, "");
 
   PowerService service(platform);
   EXPECT_EQ(service.info().chipName(), "12th Gen Intel(R) Core(TM) i7-1260P");
@@ -58,7 +56,9 @@ TEST(LinuxService, SnapshotAndWindowFollowTheCounterRates) {
   ASSERT_EQ(first.cpuUsagePerCore().size(), 16u);
   EXPECT_DOUBLE_EQ(first.cpuUsagePerCore()[0], 0.6);
   EXPECT_DOUBLE_EQ(first.cpuUsagePerCore()[15], 0.25);
-  EXPECT_DOUBLE_EQ(first.gpuUsage(), 0.0);
+  // The integrated graphics: busy when not in RC6, at their actual clock.
+  EXPECT_DOUBLE_EQ(first.gpuUsage(), 0.1);
+  EXPECT_DOUBLE_EQ(first.gpuFreqMHz(), 700.0);
 
   // A window spanning a snapshot and a further second and a half.
   EXPECT_FALSE(service.beginWindow("build"));

@@ -80,12 +80,13 @@ TEST(LinuxSmc, AnswersFanKeysPerMachine) {
   EXPECT_FALSE(c->call(3, request("FNum", 9)).has_value());
   EXPECT_FALSE(c->call(2, request("FNum", 7)).has_value());
 
-  // The Super-I/O's stopped fan is a fan reading 0 RPM.
+  // The graphics card's fan comes with the others; the Super-I/O's stopped fan is a fan reading 0 RPM.
   LinuxSmc desktop(kMachines / "desktop");
   c = desktop.open();
-  EXPECT_EQ(readByte(*c, "FNum"), 2);
-  EXPECT_EQ(readFloat(*c, "F0Ac"), 1180.0f);
-  EXPECT_EQ(readFloat(*c, "F1Ac"), 0.0f);
+  EXPECT_EQ(readByte(*c, "FNum"), 3);
+  EXPECT_EQ(readFloat(*c, "F0Ac"), 1150.0f);
+  EXPECT_EQ(readFloat(*c, "F1Ac"), 1180.0f);
+  EXPECT_EQ(readFloat(*c, "F2Ac"), 0.0f);
 
   for (const char* machine : {"armboard", "vm"}) {
     LinuxSmc none(kMachines / machine);
@@ -101,7 +102,7 @@ TEST(LinuxSmc, CoreReaderSeesTheFans) {
   fake::FakeClock clock;
   SMCThermal reader(smc, clock);
   EXPECT_TRUE(reader.cpuKeys().empty());
-  EXPECT_EQ(reader.read(), (ThermalReading{std::nullopt, std::nullopt, {{0, 1180.0}, {1, 0.0}}}));
+  EXPECT_EQ(reader.read(), (ThermalReading{std::nullopt, std::nullopt, {{0, 1150.0}, {1, 1180.0}, {2, 0.0}}}));
 }
 
 TEST(LinuxSmc, FansFoundAtOpenAndReadAfresh) {
@@ -109,14 +110,14 @@ TEST(LinuxSmc, FansFoundAtOpenAndReadAfresh) {
   tree.makeUnreadable("sys/class/hwmon/hwmon3/fan2_input");
   LinuxSmc smc(tree.root());
   auto c = smc.open();
-  EXPECT_EQ(readByte(*c, "FNum"), 1);  // a fan that does not read at open is not a fan
+  EXPECT_EQ(readByte(*c, "FNum"), 2);  // a fan that does not read at open is not a fan
 
   tree.write("sys/class/hwmon/hwmon3/fan1_input", "1420");
-  EXPECT_EQ(readFloat(*c, "F0Ac"), 1420.0f);
+  EXPECT_EQ(readFloat(*c, "F1Ac"), 1420.0f);
   // A value that is no speed fails the call; the key itself stays known.
   tree.write("sys/class/hwmon/hwmon3/fan1_input", "-1");
-  EXPECT_FALSE(readFloat(*c, "F0Ac").has_value());
-  EXPECT_TRUE(keyInfo(*c, "F0Ac").has_value());
+  EXPECT_FALSE(readFloat(*c, "F1Ac").has_value());
+  EXPECT_TRUE(keyInfo(*c, "F1Ac").has_value());
 
   EXPECT_EQ(smc::keyCode("FNum"), 0x464E756Du);
   EXPECT_EQ(smc::keyCode("F10Ac"), 0u);

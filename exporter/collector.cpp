@@ -1,0 +1,218 @@
+#include "exporter/collector.h"
+
+#include <chrono>
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+
+namespace calorim::exporter {
+namespace {
+
+constexpr std::string_view kDomainNames[kDomainCount] = {"cpu", "gpu", "ane", "dram", "soc", "efficiency_cpu",
+                                                         "performance_cpu"};
+
+double domainPower(const PowerSnapshot& s, std::size_t domain) {
+  switch (static_cast<Domain>(domain)) {
+    case Domain::cpu: return s.cpuPower();
+    case Domain::gpu: return s.gpuPower();
+    case Domain::ane: return s.anePower();
+    case Domain::dram: return s.dramPower();
+    case Domain::soc: return s.totalPower();
+    case Domain::efficiencyCpu: return s.eCpuPower();
+    case Domain::performanceCpu: return s.pCpuPower();
+  }
+  return 0;
+}
+
+double unixSeconds(std::chrono::system_clock::time_point t) {
+  return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+void setTemperatures(MetricsState& state, std::optional<double> cpu, std::optional<double> gpu,
+                     const std::vector<double>& cores) {
+  state.temperatures.clear();
+  if (cpu) state.temperatures.push_back({"cpu", *cpu});
+  if (gpu) state.temperatures.push_back({"gpu", *gpu});
+  for (std::size_t i = 0; i < cores.size(); ++i) state.temperatures.push_back({"core" + std::to_string(i), cores[i]});
+}
+
+void setCpuUsage(MetricsState& state, double total, const std::vector<double>& perCore) {
+  state.cpuUsage.clear();
+  state.coreUsage = perCore;
+  // No per-CPU figures means the tick counters could not be read this round.
+  if (!perCore.empty()) state.cpuUsage.push_back({"all", total});
+}
+
+}  // namespace
+
+struct Collector::Readers {
+  explicit Readers(Platform& platform)
+      : usage(*platform.host), smc(*platform.smc, *platform.clock), hid(*platform.hid) {}
+  CPUUsageSampler usage;
+  SMCThermal smc;
+  IOHIDThermal hid;
+};
+
+namespace detail {
+
+Capabilities capabilitiesOf(CounterDelta delta, const IOReportSampler& sampler) {
+  for (Channel& channel : delta) {
+    if (channel.group == IOReportSampler::kEnergyGroup) channel.value = 1'000'000'000;
+    for (ChannelState& state : channel.states) state.residency = 1;
+  }
+  const PowerReading power = IOReportSampler::parsePower(delta, 1.0);
+  const EnergyBreakdown breakdown = IOReportSampler::parseAllPower(delta, 1.0);
+  const UsageReading usage = IOReportSampler::parseUsage(delta);
+  Capabilities c;
+  c.domains[static_cast<std::size_t>(Domain::cpu)] = power.cpu > 0;
+  c.domains[static_cast<std::size_t>(Domain::gpu)] = power.gpu > 0 || breakdown.gpu() > 0;
+  c.domains[static_cast<std::size_t>(Domain::ane)] = power.ane > 0;
+  c.domains[static_cast<std::size_t>(Domain::dram)] = power.dram > 0;
+  c.domains[static_cast<std::size_t>(Domain::soc)] = breakdown.socTotal() > 0;
+  c.domains[static_cast<std::size_t>(Domain::efficiencyCpu)] = power.eCpu > 0;
+  c.domains[static_cast<std::size_t>(Domain::performanceCpu)] = power.pCpu > 0;
+  c.efficiencyUsage = usage.eCpu > 0;
+  c.performanceUsage = usage.pCpu > 0;
+  c.gpuUsage = usage.gpu > 0;
+  c.gpuFrequency = c.gpuUsage && sampler.parseGPUFreq(delta) > 0;
+  return c;
+}
+
+}  // namespace detail
+
+Collector::Collector(std::shared_ptr<Platform> platform, double interval, bool simulated)
+    : platform_(std::move(platform)), interval_(interval), powerSupply_(*platform_->registry) {
+  if (!(interval > 0) || !std::isfinite(interval)) throw std::invalid_argument("sampling interval must be above 0");
+  const SystemInfo info = PowerMetrics::systemInfo(*platform_);
+  current_.machine = {info.chipName(), info.machineName(), info.osVersion(), simulated};
+  startSampler();
+  publish(current_);
+}
+
+Collector::~Collector() = default;
+
+void Collector::startSampler() {
+  try {
+    auto metrics = std::make_unique<PowerMetrics>(platform_);
+    // A sampler of its own shows which channels exist; the facade keeps its own.
+    IOReportSampler sampler(*platform_->counters, *platform_->registry);
+    CounterReportPort& counters = *platform_->counters;
+    const auto a = counters.createSamples(sampler.subscription(), sampler.channels());
+    const auto b = a ? counters.createSamples(sampler.subscription(), sampler.channels()) : nullptr;
+    std::optional<CounterDelta> delta = b ? counters.createSamplesDelta(*a, *b) : std::nullopt;
+    if (!delta) throw PMError::sampleFailed();
+    capabilities_ = detail::capabilitiesOf(std::move(*delta), sampler);
+    readers_.reset();
+    std::lock_guard lock(mutex_);
+    metrics_ = std::move(metrics);
+    energyProblem_.clear();
+  } catch (const PMError& e) {
+    if (!readers_) readers_ = std::make_unique<Readers>(*platform_);
+    std::lock_guard lock(mutex_);
+    energyProblem_ = e.description();
+  }
+}
+
+bool Collector::collect(StopToken stop) {
+  ClockPort& clock = *platform_->clock;
+  const auto begun = clock.steadyNow();
+  if (!metrics_) startSampler();
+  MetricsState& s = current_;
+  if (metrics_) {
+    std::optional<PowerSnapshot> snapshot;
+    try {
+      snapshot = metrics_->sample(interval_, stop);
+    } catch (const PMError&) {
+      ++s.sampleFailures;
+    }
+    if (stop.stopRequested()) return false;
+    if (snapshot) {
+      s.energyJoules.clear();
+      s.powerWatts.clear();
+      for (std::size_t d = 0; d < kDomainCount; ++d) {
+        if (!capabilities_.domains[d]) continue;
+        const double watts = domainPower(*snapshot, d);
+        energy_[d] += watts * snapshot->duration();
+        s.energyJoules.push_back({std::string(kDomainNames[d]), energy_[d]});
+        s.powerWatts.push_back({std::string(kDomainNames[d]), watts});
+      }
+      setCpuUsage(s, snapshot->cpuUsage(), snapshot->cpuUsagePerCore());
+      if (capabilities_.efficiencyUsage) s.cpuUsage.push_back({"efficiency", snapshot->eCpuUsage()});
+      if (capabilities_.performanceUsage) s.cpuUsage.push_back({"performance", snapshot->pCpuUsage()});
+      s.gpuUsage = capabilities_.gpuUsage ? std::optional(snapshot->gpuUsage()) : std::nullopt;
+      // A GPU that was never active in the interval has no mean frequency.
+      s.gpuFrequencyHz = capabilities_.gpuFrequency && snapshot->gpuFreqMHz() > 0
+                             ? std::optional(snapshot->gpuFreqMHz() * 1e6)
+                             : std::nullopt;
+      setTemperatures(s, snapshot->cpuTemp(), snapshot->gpuTemp(), snapshot->coreTemps());
+      s.fans.clear();
+      for (const FanInfo& fan : snapshot->fans()) s.fans.push_back({std::to_string(fan.id()), fan.rpm()});
+      s.lastSampleTime = unixSeconds(clock.now());
+    } else {
+      // Nothing measured this round: the energy figures are unknown, the
+      // other figures stay those of the last good sample.
+      s.energyJoules.clear();
+      s.powerWatts.clear();
+      const double spent = std::chrono::duration<double>(clock.steadyNow() - begun).count();
+      if (!clock.sleep(interval_ - spent, stop)) return false;
+    }
+  } else {
+    if (!clock.sleep(interval_, stop)) return false;
+    s.energyJoules.clear();
+    s.powerWatts.clear();
+    const CPUUsageSampler::Usage usage = readers_->usage.sample();
+    setCpuUsage(s, usage.total, usage.perCore);
+    s.gpuUsage.reset();
+    s.gpuFrequencyHz.reset();
+    const ThermalReading smc = readers_->smc.read();
+    const CoreTemps hid = readers_->hid.read();
+    setTemperatures(s, hid.cpu > 0 ? std::optional(hid.cpu) : smc.cpu, hid.gpu ? hid.gpu : smc.gpu, hid.cores);
+    s.fans.clear();
+    for (const FanReading& fan : smc.fans) s.fans.push_back({std::to_string(fan.id), fan.rpm});
+    s.lastSampleTime = unixSeconds(clock.now());
+  }
+  const PowerSupplyReading supply = powerSupply_.read();
+  s.batteryCharge = supply.chargeRatio;
+  s.batteryCharging = supply.charging;
+  s.adapterWatts = supply.adapterWatts;
+  s.memoryUsedBytes = platform_->host->memoryUsedBytes();
+  s.swapUsedBytes = platform_->host->swapUsedBytes();
+  publish(s);
+  return true;
+}
+
+void Collector::publish(MetricsState state) {
+  auto published = std::make_shared<const MetricsState>(std::move(state));
+  std::lock_guard lock(mutex_);
+  latest_ = std::move(published);
+}
+
+std::shared_ptr<const MetricsState> Collector::latest() const {
+  std::lock_guard lock(mutex_);
+  return latest_;
+}
+
+std::string Collector::scrape(ExpositionFormat format) const { return formatExposition(*latest(), format); }
+
+bool Collector::measuresEnergy() const {
+  std::lock_guard lock(mutex_);
+  return metrics_ != nullptr;
+}
+
+std::string Collector::energyProblem() const {
+  std::lock_guard lock(mutex_);
+  return energyProblem_;
+}
+
+SamplingWorker::SamplingWorker(Collector& collector)
+    : thread_([&collector, stop = stopping_.token()] {
+        while (!stop.stopRequested() && collector.collect(stop)) {
+        }
+      }) {}
+
+SamplingWorker::~SamplingWorker() {
+  stopping_.requestStop();
+  thread_.join();
+}
+
+}  // namespace calorim::exporter

@@ -1,0 +1,101 @@
+#include "exporter/exporter_main.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/native_platform.h"
+#include "exporter/collector.h"
+#include "exporter/options.h"
+#include "exporter/server.h"
+
+namespace calorim::exporter {
+namespace {
+
+constexpr const char* kProgram = "calorim-exporter";
+
+int fail(const std::string& message) {
+  std::cerr << kProgram << ": " << message << "\n";
+  return 1;
+}
+
+std::string addressText(const std::string& host, int port) {
+  return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+}  // namespace
+
+int exporterMain(int argc, char** argv) {
+  const auto parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (const auto* error = std::get_if<UsageError>(&parsed)) return fail(error->message);
+  if (const auto* info = std::get_if<InfoRequest>(&parsed)) {
+    std::cout << (*info == InfoRequest::help ? usageText() : std::string(kProgram) + " " CALORIM_VERSION "\n");
+    return 0;
+  }
+  const Options& options = std::get<Options>(parsed);
+
+  std::shared_ptr<Platform> platform;
+  if (options.simulate) {
+    try {
+      fake::MachineProfile profile = fake::builtinProfile();
+      if (options.profilePath) {
+        std::ifstream file(*options.profilePath, std::ios::binary);
+        if (!file) return fail("cannot read the profile " + *options.profilePath);
+        std::ostringstream text;
+        text << file.rdbuf();
+        profile = fake::loadMachineProfile(text.str());
+      }
+      platform = fake::makeSimulatedPlatform(profile, 1, fake::SimulatedClock::real);
+    } catch (const std::invalid_argument& e) {
+      return fail(options.profilePath.value_or("built-in profile") + ": " + e.what());
+    }
+  } else {
+    platform = makeNativePlatform();
+  }
+
+  // Every thread started from here on inherits the blocked signals; one
+  // thread of our own takes them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  Collector collector(platform, options.interval, options.simulate);
+  MetricsServer server(collector);
+  if (const auto error = server.bind(options.host, options.port)) {
+    return fail("cannot listen on " + addressText(options.host, options.port) + ": " + *error);
+  }
+  if (!collector.measuresEnergy()) {
+    std::cerr << kProgram << ": no energy counters (" << collector.energyProblem()
+              << "); serving everything else and looking for them again every interval\n";
+  }
+  std::cout << kProgram << ": serving http://" << addressText(options.host, server.port()) << "/metrics"
+            << std::endl;
+
+  std::atomic<bool> signalled = false;
+  std::thread signalThread([&] {
+    int received = 0;
+    sigwait(&signals, &received);
+    signalled = true;
+    server.stop();
+  });
+  {
+    SamplingWorker worker(collector);
+    server.run();
+  }
+  if (!signalled) ::kill(::getpid(), SIGTERM);  // ends the signal thread's wait
+  signalThread.join();
+  return 0;
+}
+
+}  // namespace calorim::exporter

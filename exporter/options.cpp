@@ -1,0 +1,90 @@
+#include "exporter/options.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace calorim::exporter {
+namespace {
+
+// "HOST:PORT", the host possibly an IPv6 address in brackets.
+std::optional<std::pair<std::string, int>> parseListen(const std::string& text) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos) return std::nullopt;
+  std::string host = text.substr(0, colon);
+  const std::string port = text.substr(colon + 1);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  } else if (host.find(':') != std::string::npos) {
+    return std::nullopt;  // an IPv6 address needs its brackets
+  }
+  if (host.empty() || port.empty() || port.size() > 5) return std::nullopt;
+  if (host.find_first_of(" \t\n[]/") != std::string::npos) return std::nullopt;
+  int number = 0;
+  const auto result = std::from_chars(port.data(), port.data() + port.size(), number);
+  if (result.ec != std::errc() || result.ptr != port.data() + port.size() || number < 0 || number > 65535) {
+    return std::nullopt;
+  }
+  return std::make_pair(host, number);
+}
+
+std::optional<double> parseInterval(const std::string& text) {
+  double seconds = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(seconds)) {
+    return std::nullopt;
+  }
+  if (seconds < kMinInterval || seconds > kMaxInterval) return std::nullopt;
+  return seconds;
+}
+
+}  // namespace
+
+std::variant<Options, InfoRequest, UsageError> parseOptions(const std::vector<std::string>& args) {
+  Options options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (arg == "--help" || arg == "-h") return InfoRequest::help;
+    if (arg == "--version") return InfoRequest::version;
+    if (arg == "--listen") {
+      if (!hasValue) return UsageError{"--listen needs HOST:PORT"};
+      const auto listen = parseListen(args[++i]);
+      if (!listen) {
+        return UsageError{"bad --listen '" + args[i] +
+                          "': expected HOST:PORT with a port from 0 to 65535 (IPv6 in brackets: [::1]:9847)"};
+      }
+      options.host = listen->first;
+      options.port = listen->second;
+    } else if (arg == "--interval") {
+      if (!hasValue) return UsageError{"--interval needs a number of seconds"};
+      const auto interval = parseInterval(args[++i]);
+      if (!interval) return UsageError{"bad --interval '" + args[i] + "': expected seconds from 0.1 to 3600"};
+      options.interval = *interval;
+    } else if (arg == "--simulate") {
+      options.simulate = true;
+      if (hasValue && !args[i + 1].starts_with("-")) options.profilePath = args[++i];
+    } else {
+      return UsageError{"unknown argument '" + arg + "' (see --help)"};
+    }
+  }
+  return options;
+}
+
+std::string usageText() {
+  return "usage: calorim-exporter [--listen HOST:PORT] [--interval SECONDS] [--simulate [PROFILE]]\n"
+         "       calorim-exporter --help | --version\n"
+         "\n"
+         "Serves the machine's power, energy, usage and temperatures to Prometheus.\n"
+         "\n"
+         "  --listen HOST:PORT   address to serve on (default 127.0.0.1:9847; port 0: any free port).\n"
+         "                       There is no authentication: see the README before exposing it.\n"
+         "  --interval SECONDS   time between samples, 0.1 to 3600 (default 5)\n"
+         "  --simulate [PROFILE] measure a simulated machine: the profile's, or the built-in laptop\n"
+         "  --help               this text\n"
+         "  --version            the version\n"
+         "\n"
+         "GET /metrics answers in the Prometheus text format 0.0.4, or in OpenMetrics 1.0 when the\n"
+         "Accept header asks for application/openmetrics-text.\n";
+}
+
+}  // namespace calorim::exporter

@@ -1,0 +1,270 @@
+// calorim-exporter as a program: its command line, its ending on signals, a
+// real Prometheus server scraping it, and the Linux backend reading a fixture
+// laptop mounted over /sys and /proc. Every wait is bounded; only loopback
+// addresses are used.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <variant>
+
+#include "core/platform/fake/machine_profile.h"
+#include "exporter/options.h"
+#include "tests/core/platform/linux_machine_clock.h"
+#include "tests/core/platform/linux_machine_tree.h"
+#include "tests/exporter/child_process.h"
+
+namespace calorim::exporter {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ChildProcess;
+
+// A loopback port that was free a moment ago.
+int freePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  ::close(fd);
+  return bound ? ntohs(address.sin_port) : 0;
+}
+
+std::string scrape(int port) {
+  httplib::Client client("127.0.0.1", port);
+  client.set_connection_timeout(2);
+  client.set_read_timeout(5);
+  const auto result = client.Get("/metrics");
+  return result && result->status == 200 ? result->body : std::string();
+}
+
+// The value of the one series `series` (name and labels as written) in `text`.
+std::optional<double> valueOf(const std::string& text, const std::string& series) {
+  const std::size_t at = text.find("\n" + series + " ");
+  if (at == std::string::npos) return std::nullopt;
+  return std::stod(text.substr(at + series.size() + 2));
+}
+
+TEST(ExporterProcess, CommandLine) {
+  using Parsed = std::variant<Options, InfoRequest, UsageError>;
+  const auto options = [](std::string host, int port, double interval, bool simulate,
+                          std::optional<std::string> profile = std::nullopt) {
+    return Options{std::move(host), port, interval, simulate, std::move(profile)};
+  };
+  const std::vector<std::pair<std::vector<std::string>, Parsed>> cases = {
+      {{}, options("127.0.0.1", 9847, 5, false)},
+      {{"--listen", "0.0.0.0:9100", "--interval", "0.5"}, options("0.0.0.0", 9100, 0.5, false)},
+      {{"--listen", "[::1]:0", "--simulate"}, options("::1", 0, 5, true)},
+      {{"--simulate", "p.json", "--interval", "3600"}, options("127.0.0.1", 9847, 3600, true, "p.json")},
+      {{"--simulate", "--interval", "2"}, options("127.0.0.1", 9847, 2, true)},
+      {{"--version"}, InfoRequest::version},
+      {{"--interval", "1", "--help"}, InfoRequest::help},
+  };
+  for (const auto& [args, expected] : cases) EXPECT_EQ(parseOptions(args), expected) << ::testing::PrintToString(args);
+
+  // Each bad line: one line on standard error naming the problem, status 1.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+      {{"--listen", "9847"}, "bad --listen '9847'"},
+      {{"--listen", "localhost:"}, "bad --listen 'localhost:'"},
+      {{"--listen", "localhost:65536"}, "bad --listen 'localhost:65536'"},
+      {{"--listen", "::1:9847"}, "bad --listen '::1:9847'"},
+      {{"--listen"}, "--listen needs HOST:PORT"},
+      {{"--interval", "abc"}, "bad --interval 'abc'"},
+      {{"--interval", "0"}, "bad --interval '0'"},
+      {{"--interval", "-5"}, "bad --interval '-5'"},
+      {{"--interval", "1e9"}, "bad --interval '1e9'"},
+      {{"--interval", "nan"}, "bad --interval 'nan'"},
+      {{"--interval", "5s"}, "bad --interval '5s'"},
+      {{"--simulate", "/nonexistent/profile.json"}, "cannot read the profile /nonexistent/profile.json"},
+      {{"--verbose"}, "unknown argument '--verbose'"},
+  };
+  for (const auto& [args, message] : bad) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    ChildProcess exporter(EXPORTER_BINARY, args);
+    EXPECT_EQ(exporter.wait(30), 1);
+    const std::string errors = exporter.errors();
+    EXPECT_TRUE(errors.starts_with("calorim-exporter: " + message)) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+  }
+}
+
+TEST(ExporterProcess, PortInUseAndSignals) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    ChildProcess exporter(EXPORTER_BINARY, {"--simulate", "--interval", "60", "--listen", "127.0.0.1:0"});
+    const std::optional<int> port = exporter.servingPort(30);
+    ASSERT_TRUE(port);
+    const std::string address = "127.0.0.1:" + std::to_string(*port);
+    ChildProcess second(EXPORTER_BINARY, {"--simulate", "--listen", address});
+    EXPECT_EQ(second.wait(30), 1);
+    EXPECT_EQ(second.errors(), "calorim-exporter: cannot listen on " + address + ": Address already in use\n");
+    EXPECT_NE(scrape(*port).find("\ncalorim_machine_info{"), std::string::npos);
+    exporter.signal(signal);
+    // Promptly (within a second on a machine that is not overloaded); the
+    // bound only keeps a broken build from hanging the suite.
+    EXPECT_EQ(exporter.wait(10), 0);
+    EXPECT_EQ(exporter.errors(), "");
+  }
+}
+
+// The built-in laptop with every reading held at its base value.
+std::string steadyLaptopProfile() {
+  nlohmann::json profile = nlohmann::json::parse(fake::builtinProfileJson());
+  const std::function<void(nlohmann::json&)> steady = [&](nlohmann::json& j) {
+    if (j.is_object()) {
+      if (j.contains("variation")) j["variation"] = 0;
+      for (auto& [key, value] : j.items()) steady(value);
+    } else if (j.is_array()) {
+      for (auto& value : j) steady(value);
+    }
+  };
+  steady(profile);
+  profile["variation"] = 0;
+  return profile.dump();
+}
+
+TEST(ExporterProcess, PrometheusScrapesTheSimulatedLaptop) {
+  ASSERT_TRUE(fs::exists(PROMETHEUS_BINARY)) << PROMETHEUS_BINARY << " is missing: run scripts/setup.sh";
+  // The first scrape must come within 28 s, so that the whole test ends within 40 s.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(28);
+  const auto secondsLeft = [&] {
+    return std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+  };
+  const calorim::testing::MachineTree folder;  // an empty temporary folder
+  const std::string profile = steadyLaptopProfile();
+  std::ofstream(folder.root() / "laptop.json") << profile;
+  const double cpuWatts = 3.2;  // the laptop's "CPU Energy" channel
+  ASSERT_NE(profile.find(R"("name":"CPU Energy","unit":"mJ","watts":3.2)"), std::string::npos);
+
+  ChildProcess exporter(EXPORTER_BINARY, {"--simulate", (folder.root() / "laptop.json").string(), "--interval",
+                                          "0.25", "--listen", "127.0.0.1:0"});
+  const std::optional<int> exporterPort = exporter.servingPort(secondsLeft());
+  ASSERT_TRUE(exporterPort);
+
+  // Prometheus cannot tell which port it took, so it gets one that was free a moment ago.
+  const int prometheusPort = freePort();
+  std::ofstream(folder.root() / "prometheus.yml")
+      << "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+      << "scrape_configs:\n  - job_name: calorim\n    static_configs:\n      - targets: ['127.0.0.1:"
+      << *exporterPort << "']\n";
+  ChildProcess prometheus(PROMETHEUS_BINARY,
+                          {"--config.file=" + (folder.root() / "prometheus.yml").string(),
+                           "--storage.tsdb.path=" + (folder.root() / "data").string(),
+                           "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort), "--log.level=warn"},
+                          std::nullopt, (folder.root() / "prometheus.log").string());
+  ASSERT_FALSE(prometheus.failure()) << *prometheus.failure();
+
+  httplib::Client api("127.0.0.1", prometheusPort);
+  api.set_connection_timeout(1);
+  api.set_read_timeout(5);
+  const auto query = [&](const std::string& promql) -> std::optional<double> {
+    const auto result = api.Get("/api/v1/query", {{"query", promql}}, httplib::Headers{});
+    if (!result || result->status != 200) return std::nullopt;
+    const auto answer = nlohmann::json::parse(result->body, nullptr, false);
+    if (!answer.is_object() || !answer.contains("data") || answer["data"]["result"].size() != 1) return std::nullopt;
+    return std::stod(answer["data"]["result"][0]["value"][1].get<std::string>());
+  };
+
+  // Wait for the first scrape, then until the series is older than the rate's
+  // window (a younger series has its rate extrapolated over part of it).
+  bool seen = false;
+  while (!seen && secondsLeft() > 0) {
+    seen = query(R"(calorim_energy_joules_total{domain="cpu"})").has_value();
+    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  ASSERT_TRUE(seen) << "Prometheus did not collect the series in time; its log is in "
+                    << folder.root() / "prometheus.log";
+  std::this_thread::sleep_for(std::chrono::seconds(11));
+  const std::optional<double> rate = query(R"(rate(calorim_energy_joules_total{domain="cpu"}[10s]))");
+  ASSERT_TRUE(rate);
+  EXPECT_NEAR(*rate, cpuWatts, 0.1 * cpuWatts);
+  EXPECT_EQ(query(R"(up{job="calorim"})"), 1.0);
+  EXPECT_EQ(query(R"(calorim_machine_info{chip="Apple M3 Pro",simulated="true"})"), 1.0);
+
+  prometheus.signal(SIGTERM);
+  exporter.signal(SIGTERM);
+  EXPECT_EQ(exporter.wait(10), 0);
+  EXPECT_EQ(exporter.errors(), "");
+}
+
+TEST(ExporterProcess, ReadsTheLinuxLaptopMountedOverSysAndProc) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a fixture machine over /sys and /proc needs root";
+  calorim::testing::MachineTree tree("laptop");
+  tree.copyProc("laptop");
+  ChildProcess exporter(EXPORTER_BINARY, {"--interval", "1", "--listen", "127.0.0.1:0"},
+                        calorim::testing::FixtureMounts{tree.root() / "sys", tree.root() / "proc"});
+  if (exporter.failure()) GTEST_SKIP() << "no private mount namespace here: " << *exporter.failure();
+  const std::optional<int> port = exporter.servingPort(30);
+  ASSERT_TRUE(port);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const auto waitFor = [&](const std::function<bool(const std::string&)>& done) {
+    std::string text;
+    while (std::chrono::steady_clock::now() < deadline && !done(text = scrape(*port))) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return text;
+  };
+  // Right after a sample has been published the next one has just begun: the
+  // counters move in the middle of its interval, never between two samples.
+  const std::string first = waitFor([](const std::string& t) { return t.find("calorim_last_sample") != t.npos; });
+  const auto firstTime = valueOf(first, "calorim_last_sample_timestamp_seconds");
+  waitFor([&](const std::string& t) { return valueOf(t, "calorim_last_sample_timestamp_seconds") != firstTime; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  calorim::testing::MachineClock counters(tree.root());
+  calorim::testing::setSteadyLaptopLoad(counters);
+  counters.sleep(2.0);
+
+  const std::string text = waitFor([](const std::string& t) {
+    const auto cpu = valueOf(t, R"(calorim_energy_joules_total{domain="cpu"})");
+    return cpu && *cpu > 0;
+  });
+  // 2 s of the steady load: core 5 W, graphics 2 W, memory 1.5 W, package 12 W.
+  const std::array<std::pair<const char*, double>, 4> joules = {
+      {{"cpu", 10}, {"gpu", 4}, {"dram", 3}, {"soc", 27}}};
+  for (const auto& [domain, expected] : joules) {
+    const auto value = valueOf(text, std::string("calorim_energy_joules_total{domain=\"") + domain + "\"}");
+    ASSERT_TRUE(value) << domain;
+    EXPECT_NEAR(*value, expected, 1e-6) << domain;
+  }
+  for (const char* absent : {"domain=\"ane\"", "efficiency_cpu", "performance_cpu", "calorim_gpu_usage_ratio",
+                             "calorim_gpu_frequency_hertz"}) {
+    EXPECT_EQ(text.find(absent), std::string::npos) << absent;
+  }
+  for (const auto& [series, expected] : std::vector<std::pair<std::string, double>>{
+           {R"(calorim_machine_info{chip="12th Gen Intel(R) Core(TM) i7-1260P",machine="Lenovo ThinkPad T14 Gen 3",os="Linux 6.1.0",simulated="false"})",
+            1},
+           {R"(calorim_temperature_celsius{sensor="cpu"})", 57},
+           {R"(calorim_fan_speed_rpm{fan="0"})", 2170},
+           {"calorim_battery_charge_ratio", 0.78},
+           {"calorim_memory_used_bytes", (16084868.0 - 10212540.0) * 1024},
+           {"calorim_swap_used_bytes", (2097148.0 - 1843196.0) * 1024},
+           {"calorim_sample_failures_total", 0},
+       }) {
+    EXPECT_EQ(valueOf(text, series), expected) << series;
+  }
+
+  exporter.signal(SIGTERM);
+  EXPECT_EQ(exporter.wait(10), 0);
+  EXPECT_EQ(exporter.errors(), "");
+}
+
+}  // namespace
+}  // namespace calorim::exporter

@@ -1,0 +1,176 @@
+// The exposition of fixed simulated samples against golden files (refreshed
+// with UPDATE_GOLDEN=1), each also linted by promtool; the counters' sums over
+// several rounds; and the choice of format from an Accept header.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "core/platform/fake/simulated_machine.h"
+#include "exporter/collector.h"
+#include "exporter/exposition.h"
+
+namespace calorim::exporter {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// promtool's verdict on a text-format exposition: its exit status and output.
+std::pair<int, std::string> promtoolCheck(const fs::path& file) {
+  const std::string command = std::string(PROMTOOL_BINARY) + " check metrics < '" + file.string() + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return {-1, "popen failed"};
+  std::string output;
+  char chunk[512];
+  while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) output += chunk;
+  const int status = ::pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+fake::MachineProfile laptopWithoutEnergy() {
+  fake::MachineProfile profile = fake::builtinProfile();
+  std::erase_if(profile.counters, [](const fake::ProfileCounter& c) { return c.group == "Energy Model"; });
+  return profile;
+}
+
+// One state in the text format and in OpenMetrics.
+struct Expositions {
+  std::string text;
+  std::string openMetrics;
+};
+
+// A collector on the simulated laptop with a fake clock, after `rounds` rounds.
+Expositions collected(const fake::MachineProfile& profile, int rounds,
+                      const std::function<void(fake::SimulatedMachine&)>& beforeLast = {}) {
+  fake::SimulatedMachine machine(profile);
+  Collector collector(machine.platform(), 5.0, true);
+  for (int i = 0; i < rounds; ++i) {
+    if (i == rounds - 1 && beforeLast) beforeLast(machine);
+    EXPECT_TRUE(collector.collect());
+  }
+  return {collector.scrape(ExpositionFormat::prometheusText), collector.scrape(ExpositionFormat::openMetrics)};
+}
+
+TEST(Exposition, GoldenFilesOfFixedSamples) {
+  MetricsState hostile;
+  hostile.machine = {"Chip \"X\" \\ 2\nnext", "bad \xff\xfe utf-8", "Linux 6.1.0", false};
+  hostile.cpuUsage = {{"all", 0.25}};
+  hostile.coreUsage = {0.5, 0};
+  hostile.memoryUsedBytes = 18446744073709551615ULL;
+  hostile.sampleFailures = 3;
+
+  struct Case {
+    const char* name;
+    std::function<Expositions()> exposition;
+  };
+  const std::array<Case, 5> cases = {{
+      {"laptop", [] { return collected(fake::builtinProfile(), 2); }},
+      {"laptop_before_first_sample", [] { return collected(fake::builtinProfile(), 0); }},
+      {"laptop_failed_sample",
+       [] {
+         return collected(fake::builtinProfile(), 2,
+                          [](fake::SimulatedMachine& m) { m.fakes().counters->pushReading(std::nullopt); });
+       }},
+      {"laptop_without_energy", [] { return collected(laptopWithoutEnergy(), 1); }},
+      {"hostile_labels",
+       [&hostile] {
+         return Expositions{formatExposition(hostile, ExpositionFormat::prometheusText),
+                            formatExposition(hostile, ExpositionFormat::openMetrics)};
+       }},
+  }};
+
+  const bool update = std::getenv("UPDATE_GOLDEN") != nullptr;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto [text, openMetrics] = c.exposition();
+    const std::string both = text + "\n" + openMetrics;
+
+    const fs::path golden = fs::path(GOLDEN_DIR) / (std::string(c.name) + ".txt");
+    if (update) std::ofstream(golden, std::ios::binary) << both;
+    EXPECT_EQ(both, readFile(golden)) << "refresh with UPDATE_GOLDEN=1 after checking the difference";
+
+    const fs::path lintInput = fs::temp_directory_path() / ("calorim-exporter-" + std::string(c.name) + ".prom");
+    std::ofstream(lintInput, std::ios::binary) << text;
+    const auto [status, output] = promtoolCheck(lintInput);
+    fs::remove(lintInput);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output, "");
+  }
+}
+
+TEST(Exposition, EnergyCountersAddEveryRoundsJoules) {
+  fake::SimulatedMachine machine(fake::builtinProfile());
+  Collector collector(machine.platform(), 2.0, true);
+  std::array<double, 7> expected{};
+  for (int round = 0; round < 4; ++round) {
+    if (round == 2) machine.fakes().counters->pushReading(std::nullopt);
+    ASSERT_TRUE(collector.collect());
+    const auto state = collector.latest();
+    if (round == 2) {
+      EXPECT_TRUE(state->energyJoules.empty());
+      EXPECT_TRUE(state->powerWatts.empty());
+      EXPECT_EQ(state->sampleFailures, 1u);
+      continue;
+    }
+    ASSERT_EQ(state->powerWatts.size(), expected.size());
+    ASSERT_EQ(state->energyJoules.size(), expected.size());
+    for (std::size_t d = 0; d < expected.size(); ++d) {
+      expected[d] += state->powerWatts[d].value * 2.0;
+      EXPECT_EQ(state->energyJoules[d].label, state->powerWatts[d].label);
+      EXPECT_DOUBLE_EQ(state->energyJoules[d].value, expected[d]) << state->energyJoules[d].label;
+    }
+  }
+}
+
+TEST(Exposition, EnergyCountersThatAppearLaterAreTakenUp) {
+  fake::FakeMachine machine;
+  Collector collector(machine.platform, 1.0, false);
+  ASSERT_TRUE(collector.collect());
+  EXPECT_FALSE(collector.measuresEnergy());
+  EXPECT_EQ(collector.energyProblem(), "IOReport channel group 'Energy Model' not found");
+  EXPECT_TRUE(collector.latest()->energyJoules.empty());
+
+  // The counters become readable: one channel, 1,500 mJ over the next sample.
+  const auto reading = [](std::int64_t mj) { return CounterDelta{{"Energy Model", "", "CPU Energy", "mJ", mj, {}}}; };
+  for (const std::int64_t mj : {1000, 1000, 1000, 2500}) machine.counters->pushReading(reading(mj));
+  ASSERT_TRUE(collector.collect());
+  EXPECT_TRUE(collector.measuresEnergy());
+  EXPECT_EQ(collector.energyProblem(), "");
+  const std::vector<LabelledValue> joules = {{"cpu", 1.5}, {"soc", 1.5}};
+  EXPECT_EQ(collector.latest()->energyJoules, joules);
+}
+
+TEST(Exposition, FormatFromTheAcceptHeader) {
+  const std::array<std::pair<const char*, ExpositionFormat>, 9> cases = {{
+      {"", ExpositionFormat::prometheusText},
+      {"*/*", ExpositionFormat::prometheusText},
+      {"text/plain;version=0.0.4", ExpositionFormat::prometheusText},
+      {"application/openmetrics-text", ExpositionFormat::openMetrics},
+      // What Prometheus sends.
+      {"application/openmetrics-text;version=1.0.0,application/openmetrics-text;version=0.0.1;q=0.75,"
+       "text/plain;version=0.0.4;q=0.5,*/*;q=0.1",
+       ExpositionFormat::openMetrics},
+      {"Application/OpenMetrics-Text; Version=\"1.0.0\"", ExpositionFormat::openMetrics},
+      {"application/openmetrics-text;version=0.0.1", ExpositionFormat::prometheusText},
+      {"application/openmetrics-text;q=0.2, text/plain", ExpositionFormat::prometheusText},
+      {"application/openmetrics-text;q=0, */*;q=0.1", ExpositionFormat::prometheusText},
+  }};
+  for (const auto& [accept, format] : cases) EXPECT_EQ(negotiateFormat(accept), format) << accept;
+}
+
+}  // namespace
+}  // namespace calorim::exporter

@@ -18,7 +18,8 @@ struct Node {
   std::optional<std::string> text;
   RegistryBytes bytes;
   std::vector<Node> items;
-  std::vector<std::pair<Node, Node>> entries;
+  std::vector<Node> keys;  // a dictionary's keys, and their values below
+  std::vector<Node> values;
 };
 
 struct NodeReader {
@@ -33,7 +34,7 @@ struct NodeReader {
   }
   template <class F>
   void forEachEntry(const Node* n, F f) const {
-    for (const auto& [key, value] : n->entries) f(&key, &value);
+    for (std::size_t i = 0; i < n->keys.size(); ++i) f(&n->keys[i], &n->values[i]);
   }
 };
 
@@ -70,7 +71,10 @@ Node array(std::vector<Node> items) {
 }
 Node dictionary(std::vector<std::pair<Node, Node>> entries) {
   Node n = leaf(ValueKind::dictionary);
-  n.entries = std::move(entries);
+  for (auto& [key, value] : entries) {
+    n.keys.push_back(std::move(key));
+    n.values.push_back(std::move(value));
+  }
   return n;
 }
 Node nested(int depth) { return depth == 0 ? integer(1) : array({nested(depth - 1)}); }

@@ -1,5 +1,5 @@
 # The two entry points of the README. Each one does all the set-up it needs.
-.PHONY: setup build run test test-default test-asan bench clean
+.PHONY: setup build run test test-default test-asan test-macos bench clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -13,7 +13,7 @@ build: setup
 run: build
 	@scripts/demo.sh build/default/probe
 
-test: setup test-default test-asan
+test: setup test-default test-asan test-macos
 
 test-default:
 	cmake --preset default >/dev/null
@@ -24,6 +24,10 @@ test-asan:
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# The macOS build, checked against a macOS SDK; skipped (and said so) without one.
+test-macos:
+	JOBS=$(JOBS) scripts/check-macos.sh
 
 bench: build
 	build/default/bench/calorim_bench

@@ -27,24 +27,24 @@ LiveMonitor::LiveMonitor(std::shared_ptr<Platform> platform, LiveMonitorOptions 
     std::fflush(stdout);
   }
   batteryReaders_ = std::make_unique<BatteryReaders>(*platform_->registry);
-  worker_ = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
+  worker_ = std::thread([this, stop = stopping_.token()] { run(stop); });
 }
 
 LiveMonitor::~LiveMonitor() {
-  worker_.request_stop();
+  stopping_.requestStop();
   if (worker_.joinable()) worker_.join();
   // Publications still queued for this object are dropped with it by QObject.
 }
 
-void LiveMonitor::run(std::stop_token stop) {
+void LiveMonitor::run(StopToken stop) {
   // A start delay cut short by quitting simply ends here.
   if (!clock_->sleep(kStartDelay, stop)) return;
   QMetaObject::invokeMethod(this, [this] { checkForUpdate(); }, Qt::QueuedConnection);
   if (metrics_) sampleLoop(std::move(stop));
 }
 
-void LiveMonitor::sampleLoop(std::stop_token stop) {
-  while (!stop.stop_requested()) {
+void LiveMonitor::sampleLoop(StopToken stop) {
+  while (!stop.stopRequested()) {
     if (paused_.load()) {
       clock_->sleep(kPausedPoll, stop);
       continue;
@@ -56,7 +56,7 @@ void LiveMonitor::sampleLoop(std::stop_token stop) {
       clock_->sleep(kPause, stop);
       continue;
     }
-    if (stop.stop_requested()) break;  // cut short: not a whole interval
+    if (stop.stopRequested()) break;  // cut short: not a whole interval
 
     SampleReadings readings;
     readings.systemPower = batteryReaders_->readSystemPower();

@@ -19,7 +19,6 @@
 #include <atomic>
 #include <memory>
 #include <optional>
-#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -27,6 +26,7 @@
 #include "app/update_check.h"
 #include "core/platform/clock_port.h"
 #include "core/platform/platform.h"
+#include "core/platform/stop_signal.h"
 #include "core/power_metrics.h"
 #include "core/system_info.h"
 
@@ -105,8 +105,8 @@ class LiveMonitor : public QObject {
   void updateAvailableChanged();
 
  private:
-  void run(std::stop_token stop);
-  void sampleLoop(std::stop_token stop);
+  void run(StopToken stop);
+  void sampleLoop(StopToken stop);
   void checkForUpdate();
 
   std::shared_ptr<Platform> platform_;
@@ -125,7 +125,8 @@ class LiveMonitor : public QObject {
   std::unique_ptr<BatteryReaders> batteryReaders_;  // used by the worker only
   UpdateCheck* updateCheck_ = nullptr;     // child, made at most once
   std::atomic<bool> paused_{false};
-  std::jthread worker_;                    // last: started when everything above is in place
+  StopSource stopping_;
+  std::thread worker_;                     // last: started when everything above is in place
 };
 
 }  // namespace calorim::app

@@ -4,18 +4,37 @@
 
 namespace calorim {
 
-PowerMetrics::PowerMetrics(std::shared_ptr<Platform> platform)
+namespace {
+
+std::unique_ptr<SMCThermal> makeThermal(Platform& platform, const StopToken& stop) {
+  return std::make_unique<SMCThermal>(*platform.smc, *platform.clock, stop);
+}
+
+}  // namespace
+
+PowerMetrics::PowerMetrics(std::shared_ptr<Platform> platform, StartUpWork startUp)
     : platform_(std::move(platform)),
       sampler_(*platform_->counters, *platform_->registry),
-      thermal_(*platform_->smc, *platform_->clock),
+      probing_(startUp == StartUpWork::inBackground
+                   ? std::async(std::launch::async, makeThermal, std::ref(*platform_), startUpStop_.token())
+                   : std::future<std::unique_ptr<SMCThermal>>()),
+      thermal_(startUp == StartUpWork::inCreation ? makeThermal(*platform_, {}) : nullptr),
       hidThermal_(*platform_->hid),
       cpuUsageSampler_(*platform_->host) {}
+
+// Probing still under way ends at its next key; the future then waits for it.
+PowerMetrics::~PowerMetrics() { startUpStop_.requestStop(); }
+
+SMCThermal& PowerMetrics::thermal() {
+  if (!thermal_) thermal_ = probing_.get();
+  return *thermal_;
+}
 
 std::unique_ptr<RawSample> PowerMetrics::takeRawSample() {
   return platform_->counters->createSamples(sampler_.subscription(), sampler_.channels());
 }
 
-PowerSnapshot PowerMetrics::sample(double interval, std::stop_token stop) {
+PowerSnapshot PowerMetrics::sample(double interval, StopToken stop) {
   CounterReportPort& counters = *platform_->counters;
   const auto start = platform_->clock->now();
 
@@ -33,7 +52,7 @@ PowerSnapshot PowerMetrics::sample(double interval, std::stop_token stop) {
   CPUUsageSampler::Usage cpu = cpuUsageSampler_.sample();
   const BandwidthReading bandwidth = IOReportSampler::parseBandwidth(*delta, duration);
   const double gpuFreq = sampler_.parseGPUFreq(*delta);
-  ThermalReading smc = thermal_.read();
+  ThermalReading smc = thermal().read();
   CoreTemps hid = hidThermal_.read();
   EnergyBreakdown breakdown = IOReportSampler::parseAllPower(*delta, duration);
 
@@ -89,15 +108,15 @@ std::unique_ptr<SnapshotStream> PowerMetrics::stream(double interval) {
 // ---- stream -----------------------------------------------------------------
 
 SnapshotStream::SnapshotStream(PowerMetrics& metrics, double interval)
-    : producer_([this, &metrics, interval](std::stop_token stop) { produce(stop, metrics, interval); }) {}
+    : producer_([this, &metrics, interval, stop = stopping_.token()] { produce(stop, metrics, interval); }) {}
 
 SnapshotStream::~SnapshotStream() { stop(); }
 
-void SnapshotStream::produce(std::stop_token stop, PowerMetrics& metrics, double interval) {
-  while (!stop.stop_requested()) {
+void SnapshotStream::produce(StopToken stop, PowerMetrics& metrics, double interval) {
+  while (!stop.stopRequested()) {
     try {
       PowerSnapshot snapshot = metrics.sample(interval, stop);
-      if (stop.stop_requested()) break;  // cut short: not a whole interval
+      if (stop.stopRequested()) break;  // cut short: not a whole interval
       std::lock_guard guard(mutex_);
       buffer_.push_back(std::move(snapshot));
       ready_.notify_one();
@@ -121,7 +140,7 @@ std::optional<PowerSnapshot> SnapshotStream::next() {
 
 void SnapshotStream::stop() {
   if (!producer_.joinable()) return;
-  producer_.request_stop();
+  stopping_.requestStop();
   producer_.join();
 }
 

@@ -9,11 +9,11 @@
 
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <thread>
 #include <utility>
@@ -22,6 +22,7 @@
 #include "core/iohid_thermal.h"
 #include "core/ioreport_sampler.h"
 #include "core/platform/platform.h"
+#include "core/platform/stop_signal.h"
 #include "core/records.h"
 #include "core/smc_thermal.h"
 #include "core/system_info.h"
@@ -29,6 +30,13 @@
 namespace calorim {
 
 class PowerMetrics;
+
+// Where the slow, infallible start-up work of the facade and the service
+// (probing the SMC's keys, producing the hardware report) is done.
+enum class StartUpWork {
+  inCreation,    // before the constructor returns
+  inBackground,  // on a worker; the first call that needs its result waits for it
+};
 
 // Snapshots taken one after another on a thread of their own and buffered
 // without bound until the consumer takes them. Failed samples are skipped.
@@ -48,13 +56,14 @@ class SnapshotStream {
   void stop();
 
  private:
-  void produce(std::stop_token stop, PowerMetrics& metrics, double interval);
+  void produce(StopToken stop, PowerMetrics& metrics, double interval);
 
   std::mutex mutex_;
-  std::condition_variable_any ready_;
+  std::condition_variable ready_;
   std::deque<PowerSnapshot> buffer_;
   bool finished_ = false;
-  std::jthread producer_;
+  StopSource stopping_;
+  std::thread producer_;  // last: started when everything above is in place
 };
 
 class PowerMetrics {
@@ -62,16 +71,20 @@ class PowerMetrics {
   // Pause after a failed sample in a stream, so a broken source does not spin.
   static constexpr double kStreamRetryPause = 0.5;
 
-  // Creates the counter sampler, the thermal readers and the CPU tick sampler
-  // (whose first reading is taken now). Throws the counter sampler's PMError.
-  explicit PowerMetrics(std::shared_ptr<Platform> platform);
+  // Creates the counter sampler first, then the thermal readers and the CPU
+  // tick sampler (whose first reading is taken now). Throws the counter
+  // sampler's PMError. The SMC reader's key probing is done as `startUp` says;
+  // in the background it uses the SMC port and the clock beside the caller, and
+  // the end of the first sample waits for it.
+  explicit PowerMetrics(std::shared_ptr<Platform> platform, StartUpWork startUp = StartUpWork::inCreation);
+  ~PowerMetrics();
   PowerMetrics(const PowerMetrics&) = delete;
   PowerMetrics& operator=(const PowerMetrics&) = delete;
 
   // A snapshot over `interval` seconds; its `duration` is the requested
   // interval. Blocks for the interval (ending early when `stop` is requested).
   // Throws PMError::sampleFailed when a counter sample cannot be taken.
-  [[nodiscard]] PowerSnapshot sample(double interval, std::stop_token stop = {});
+  [[nodiscard]] PowerSnapshot sample(double interval, StopToken stop = {});
 
   // Open windows and the length of a window name are bounded, so that no
   // client can make the process grow without end.
@@ -96,6 +109,8 @@ class PowerMetrics {
   // The machine's description, read afresh from the platform on each call.
   // These never fail; each falls back to its documented default.
   [[nodiscard]] static SystemInfo systemInfo(Platform& platform);
+  // The same with the machine name already known (from `machineName`).
+  [[nodiscard]] static SystemInfo systemInfo(Platform& platform, std::string machineName);
   [[nodiscard]] static std::string chipName(HostPort& host);
   [[nodiscard]] static std::pair<std::int64_t, std::int64_t> coreCounts(HostPort& host);  // (e, p)
   [[nodiscard]] static std::int64_t gpuCoreCount(RegistryPort& registry);
@@ -111,10 +126,14 @@ class PowerMetrics {
   };
 
   [[nodiscard]] std::unique_ptr<RawSample> takeRawSample();
+  // The SMC reader, once its probing has finished.
+  [[nodiscard]] SMCThermal& thermal();
 
   std::shared_ptr<Platform> platform_;  // first, so it outlives the readers below
   IOReportSampler sampler_;
-  SMCThermal thermal_;
+  StopSource startUpStop_;  // ends background probing early when the facade goes away
+  std::future<std::unique_ptr<SMCThermal>> probing_;  // until `thermal_` is taken from it
+  std::unique_ptr<SMCThermal> thermal_;
   IOHIDThermal hidThermal_;
   CPUUsageSampler cpuUsageSampler_;
   std::mutex lock_;  // guards `windows_` only

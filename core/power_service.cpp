@@ -28,11 +28,25 @@ HeadroomStatus::HeadroomStatus(double gpuPowerW, double estimatedTDPW, double us
 CooldownResult::CooldownResult(bool cooledDown, double finalTemp, double waitedSeconds)
     : cooledDown_(cooledDown), finalTemp_(finalTemp), waitedSeconds_(waitedSeconds) {}
 
-PowerService::PowerService(std::shared_ptr<Platform> platform)
-    : metrics_(std::make_unique<PowerMetrics>(std::move(platform))),
-      info_(PowerMetrics::systemInfo(metrics_->platform())) {}
+PowerService::PowerService(std::shared_ptr<Platform> platform, StartUpWork startUp)
+    : metrics_(std::make_unique<PowerMetrics>(std::move(platform), startUp)) {
+  Platform& machine = metrics_->platform();
+  if (startUp == StartUpWork::inCreation) {
+    info_ = PowerMetrics::systemInfo(machine);
+  } else {
+    machineName_ = std::async(std::launch::async,
+                              [&reports = *machine.hardwareReport] { return PowerMetrics::machineName(reports); });
+  }
+}
 
-PowerSnapshot PowerService::snapshot(double interval, std::stop_token stop) {
+const SystemInfo& PowerService::info() {
+  std::call_once(described_, [this] {
+    if (!info_) info_ = PowerMetrics::systemInfo(metrics_->platform(), machineName_.get());
+  });
+  return *info_;
+}
+
+PowerSnapshot PowerService::snapshot(double interval, StopToken stop) {
   return metrics_->sample(interval, std::move(stop));
 }
 
@@ -46,7 +60,7 @@ double PowerService::hotterTemp(const PowerSnapshot& snapshot) {
   return std::max(snapshot.cpuTemp().value_or(0.0), snapshot.gpuTemp().value_or(0.0));
 }
 
-ThrottleStatus PowerService::isThrottling(std::stop_token stop) {
+ThrottleStatus PowerService::isThrottling(StopToken stop) {
   const PowerSnapshot s = metrics_->sample(kThrottleInterval, std::move(stop));
   const double t = hotterTemp(s);
   const double f = s.gpuFreqMHz();
@@ -69,9 +83,9 @@ double PowerService::estimateGPUTDP(std::string_view chipName) {
   return 20.0;
 }
 
-HeadroomStatus PowerService::headroom(std::stop_token stop) {
+HeadroomStatus PowerService::headroom(StopToken stop) {
   const PowerSnapshot s = metrics_->sample(kThrottleInterval, std::move(stop));
-  const double budget = estimateGPUTDP(info_.chipName());
+  const double budget = estimateGPUTDP(info().chipName());
   const double power = s.gpuPower();
   const double ratio = budget > 0 ? power / budget : 0.0;
   const bool thermalOk = hotterTemp(s) < 90.0;
@@ -79,7 +93,7 @@ HeadroomStatus PowerService::headroom(std::stop_token stop) {
 }
 
 CooldownResult PowerService::waitForCooldown(double targetTemp, double timeout, const CooldownProgress& progress,
-                                             std::stop_token stop) {
+                                             StopToken stop) {
   ClockPort& clock = *metrics_->platform().clock;
   const auto start = clock.steadyNow();
   const auto elapsed = [&] { return std::chrono::duration<double>(clock.steadyNow() - start).count(); };
@@ -87,11 +101,11 @@ CooldownResult PowerService::waitForCooldown(double targetTemp, double timeout, 
   while (elapsed() < timeout) {
     t = hotterTemp(metrics_->sample(kCooldownStep, stop));
     const double waited = elapsed();
-    if (stop.stop_requested()) return CooldownResult(false, t, waited);
+    if (stop.stopRequested()) return CooldownResult(false, t, waited);
     if (t < targetTemp && t > 0) return CooldownResult(true, t, waited);
     if (progress) progress(waited);
   }
-  if (stop.stop_requested()) return CooldownResult(false, t, elapsed());
+  if (stop.stopRequested()) return CooldownResult(false, t, elapsed());
   t = hotterTemp(metrics_->sample(kCooldownFinalSample, stop));
   return CooldownResult(false, t, timeout);
 }

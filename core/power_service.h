@@ -11,12 +11,14 @@
 // caller is expected to drop.
 
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <string_view>
 
+#include "core/platform/stop_signal.h"
 #include "core/power_metrics.h"
 #include "core/records.h"
 #include "core/service_records.h"
@@ -34,24 +36,29 @@ class PowerService {
   using CooldownProgress = std::function<void(double waitedSeconds)>;
 
   // Creates the facade, then takes the machine's description. Throws the
-  // facade's PMError.
-  explicit PowerService(std::shared_ptr<Platform> platform);
+  // facade's PMError. With `startUp` in the background the facade probes the
+  // SMC and the hardware report is produced on workers: the constructor
+  // returns once the counter sampler exists, and the first sample and the
+  // first `info` wait for what they need.
+  explicit PowerService(std::shared_ptr<Platform> platform, StartUpWork startUp = StartUpWork::inCreation);
 
-  [[nodiscard]] const SystemInfo& info() const { return info_; }
+  // The machine's description, taken once. Blocks while the hardware report
+  // is still being produced in the background.
+  [[nodiscard]] const SystemInfo& info();
   [[nodiscard]] PowerMetrics& metrics() { return *metrics_; }
 
-  [[nodiscard]] PowerSnapshot snapshot(double interval, std::stop_token stop = {});
+  [[nodiscard]] PowerSnapshot snapshot(double interval, StopToken stop = {});
   // See PowerMetrics::beginWindow.
   [[nodiscard]] std::optional<PowerMetrics::WindowRefusal> beginWindow(const std::string& name);
   [[nodiscard]] std::optional<EnergyMetrics> endWindow(const std::string& name);
-  [[nodiscard]] ThrottleStatus isThrottling(std::stop_token stop = {});
-  [[nodiscard]] HeadroomStatus headroom(std::stop_token stop = {});
+  [[nodiscard]] ThrottleStatus isThrottling(StopToken stop = {});
+  [[nodiscard]] HeadroomStatus headroom(StopToken stop = {});
   // Samples once a second until the hotter temperature is above 0 and below
   // `targetTemp`, or `timeout` seconds have passed; then one last half-second
   // sample gives the final temperature. A timeout of 0 or less only takes that
   // last sample; a stop skips it.
   [[nodiscard]] CooldownResult waitForCooldown(double targetTemp, double timeout,
-                                               const CooldownProgress& progress = {}, std::stop_token stop = {});
+                                               const CooldownProgress& progress = {}, StopToken stop = {});
 
   // The assumed GPU power budget of a chip, W, from words in its name.
   [[nodiscard]] static double estimateGPUTDP(std::string_view chipName);
@@ -60,7 +67,9 @@ class PowerService {
 
  private:
   std::unique_ptr<PowerMetrics> metrics_;
-  SystemInfo info_;
+  std::future<std::string> machineName_;  // the background hardware report's machine name
+  std::once_flag described_;
+  std::optional<SystemInfo> info_;
 };
 
 }  // namespace calorim

@@ -67,11 +67,11 @@ std::optional<double> decodeFlt(const std::uint8_t* bytes) {
 
 }  // namespace detail
 
-SMCThermal::SMCThermal(SmcPort& smc, ClockPort& clock) : clock_(clock), connection_(smc.open()) {
+SMCThermal::SMCThermal(SmcPort& smc, ClockPort& clock, const StopToken& stop) : clock_(clock), connection_(smc.open()) {
   if (!connection_) return;
 
-  cpuKeys_ = probeKeys(numberedKeys("Tp%02x", 20), kCpuMaxSpread);
-  gpuKeys_ = probeKeys(numberedKeys("Tg%02x", 16), kGpuMaxSpread);
+  cpuKeys_ = probeKeys(numberedKeys("Tp%02x", 20), kCpuMaxSpread, stop);
+  gpuKeys_ = probeKeys(numberedKeys("Tg%02x", 16), kGpuMaxSpread, stop);
   lastCpu_ = highestOf(cpuKeys_);
   lastGpu_ = highestOf(gpuKeys_);
 
@@ -137,9 +137,11 @@ std::optional<double> SMCThermal::readSMCTempCached(std::string_view key) {
   return detail::decodeSp78((*out)[kBytesOffset], (*out)[kBytesOffset + 1]);
 }
 
-std::vector<std::string> SMCThermal::probeKeys(const std::vector<std::string>& candidates, double maxSpread) {
+std::vector<std::string> SMCThermal::probeKeys(const std::vector<std::string>& candidates, double maxSpread,
+                                               const StopToken& stop) {
   std::vector<std::string> accepted;
   for (const std::string& key : candidates) {
+    if (stop.stopRequested()) break;
     auto info = getKeyInfo(key);
     if (!info) continue;
     const bool usable = (info->dataType == kTypeSp78 && info->dataSize == 2) ||

@@ -14,6 +14,7 @@
 
 #include "core/platform/clock_port.h"
 #include "core/platform/smc_port.h"
+#include "core/platform/stop_signal.h"
 
 namespace calorim {
 
@@ -38,8 +39,9 @@ class SMCThermal {
   // (through `clock`) for 0.25 s per candidate key of a usable type, so on a
   // machine with many populated keys this takes seconds. Never throws; when
   // the controller cannot be opened the reader stays unconnected and reads
-  // nothing. Both ports must outlive the reader.
-  SMCThermal(SmcPort& smc, ClockPort& clock);
+  // nothing. Once `stop` is requested the keys not yet probed are left out.
+  // Both ports must outlive the reader.
+  SMCThermal(SmcPort& smc, ClockPort& clock, const StopToken& stop = {});
 
   // CPU and GPU temperatures as the median of the kept keys' values above
   // 5 °C, and every fan whose speed reads ≥ 0. A temperature is sticky: when
@@ -64,7 +66,8 @@ class SMCThermal {
   [[nodiscard]] std::optional<std::uint8_t> readSMCRaw(std::string_view key, std::uint32_t size);
   [[nodiscard]] std::optional<double> readSMCTemp(std::string_view key);
   [[nodiscard]] std::optional<double> readSMCTempCached(std::string_view key);
-  [[nodiscard]] std::vector<std::string> probeKeys(const std::vector<std::string>& candidates, double maxSpread);
+  [[nodiscard]] std::vector<std::string> probeKeys(const std::vector<std::string>& candidates, double maxSpread,
+                                                   const StopToken& stop);
   [[nodiscard]] std::optional<double> medianOf(const std::vector<std::string>& keys);
   [[nodiscard]] std::optional<double> highestOf(const std::vector<std::string>& keys);
 

@@ -82,14 +82,17 @@ std::string PowerMetrics::osVersion(HostPort& host) {
 }
 
 SystemInfo PowerMetrics::systemInfo(Platform& platform) {
+  return systemInfo(platform, machineName(*platform.hardwareReport));
+}
+
+SystemInfo PowerMetrics::systemInfo(Platform& platform, std::string machineName) {
   std::string chip = chipName(*platform.host);
   const auto [e, p] = coreCounts(*platform.host);
   const std::int64_t gpuCores = gpuCoreCount(*platform.registry);
   const std::int64_t memory = std::max<std::int64_t>(0, platform.host->systemInteger("hw.memsize").value_or(0));
-  std::string machine = machineName(*platform.hardwareReport);
   std::string os = osVersion(*platform.host);
-  return SystemInfo(std::move(chip), e, p, gpuCores, static_cast<double>(memory) / kBytesPerGiB, std::move(machine),
-                    std::move(os));
+  return SystemInfo(std::move(chip), e, p, gpuCores, static_cast<double>(memory) / kBytesPerGiB,
+                    std::move(machineName), std::move(os));
 }
 
 }  // namespace calorim

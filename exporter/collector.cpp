@@ -113,7 +113,7 @@ void Collector::startSampler() {
   }
 }
 
-bool Collector::collect(std::stop_token stop) {
+bool Collector::collect(StopToken stop) {
   ClockPort& clock = *platform_->clock;
   const auto begun = clock.steadyNow();
   if (!metrics_) startSampler();
@@ -125,7 +125,7 @@ bool Collector::collect(std::stop_token stop) {
     } catch (const PMError&) {
       ++s.sampleFailures;
     }
-    if (stop.stop_requested()) return false;
+    if (stop.stopRequested()) return false;
     if (snapshot) {
       s.energyJoules.clear();
       s.powerWatts.clear();
@@ -205,13 +205,13 @@ std::string Collector::energyProblem() const {
 }
 
 SamplingWorker::SamplingWorker(Collector& collector)
-    : thread_([&collector](std::stop_token stop) {
-        while (!stop.stop_requested() && collector.collect(stop)) {
+    : thread_([&collector, stop = stopping_.token()] {
+        while (!stop.stopRequested() && collector.collect(stop)) {
         }
       }) {}
 
 SamplingWorker::~SamplingWorker() {
-  thread_.request_stop();
+  stopping_.requestStop();
   thread_.join();
 }
 

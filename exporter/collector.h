@@ -15,13 +15,13 @@
 #include <bitset>
 #include <memory>
 #include <mutex>
-#include <stop_token>
 #include <string>
 #include <thread>
 
 #include "core/cpu_usage_sampler.h"
 #include "core/iohid_thermal.h"
 #include "core/platform/platform.h"
+#include "core/platform/stop_signal.h"
 #include "core/power_metrics.h"
 #include "core/smc_thermal.h"
 #include "exporter/exposition.h"
@@ -57,7 +57,7 @@ class Collector {
   // A failed sample counts in `sampleFailures` and the round waits out the
   // rest of the interval. Returns false, publishing nothing, when `stop` was
   // requested. Runs on one thread at a time.
-  bool collect(std::stop_token stop = {});
+  bool collect(StopToken stop = {});
 
   // The latest published state; any thread.
   [[nodiscard]] std::shared_ptr<const MetricsState> latest() const;
@@ -99,7 +99,8 @@ class SamplingWorker {
   SamplingWorker& operator=(const SamplingWorker&) = delete;
 
  private:
-  std::jthread thread_;
+  StopSource stopping_;
+  std::thread thread_;
 };
 
 namespace detail {

@@ -110,14 +110,14 @@ void HostWatch::watch() {
     }
     if (fds[0].revents != 0) return;
     if ((fds[1].revents & (POLLERR | POLLHUP)) != 0) {
-      gone_.request_stop();
+      gone_.requestStop();
       return;
     }
     if ((fds[1].revents & POLLNVAL) != 0) watchOutput = false;
     if ((fds[2].revents & POLLNVAL) != 0) watchInput = false;
     if ((fds[2].revents & (POLLERR | POLLHUP)) != 0) inputClosed = true;
     if (inputClosed && state_ == State::lastCall && inputExhausted()) {
-      gone_.request_stop();
+      gone_.requestStop();
       return;
     }
   }
@@ -160,7 +160,7 @@ Json CalorimProbe::toolList() {
 
 CalorimProbe::ToolResult CalorimProbe::handleTool(const std::string& name, const Json& arguments,
                                                   const Json& progressToken) {
-  const std::stop_token stop = hostGone();
+  const StopToken stop = hostGone();
   if (name == "power_snapshot") return {encodeRecord(service_->snapshot(kSnapshotInterval, stop))};
   if (name == "power_begin_window") {
     const std::string window = stringArgument(arguments, "name", "default");
@@ -274,11 +274,11 @@ bool CalorimProbe::handleLine(std::string_view line) {
                         arguments != params.end() && arguments->is_object() ? *arguments : Json::object(),
                         progressToken);
     } catch (const PMError& e) {
-      if (hostGone().stop_requested()) return false;
+      if (hostGone().stopRequested()) return false;
       return respondError(id, kToolFailed, e.description());
     }
     // A call cut short because the host went away has no one to answer.
-    if (hostGone().stop_requested()) {
+    if (hostGone().stopRequested()) {
       outputClosed_ = true;
       return false;
     }
@@ -312,7 +312,7 @@ int mcpMain(const std::function<std::shared_ptr<Platform>()>& platform) {
 
   std::shared_ptr<PowerService> service;
   try {
-    service = std::make_shared<PowerService>(platform());
+    service = std::make_shared<PowerService>(platform(), StartUpWork::inBackground);
   } catch (const PMError& e) {
     const std::string message = "Failed to start: " + e.caseName() + "\n";
     (void)!::write(STDERR_FILENO, message.data(), message.size());

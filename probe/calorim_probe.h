@@ -8,12 +8,12 @@
 #include <functional>
 #include <istream>
 #include <memory>
-#include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "core/json.h"
+#include "core/platform/stop_signal.h"
 #include "core/power_service.h"
 
 namespace calorim::probe {
@@ -30,7 +30,7 @@ class HostWatch {
   HostWatch(const HostWatch&) = delete;
   HostWatch& operator=(const HostWatch&) = delete;
 
-  [[nodiscard]] std::stop_token gone() const { return gone_.get_token(); }
+  [[nodiscard]] StopToken gone() const { return gone_.token(); }
 
   // A call is about to be handled; `moreInput` when lines after it were
   // already read: while they wait, a closed input does not count.
@@ -46,7 +46,7 @@ class HostWatch {
   int output_;
   int wake_[2] = {-1, -1};
   std::atomic<State> state_ = State::idle;
-  std::stop_source gone_;
+  StopSource gone_;
   std::thread thread_;
 };
 
@@ -95,7 +95,7 @@ class CalorimProbe {
 
  private:
   bool send(const Json& message);
-  [[nodiscard]] std::stop_token hostGone() const { return watch_ != nullptr ? watch_->gone() : std::stop_token{}; }
+  [[nodiscard]] StopToken hostGone() const { return watch_ != nullptr ? watch_->gone() : StopToken{}; }
 
   std::shared_ptr<PowerService> service_;
   Writer writer_;

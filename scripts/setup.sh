@@ -4,7 +4,7 @@
 set -euo pipefail
 
 debian_packages=(
-  make cmake ninja-build g++ clang libclang-rt-dev
+  make cmake ninja-build g++ clang libclang-rt-dev lld-14 llvm-14 xz-utils
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev prometheus
   qt6-base-dev fonts-dejavu-core fonts-noto-color-emoji

@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -120,7 +121,12 @@ void forwardSignal(int) {
 
 void quitOnTerminationSignals() {
   if (signalSockets[0] >= 0) return;
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSockets) != 0) return;
+  // Flags set one by one: macOS's socketpair takes no SOCK_CLOEXEC or SOCK_NONBLOCK.
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalSockets) != 0) return;
+  for (int fd : signalSockets) {
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  }
   // Only the write to a socket happens in the handler; the quit follows in
   // the event loop.
   auto* notifier = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, QCoreApplication::instance());

@@ -3,7 +3,8 @@
 // can be tested without waiting.
 
 #include <chrono>
-#include <stop_token>
+
+#include "core/platform/stop_signal.h"
 
 namespace calorim {
 
@@ -18,10 +19,10 @@ class ClockPort {
   virtual void sleep(double seconds) = 0;
   // Like `sleep`, but ends early once `stop` is requested. Returns false when
   // it was stopped.
-  virtual bool sleep(double seconds, std::stop_token stop) {
-    if (stop.stop_requested()) return false;
+  virtual bool sleep(double seconds, StopToken stop) {
+    if (stop.stopRequested()) return false;
     sleep(seconds);
-    return !stop.stop_requested();
+    return !stop.stopRequested();
   }
 };
 
@@ -31,7 +32,7 @@ class SystemClock final : public ClockPort {
   std::chrono::system_clock::time_point now() override;
   std::chrono::steady_clock::time_point steadyNow() override;
   void sleep(double seconds) override;
-  bool sleep(double seconds, std::stop_token stop) override;
+  bool sleep(double seconds, StopToken stop) override;
 };
 
 }  // namespace calorim

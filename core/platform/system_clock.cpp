@@ -1,7 +1,5 @@
 #include "core/platform/clock_port.h"
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 namespace calorim {
@@ -15,14 +13,6 @@ void SystemClock::sleep(double seconds) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
-bool SystemClock::sleep(double seconds, std::stop_token stop) {
-  if (!(seconds > 0)) return !stop.stop_requested();
-  std::mutex mutex;
-  std::condition_variable_any wake;
-  std::unique_lock lock(mutex);
-  // Nothing notifies `wake`: the wait ends when the time is up or `stop` is requested.
-  wake.wait_for(lock, stop, std::chrono::duration<double>(seconds), [] { return false; });
-  return !stop.stop_requested();
-}
+bool SystemClock::sleep(double seconds, StopToken stop) { return stop.sleepFor(seconds); }
 
 }  // namespace calorim

@@ -15,7 +15,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -68,21 +67,22 @@ class SteppingClock final : public ClockPort {
   std::chrono::system_clock::time_point now() override { return time_.now(); }
   std::chrono::steady_clock::time_point steadyNow() override { return time_.steadyNow(); }
   void sleep(double seconds) override { time_.sleep(seconds); }
-  bool sleep(double seconds, std::stop_token stop) override {
+  bool sleep(double seconds, StopToken stop) override {
     std::unique_lock lock(mutex_);
     waits_.push_back(seconds);
     if (seconds >= holdFrom_) {
       ++holding_;
-      changed_.wait(lock, stop, [this] { return permits_ > 0; });
+      // A stop wakes no condition variable: look for it every millisecond.
+      while (permits_ == 0 && !stop.stopRequested()) changed_.wait_for(lock, std::chrono::milliseconds(1));
       --holding_;
-      if (stop.stop_requested()) return false;
+      if (stop.stopRequested()) return false;
       --permits_;
     } else {
       lock.unlock();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     time_.sleep(seconds);
-    return !stop.stop_requested();
+    return !stop.stopRequested();
   }
 
  private:

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "core/platform/fake/fake_platform.h"
 
 namespace calorim {
@@ -132,6 +135,68 @@ TEST(PowerServiceCreation, FailsWithTheFacadeErrorAndTakesInfoOnce) {
   PowerService service(machine.platform);
   machine.host->setSystemInteger("hw.memsize", 1);
   EXPECT_EQ(service.info().totalMemoryGB(), 16.0);
+}
+
+// Holds back the SMC and the hardware report until the test lets them go: a
+// start that did that slow work before returning would never return.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable opened;
+  bool open = false;
+
+  void pass() {
+    std::unique_lock lock(mutex);
+    opened.wait(lock, [this] { return open; });
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    open = true;
+    opened.notify_all();
+  }
+};
+
+struct GatedSmc final : SmcPort {
+  GatedSmc(std::unique_ptr<SmcPort> inner, Gate& gate) : inner(std::move(inner)), gate(gate) {}
+  std::unique_ptr<SmcConnection> open() override {
+    gate.pass();
+    return inner->open();
+  }
+  std::unique_ptr<SmcPort> inner;
+  Gate& gate;
+};
+
+struct GatedReport final : HardwareReportPort {
+  GatedReport(std::unique_ptr<HardwareReportPort> inner, Gate& gate) : inner(std::move(inner)), gate(gate) {}
+  std::optional<std::string> report(std::string_view dataType) override {
+    gate.pass();
+    return inner->report(dataType);
+  }
+  std::unique_ptr<HardwareReportPort> inner;
+  Gate& gate;
+};
+
+TEST(PowerServiceCreation, InTheBackgroundReturnsFirstAndWaitsWhereTheSlowWorkIsNeeded) {
+  Gate gate;
+  const auto gated = [&gate](fake::FakeMachine& machine) {
+    machine.platform->smc = std::make_unique<GatedSmc>(std::move(machine.platform->smc), gate);
+    machine.platform->hardwareReport =
+        std::make_unique<GatedReport>(std::move(machine.platform->hardwareReport), gate);
+  };
+  // The counter sampler comes first: its failure fails the start before any slow work.
+  fake::FakeMachine empty;
+  gated(empty);
+  EXPECT_THROW((PowerService{empty.platform, StartUpWork::inBackground}), PMError);
+
+  fake::FakeMachine machine;
+  machine.counters->pushReading(CounterDelta{{"Energy Model", "", "CPU Energy", "mJ", 0, {}}});
+  machine.smc->addKey("Tp01", "sp78", 2);
+  machine.smc->pushCelsius("Tp01", 52.5);
+  machine.hardwareReport->setReport("SPHardwareDataType", R"({"SPHardwareDataType":[{"machine_name":"Mac mini"}]})");
+  gated(machine);
+  PowerService service(machine.platform, StartUpWork::inBackground);
+  gate.release();
+  EXPECT_EQ(service.snapshot(1).cpuTemp(), 52.5);
+  EXPECT_EQ(service.info().machineName(), "Mac mini");
 }
 
 }  // namespace

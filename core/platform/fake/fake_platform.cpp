@@ -4,7 +4,6 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
-#include <condition_variable>
 
 namespace calorim::fake {
 namespace {
@@ -417,11 +416,8 @@ void FakeClock::sleep(double seconds) {
   slept_ += seconds;
 }
 
-bool HeldClock::sleep(double /*seconds*/, std::stop_token stop) {
-  std::mutex mutex;
-  std::condition_variable_any wake;
-  std::unique_lock lock(mutex);
-  wake.wait(lock, stop, [] { return false; });
+bool HeldClock::sleep(double /*seconds*/, StopToken stop) {
+  stop.waitForStop();
   return false;
 }
 

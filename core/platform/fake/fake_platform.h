@@ -225,7 +225,7 @@ class HeldClock final : public ClockPort {
   std::chrono::system_clock::time_point now() override { return std::chrono::system_clock::now(); }
   std::chrono::steady_clock::time_point steadyNow() override { return std::chrono::steady_clock::now(); }
   void sleep(double /*seconds*/) override {}
-  bool sleep(double seconds, std::stop_token stop) override;
+  bool sleep(double seconds, StopToken stop) override;
 };
 
 // A whole fake machine: the platform bundle plus typed access to each fake for

@@ -21,7 +21,7 @@ class SharedClock final : public ClockPort {
   std::chrono::system_clock::time_point now() override { return clock_->now(); }
   std::chrono::steady_clock::time_point steadyNow() override { return clock_->steadyNow(); }
   void sleep(double seconds) override { clock_->sleep(seconds); }
-  bool sleep(double seconds, std::stop_token stop) override { return clock_->sleep(seconds, stop); }
+  bool sleep(double seconds, StopToken stop) override { return clock_->sleep(seconds, stop); }
 
  private:
   std::shared_ptr<ClockPort> clock_;

@@ -1,0 +1,146 @@
+// The counter-reports port over the IOReport library (/usr/lib/libIOReport.dylib).
+
+#include <CoreFoundation/CoreFoundation.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "core/platform/darwin/cf_values.h"
+#include "core/platform/darwin/darwin_platform.h"
+#include "core/platform/darwin/handles.h"
+
+// The library has no header; these are the shapes of the functions used.
+extern "C" {
+typedef struct __IOReportSubscriptionCF* IOReportSubscriptionRef;
+typedef CFDictionaryRef IOReportSampleRef;
+CFMutableDictionaryRef IOReportCopyChannelsInGroup(CFStringRef group, CFStringRef subgroup, uint64_t, uint64_t,
+                                                   uint64_t);
+void IOReportMergeChannels(CFMutableDictionaryRef target, CFMutableDictionaryRef source, CFTypeRef);
+IOReportSubscriptionRef IOReportCreateSubscription(void*, CFMutableDictionaryRef channels,
+                                                   CFMutableDictionaryRef* subscribed, uint64_t, CFTypeRef);
+CFDictionaryRef IOReportCreateSamples(IOReportSubscriptionRef, CFMutableDictionaryRef subscribed, CFTypeRef);
+CFDictionaryRef IOReportCreateSamplesDelta(CFDictionaryRef earlier, CFDictionaryRef later, CFTypeRef);
+CFStringRef IOReportChannelGetGroup(IOReportSampleRef);
+CFStringRef IOReportChannelGetSubGroup(IOReportSampleRef);
+CFStringRef IOReportChannelGetChannelName(IOReportSampleRef);
+CFStringRef IOReportChannelGetUnitLabel(IOReportSampleRef);
+int64_t IOReportSimpleGetIntegerValue(IOReportSampleRef, int32_t*);
+int32_t IOReportStateGetCount(IOReportSampleRef);
+CFStringRef IOReportStateGetNameForIndex(IOReportSampleRef, int32_t index);
+int64_t IOReportStateGetResidency(IOReportSampleRef, int32_t index);
+}
+
+namespace calorim::darwin {
+namespace {
+
+// More states than any channel publishes; a larger count is not believed.
+constexpr int32_t kMaxStates = 4096;
+
+struct IOReportChannelSet final : ChannelSet {
+  explicit IOReportChannelSet(CFMutableDictionaryRef channels) : dictionary(channels) {}
+  CfRef<CFMutableDictionaryRef> dictionary;
+};
+
+struct IOReportSubscription final : CounterSubscription {
+  explicit IOReportSubscription(IOReportSubscriptionRef handle) : subscription(handle) {}
+  CfRef<IOReportSubscriptionRef> subscription;
+};
+
+struct IOReportRawSample final : RawSample {
+  explicit IOReportRawSample(CFDictionaryRef sample) : samples(sample) {}
+  CfRef<CFDictionaryRef> samples;
+};
+
+std::string textOrEmpty(CFStringRef string) { return cfText(string).value_or(std::string()); }
+
+Channel readChannel(IOReportSampleRef sample) {
+  Channel channel;
+  channel.group = textOrEmpty(IOReportChannelGetGroup(sample));
+  channel.subgroup = textOrEmpty(IOReportChannelGetSubGroup(sample));
+  channel.name = textOrEmpty(IOReportChannelGetChannelName(sample));
+  channel.unitLabel = textOrEmpty(IOReportChannelGetUnitLabel(sample));
+  const int32_t states = IOReportStateGetCount(sample);
+  if (states > 0) {
+    const int32_t count = std::min(states, kMaxStates);
+    channel.states.reserve(static_cast<std::size_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+      channel.states.push_back(ChannelState{textOrEmpty(IOReportStateGetNameForIndex(sample, i)),
+                                            static_cast<std::uint64_t>(IOReportStateGetResidency(sample, i))});
+    }
+  } else {
+    channel.value = IOReportSimpleGetIntegerValue(sample, nullptr);
+  }
+  return channel;
+}
+
+class IOReportCounters final : public CounterReportPort {
+ public:
+  std::unique_ptr<ChannelSet> copyChannelsInGroup(std::string_view group,
+                                                  std::optional<std::string_view> subgroup) override {
+    const CfRef<CFStringRef> groupName = makeCfString(group);
+    CfRef<CFStringRef> subgroupName;
+    if (subgroup) subgroupName = makeCfString(*subgroup);
+    if (!groupName || (subgroup && !subgroupName)) return nullptr;
+    CFMutableDictionaryRef channels = IOReportCopyChannelsInGroup(groupName.get(), subgroupName.get(), 0, 0, 0);
+    if (channels == nullptr) return nullptr;
+    return std::make_unique<IOReportChannelSet>(channels);
+  }
+
+  void mergeChannels(ChannelSet& target, const ChannelSet& source) override {
+    auto* into = dynamic_cast<IOReportChannelSet*>(&target);
+    const auto* from = dynamic_cast<const IOReportChannelSet*>(&source);
+    if (into == nullptr || from == nullptr) return;
+    IOReportMergeChannels(into->dictionary.get(), from->dictionary.get(), nullptr);
+  }
+
+  std::unique_ptr<CounterSubscription> createSubscription(const ChannelSet& channels,
+                                                          std::unique_ptr<ChannelSet>& subscribed) override {
+    subscribed = nullptr;
+    const auto* set = dynamic_cast<const IOReportChannelSet*>(&channels);
+    if (set == nullptr) return nullptr;
+    CFMutableDictionaryRef subscribedChannels = nullptr;
+    IOReportSubscriptionRef handle =
+        IOReportCreateSubscription(nullptr, set->dictionary.get(), &subscribedChannels, 0, nullptr);
+    if (subscribedChannels != nullptr) subscribed = std::make_unique<IOReportChannelSet>(subscribedChannels);
+    if (handle == nullptr) return nullptr;
+    return std::make_unique<IOReportSubscription>(handle);
+  }
+
+  std::unique_ptr<RawSample> createSamples(const CounterSubscription& subscription,
+                                           const ChannelSet& subscribed) override {
+    const auto* sub = dynamic_cast<const IOReportSubscription*>(&subscription);
+    const auto* set = dynamic_cast<const IOReportChannelSet*>(&subscribed);
+    if (sub == nullptr || set == nullptr) return nullptr;
+    CFDictionaryRef sample = IOReportCreateSamples(sub->subscription.get(), set->dictionary.get(), nullptr);
+    if (sample == nullptr) return nullptr;
+    return std::make_unique<IOReportRawSample>(sample);
+  }
+
+  std::optional<CounterDelta> createSamplesDelta(const RawSample& earlier, const RawSample& later) override {
+    const auto* a = dynamic_cast<const IOReportRawSample*>(&earlier);
+    const auto* b = dynamic_cast<const IOReportRawSample*>(&later);
+    if (a == nullptr || b == nullptr) return std::nullopt;
+    const CfRef<CFDictionaryRef> delta(IOReportCreateSamplesDelta(a->samples.get(), b->samples.get(), nullptr));
+    if (!delta) return std::nullopt;
+    CounterDelta channels;
+    // The delta's channels, in channel order: what IOReportIterate walks.
+    const CFTypeRef list = CFDictionaryGetValue(delta.get(), CFSTR("IOReportChannels"));
+    if (list == nullptr || CFGetTypeID(list) != CFArrayGetTypeID()) return channels;
+    const auto array = static_cast<CFArrayRef>(list);
+    const CFIndex count = CFArrayGetCount(array);
+    channels.reserve(static_cast<std::size_t>(std::max<CFIndex>(count, 0)));
+    for (CFIndex i = 0; i < count; ++i) {
+      const CFTypeRef sample = CFArrayGetValueAtIndex(array, i);
+      if (sample == nullptr || CFGetTypeID(sample) != CFDictionaryGetTypeID()) continue;
+      channels.push_back(readChannel(static_cast<IOReportSampleRef>(sample)));
+    }
+    return channels;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<CounterReportPort> makeCounterReports() { return std::make_unique<IOReportCounters>(); }
+
+}  // namespace calorim::darwin

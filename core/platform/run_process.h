@@ -1,0 +1,33 @@
+#pragma once
+// Runs a program directly (no shell) and collects what it writes to standard
+// output. POSIX: posix_spawn, a pipe, poll and waitpid.
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace calorim {
+
+struct ProcessLimits {
+  // How long the program may run, from its start until it has exited.
+  std::chrono::milliseconds timeout{10'000};
+  // The most bytes of standard output kept; a program writing more fails.
+  std::size_t maxOutputBytes = 16U << 20;
+};
+
+// Starts `program` (a path, not searched for) with `arguments` after it, its
+// standard input and standard error on /dev/null, its standard output on a
+// pipe read to the end, in a process group of its own, with the default
+// disposition of SIGPIPE and no signals blocked. Waits until it has exited.
+// The output bytes as written (the exit status is not examined); absent when
+// the program cannot be started, writes more than `limits.maxOutputBytes`, or
+// has not exited within `limits.timeout`: then its whole process group is
+// killed and reaped before this returns. Blocks; thread-safe; never throws,
+// except std::bad_alloc.
+[[nodiscard]] std::optional<std::string> runProcess(const std::string& program,
+                                                    const std::vector<std::string>& arguments,
+                                                    const ProcessLimits& limits = {});
+
+}  // namespace calorim

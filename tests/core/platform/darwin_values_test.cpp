@@ -1,0 +1,163 @@
+#include "core/platform/darwin/darwin_values.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace calorim::darwin {
+namespace {
+
+// A property tree shaped like the platform's: what the reader walks.
+struct Node {
+  ValueKind kind = ValueKind::other;
+  bool flag = false;
+  NumberParts number;
+  std::optional<std::string> text;
+  RegistryBytes bytes;
+  std::vector<Node> items;
+  std::vector<Node> keys;  // a dictionary's keys, and their values below
+  std::vector<Node> values;
+};
+
+struct NodeReader {
+  ValueKind kind(const Node* n) const { return n->kind; }
+  bool boolean(const Node* n) const { return n->flag; }
+  NumberParts number(const Node* n) const { return n->number; }
+  std::optional<std::string> text(const Node* n) const { return n->text; }
+  RegistryBytes bytes(const Node* n) const { return n->bytes; }
+  template <class F>
+  void forEachItem(const Node* n, F f) const {
+    for (const Node& item : n->items) f(&item);
+  }
+  template <class F>
+  void forEachEntry(const Node* n, F f) const {
+    for (std::size_t i = 0; i < n->keys.size(); ++i) f(&n->keys[i], &n->values[i]);
+  }
+};
+
+Node leaf(ValueKind kind) {
+  Node n;
+  n.kind = kind;
+  return n;
+}
+Node boolean(bool v) {
+  Node n = leaf(ValueKind::boolean);
+  n.flag = v;
+  return n;
+}
+Node number(NumberParts v) {
+  Node n = leaf(ValueKind::number);
+  n.number = v;
+  return n;
+}
+Node integer(std::int64_t v) { return number({false, v, static_cast<double>(v)}); }
+Node text(std::optional<std::string> t) {
+  Node n = leaf(ValueKind::text);
+  n.text = std::move(t);
+  return n;
+}
+Node bytes(RegistryBytes b) {
+  Node n = leaf(ValueKind::bytes);
+  n.bytes = std::move(b);
+  return n;
+}
+Node array(std::vector<Node> items) {
+  Node n = leaf(ValueKind::array);
+  n.items = std::move(items);
+  return n;
+}
+Node dictionary(std::vector<std::pair<Node, Node>> entries) {
+  Node n = leaf(ValueKind::dictionary);
+  for (auto& [key, value] : entries) {
+    n.keys.push_back(std::move(key));
+    n.values.push_back(std::move(value));
+  }
+  return n;
+}
+Node nested(int depth) { return depth == 0 ? integer(1) : array({nested(depth - 1)}); }
+
+TEST(DarwinValuesTest, ConvertsPropertyTreesToRegistryValues) {
+  constexpr double kBeyondInt64 = 18446744073709551615.0;  // UINT64_MAX as the platform reports it
+  const struct {
+    const char* what;
+    Node tree;
+    std::optional<RegistryValue> expected;
+  } cases[] = {
+      {"boolean", boolean(true), RegistryValue(true)},
+      {"integer", integer(-42), RegistryValue(std::int64_t{-42})},
+      {"largest signed integer", integer(std::numeric_limits<std::int64_t>::max()),
+       RegistryValue(std::numeric_limits<std::int64_t>::max())},
+      {"unsigned above INT64_MAX becomes a real", number({false, {}, kBeyondInt64}),
+       RegistryValue(kBeyondInt64)},
+      {"floating point", number({true, {}, 2.5}), RegistryValue(2.5)},
+      {"text", text("AppleSmartBattery"), RegistryValue("AppleSmartBattery")},
+      {"text that cannot be converted", text(std::nullopt), std::nullopt},
+      {"bytes", bytes({0x00, 0xff}), RegistryValue(RegistryBytes{0x00, 0xff})},
+      {"a date or other kind", leaf(ValueKind::other), std::nullopt},
+      {"array keeps order, leaves out what does not convert",
+       array({integer(1), leaf(ValueKind::other), text("x")}), RegistryValue(RegistryArray{1, "x"})},
+      {"dictionary skips keys that are not text",
+       dictionary({{text("Watts"), integer(96)},
+                   {integer(7), integer(1)},
+                   {text(std::nullopt), integer(2)},
+                   {text("Date"), leaf(ValueKind::other)},
+                   {text("AdapterDetails"), dictionary({{text("Name"), text("96W")}})}}),
+       RegistryValue(RegistryDictionary{{"Watts", 96}, {"AdapterDetails", RegistryDictionary{{"Name", "96W"}}}})},
+      {"deepest nesting kept", nested(kMaxValueDepth), [] {
+         RegistryValue v = 1;
+         for (int i = 0; i < kMaxValueDepth; ++i) v = RegistryArray{v};
+         return std::optional<RegistryValue>(v);
+       }()},
+      {"one level deeper is left out", nested(kMaxValueDepth + 1), [] {
+         RegistryValue v = RegistryArray{};
+         for (int i = 1; i < kMaxValueDepth; ++i) v = RegistryArray{v};
+         return std::optional<RegistryValue>(v);
+       }()},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(convertValue(NodeReader{}, &c.tree), c.expected) << c.what;
+  }
+  // Readers of integers take their fallback for the unsigned value.
+  EXPECT_EQ(numberValue({false, {}, kBeyondInt64}).as<std::int64_t>(), nullptr);
+}
+
+TEST(DarwinValuesTest, ReadsKernelValuesAndVersions) {
+  const std::int32_t four = -7;
+  const std::int64_t eight = 17'179'869'184;
+  const std::string fourBytes(reinterpret_cast<const char*>(&four), sizeof four);
+  const std::string eightBytes(reinterpret_cast<const char*>(&eight), sizeof eight);
+  EXPECT_EQ(systemIntegerFromBytes(fourBytes), -7);
+  EXPECT_EQ(systemIntegerFromBytes(eightBytes), eight);
+  for (std::string_view odd : {"", "\x01", "\x01\x02", "\x01\x02\x03\x04\x05"}) {
+    EXPECT_EQ(systemIntegerFromBytes(odd), std::nullopt) << odd.size();
+  }
+
+  EXPECT_EQ(systemTextFromBytes(std::string_view("Apple M3 Pro\0junk", 17)), "Apple M3 Pro");
+
+  const struct {
+    std::string_view text;
+    std::optional<OsVersion> version;
+  } versions[] = {
+      {"14.6.1", OsVersion{"macOS", 14, 6, 1}},
+      {"15.1", OsVersion{"macOS", 15, 1, 0}},
+      {"26", OsVersion{"macOS", 26, 0, 0}},
+      {"15.0.1 (24A348)", OsVersion{"macOS", 15, 0, 1}},
+      {"", std::nullopt},
+      {"x.1", std::nullopt},
+      {"99999999999999999999.1", std::nullopt},
+  };
+  for (const auto& v : versions) EXPECT_EQ(parseProductVersion(v.text), v.version) << v.text;
+
+  for (std::string_view ok : {"SPHardwareDataType", "SPThunderboltDataType"}) EXPECT_TRUE(isReportDataType(ok));
+  const std::string tooLong(65, 'A');
+  for (std::string_view bad : {std::string_view(""), std::string_view("-xml"), std::string_view("SP Hardware"),
+                               std::string_view("../x"), std::string_view("SP\0x", 4), std::string_view(tooLong)}) {
+    EXPECT_FALSE(isReportDataType(bad)) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace calorim::darwin

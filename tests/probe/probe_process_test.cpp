@@ -472,6 +472,14 @@ TEST(ProbeProcess, DeeplyNestedAndTrailingBytesLinesAreIgnored) {
   EXPECT_EQ(describeStatus(server.wait().status), "exit 0");
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUnderAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kUnderAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+
 TEST(ProbeProcess, OpenWindowsAreBoundedAndRefusalsFlagged) {
   ChildProcess server({PROBE_SIM_BINARY});
   const auto begin = [&](int id, const std::string& name) {
@@ -494,7 +502,9 @@ TEST(ProbeProcess, OpenWindowsAreBoundedAndRefusalsFlagged) {
   const long grown = residentKiB(server.pid()) - before;
   std::printf("resident memory grew %ld KiB over 5,000 distinct windows (%d refused)\n", grown, refused);
   EXPECT_EQ(refused, 5000 - 1024);
-  EXPECT_LT(grown, 48 * 1024);
+  // AddressSanitizer keeps freed blocks in quarantine and pads every block, so
+  // resident memory says nothing about the windows kept there.
+  if (!kUnderAddressSanitizer) EXPECT_LT(grown, 48 * 1024);
 
   // Refused names were never stored; ending a window frees its slot.
   EXPECT_EQ(toolText(server.exchange(toolCall(1, "power_end_window", {{"name", "w5000"}}).dump()), 1),

@@ -17,7 +17,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "app/shell/calorim_app.h"
 #include "app/strings.h"
@@ -75,12 +77,13 @@ std::shared_ptr<calorim::Platform> simulatedPlatform(const QString& profilePath)
     if (profilePath.isEmpty()) {
       profile = calorim::fake::builtinProfile();
     } else {
-      QFile file(profilePath);
-      if (!file.open(QIODevice::ReadOnly)) {
+      std::optional<calorim::fake::MachineProfile> read =
+          calorim::fake::loadMachineProfileFile(QFile::encodeName(profilePath).toStdString());
+      if (!read) {
         fail(QStringLiteral("cannot read %1").arg(profilePath));
         return nullptr;
       }
-      profile = calorim::fake::loadMachineProfile(file.readAll().toStdString());
+      profile = std::move(*read);
     }
     return calorim::fake::makeSimulatedPlatform(profile, 1, calorim::fake::SimulatedClock::real);
   } catch (const std::invalid_argument& e) {

@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
 #include <iostream>
-#include <sstream>
+#include <optional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "core/platform/fake/simulated_machine.h"
 #include "core/platform/native_platform.h"
@@ -47,11 +47,9 @@ int exporterMain(int argc, char** argv) {
     try {
       fake::MachineProfile profile = fake::builtinProfile();
       if (options.profilePath) {
-        std::ifstream file(*options.profilePath, std::ios::binary);
-        if (!file) return fail("cannot read the profile " + *options.profilePath);
-        std::ostringstream text;
-        text << file.rdbuf();
-        profile = fake::loadMachineProfile(text.str());
+        std::optional<fake::MachineProfile> read = fake::loadMachineProfileFile(*options.profilePath);
+        if (!read) return fail("cannot read the profile " + *options.profilePath);
+        profile = std::move(*read);
       }
       platform = fake::makeSimulatedPlatform(profile, 1, fake::SimulatedClock::real);
     } catch (const std::invalid_argument& e) {

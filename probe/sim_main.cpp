@@ -2,10 +2,10 @@
 // tests on machines without energy counters. Its one optional argument is the
 // path of a machine profile; without it the built-in laptop profile is used.
 
-#include <fstream>
 #include <iostream>
-#include <sstream>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "core/platform/fake/simulated_machine.h"
 #include "probe/calorim_probe.h"
@@ -18,14 +18,12 @@ int main(int argc, char** argv) {
   calorim::fake::MachineProfile profile;
   try {
     if (argc == 2) {
-      std::ifstream file(argv[1], std::ios::binary);
-      if (!file) {
+      std::optional<calorim::fake::MachineProfile> read = calorim::fake::loadMachineProfileFile(argv[1]);
+      if (!read) {
         std::cerr << "calorim-probe-sim: cannot read " << argv[1] << "\n";
         return 2;
       }
-      std::ostringstream text;
-      text << file.rdbuf();
-      profile = calorim::fake::loadMachineProfile(text.str());
+      profile = std::move(*read);
     } else {
       profile = calorim::fake::builtinProfile();
     }

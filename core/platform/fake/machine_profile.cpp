@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <limits>
 #include <set>
 #include <stdexcept>
@@ -533,6 +534,22 @@ MachineProfile loadMachineProfile(std::string_view json) {
   if (const Json* j = find(root, "hardwareReports")) readReports(*j, "hardwareReports", profile);
   validateMachineProfile(profile);
   return profile;
+}
+
+std::optional<MachineProfile> loadMachineProfileFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::string text;
+  char chunk[65536];
+  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
+    text.append(chunk, static_cast<std::size_t>(file.gcount()));
+    if (text.size() > kMaxProfileFileBytes) {
+      throw std::invalid_argument("machine profile: larger than " + std::to_string(kMaxProfileFileBytes >> 20) +
+                                  " MiB");
+    }
+  }
+  if (file.bad()) return std::nullopt;
+  return loadMachineProfile(text);
 }
 
 MachineProfile builtinProfile() { return loadMachineProfile(builtinProfileJson()); }

@@ -129,6 +129,15 @@ struct MachineProfile {
 // type or range, or an unknown member. Throws nothing else.
 [[nodiscard]] MachineProfile loadMachineProfile(std::string_view json);
 
+// Largest profile file `loadMachineProfileFile` reads.
+inline constexpr std::size_t kMaxProfileFileBytes = std::size_t{16} << 20;
+
+// Reads the profile file at `path`, as `loadMachineProfile` reads its text.
+// Absent when the file cannot be opened or read; throws std::invalid_argument
+// for a file larger than kMaxProfileFileBytes (a device such as /dev/zero
+// never ends) and for text `loadMachineProfile` refuses. Blocks on the read.
+[[nodiscard]] std::optional<MachineProfile> loadMachineProfileFile(const std::string& path);
+
 // Checks the ranges `loadMachineProfile` enforces on a profile built in code.
 // Throws std::invalid_argument naming the offending member.
 void validateMachineProfile(const MachineProfile& profile);

@@ -104,7 +104,8 @@ flags=(-target arm64-apple-macos13.3 -isysroot "$sysroot" -stdlib=libc++ -std=c+
   -Wall -Wextra -Wpedantic -I"$root" -isystem "$deps/include" -isystem "$qt")
 for module in QtCore QtGui QtWidgets QtNetwork; do flags+=(-isystem "$qt/$module"); done
 flags+=(-DCALORIM_UPDATE_URL='"https://calorim.invalid/version.json"' -DCALORIM_APP_VERSION='"0"'
-  -DCALORIM_DATA_DIR='"/usr/local/share/calorim"')
+  -DCALORIM_DATA_DIR='"/usr/local/share/calorim"'
+  -DCALORIM_DATA_FROM_BIN='"../share/calorim"')
 check="$build/app-syntax"
 mkdir -p "$check"
 {

@@ -46,6 +46,13 @@ bool isCardName(std::string_view name) {
   return std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// A hwmon temperature file's reading in °C; absent without the file or a reading.
+std::optional<double> readMillidegrees(KeptFile* file) {
+  if (file == nullptr) return std::nullopt;
+  const std::optional<std::string> text = file->read();
+  return text ? parseMillidegrees(*text) : std::nullopt;
+}
+
 class AmdGpu final : public GpuDevice {
  public:
   AmdGpu(std::string name, bool apu, const HwmonChip& chip)
@@ -77,11 +84,7 @@ class AmdGpu final : public GpuDevice {
     return r;
   }
 
-  std::optional<double> temperature() override {
-    if (!temp_) return std::nullopt;
-    const std::optional<std::string> text = temp_->read();
-    return text ? parseMillidegrees(*text) : std::nullopt;
-  }
+  std::optional<double> temperature() override { return readMillidegrees(temp_.get()); }
 
  private:
   std::unique_ptr<KeptFile> power_, busy_, sclkHz_, dpm_, temp_;
@@ -113,11 +116,7 @@ class IntelGpu final : public GpuDevice {
     return r;
   }
 
-  std::optional<double> temperature() override {
-    if (!temp_) return std::nullopt;
-    const std::optional<std::string> text = temp_->read();
-    return text ? parseMillidegrees(*text) : std::nullopt;
-  }
+  std::optional<double> temperature() override { return readMillidegrees(temp_.get()); }
 
  private:
   std::unique_ptr<KeptFile> energy_, idle_, clock_, temp_;

@@ -23,6 +23,8 @@ import sys
 import tempfile
 import time
 
+from proc_status import status_kib
+
 TARGET_CPU_PERCENT = 0.5
 TARGET_RSS_MB = 80.0
 TICKS = os.sysconf("SC_CLK_TCK")
@@ -34,14 +36,6 @@ def cpu_seconds(pid):
         fields = stat.read().rsplit(")", 1)[1].split()
     utime, stime = int(fields[11]), int(fields[12])
     return (utime + stime) / TICKS
-
-
-def status_kib(pid, key):
-    with open(f"/proc/{pid}/status") as status:
-        for line in status:
-            if line.startswith(key + ":"):
-                return int(line.split()[1])
-    raise RuntimeError(f"no {key} in /proc status")
 
 
 def main():

@@ -29,6 +29,8 @@ import subprocess
 import sys
 import time
 
+from proc_status import status_kib
+
 TARGET_CPU_PERCENT = 0.05
 TARGET_RSS_MB = 8.0
 
@@ -56,14 +58,6 @@ def library_rss_kib(pid, names):
             elif counted and fields[0] == "Rss:":
                 total += int(fields[1])
     return total
-
-
-def status_kib(pid, key):
-    with open(f"/proc/{pid}/status") as status:
-        for line in status:
-            if line.startswith(key + ":"):
-                return int(line.split()[1])
-    raise RuntimeError(f"no {key} in /proc status")
 
 
 def main():

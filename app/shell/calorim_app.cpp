@@ -15,6 +15,7 @@
 #include "app/preferences.h"
 #include "app/shell/autostart.h"
 #include "app/shell/presence.h"
+#include "app/shell/status_item.h"
 #include "app/shell/tray.h"
 #include "app/shell/window_registry.h"
 #include "app/strings.h"
@@ -51,7 +52,7 @@ CalorimApp::CalorimApp(std::shared_ptr<Platform> platform, LiveMonitorOptions op
   actions.showApplication = [] { setPresencePolicy(PresencePolicy::regular); };
   actions.bringToFront = [] { bringApplicationToFront(); };
   actions.quit = [this] { quit(); };
-  tray_ = std::make_unique<TrayController>(*monitor_, *preferences_, std::move(actions));
+  tray_ = std::make_unique<TrayController>(*monitor_, *preferences_, std::move(actions), makeStatusItem());
   tray_->start();
 }
 

@@ -29,10 +29,11 @@
 
 namespace calorim::app {
 
+class LoginItem;
 class Preferences;
+class Presence;
 class TrayController;
 class WindowRegistry;
-class XdgAutostart;
 
 class CalorimApp : public QObject {
   Q_OBJECT
@@ -61,16 +62,18 @@ class CalorimApp : public QObject {
   [[nodiscard]] Preferences& preferences() { return *preferences_; }
   [[nodiscard]] WindowRegistry& windows() { return *windows_; }
   [[nodiscard]] TrayController& tray() { return *tray_; }
+  [[nodiscard]] Presence& presence() { return *presence_; }
 
  private:
   void registerWindows();
 
   std::shared_ptr<Platform> platform_;
+  std::unique_ptr<Presence> presence_;
   // Destroyed bottom to top: the windows and the panel go before the
   // objects they read.
   std::unique_ptr<Preferences> preferences_;
   std::unique_ptr<LiveMonitor> monitor_;
-  std::unique_ptr<XdgAutostart> autostart_;
+  std::unique_ptr<LoginItem> loginItem_;
   std::unique_ptr<WindowRegistry> windows_;
   std::unique_ptr<TrayController> tray_;
 };

@@ -121,19 +121,19 @@ class ShellAppTest : public QObject {
 
   void presenceFollowsTheWindows() {
     AppRig rig;
-    QCOMPARE(presencePolicy(), PresencePolicy::accessory);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
     rig.press("settingsButton");
     QVERIFY(rig.app.windows().window(CalorimApp::kSettings) != nullptr);
-    QCOMPARE(presencePolicy(), PresencePolicy::accessory);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
     rig.press("portsButton");
     QVERIFY(rig.app.windows().window(CalorimApp::kPorts) != nullptr);
-    QCOMPARE(presencePolicy(), PresencePolicy::regular);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::regular);
 
     rig.app.windows().window(CalorimApp::kPorts)->close();
     QTRY_COMPARE(rig.app.windows().openCount(), 1);
-    QCOMPARE(presencePolicy(), PresencePolicy::regular);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::regular);
     rig.app.windows().window(CalorimApp::kSettings)->close();
-    QTRY_COMPARE(presencePolicy(), PresencePolicy::accessory);
+    QTRY_COMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
   }
 
   void detailButtonTwiceLeavesOneWindowAndSamplingOn() {
@@ -142,7 +142,7 @@ class ShellAppTest : public QObject {
     rig.press("detailButton");
     QWidget* detail = rig.app.windows().window(CalorimApp::kDetail);
     QVERIFY(detail != nullptr);
-    QCOMPARE(presencePolicy(), PresencePolicy::regular);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::regular);
     // The window clears the button's pause once it is shown.
     QTRY_VERIFY(!monitor.isPaused());
 
@@ -157,7 +157,7 @@ class ShellAppTest : public QObject {
 
     detail->close();
     QTRY_COMPARE(rig.app.windows().openCount(), 0);
-    QCOMPARE(presencePolicy(), PresencePolicy::accessory);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
     QVERIFY(!monitor.isPaused());
   }
 

@@ -80,7 +80,8 @@ class CalorimApp : public QObject {
 
 // Where the program looks for its string bundle, in order: beside the
 // executable (the build tree), the data directory relative to the executable
-// (a relocated installation), and the data directory the build installs to.
+// (a relocated installation; in Calorim.app, Contents/Resources), and the
+// data directory the build installs to.
 [[nodiscard]] QStringList stringBundleLocations();
 
 // Lets SIGTERM, SIGINT and SIGHUP (the end of the session, a terminal's

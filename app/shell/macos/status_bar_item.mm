@@ -56,6 +56,9 @@ void StatusBarItem::show() {
   item.button.target = native_->target;
   item.button.action = @selector(clicked:);
   [item.button sendActionOn:NSEventMaskLeftMouseUp | NSEventMaskRightMouseUp];
+  // The menu bar's own size, with digits of equal width. A plain title keeps
+  // the system's colours for light and dark menu bars and while highlighted.
+  item.button.font = [NSFont monospacedDigitSystemFontOfSize:item.button.font.pointSize weight:NSFontWeightRegular];
   native_->item = item;
   applyLook();
 }
@@ -88,9 +91,7 @@ QRect StatusBarItem::anchor() const {
 void StatusBarItem::applyLook() {
   NSStatusBarButton* button = native_->item.button;
   if (button == nil) return;
-  NSFont* font = [NSFont monospacedDigitSystemFontOfSize:button.font.pointSize weight:NSFontWeightRegular];
-  button.attributedTitle = [[NSAttributedString alloc] initWithString:look_.text.toNSString()
-                                                            attributes:@{NSFontAttributeName : font}];
+  button.title = look_.text.toNSString();
   button.toolTip = look_.toolTip.isEmpty() ? nil : look_.toolTip.toNSString();
 }
 

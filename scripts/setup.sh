@@ -13,7 +13,7 @@ debian_packages=(
   dpkg-dev fakeroot lintian
 )
 
-homebrew_packages=(cmake ninja nlohmann-json googletest google-benchmark qt cpp-httplib prometheus)
+homebrew_packages=(cmake ninja nlohmann-json googletest google-benchmark qt librsvg cpp-httplib prometheus)
 
 if [[ "$(uname -s)" == "Darwin" ]]; then
   missing=()

@@ -13,8 +13,9 @@
 
 #include "app/ports/ports_view.h"
 #include "app/preferences.h"
-#include "app/shell/autostart.h"
+#include "app/shell/login_item.h"
 #include "app/shell/presence.h"
+#include "app/shell/status_item.h"
 #include "app/shell/tray.h"
 #include "app/shell/window_registry.h"
 #include "app/strings.h"
@@ -36,22 +37,23 @@ CalorimApp::CalorimApp(std::shared_ptr<Platform> platform, LiveMonitorOptions op
     : QObject(parent), platform_(std::move(platform)) {
   // A tray application has no main window: closing the last one must not end it.
   QApplication::setQuitOnLastWindowClosed(false);
-  setPresencePolicy(PresencePolicy::accessory);
+  presence_ = makePresence();
+  presence_->setPolicy(PresencePolicy::accessory);
 
   preferences_ = std::make_unique<Preferences>();
   monitor_ = std::make_unique<LiveMonitor>(platform_, std::move(options));
-  autostart_ = std::make_unique<XdgAutostart>();
+  loginItem_ = makeLoginItem();
   windows_ = std::make_unique<WindowRegistry>();
   registerWindows();
   connect(windows_.get(), &WindowRegistry::lastWindowClosed, this,
-          [] { setPresencePolicy(PresencePolicy::accessory); });
+          [this] { presence_->setPolicy(PresencePolicy::accessory); });
 
   PanelActions actions;
   actions.openWindow = [this](const QString& identifier) { openWindow(identifier); };
-  actions.showApplication = [] { setPresencePolicy(PresencePolicy::regular); };
-  actions.bringToFront = [] { bringApplicationToFront(); };
+  actions.showApplication = [this] { presence_->setPolicy(PresencePolicy::regular); };
+  actions.bringToFront = [this] { presence_->bringToFront(); };
   actions.quit = [this] { quit(); };
-  tray_ = std::make_unique<TrayController>(*monitor_, *preferences_, std::move(actions));
+  tray_ = std::make_unique<TrayController>(*monitor_, *preferences_, std::move(actions), makeStatusItem());
   tray_->start();
 }
 
@@ -75,7 +77,7 @@ void CalorimApp::registerWindows() {
       [this](QWidget*) { monitor_->setPaused(false); });
 
   windows_->add(kSettings, [this] {
-    auto* window = new SettingsView(*preferences_, *autostart_);
+    auto* window = new SettingsView(*preferences_, *loginItem_);
     window->setWindowTitle(localized("settings.title"));
     window->setFixedSize(SettingsView::kWidth, SettingsView::kHeight);
     return window;

@@ -29,10 +29,11 @@
 
 namespace calorim::app {
 
+class LoginItem;
 class Preferences;
+class Presence;
 class TrayController;
 class WindowRegistry;
-class XdgAutostart;
 
 class CalorimApp : public QObject {
   Q_OBJECT
@@ -61,23 +62,26 @@ class CalorimApp : public QObject {
   [[nodiscard]] Preferences& preferences() { return *preferences_; }
   [[nodiscard]] WindowRegistry& windows() { return *windows_; }
   [[nodiscard]] TrayController& tray() { return *tray_; }
+  [[nodiscard]] Presence& presence() { return *presence_; }
 
  private:
   void registerWindows();
 
   std::shared_ptr<Platform> platform_;
+  std::unique_ptr<Presence> presence_;
   // Destroyed bottom to top: the windows and the panel go before the
   // objects they read.
   std::unique_ptr<Preferences> preferences_;
   std::unique_ptr<LiveMonitor> monitor_;
-  std::unique_ptr<XdgAutostart> autostart_;
+  std::unique_ptr<LoginItem> loginItem_;
   std::unique_ptr<WindowRegistry> windows_;
   std::unique_ptr<TrayController> tray_;
 };
 
 // Where the program looks for its string bundle, in order: beside the
 // executable (the build tree), the data directory relative to the executable
-// (a relocated installation), and the data directory the build installs to.
+// (a relocated installation; in Calorim.app, Contents/Resources), and the
+// data directory the build installs to.
 [[nodiscard]] QStringList stringBundleLocations();
 
 // Lets SIGTERM, SIGINT and SIGHUP (the end of the session, a terminal's

@@ -1,16 +1,12 @@
 #include "app/shell/presence.h"
 
+#include <QtGlobal>
+
 namespace calorim::app {
-namespace {
 
-PresencePolicy current = PresencePolicy::accessory;
-
-}  // namespace
-
-void setPresencePolicy(PresencePolicy policy) { current = policy; }
-
-PresencePolicy presencePolicy() { return current; }
-
-void bringApplicationToFront() {}
+// macOS has its own, in macos/.
+#if !defined(Q_OS_MACOS)
+std::unique_ptr<Presence> makePresence() { return std::make_unique<Presence>(); }
+#endif
 
 }  // namespace calorim::app

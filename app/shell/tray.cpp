@@ -7,7 +7,6 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -121,8 +120,13 @@ QPixmap renderTrayIcon(const QString& text, QSize size, qreal devicePixelRatio) 
   return pixmap;
 }
 
-TrayController::TrayController(LiveMonitor& monitor, Preferences& preferences, PanelActions actions, QObject* parent)
-    : QObject(parent), monitor_(monitor), preferences_(preferences), trayCheck_(new QTimer(this)) {
+TrayController::TrayController(LiveMonitor& monitor, Preferences& preferences, PanelActions actions,
+                               std::unique_ptr<StatusItem> item, QObject* parent)
+    : QObject(parent),
+      monitor_(monitor),
+      preferences_(preferences),
+      trayCheck_(new QTimer(this)),
+      item_(std::move(item)) {
   // A button pressed in the popup closes it before anything opens, as a menu
   // would; in the fallback window the panel simply stays.
   auto closingPopup = [this](std::function<void()> action) {
@@ -141,6 +145,15 @@ TrayController::TrayController(LiveMonitor& monitor, Preferences& preferences, P
 
   trayCheck_->setInterval(kTrayCheckMs);
   connect(trayCheck_, &QTimer::timeout, this, &TrayController::checkTray);
+  connect(item_.get(), &StatusItem::activated, this, [this] {
+    if (popupPanel_ && popupPanel_->isVisible()) {
+      hidePopup();
+    } else if (!sincePopupClosed_.isValid() || sincePopupClosed_.elapsed() >= kReopenGuardMs) {
+      // A click on the item while the popup is open first closes the popup
+      // (a click outside it), then arrives here: it must not reopen it.
+      showPanel();
+    }
+  });
   connect(&monitor_, &LiveMonitor::published, this, &TrayController::redraw);
   connect(&preferences_, &Preferences::tempUnitChanged, this, &TrayController::redraw);
   connect(&preferences_, &Preferences::menuBarItemsChanged, this, &TrayController::redraw);
@@ -160,26 +173,13 @@ void TrayController::start() {
 }
 
 void TrayController::checkTray() {
-  const bool available = QSystemTrayIcon::isSystemTrayAvailable();
-  if (available && trayIcon_ == nullptr) {
-    trayIcon_ = new QSystemTrayIcon(icon_, this);
-    trayIcon_->setToolTip(toolTip_);
-    connect(trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-      if (reason == QSystemTrayIcon::DoubleClick) return;
-      if (popupPanel_ && popupPanel_->isVisible()) {
-        hidePopup();
-      } else if (!sincePopupClosed_.isValid() || sincePopupClosed_.elapsed() >= kReopenGuardMs) {
-        // A click on the icon while the popup is open first closes the popup
-        // (a click outside it), then arrives here: it must not reopen it.
-        showPanel();
-      }
-    });
-    trayIcon_->show();
+  const bool available = item_->isAvailable();
+  if (available && !item_->isShown()) {
+    item_->show();
     delete fallback_.data();
-  } else if (!available && trayIcon_ != nullptr) {
+  } else if (!available && item_->isShown()) {
     hidePopup();
-    delete trayIcon_;
-    trayIcon_ = nullptr;
+    item_->hide();
   }
   if (!available && !fallback_) showFallback();
 }
@@ -189,9 +189,10 @@ void TrayController::redraw() {
   const TempUnit unit = preferences_.tempUnit();
   const MenuBarItemSet items = preferences_.menuBarItems();  // never empty
   iconText_ = QString::fromStdString(minimalValue(*items.begin(), sample, unit));
-  toolTip_ = QString::fromStdString(menuBarText(sample, preferences_.menuBarItemsRaw().toStdString(),
-                                                preferences_.menuBarStyleRaw().toStdString(),
-                                                preferences_.tempUnitRaw().toStdString()));
+  const QString line = QString::fromStdString(menuBarText(sample, preferences_.menuBarItemsRaw().toStdString(),
+                                                          preferences_.menuBarStyleRaw().toStdString(),
+                                                          preferences_.tempUnitRaw().toStdString()));
+  toolTip_ = line;
   if (monitor_.simulated()) toolTip_.prepend(localized("app.nameSimulated") + QLatin1Char('\n'));
   QIcon icon;
   for (const QSize size : {QSize(16, 16), kIconSize, QSize(32, 32)}) {
@@ -199,15 +200,12 @@ void TrayController::redraw() {
     icon.addPixmap(renderTrayIcon(iconText_, size, 2));
   }
   icon_ = icon;
-  if (trayIcon_ != nullptr) {
-    trayIcon_->setIcon(icon_);
-    trayIcon_->setToolTip(toolTip_);
-  }
+  item_->setLook({line, icon_, toolTip_});
   emit redrawn();
 }
 
 void TrayController::showPanel() {
-  if (trayIcon_ == nullptr) {
+  if (!item_->isShown()) {
     if (!fallback_) showFallback();
     fallback_->showNormal();
     fallback_->raise();
@@ -243,7 +241,7 @@ void TrayController::showFallback() {
 }
 
 void TrayController::placePopup() {
-  QRect anchor = trayIcon_->geometry();
+  QRect anchor = item_->anchor();
   // Hosts that draw the icons themselves report no geometry: use the pointer,
   // which has just clicked the icon.
   if (!anchor.isValid()) anchor = QRect(QCursor::pos(), QSize(1, 1));

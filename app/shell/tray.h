@@ -7,8 +7,9 @@
 // "app.nameSimulated" when the machine is a simulated one. Both are redrawn on every
 // publication of the monitor and at once when a preference changes.
 //
-// Clicking the icon opens the panel as a borderless popup next to it. Where
-// no tray exists (no tray host on the desktop, or the offscreen platform) the
+// The icon, the tooltip and the line go to a `StatusItem`, which shows what its
+// desktop can. Clicking the item opens the panel as a borderless popup next to
+// it. Where no tray exists (no tray host on the desktop, or the offscreen platform) the
 // panel stands in an ordinary small window titled "Calorim" instead, so the
 // application stays usable; the controller keeps looking for a tray and
 // closes that window once a tray appears (and brings it back should the tray
@@ -22,9 +23,9 @@
 #include <QSize>
 #include <QString>
 
+#include "app/shell/status_item.h"
 #include "app/views/panel_view.h"
 
-class QSystemTrayIcon;
 class QTimer;
 
 namespace calorim::app {
@@ -52,12 +53,14 @@ class TrayController : public QObject {
   static inline const QSize kIconSize{22, 22};  // the slot the icon is drawn for
 
   // The panel's buttons call `actions` (the controller closes the popup
-  // first). `monitor` and `preferences` must outlive the controller.
-  TrayController(LiveMonitor& monitor, Preferences& preferences, PanelActions actions, QObject* parent = nullptr);
+  // first); `item` stands in the status area. `monitor` and `preferences`
+  // must outlive the controller.
+  TrayController(LiveMonitor& monitor, Preferences& preferences, PanelActions actions,
+                 std::unique_ptr<StatusItem> item, QObject* parent = nullptr);
   // Closes and destroys the panel windows.
   ~TrayController() override;
 
-  // Looks for a tray at once (showing the icon, or the window in its place)
+  // Looks for a status area at once (showing the item, or the window in its place)
   // and from then on every `kTrayCheckMs`.
   void start();
 
@@ -70,7 +73,8 @@ class TrayController : public QObject {
   // The minimal value the icon shows.
   [[nodiscard]] const QString& iconText() const { return iconText_; }
   [[nodiscard]] const QIcon& icon() const { return icon_; }
-  [[nodiscard]] bool hasTrayIcon() const { return trayIcon_ != nullptr; }
+  [[nodiscard]] bool hasTrayIcon() const { return item_->isShown(); }
+  [[nodiscard]] StatusItem& statusItem() const { return *item_; }
   // The window standing in for the tray; null while a tray is used.
   [[nodiscard]] QWidget* fallbackWindow() const { return fallback_.data(); }
   // The panel inside the popup; null until the popup was first opened.
@@ -93,7 +97,7 @@ class TrayController : public QObject {
   Preferences& preferences_;
   PanelActions actions_;       // as the panel calls them: closing the popup first
   QTimer* trayCheck_;
-  QSystemTrayIcon* trayIcon_ = nullptr;  // child; present while a tray is used
+  std::unique_ptr<StatusItem> item_;
   QPointer<MenuBarPanel> popupPanel_;
   QPointer<QWidget> fallback_;
   QElapsedTimer sincePopupClosed_;

@@ -14,6 +14,7 @@
 #include "app/preferences.h"
 #include "app/shell/calorim_app.h"
 #include "app/shell/presence.h"
+#include "app/shell/status_item.h"
 #include "app/shell/tray.h"
 #include "app/shell/window_registry.h"
 #include "app/views/panel_view.h"
@@ -46,6 +47,22 @@ QRect inkBounds(const QImage& image) {
   }
   return box;
 }
+
+// An item of the test's own, which a test makes available at will.
+class FakeStatusItem : public StatusItem {
+ public:
+  bool isAvailable() const override { return available; }
+  void show() override { shown = true; }
+  void hide() override { shown = false; }
+  bool isShown() const override { return shown; }
+  void setLook(const StatusItemLook& l) override { look = l; }
+  void setMenu(QMenu*) override {}
+  QRect anchor() const override { return {40, 0, 22, 22}; }
+
+  bool available = false;
+  bool shown = false;
+  StatusItemLook look;
+};
 
 }  // namespace
 
@@ -104,19 +121,19 @@ class ShellAppTest : public QObject {
 
   void presenceFollowsTheWindows() {
     AppRig rig;
-    QCOMPARE(presencePolicy(), PresencePolicy::accessory);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
     rig.press("settingsButton");
     QVERIFY(rig.app.windows().window(CalorimApp::kSettings) != nullptr);
-    QCOMPARE(presencePolicy(), PresencePolicy::accessory);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
     rig.press("portsButton");
     QVERIFY(rig.app.windows().window(CalorimApp::kPorts) != nullptr);
-    QCOMPARE(presencePolicy(), PresencePolicy::regular);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::regular);
 
     rig.app.windows().window(CalorimApp::kPorts)->close();
     QTRY_COMPARE(rig.app.windows().openCount(), 1);
-    QCOMPARE(presencePolicy(), PresencePolicy::regular);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::regular);
     rig.app.windows().window(CalorimApp::kSettings)->close();
-    QTRY_COMPARE(presencePolicy(), PresencePolicy::accessory);
+    QTRY_COMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
   }
 
   void detailButtonTwiceLeavesOneWindowAndSamplingOn() {
@@ -125,7 +142,7 @@ class ShellAppTest : public QObject {
     rig.press("detailButton");
     QWidget* detail = rig.app.windows().window(CalorimApp::kDetail);
     QVERIFY(detail != nullptr);
-    QCOMPARE(presencePolicy(), PresencePolicy::regular);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::regular);
     // The window clears the button's pause once it is shown.
     QTRY_VERIFY(!monitor.isPaused());
 
@@ -140,7 +157,7 @@ class ShellAppTest : public QObject {
 
     detail->close();
     QTRY_COMPARE(rig.app.windows().openCount(), 0);
-    QCOMPARE(presencePolicy(), PresencePolicy::accessory);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
     QVERIFY(!monitor.isPaused());
   }
 
@@ -222,6 +239,33 @@ class ShellAppTest : public QObject {
     QCOMPARE(tray.iconText(), QStringLiteral("122"));
     QCOMPARE(tray.toolTip(), QStringLiteral("CPU 122\u00B0"));
     QVERIFY(!tray.icon().pixmap(TrayController::kIconSize).isNull());
+  }
+
+  void theControllerDrivesAnyStatusItem() {
+    testing::SimulatedRig sim;
+    auto monitor = sim.makeMonitor();
+    Preferences preferences;
+    auto owned = std::make_unique<FakeStatusItem>();
+    FakeStatusItem& item = *owned;
+    TrayController tray(*monitor, preferences, {}, std::move(owned));
+    tray.start();
+    QVERIFY(!item.shown && tray.fallbackWindow() != nullptr);
+
+    item.available = true;
+    QTest::qWait(TrayController::kTrayCheckMs + 200);
+    QVERIFY(item.shown);
+    QTRY_VERIFY(tray.fallbackWindow() == nullptr);
+    monitor->publish(testing::sampleWith(50));
+    QCOMPARE(item.look.text, QStringLiteral("SoC 5.6W"));
+    QCOMPARE(item.look.toolTip, item.look.text);
+    QVERIFY(!item.look.icon.isNull());
+
+    // A click opens the popup below the item; the next closes it.
+    emit item.activated();
+    QVERIFY(tray.popupPanel() != nullptr && tray.popupPanel()->isVisible());
+    QCOMPARE(tray.popupPanel()->y(), 22 + 4);
+    emit item.activated();
+    QVERIFY(!tray.popupPanel()->isVisible());
   }
 
   void trayIconDigitsFillTheSlot() {

@@ -155,6 +155,7 @@ TrayController::TrayController(LiveMonitor& monitor, Preferences& preferences, P
     }
   });
   connect(&monitor_, &LiveMonitor::published, this, &TrayController::redraw);
+  connect(&monitor_, &LiveMonitor::energyAccessChanged, this, &TrayController::redraw);
   connect(&preferences_, &Preferences::tempUnitChanged, this, &TrayController::redraw);
   connect(&preferences_, &Preferences::menuBarItemsChanged, this, &TrayController::redraw);
   connect(&preferences_, &Preferences::menuBarStyleChanged, this, &TrayController::redraw);

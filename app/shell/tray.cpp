@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
@@ -142,6 +143,16 @@ TrayController::TrayController(LiveMonitor& monitor, Preferences& preferences, P
   actions_.showApplication = closingPopup(std::move(actions.showApplication));
   actions_.bringToFront = closingPopup(std::move(actions.bringToFront));
   actions_.quit = closingPopup(std::move(actions.quit));
+
+  menu_ = std::make_unique<QMenu>();
+  menu_->addAction(localized("menu.openDetail"), this, [this] { openDetailWindow(monitor_, actions_); });
+  menu_->addAction(localized("menu.settings"), this, [this] { openSettingsWindow(actions_); });
+  menu_->addAction(tr("Ports & Power"), this, [this] { openPortsWindow(actions_); });
+  menu_->addSeparator();
+  menu_->addAction(localized("menu.quit"), this, [this] {
+    if (actions_.quit) actions_.quit();
+  });
+  item_->setMenu(menu_.get());
 
   trayCheck_->setInterval(kTrayCheckMs);
   connect(trayCheck_, &QTimer::timeout, this, &TrayController::checkTray);

@@ -305,23 +305,29 @@ void MenuBarPanel::refreshUpdate() {
   }
 }
 
-void MenuBarPanel::openSettings() {
-  if (actions_.bringToFront) actions_.bringToFront();
-  if (actions_.openWindow) actions_.openWindow(QStringLiteral("settings"));
+void MenuBarPanel::openSettings() { openSettingsWindow(actions_); }
+
+void MenuBarPanel::openDetail() { openDetailWindow(monitor_, actions_); }
+
+void MenuBarPanel::openPorts() { openPortsWindow(actions_); }
+
+void openSettingsWindow(const PanelActions& actions) {
+  if (actions.bringToFront) actions.bringToFront();
+  if (actions.openWindow) actions.openWindow(QStringLiteral("settings"));
 }
 
-void MenuBarPanel::openDetail() {
+void openDetailWindow(LiveMonitor& monitor, const PanelActions& actions) {
   // Before the window exists: it clears the pause once it is shown.
-  monitor_.setPaused(true);
-  if (actions_.showApplication) actions_.showApplication();
-  if (actions_.bringToFront) actions_.bringToFront();
-  if (actions_.openWindow) actions_.openWindow(QStringLiteral("detail"));
+  monitor.setPaused(true);
+  if (actions.showApplication) actions.showApplication();
+  if (actions.bringToFront) actions.bringToFront();
+  if (actions.openWindow) actions.openWindow(QStringLiteral("detail"));
 }
 
-void MenuBarPanel::openPorts() {
-  if (actions_.showApplication) actions_.showApplication();
-  if (actions_.bringToFront) actions_.bringToFront();
-  if (actions_.openWindow) actions_.openWindow(QStringLiteral("ports"));
+void openPortsWindow(const PanelActions& actions) {
+  if (actions.showApplication) actions.showApplication();
+  if (actions.bringToFront) actions.bringToFront();
+  if (actions.openWindow) actions.openWindow(QStringLiteral("ports"));
 }
 
 }  // namespace calorim::app

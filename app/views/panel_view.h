@@ -55,6 +55,13 @@ struct PanelActions {
   std::function<void()> quit;
 };
 
+// What the panel's buttons do, also offered elsewhere (the status item's
+// context menu): the settings window brought forward; the detail window, with
+// sampling paused until it is shown; the ports window.
+void openSettingsWindow(const PanelActions& actions);
+void openDetailWindow(LiveMonitor& monitor, const PanelActions& actions);
+void openPortsWindow(const PanelActions& actions);
+
 // The speed of a fan as the panel writes it: the revolutions per minute with
 // the fraction cut off, then " RPM" ("999 RPM" for 999.9). A speed that is
 // not finite or lies outside the range of a 64-bit integer shows as "—".

@@ -45,6 +45,7 @@ constexpr std::array kTable = {
     Entry{"energy.denied",
           "No power figures: this user may not read the energy counters in %1. See \"Granting energy access\" "
           "in the README to let the group calorim read them."},
+    Entry{"energy.unavailable", "No power figures: the energy counters could not be read."},
     Entry{"error.initFailed", "Power metrics could not be started, so no live figures are available."},
     Entry{"mem.controller", "Memory Controller"},
     Entry{"mem.dram", "DRAM"},

@@ -82,6 +82,7 @@ QString fanSpeedText(double rpm) {
 std::optional<QString> energyNotice(const EnergyAccess& access) {
   // A long path may break after each slash when the notice wraps.
   const QString folder = QString::fromStdString(access.folder).replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+  if (access.state != EnergyAccess::State::readable && folder.isEmpty()) return localized("energy.unavailable");
   switch (access.state) {
     case EnergyAccess::State::readable: return std::nullopt;
     case EnergyAccess::State::denied: return localized("energy.denied").arg(folder);

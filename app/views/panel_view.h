@@ -70,7 +70,8 @@ void openPortsWindow(const PanelActions& actions);
 
 // Why no power is shown, with the counters' folder (a zero-width space after
 // each "/", where a wrapped line may break): the text of "energy.denied" or
-// "energy.absent"; absent while the counters are read.
+// "energy.absent", or of "energy.unavailable" where the backend names no
+// folder; absent while the counters are read.
 [[nodiscard]] std::optional<QString> energyNotice(const EnergyAccess& access);
 
 // One domain's line: label (40 px, leading), a flexible space, the load

@@ -218,7 +218,7 @@ TEST(LiveMonitor, FailingFacadeSetsTheErrorWritesOneLineRetriesAndStillChecksFor
   EXPECT_EQ(*monitor->error(), localized("error.initFailed"));
   EXPECT_NE(*monitor->error(), QStringLiteral("error.initFailed"));
   // The fake cannot tell why: no energy, as far as anyone can show.
-  EXPECT_EQ(monitor->energyAccess().state, EnergyAccess::State::absent);
+  EXPECT_EQ(monitor->energyAccess(), (EnergyAccess{EnergyAccess::State::absent, ""}));
   EXPECT_FALSE(monitor->latest().hasPower);
 
   ASSERT_TRUE(waitUntil([&] { return monitor->updateAvailable().has_value(); }));

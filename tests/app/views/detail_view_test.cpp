@@ -505,6 +505,9 @@ class DetailViewTest : public QObject {
     QVERIFY(failed.showAt(600, 900));
     // The monitor's worker finds the failure and reads the machine's description.
     QTRY_VERIFY(failed.monitor->error().has_value() && failed.monitor->systemInfo().has_value());
+    // A backend that names no folder: the notice says only that power cannot be read.
+    QCOMPARE(failed.text("energyNotice"), localized("energy.unavailable"));
+    QVERIFY(!failed.hidden("energyNotice"));
     QVERIFY(!failed.hidden("errorBanner"));
     QCOMPARE(failed.text("errorText"), *failed.monitor->error());
     QVERIFY(failed.at("errorBanner").y() < failed.at("heroCard").y());

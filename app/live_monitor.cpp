@@ -44,8 +44,10 @@ void LiveMonitor::run(StopToken stop) {
 }
 
 void LiveMonitor::connectFacade() {
+  // The slow probing of the sensors runs beside the worker and ends early when
+  // the monitor goes, so that quitting never waits for it.
   try {
-    metrics_ = std::make_unique<PowerMetrics>(platform_);
+    metrics_ = std::make_unique<PowerMetrics>(platform_, StartUpWork::inBackground);
     setFacadeState({}, false);
     return;
   } catch (const PMError& e) {
@@ -60,7 +62,7 @@ void LiveMonitor::connectFacade() {
   if (access.state == EnergyAccess::State::readable) access.state = EnergyAccess::State::absent;
   if (!metrics_) {
     try {
-      metrics_ = std::make_unique<PowerMetrics>(platform_, StartUpWork::inCreation, EnergyCounters::optional);
+      metrics_ = std::make_unique<PowerMetrics>(platform_, StartUpWork::inBackground, EnergyCounters::optional);
     } catch (const PMError&) {
       metrics_.reset();
     }

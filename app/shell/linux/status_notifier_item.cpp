@@ -6,6 +6,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QDBusServiceWatcher>
 #include <QImage>
 #include <QMenu>
@@ -55,10 +57,65 @@ const QDBusArgument& operator>>(const QDBusArgument& in, ToolTip& t) {
   return in;
 }
 
+// One entry of the exported menu and its entries below it.
+struct MenuLayout {
+  int id = 0;
+  QVariantMap properties;
+  QList<MenuLayout> children;
+};
+
+struct MenuProperties {
+  int id = 0;
+  QVariantMap properties;
+};
+using MenuPropertiesList = QList<MenuProperties>;
+
 }  // namespace calorim::app::sni
 
 Q_DECLARE_METATYPE(calorim::app::sni::Pixmap)
 Q_DECLARE_METATYPE(calorim::app::sni::ToolTip)
+Q_DECLARE_METATYPE(calorim::app::sni::MenuLayout)
+Q_DECLARE_METATYPE(calorim::app::sni::MenuProperties)
+
+namespace calorim::app::sni {
+
+QDBusArgument& operator<<(QDBusArgument& out, const MenuLayout& item) {
+  out.beginStructure();
+  out << item.id << item.properties;
+  out.beginArray(qMetaTypeId<QDBusVariant>());
+  for (const MenuLayout& child : item.children) out << QDBusVariant(QVariant::fromValue(child));
+  out.endArray();
+  out.endStructure();
+  return out;
+}
+const QDBusArgument& operator>>(const QDBusArgument& in, MenuLayout& item) {
+  in.beginStructure();
+  in >> item.id >> item.properties;
+  in.beginArray();
+  item.children.clear();
+  while (!in.atEnd()) {
+    QDBusVariant child;
+    in >> child;
+    item.children.append(qdbus_cast<MenuLayout>(child.variant()));
+  }
+  in.endArray();
+  in.endStructure();
+  return in;
+}
+QDBusArgument& operator<<(QDBusArgument& out, const MenuProperties& item) {
+  out.beginStructure();
+  out << item.id << item.properties;
+  out.endStructure();
+  return out;
+}
+const QDBusArgument& operator>>(const QDBusArgument& in, MenuProperties& item) {
+  in.beginStructure();
+  in >> item.id >> item.properties;
+  in.endStructure();
+  return in;
+}
+
+}  // namespace calorim::app::sni
 
 namespace calorim::app {
 namespace {
@@ -110,6 +167,7 @@ class StatusNotifierAdaptor : public QDBusAbstractAdaptor {
   Q_PROPERTY(QString AttentionIconName READ empty)
   Q_PROPERTY(calorim::app::sni::ToolTip ToolTip READ toolTip)
   Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
+  Q_PROPERTY(QDBusObjectPath Menu READ menu)
   Q_PROPERTY(QString XAyatanaLabel READ label)
   Q_PROPERTY(QString XAyatanaLabelGuide READ guide)
 
@@ -125,6 +183,7 @@ class StatusNotifierAdaptor : public QDBusAbstractAdaptor {
   sni::Pixmaps iconPixmap() const { return toPixmaps(item_->look().icon); }
   sni::ToolTip toolTip() const { return {QString(), {}, title(), item_->look().toolTip}; }
   bool itemIsMenu() const { return false; }
+  QDBusObjectPath menu() const { return QDBusObjectPath(StatusNotifierItem::kMenuPath); }
   QString label() const { return item_->look().text; }
   QString guide() const { return labelGuide(item_->look().text); }
 
@@ -143,6 +202,68 @@ class StatusNotifierAdaptor : public QDBusAbstractAdaptor {
   StatusNotifierItem* item_;
 };
 
+// The context menu for hosts that draw menus themselves: a flat list, one
+// entry per action of the menu (id = its place + 1; 0 is the root), which a
+// "clicked" event triggers.
+class MenuExporter : public QDBusAbstractAdaptor {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
+  Q_PROPERTY(uint Version READ version)
+  Q_PROPERTY(QString TextDirection READ textDirection)
+  Q_PROPERTY(QString Status READ status)
+  Q_PROPERTY(QStringList IconThemePath READ iconThemePath)
+
+ public:
+  MenuExporter(QObject* parent, StatusNotifierItem* item) : QDBusAbstractAdaptor(parent), item_(item) {}
+
+  uint version() const { return 3; }
+  QString textDirection() const { return QStringLiteral("ltr"); }
+  QString status() const { return QStringLiteral("normal"); }
+  QStringList iconThemePath() const { return {}; }
+
+ public slots:
+  // Types spelt out in full: the bus finds them by these names.
+  uint GetLayout(int parentId, int, const QStringList&, calorim::app::sni::MenuLayout& layout) {
+    layout = {parentId, {}, {}};
+    if (parentId != 0) return kRevision;
+    layout.properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
+    const QList<QAction*> actions = this->actions();
+    for (int i = 0; i < actions.size(); ++i) layout.children.append({i + 1, properties(i + 1), {}});
+    return kRevision;
+  }
+  calorim::app::sni::MenuPropertiesList GetGroupProperties(const QList<int>& ids, const QStringList&) {
+    sni::MenuPropertiesList out;
+    for (int id : ids) out.append({id, properties(id)});
+    return out;
+  }
+  QDBusVariant GetProperty(int id, const QString& name) { return QDBusVariant(properties(id).value(name)); }
+  void Event(int id, const QString& eventId, const QDBusVariant&, uint) {
+    if (eventId != QLatin1String("clicked")) return;
+    const QList<QAction*> actions = this->actions();
+    if (id < 1 || id > actions.size()) return;
+    // After the reply: the action may open windows or quit.
+    QMetaObject::invokeMethod(actions[id - 1], &QAction::trigger, Qt::QueuedConnection);
+  }
+  bool AboutToShow(int) { return false; }
+
+ signals:
+  void LayoutUpdated(uint revision, int parent);
+
+ private:
+  static constexpr uint kRevision = 1;
+
+  QList<QAction*> actions() const { return item_->menu() ? item_->menu()->actions() : QList<QAction*>(); }
+  QVariantMap properties(int id) const {
+    const QList<QAction*> actions = this->actions();
+    if (id < 1 || id > actions.size()) return {};
+    const QAction* action = actions[id - 1];
+    if (action->isSeparator()) return {{QStringLiteral("type"), QStringLiteral("separator")}};
+    return {{QStringLiteral("label"), action->text()}, {QStringLiteral("enabled"), action->isEnabled()}};
+  }
+
+  StatusNotifierItem* item_;
+};
+
 bool StatusNotifierItem::watcherPresent(const QDBusConnection& bus) {
   return bus.isConnected() && bus.interface() != nullptr &&
          bus.interface()->isServiceRegistered(kWatcherService).value();
@@ -152,6 +273,7 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
     : StatusItem(parent),
       bus_(std::move(bus)),
       adaptor_(new StatusNotifierAdaptor(this)),
+      menuObject_(new QObject(this)),
       watcher_(new QDBusServiceWatcher(kWatcherService, bus_,
                                        QDBusServiceWatcher::WatchForRegistration |
                                            QDBusServiceWatcher::WatchForUnregistration,
@@ -159,6 +281,10 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
   qDBusRegisterMetaType<sni::Pixmap>();
   qDBusRegisterMetaType<sni::Pixmaps>();
   qDBusRegisterMetaType<sni::ToolTip>();
+  qDBusRegisterMetaType<sni::MenuLayout>();
+  qDBusRegisterMetaType<sni::MenuProperties>();
+  qDBusRegisterMetaType<sni::MenuPropertiesList>();
+  new MenuExporter(menuObject_, this);
   static int made = 0;
   serviceName_ =
       QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(QCoreApplication::applicationPid()).arg(++made);
@@ -176,7 +302,9 @@ StatusNotifierItem::~StatusNotifierItem() { hide(); }
 void StatusNotifierItem::show() {
   if (shown_ || !bus_.isConnected()) return;
   if (!bus_.registerService(serviceName_)) return;
-  if (!bus_.registerObject(kObjectPath, this, QDBusConnection::ExportAdaptors)) {
+  if (!bus_.registerObject(kObjectPath, this, QDBusConnection::ExportAdaptors) ||
+      !bus_.registerObject(kMenuPath, menuObject_, QDBusConnection::ExportAdaptors)) {
+    bus_.unregisterObject(kObjectPath);
     bus_.unregisterService(serviceName_);
     return;
   }
@@ -187,6 +315,7 @@ void StatusNotifierItem::show() {
 void StatusNotifierItem::hide() {
   if (!shown_) return;
   bus_.unregisterObject(kObjectPath);
+  bus_.unregisterObject(kMenuPath);
   bus_.unregisterService(serviceName_);
   shown_ = false;
 }
@@ -210,6 +339,8 @@ void StatusNotifierItem::setLook(const StatusItemLook& look) {
 }
 
 void StatusNotifierItem::setMenu(QMenu* menu) { menu_ = menu; }
+
+QMenu* StatusNotifierItem::menu() const { return menu_.data(); }
 
 void StatusNotifierItem::activate() { emit activated(); }
 

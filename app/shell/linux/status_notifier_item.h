@@ -5,8 +5,10 @@
 // carries the whole menu-bar line as its label (`XAyatanaLabel`, with
 // `XAyatanaLabelGuide`, and the `XAyatanaNewLabel` signal when it changes),
 // which those panels draw next to the icon. A click (`Activate`) opens the
-// panel; `ContextMenu` pops up the context menu at the place the host gives
-// (every one of its actions is also a button of the panel).
+// panel. The context menu (every one of its actions is also a button of the
+// panel) is exported for hosts that draw it themselves as a flat
+// com.canonical.dbusmenu at /MenuBar (the `Menu` property), and pops up at the
+// place the host gives on `ContextMenu` for hosts that ask the item to.
 //
 // The item is exported at /StatusNotifierItem under the bus name
 // "org.kde.StatusNotifierItem-<pid>-<n>" and registered with
@@ -31,6 +33,7 @@ class StatusNotifierItem : public StatusItem {
  public:
   static inline const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
   static inline const QString kObjectPath = QStringLiteral("/StatusNotifierItem");
+  static inline const QString kMenuPath = QStringLiteral("/MenuBar");
 
   // Whether a watcher is on `bus` now: where this item can be shown.
   [[nodiscard]] static bool watcherPresent(const QDBusConnection& bus);
@@ -51,6 +54,7 @@ class StatusNotifierItem : public StatusItem {
 
   [[nodiscard]] const QString& serviceName() const { return serviceName_; }
   [[nodiscard]] const StatusItemLook& look() const { return look_; }
+  [[nodiscard]] QMenu* menu() const;
 
   // Calls from the host, through the adaptor.
   void activate();
@@ -62,6 +66,7 @@ class StatusNotifierItem : public StatusItem {
   QDBusConnection bus_;
   QString serviceName_;
   StatusNotifierAdaptor* adaptor_;  // child
+  QObject* menuObject_;             // child: the menu's object on the bus
   QDBusServiceWatcher* watcher_;    // child
   bool watcherPresent_ = false;
   bool shown_ = false;

@@ -1,12 +1,13 @@
 // The status item on a private session bus, with a watcher written here: the
 // Qt tray icon while no watcher is on the bus; with one, the application's own
 // StatusNotifierItem, registered with the watcher, its label following the
-// menu-bar text on each publication, its icon the rendered first value, and
-// its activation opening the panel.
+// menu-bar text on each publication, its icon the rendered first value, its
+// activation opening the panel, and its menu offering the panel's buttons.
 
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
@@ -143,19 +144,54 @@ class ShellStatusNotifierTest : public QObject {
     pixmaps.endArray();
     QCOMPARE(sides, (QList<int>{16, 22, 32}));
 
-    // A click on the item opens the panel; the context menu offers its buttons.
+    // A click on the item opens the panel.
     watcherBus_.asyncCall(QDBusMessage::createMethodCall(service, StatusNotifierItem::kObjectPath, kItemInterface,
                                                          QStringLiteral("Activate"))
                           << 10 << 10);
     QTRY_VERIFY(app.tray().popupPanel() != nullptr && app.tray().popupPanel()->isVisible());
+
+    // The context menu, as a host that draws it reads it: the panel's buttons;
+    // a click on one of them does what the button does.
+    QCOMPARE(qvariant_cast<QDBusObjectPath>(itemProperty(service, QStringLiteral("Menu"))).path(),
+             StatusNotifierItem::kMenuPath);
+    const auto menuCall = [&](const QString& method) {
+      return QDBusMessage::createMethodCall(service, StatusNotifierItem::kMenuPath, QStringLiteral("com.canonical.dbusmenu"),
+                                            method);
+    };
+    QDBusPendingCall layoutCall = watcherBus_.asyncCall(menuCall(QStringLiteral("GetLayout")) << 0 << -1 << QStringList());
+    QTRY_VERIFY(layoutCall.isFinished());
+    QVERIFY2(!layoutCall.isError(), qPrintable(layoutCall.error().message()));
+    const auto layout = qvariant_cast<QDBusArgument>(layoutCall.reply().arguments().value(1));
     QStringList entries;
-    for (const QAction* action : app.tray().menu().actions()) {
-      if (!action->isSeparator()) entries.append(action->text());
+    int rootId = -1;
+    QVariantMap rootProperties;
+    layout.beginStructure();
+    layout >> rootId >> rootProperties;
+    layout.beginArray();
+    while (!layout.atEnd()) {
+      QDBusVariant child;
+      layout >> child;
+      const auto entry = qvariant_cast<QDBusArgument>(child.variant());
+      int id = 0;
+      QVariantMap properties;
+      entry.beginStructure();
+      entry >> id >> properties;
+      entries.append(QString::number(id) + QLatin1Char(' ') +
+                     properties.value(QStringLiteral("label"), properties.value(QStringLiteral("type"))).toString());
     }
-    QCOMPARE(entries, (QStringList{localized("menu.openDetail"), localized("menu.settings"),
-                                   QStringLiteral("Ports & Power"), localized("menu.quit")}));
-    app.tray().menu().actions().at(1)->trigger();
-    QVERIFY(app.windows().window(CalorimApp::kSettings) != nullptr);
+    layout.endArray();
+    layout.endStructure();
+    QCOMPARE(rootId, 0);
+    QCOMPARE(entries, (QStringList{QStringLiteral("1 ") + localized("menu.openDetail"),
+                                   QStringLiteral("2 ") + localized("menu.settings"), QStringLiteral("3 Ports & Power"),
+                                   QStringLiteral("4 separator"), QStringLiteral("5 ") + localized("menu.quit")}));
+    QDBusPendingCall group = watcherBus_.asyncCall(menuCall(QStringLiteral("GetGroupProperties"))
+                                                   << QVariant::fromValue(QList<int>{2}) << QStringList());
+    QTRY_VERIFY(group.isFinished());
+    QVERIFY2(!group.isError(), qPrintable(group.error().message()));
+    watcherBus_.asyncCall(menuCall(QStringLiteral("Event"))
+                          << 2 << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u);
+    QTRY_VERIFY(app.windows().window(CalorimApp::kSettings) != nullptr);
 
     watcherBus_.unregisterService(StatusNotifierItem::kWatcherService);
     watcherBus_.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));

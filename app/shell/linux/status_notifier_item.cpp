@@ -324,8 +324,8 @@ void StatusNotifierItem::registerWithWatcher() {
   QDBusMessage call = QDBusMessage::createMethodCall(kWatcherService, QStringLiteral("/StatusNotifierWatcher"),
                                                      kWatcherService, QStringLiteral("RegisterStatusNotifierItem"));
   call << serviceName_;
-  // Not waited for: the watcher may live on this very thread.
-  bus_.asyncCall(call);
+  // No answer waited for: the watcher may live on this very thread.
+  bus_.send(call);
 }
 
 void StatusNotifierItem::setLook(const StatusItemLook& look) {

@@ -145,9 +145,9 @@ class ShellStatusNotifierTest : public QObject {
     QCOMPARE(sides, (QList<int>{16, 22, 32}));
 
     // A click on the item opens the panel.
-    watcherBus_.asyncCall(QDBusMessage::createMethodCall(service, StatusNotifierItem::kObjectPath, kItemInterface,
-                                                         QStringLiteral("Activate"))
-                          << 10 << 10);
+    watcherBus_.send(QDBusMessage::createMethodCall(service, StatusNotifierItem::kObjectPath, kItemInterface,
+                                                    QStringLiteral("Activate"))
+                     << 10 << 10);
     QTRY_VERIFY(app.tray().popupPanel() != nullptr && app.tray().popupPanel()->isVisible());
 
     // The context menu, as a host that draws it reads it: the panel's buttons;
@@ -189,10 +189,12 @@ class ShellStatusNotifierTest : public QObject {
                                                    << QVariant::fromValue(QList<int>{2}) << QStringList());
     QTRY_VERIFY(group.isFinished());
     QVERIFY2(!group.isError(), qPrintable(group.error().message()));
-    watcherBus_.asyncCall(menuCall(QStringLiteral("Event"))
-                          << 2 << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u);
+    watcherBus_.send(menuCall(QStringLiteral("Event"))
+                     << 2 << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u);
     QTRY_VERIFY(app.windows().window(CalorimApp::kSettings) != nullptr);
 
+    watcherBus_.disconnect(service, StatusNotifierItem::kObjectPath, kItemInterface, QStringLiteral("XAyatanaNewLabel"),
+                           &watcher, SLOT(newLabel(QString, QString)));
     watcherBus_.unregisterService(StatusNotifierItem::kWatcherService);
     watcherBus_.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
   }

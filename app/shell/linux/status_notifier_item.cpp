@@ -188,8 +188,8 @@ class StatusNotifierAdaptor : public QDBusAbstractAdaptor {
   QString guide() const { return labelGuide(item_->look().text); }
 
  public slots:
-  void Activate(int, int) { item_->activate(); }
-  void SecondaryActivate(int, int) { item_->activate(); }
+  void Activate(int x, int y) { item_->activate(x, y); }
+  void SecondaryActivate(int x, int y) { item_->activate(x, y); }
   void ContextMenu(int x, int y) { item_->contextMenu(x, y); }
   void Scroll(int, const QString&) {}
 
@@ -342,7 +342,10 @@ void StatusNotifierItem::setMenu(QMenu* menu) { menu_ = menu; }
 
 QMenu* StatusNotifierItem::menu() const { return menu_.data(); }
 
-void StatusNotifierItem::activate() { emit activated(); }
+void StatusNotifierItem::activate(int x, int y) {
+  anchor_ = x == 0 && y == 0 ? QRect() : QRect(x, y, 1, 1);
+  emit activated();
+}
 
 void StatusNotifierItem::contextMenu(int x, int y) {
   if (menu_) menu_->popup(QPoint(x, y));

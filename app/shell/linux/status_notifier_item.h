@@ -49,15 +49,16 @@ class StatusNotifierItem : public StatusItem {
   [[nodiscard]] bool isShown() const override { return shown_; }
   void setLook(const StatusItemLook& look) override;
   void setMenu(QMenu* menu) override;
-  // The hosts do not say where they draw the item: null, so the popup goes by the pointer.
-  [[nodiscard]] QRect anchor() const override { return {}; }
+  // Where the host said the last click was (hosts give the pointer's place, or
+  // 0, 0 where they cannot tell): a point, or null, so that the popup goes by the pointer.
+  [[nodiscard]] QRect anchor() const override { return anchor_; }
 
   [[nodiscard]] const QString& serviceName() const { return serviceName_; }
   [[nodiscard]] const StatusItemLook& look() const { return look_; }
   [[nodiscard]] QMenu* menu() const;
 
   // Calls from the host, through the adaptor.
-  void activate();
+  void activate(int x, int y);
   void contextMenu(int x, int y);
 
  private:
@@ -72,6 +73,7 @@ class StatusNotifierItem : public StatusItem {
   bool shown_ = false;
   StatusItemLook look_;
   QPointer<QMenu> menu_;
+  QRect anchor_;
 };
 
 }  // namespace calorim::app

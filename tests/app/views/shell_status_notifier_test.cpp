@@ -144,11 +144,12 @@ class ShellStatusNotifierTest : public QObject {
     pixmaps.endArray();
     QCOMPARE(sides, (QList<int>{16, 22, 32}));
 
-    // A click on the item opens the panel.
+    // A click on the item opens the panel, below the place the host gave.
     watcherBus_.send(QDBusMessage::createMethodCall(service, StatusNotifierItem::kObjectPath, kItemInterface,
                                                     QStringLiteral("Activate"))
                      << 10 << 10);
     QTRY_VERIFY(app.tray().popupPanel() != nullptr && app.tray().popupPanel()->isVisible());
+    QCOMPARE(app.tray().popupPanel()->y(), 10 + 1 + 4);
 
     // The context menu, as a host that draws it reads it: the panel's buttons;
     // a click on one of them does what the button does.

@@ -18,14 +18,6 @@ LiveMonitor::LiveMonitor(std::shared_ptr<Platform> platform, LiveMonitorOptions 
       clock_(options.clock ? options.clock : std::shared_ptr<ClockPort>(platform_, platform_->clock.get())),
       options_(std::move(options)),
       latest_(PowerSample::zero(clock_->now())) {
-  try {
-    metrics_ = std::make_unique<PowerMetrics>(platform_);
-    systemInfo_ = PowerMetrics::systemInfo(*platform_);
-  } catch (const PMError& e) {
-    error_ = localized("error.initFailed");
-    std::printf("PowerMetrics init failed: %s\n", e.description().c_str());
-    std::fflush(stdout);
-  }
   batteryReaders_ = std::make_unique<BatteryReaders>(*platform_->registry);
   worker_ = std::thread([this, stop = stopping_.token()] { run(stop); });
 }
@@ -37,16 +29,74 @@ LiveMonitor::~LiveMonitor() {
 }
 
 void LiveMonitor::run(StopToken stop) {
+  connectFacade();
+  QMetaObject::invokeMethod(
+      this,
+      [this, info = PowerMetrics::systemInfo(*platform_)]() mutable {
+        systemInfo_ = std::move(info);
+        emit systemInfoChanged();
+      },
+      Qt::QueuedConnection);
   // A start delay cut short by quitting simply ends here.
   if (!clock_->sleep(kStartDelay, stop)) return;
   QMetaObject::invokeMethod(this, [this] { checkForUpdate(); }, Qt::QueuedConnection);
-  if (metrics_) sampleLoop(std::move(stop));
+  sampleLoop(std::move(stop));
+}
+
+void LiveMonitor::connectFacade() {
+  // The slow probing of the sensors runs beside the worker and ends early when
+  // the monitor goes, so that quitting never waits for it.
+  try {
+    metrics_ = std::make_unique<PowerMetrics>(platform_, StartUpWork::inBackground);
+    setFacadeState({}, false);
+    return;
+  } catch (const PMError& e) {
+    if (!failureWritten_) {
+      std::printf("PowerMetrics init failed: %s\n", e.description().c_str());
+      std::fflush(stdout);
+      failureWritten_ = true;
+    }
+  }
+  EnergyAccess access = platform_->counters->energyAccess();
+  // A backend that cannot say why still has no energy to show.
+  if (access.state == EnergyAccess::State::readable) access.state = EnergyAccess::State::absent;
+  if (!metrics_) {
+    try {
+      metrics_ = std::make_unique<PowerMetrics>(platform_, StartUpWork::inBackground, EnergyCounters::optional);
+    } catch (const PMError&) {
+      metrics_.reset();
+    }
+  }
+  setFacadeState(std::move(access), metrics_ == nullptr);
+}
+
+void LiveMonitor::setFacadeState(EnergyAccess access, bool failed) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, access = std::move(access), failed] {
+        if (access != energyAccess_) {
+          energyAccess_ = access;
+          // Until the first sample the zero sample stands for the figures to come.
+          if (!samplePublished_) latest_.hasPower = access.state == EnergyAccess::State::readable;
+          emit energyAccessChanged();
+        }
+        if (failed != error_.has_value()) {
+          error_ = failed ? std::optional(localized("error.initFailed")) : std::nullopt;
+          emit errorChanged();
+        }
+      },
+      Qt::QueuedConnection);
 }
 
 void LiveMonitor::sampleLoop(StopToken stop) {
   while (!stop.stopRequested()) {
     if (paused_.load()) {
       clock_->sleep(kPausedPoll, stop);
+      continue;
+    }
+    if (!metrics_ || !metrics_->hasEnergy()) connectFacade();
+    if (!metrics_) {
+      clock_->sleep(kPause, stop);
       continue;
     }
     std::optional<PowerSnapshot> snapshot;
@@ -65,16 +115,23 @@ void LiveMonitor::sampleLoop(StopToken stop) {
     readings.batteryPower = batteryReaders_->readBatteryPower();
     readings.memory = readMemoryInfo(*platform_->host);
 
+    PowerSample sample = makeSample(*snapshot, readings);
+    sample.hasPower = metrics_->hasEnergy();
     QMetaObject::invokeMethod(
-        this, [this, sample = makeSample(*snapshot, readings)]() mutable { publish(std::move(sample)); },
-        Qt::QueuedConnection);
+        this, [this, sample = std::move(sample)]() mutable { publish(std::move(sample)); }, Qt::QueuedConnection);
     clock_->sleep(kPause, stop);
   }
 }
 
 void LiveMonitor::publish(PowerSample sample) {
   latest_ = std::move(sample);
+  samplePublished_ = true;
   emit latestChanged();
+  // A sample without power has no total to remember.
+  if (!latest_.hasPower) {
+    emit published();
+    return;
+  }
 
   history_.push_back(latest_.total);
   if (history_.size() > kHistoryLength) {

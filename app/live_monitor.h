@@ -7,11 +7,20 @@
 // only its pause flag. It also runs the one-time update check and holds its
 // answer.
 //
+// The worker, not the UI thread, builds the facade and reads the machine's
+// description (which can take seconds). Where the energy counters cannot be
+// read (a machine without them, or a user who may not read them) the monitor
+// goes on with a facade without energy: samples then carry usage,
+// temperatures, fans, battery and memory, but no power (`hasPower` false),
+// they do not enter the history, and `energyAccess` says why. Before each
+// sample it tries the whole facade again, so counters made readable while the
+// application runs are picked up without a restart.
+//
 // Timing (all waits through the clock, so they end at once when the monitor
 // is destroyed): 0.2 s after construction the worker starts the update check
 // (on the UI thread) and the loop: a 0.5 s sample, the readings, one queued
-// publication, a 2 s pause; a failed sample is retried after 2 s; while
-// paused the loop looks again every 0.1 s.
+// publication, a 2 s pause; a failed sample, or no facade at all, is retried
+// after 2 s; while paused the loop looks again every 0.1 s.
 
 #include <QObject>
 #include <QString>
@@ -54,12 +63,13 @@ class LiveMonitor : public QObject {
   static constexpr double kPausedPoll = 0.1;      // s between looks at `isPaused` while it is set
   static constexpr std::size_t kHistoryLength = 30;
 
-  // Builds the facade on `platform` (the product passes makeNativePlatform());
-  // must run on the UI thread, which then owns every published field. When the
-  // facade cannot be built, `error` holds the display text of
-  // "error.initFailed", one line "PowerMetrics init failed: <description>" goes
-  // to standard output, and no sample is ever taken (the update check still
-  // runs). Otherwise `systemInfo` is read once, here. Never throws PMError.
+  // Starts the worker on `platform` (the product passes makeNativePlatform());
+  // must run on the UI thread, which then owns every published field. The
+  // worker builds the facade; when the whole facade cannot be built, one line
+  // "PowerMetrics init failed: <description>" goes to standard output (once),
+  // and when not even one without energy can, `error` holds the display text
+  // of "error.initFailed" until a retry succeeds (the update check runs in any
+  // case). `systemInfo` is read once, by the worker. Never throws PMError.
   explicit LiveMonitor(std::shared_ptr<Platform> platform, LiveMonitorOptions options = {},
                        QObject* parent = nullptr);
   // Stops the worker, also in the middle of a sample or a pause, and waits for
@@ -79,6 +89,9 @@ class LiveMonitor : public QObject {
   // The latest sample; the zero sample until the first one is published.
   [[nodiscard]] const PowerSample& latest() const { return latest_; }
   [[nodiscard]] const std::optional<SystemInfo>& systemInfo() const { return systemInfo_; }
+  // Whether the energy counters are read: `readable` until the worker finds
+  // otherwise, and again once they are.
+  [[nodiscard]] const EnergyAccess& energyAccess() const { return energyAccess_; }
   [[nodiscard]] bool simulated() const { return options_.simulated; }
 
   // While set, the loop takes no samples and the published state stands still;
@@ -103,10 +116,17 @@ class LiveMonitor : public QObject {
   // redraw anything that shows more than one of them.
   void published();
   void updateAvailableChanged();
+  void errorChanged();
+  void systemInfoChanged();
+  void energyAccessChanged();
 
  private:
   void run(StopToken stop);
   void sampleLoop(StopToken stop);
+  // Tries to build the whole facade, falling back on one without energy;
+  // worker only. Publishes `energyAccess` and `error` when they change.
+  void connectFacade();
+  void setFacadeState(EnergyAccess access, bool failed);
   void checkForUpdate();
 
   std::shared_ptr<Platform> platform_;
@@ -120,8 +140,11 @@ class LiveMonitor : public QObject {
   std::optional<UpdateInfo> updateAvailable_;
   PowerSample latest_;
   std::optional<SystemInfo> systemInfo_;
+  EnergyAccess energyAccess_;
+  bool samplePublished_ = false;
 
   std::unique_ptr<PowerMetrics> metrics_;  // absent when the facade failed; used by the worker only
+  bool failureWritten_ = false;            // the console line; worker only
   std::unique_ptr<BatteryReaders> batteryReaders_;  // used by the worker only
   UpdateCheck* updateCheck_ = nullptr;     // child, made at most once
   std::atomic<bool> paused_{false};

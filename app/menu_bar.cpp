@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::string_view kDegree = "\u00B0";
 constexpr std::string_view kCharging = "\u26A1";
+const std::string kAbsent = "\u2014";  // a figure that could not be measured
 
 std::string fixed(double v, int decimals, std::string_view suffix = {}) {
   std::string out = fixedDecimal(v, decimals);
@@ -111,7 +112,12 @@ std::string_view shortPrefix(MenuBarItem item) {
   return {};
 }
 
+bool measuresEnergy(MenuBarItem item) {
+  return item == MenuBarItem::socPower || item == MenuBarItem::cpuPower || item == MenuBarItem::gpuPower;
+}
+
 std::string value(MenuBarItem item, const PowerSample& s, TempUnit unit) {
+  if (!s.hasPower && measuresEnergy(item)) return kAbsent;
   switch (item) {
     case MenuBarItem::systemPower:
       return s.isCharging ? fixed(s.systemPower, 1, std::string("W").append(kCharging)) : fixed(s.systemPower, 1, "W");
@@ -129,6 +135,7 @@ std::string value(MenuBarItem item, const PowerSample& s, TempUnit unit) {
 }
 
 std::string minimalValue(MenuBarItem item, const PowerSample& s, TempUnit unit) {
+  if (!s.hasPower && measuresEnergy(item)) return kAbsent;
   switch (item) {
     case MenuBarItem::systemPower: return fixed(s.systemPower, 0);
     case MenuBarItem::socPower: return fixed(s.total, 0);

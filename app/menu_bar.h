@@ -61,9 +61,13 @@ inline constexpr std::array kAllMenuBarItems = {
 [[nodiscard]] QString label(MenuBarItem item);
 [[nodiscard]] std::string_view fullPrefix(MenuBarItem item);   // "SYS", "SoC", "CPU", ...
 [[nodiscard]] std::string_view shortPrefix(MenuBarItem item);  // "S", "T", "C", ...
-// The value as the full and short styles write it ("12.3W", "45%", "50°", "12G").
+// Whether the item is measured by the energy counters (the chip's, the CPU's and the GPU's power).
+[[nodiscard]] bool measuresEnergy(MenuBarItem item);
+
+// The value as the full and short styles write it ("12.3W", "45%", "50°", "12G");
+// "—" for an energy item of a sample without power figures.
 [[nodiscard]] std::string value(MenuBarItem item, const PowerSample& sample, TempUnit unit);
-// The value as the minimal style writes it: the number alone ("12", "45").
+// The value as the minimal style writes it: the number alone ("12", "45"), or "—".
 [[nodiscard]] std::string minimalValue(MenuBarItem item, const PowerSample& sample, TempUnit unit);
 
 // The enumerator for "short" cannot carry its raw value's name, a C++ keyword.

@@ -50,6 +50,9 @@ struct PowerSample {
   double ramUsedGB = 0;
   double ramTotalGB = 0;
   double swapUsedGB = 0;
+  // False when the energy counters could not be read: `cpu` through `pCpu`
+  // and `breakdown` are then absent, not 0, and are shown as "—".
+  bool hasPower = true;
 
   // A new id, `time`, every number 0, not charging, empty lists, `emptyBreakdown()`.
   [[nodiscard]] static PowerSample zero(std::chrono::system_clock::time_point time);

@@ -38,6 +38,14 @@ constexpr std::array kTable = {
     Entry{"detail.unclassified", "Unclassified Channels"},
     Entry{"disp.external", "External Display"},
     Entry{"disp.internal", "Built-in Display"},
+    // One placeholder each: the folder of the energy counters.
+    Entry{"energy.absent",
+          "No power figures: this machine has no energy counters in %1. See \"Granting energy access\" in the "
+          "README."},
+    Entry{"energy.denied",
+          "No power figures: this user may not read the energy counters in %1. See \"Granting energy access\" "
+          "in the README to let the group calorim read them."},
+    Entry{"energy.unavailable", "No power figures: the energy counters could not be read."},
     Entry{"error.initFailed", "Power metrics could not be started, so no live figures are available."},
     Entry{"mem.controller", "Memory Controller"},
     Entry{"mem.dram", "DRAM"},

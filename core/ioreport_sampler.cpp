@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <utility>
 
 namespace calorim {
 namespace {
@@ -83,11 +84,20 @@ MemoryBandwidth BandwidthReading::toMemoryBandwidth() const {
   return MemoryBandwidth(cpuRead, cpuWrite, gpuRead, gpuWrite, mediaRead, mediaWrite, totalRead, totalWrite);
 }
 
-IOReportSampler::IOReportSampler(CounterReportPort& counters, RegistryPort& registry) {
+IOReportSampler::IOReportSampler(CounterReportPort& counters, RegistryPort& registry, EnergyCounters energy) {
   std::unique_ptr<ChannelSet> merged = counters.copyChannelsInGroup(kEnergyGroup, std::nullopt);
+  hasEnergy_ = merged != nullptr;
+  if (!merged && energy == EnergyCounters::required) throw PMError::channelNotFound(std::string(kEnergyGroup));
+  for (auto [group, subgroup] : {std::pair(kCpuGroup, kCpuSubgroup), std::pair(kGpuGroup, kGpuSubgroup)}) {
+    std::unique_ptr<ChannelSet> more = counters.copyChannelsInGroup(group, subgroup);
+    if (!more) continue;
+    if (merged) {
+      counters.mergeChannels(*merged, *more);
+    } else {
+      merged = std::move(more);
+    }
+  }
   if (!merged) throw PMError::channelNotFound(std::string(kEnergyGroup));
-  if (auto cpu = counters.copyChannelsInGroup(kCpuGroup, kCpuSubgroup)) counters.mergeChannels(*merged, *cpu);
-  if (auto gpu = counters.copyChannelsInGroup(kGpuGroup, kGpuSubgroup)) counters.mergeChannels(*merged, *gpu);
 
   std::unique_ptr<ChannelSet> subscribed;
   subscription_ = counters.createSubscription(*merged, subscribed);

@@ -50,6 +50,10 @@ struct BandwidthReading {
   [[nodiscard]] MemoryBandwidth toMemoryBandwidth() const;
 };
 
+// Whether a sampler may do without the energy group: a monitor that still
+// shows usage and temperatures where the energy counters cannot be read.
+enum class EnergyCounters { required, optional };
+
 class IOReportSampler {
  public:
   static constexpr std::string_view kEnergyGroup = "Energy Model";
@@ -61,8 +65,13 @@ class IOReportSampler {
   // Subscribes to the energy group and, when they exist, the CPU and GPU
   // performance-state groups, then loads the GPU frequency table.
   // Throws PMError: channelNotFound("Energy Model") when the energy group does
-  // not exist, subscriptionFailed when the subscription cannot be made.
-  IOReportSampler(CounterReportPort& counters, RegistryPort& registry);
+  // not exist (with `optional` energy: when none of the three groups exists),
+  // subscriptionFailed when the subscription cannot be made.
+  IOReportSampler(CounterReportPort& counters, RegistryPort& registry,
+                  EnergyCounters energy = EnergyCounters::required);
+
+  // Whether the energy group is among the subscribed ones.
+  [[nodiscard]] bool hasEnergy() const { return hasEnergy_; }
 
   [[nodiscard]] const CounterSubscription& subscription() const { return *subscription_; }
   [[nodiscard]] const ChannelSet& channels() const { return *channels_; }
@@ -88,6 +97,7 @@ class IOReportSampler {
   std::unique_ptr<CounterSubscription> subscription_;
   std::unique_ptr<ChannelSet> channels_;
   std::vector<double> gpuDVFS_;
+  bool hasEnergy_ = false;
 };
 
 namespace detail {

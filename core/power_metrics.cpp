@@ -12,9 +12,9 @@ std::unique_ptr<SMCThermal> makeThermal(Platform& platform, const StopToken& sto
 
 }  // namespace
 
-PowerMetrics::PowerMetrics(std::shared_ptr<Platform> platform, StartUpWork startUp)
+PowerMetrics::PowerMetrics(std::shared_ptr<Platform> platform, StartUpWork startUp, EnergyCounters energy)
     : platform_(std::move(platform)),
-      sampler_(*platform_->counters, *platform_->registry),
+      sampler_(*platform_->counters, *platform_->registry, energy),
       probing_(startUp == StartUpWork::inBackground
                    ? std::async(std::launch::async, makeThermal, std::ref(*platform_), startUpStop_.token())
                    : std::future<std::unique_ptr<SMCThermal>>()),

@@ -76,7 +76,11 @@ class PowerMetrics {
   // sampler's PMError. The SMC reader's key probing is done as `startUp` says;
   // in the background it uses the SMC port and the clock beside the caller, and
   // the end of the first sample waits for it.
-  explicit PowerMetrics(std::shared_ptr<Platform> platform, StartUpWork startUp = StartUpWork::inCreation);
+  // With `optional` energy the facade also starts without the energy group
+  // (see `hasEnergy`); its snapshots then carry no power (every figure 0), and
+  // windows give no energy worth reporting.
+  explicit PowerMetrics(std::shared_ptr<Platform> platform, StartUpWork startUp = StartUpWork::inCreation,
+                        EnergyCounters energy = EnergyCounters::required);
   ~PowerMetrics();
   PowerMetrics(const PowerMetrics&) = delete;
   PowerMetrics& operator=(const PowerMetrics&) = delete;
@@ -118,6 +122,8 @@ class PowerMetrics {
   [[nodiscard]] static std::string osVersion(HostPort& host);
 
   [[nodiscard]] Platform& platform() { return *platform_; }
+  // Whether the energy counters are sampled: always with `required` energy.
+  [[nodiscard]] bool hasEnergy() const { return sampler_.hasEnergy(); }
 
  private:
   struct Window {

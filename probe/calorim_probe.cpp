@@ -305,16 +305,32 @@ void CalorimProbe::run(std::istream& in) {
   }
 }
 
+std::string energyAccessLine(const EnergyAccess& access) {
+  const std::string folder = access.folder.empty() ? std::string() : " in " + access.folder;
+  switch (access.state) {
+    case EnergyAccess::State::readable: return {};
+    case EnergyAccess::State::denied:
+      return "The energy counters" + folder +
+             " are there, but this user may not read them: see \"Granting energy access\" in the README.\n";
+    case EnergyAccess::State::absent:
+      return "This machine has no energy counters" + folder +
+             " (a VM, a container or a processor without RAPL): see \"Granting energy access\" in the README.\n";
+  }
+  return {};
+}
+
 int mcpMain(const std::function<std::shared_ptr<Platform>()>& platform) {
   // A reader that closed its end makes writes fail with EPIPE instead of killing us.
   std::signal(SIGPIPE, SIG_IGN);
   std::setbuf(stdout, nullptr);
 
   std::shared_ptr<PowerService> service;
+  std::shared_ptr<Platform> machine = platform();
   try {
-    service = std::make_shared<PowerService>(platform(), StartUpWork::inBackground);
+    service = std::make_shared<PowerService>(machine, StartUpWork::inBackground);
   } catch (const PMError& e) {
-    const std::string message = "Failed to start: " + e.caseName() + "\n";
+    std::string message = "Failed to start: " + e.caseName() + "\n";
+    if (e.kind() == PMError::Kind::channelNotFound) message += energyAccessLine(machine->counters->energyAccess());
     (void)!::write(STDERR_FILENO, message.data(), message.size());
     return 1;
   }

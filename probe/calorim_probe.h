@@ -114,9 +114,16 @@ template <class T>
   }
 }
 
+// The line that follows "Failed to start: channelNotFound(...)" on standard
+// error: whether the machine has no energy counters or this user may not read
+// them, the folder, and where the README explains access. Empty when the
+// counters are readable (or the backend cannot tell).
+[[nodiscard]] std::string energyAccessLine(const EnergyAccess& access);
+
 // The program: creates the service on `platform` and serves standard input and
-// output. A start failure writes "Failed to start: <case>" to standard error
-// and returns 1; otherwise returns 0 at end of input or once the host is gone.
+// output. A start failure writes "Failed to start: <case>" to standard error,
+// then for missing energy counters `energyAccessLine`, and returns 1;
+// otherwise returns 0 at end of input or once the host is gone.
 int mcpMain(const std::function<std::shared_ptr<Platform>()>& platform);
 
 }  // namespace calorim::probe

@@ -119,7 +119,7 @@ mkdir -p "$check"
     [[ "$source" == *.mm ]] && extra="-x objective-c++ -fobjc-arc -Werror"
     echo "build ${source//\//_}.ok: syntax $root/$source"
     echo "  extra = $extra"
-  done < <(cd "$root" && find app -name '*.cpp' -o -name '*.mm' | sort)
+  done < <(cd "$root" && find app -path app/shell/linux -prune -o \( -name '*.cpp' -o -name '*.mm' \) -print | sort)
 } >"$check/build.ninja"
 ninja -C "$check" -j "$jobs" --quiet
 echo "check-macos: $(grep -c '^build ' "$check/build.ninja") application sources compile for macOS"

@@ -47,7 +47,8 @@ class StatusItem : public QObject {
   void activated();
 };
 
-// Makes the item for the desktop the application runs on.
+// Makes the item for the desktop the application runs on: on Linux a
+// StatusNotifierItem where a watcher is on the session bus, else Qt's tray icon.
 using StatusItemFactory = std::function<std::unique_ptr<StatusItem>()>;
 [[nodiscard]] std::unique_ptr<StatusItem> makeStatusItem();
 

@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
@@ -143,6 +144,16 @@ TrayController::TrayController(LiveMonitor& monitor, Preferences& preferences, P
   actions_.bringToFront = closingPopup(std::move(actions.bringToFront));
   actions_.quit = closingPopup(std::move(actions.quit));
 
+  menu_ = std::make_unique<QMenu>();
+  menu_->addAction(localized("menu.openDetail"), this, [this] { openDetailWindow(monitor_, actions_); });
+  menu_->addAction(localized("menu.settings"), this, [this] { openSettingsWindow(actions_); });
+  menu_->addAction(tr("Ports & Power"), this, [this] { openPortsWindow(actions_); });
+  menu_->addSeparator();
+  menu_->addAction(localized("menu.quit"), this, [this] {
+    if (actions_.quit) actions_.quit();
+  });
+  item_->setMenu(menu_.get());
+
   trayCheck_->setInterval(kTrayCheckMs);
   connect(trayCheck_, &QTimer::timeout, this, &TrayController::checkTray);
   connect(item_.get(), &StatusItem::activated, this, [this] {
@@ -155,6 +166,7 @@ TrayController::TrayController(LiveMonitor& monitor, Preferences& preferences, P
     }
   });
   connect(&monitor_, &LiveMonitor::published, this, &TrayController::redraw);
+  connect(&monitor_, &LiveMonitor::energyAccessChanged, this, &TrayController::redraw);
   connect(&preferences_, &Preferences::tempUnitChanged, this, &TrayController::redraw);
   connect(&preferences_, &Preferences::menuBarItemsChanged, this, &TrayController::redraw);
   connect(&preferences_, &Preferences::menuBarStyleChanged, this, &TrayController::redraw);

@@ -8,7 +8,7 @@
 // publication of the monitor and at once when a preference changes.
 //
 // The icon, the tooltip and the line go to a `StatusItem`, which shows what its
-// desktop can. Clicking the item opens the panel as a borderless popup next to
+// desktop can; its context menu offers the panel's buttons. Clicking the item opens the panel as a borderless popup next to
 // it. Where no tray exists (no tray host on the desktop, or the offscreen platform) the
 // panel stands in an ordinary small window titled "Calorim" instead, so the
 // application stays usable; the controller keeps looking for a tray and
@@ -26,6 +26,7 @@
 #include "app/shell/status_item.h"
 #include "app/views/panel_view.h"
 
+class QMenu;
 class QTimer;
 
 namespace calorim::app {
@@ -75,6 +76,8 @@ class TrayController : public QObject {
   [[nodiscard]] const QIcon& icon() const { return icon_; }
   [[nodiscard]] bool hasTrayIcon() const { return item_->isShown(); }
   [[nodiscard]] StatusItem& statusItem() const { return *item_; }
+  // The item's context menu.
+  [[nodiscard]] QMenu& menu() const { return *menu_; }
   // The window standing in for the tray; null while a tray is used.
   [[nodiscard]] QWidget* fallbackWindow() const { return fallback_.data(); }
   // The panel inside the popup; null until the popup was first opened.
@@ -97,6 +100,7 @@ class TrayController : public QObject {
   Preferences& preferences_;
   PanelActions actions_;       // as the panel calls them: closing the popup first
   QTimer* trayCheck_;
+  std::unique_ptr<QMenu> menu_;  // the item's context menu: the panel's actions
   std::unique_ptr<StatusItem> item_;
   QPointer<MenuBarPanel> popupPanel_;
   QPointer<QWidget> fallback_;

@@ -24,6 +24,7 @@
 #include "app/preferences.h"
 #include "app/strings.h"
 #include "app/views/detail_widgets.h"
+#include "app/views/panel_view.h"
 
 namespace calorim::app {
 namespace {
@@ -299,6 +300,9 @@ DetailView::DetailView(LiveMonitor& monitor, Preferences& preferences, QWidget* 
   refresh();
 
   connect(&monitor_, &LiveMonitor::published, this, &DetailView::refresh);
+  for (auto change : {&LiveMonitor::energyAccessChanged, &LiveMonitor::errorChanged, &LiveMonitor::systemInfoChanged}) {
+    connect(&monitor_, change, this, &DetailView::refresh);
+  }
   connect(&preferences_, &Preferences::tempUnitChanged, this, &DetailView::refresh);
 }
 
@@ -333,6 +337,10 @@ void DetailView::buildHero(QVBoxLayout* page) {
     simulated->setWordWrap(true);
     stack->addWidget(simulated);
   }
+  energyNotice_ = makeLabel("energyNotice", styleFont(TextStyle::callout), hero, secondary);
+  energyNotice_->setWordWrap(true);
+  energyNotice_->hide();
+  stack->addWidget(energyNotice_);
 
   // 1. Totals.
   auto* totals = new QHBoxLayout;
@@ -493,6 +501,7 @@ void DetailView::buildCards() {
 
   // Neural engine.
   auto* ane = new Card("aneCard");
+  aneCard_ = ane;
   auto* aneStack = cardStack(ane, 0);
   aneRow_ = new WattsRow(true, ane);
   aneRow_->setObjectName(QStringLiteral("aneRow"));
@@ -629,7 +638,7 @@ void DetailView::refresh() {
   const EnergyBreakdown& b = s.breakdown;
   const TempUnit unit = preferences_.tempUnit();
 
-  gpuHeader_->setValues(QStringLiteral("GPU"), b.gpu(), s.gpuTemp, unit);
+  gpuHeader_->setValues(QStringLiteral("GPU"), s.hasPower ? std::optional(b.gpu()) : std::nullopt, s.gpuTemp, unit);
   gpuUsage_->setUsage(s.gpuUsage);
   if (s.gpuFreqMHz > 0) setLabelText(gpuFreq_, fixedText(s.gpuFreqMHz, 0) + QStringLiteral(" MHz"));
   setShown(gpuFreq_, s.gpuFreqMHz > 0);
@@ -648,7 +657,9 @@ void DetailView::refresh() {
   displayExtRow_->setValues(text("disp.external"), b.displayExt());
   setShown(displayRow_, internal);
   setShown(displayExtRow_, external);
-  setShown(displayCard_.card, internal || external);
+  setShown(displayCard_.card, s.hasPower && (internal || external));
+  // Cards of power alone have nothing to show without it.
+  for (QWidget* card : {aneCard_, memoryCard_.card, otherSocCard_.card}) setShown(card, s.hasPower);
 
   setLabelText(otherSocCard_.total, watts(b.fabric() + b.isp() + b.media(), 2));
   fabricRow_->setValues(text("soc.fabric"), b.fabric());
@@ -663,7 +674,7 @@ void DetailView::refresh() {
     setLabelText(unclassifiedTotal_, watts(sum, 2));
     unclassifiedGrid_->setChannels(other);
   }
-  setShown(unclassifiedCard_, !other.empty());
+  setShown(unclassifiedCard_, s.hasPower && !other.empty());
 
   refreshFans();
   refreshSystemInfo();
@@ -685,11 +696,17 @@ void DetailView::refreshHero() {
     socPixelSize_ = socSize;
     socValue_->setFont(totalFont(socSize));
   }
-  setLabelText(socValue_, watts(s.total, 1));
+  setLabelText(socValue_, s.hasPower ? watts(s.total, 1) : QStringLiteral("\u2014"));
 
   historyLine_->setValues(monitor_.history());
   setLabelText(peak_, text("stat.peak") + QStringLiteral(": ") + watts(monitor_.peakPower(), 1));
   setLabelText(avg_, text("stat.avg") + QStringLiteral(": ") + watts(monitor_.avgPower(), 1));
+  for (QWidget* part : {static_cast<QWidget*>(historyLine_), static_cast<QWidget*>(peak_), static_cast<QWidget*>(avg_)}) {
+    setShown(part, s.hasPower);
+  }
+  const std::optional<QString> notice = energyNotice(monitor_.energyAccess());
+  if (notice) setLabelText(energyNotice_, *notice);
+  setShown(energyNotice_, notice.has_value());
 
   const bool hasBattery = s.batteryPercent >= 1;
   if (hasBattery) {
@@ -728,9 +745,10 @@ void DetailView::refreshCpu() {
   const EnergyBreakdown& b = s.breakdown;
   const TempUnit unit = preferences_.tempUnit();
 
-  cpuHeader_->setValues(QStringLiteral("CPU"), b.cpuTotal(), s.cpuTemp, unit);
-  eCluster_->setValues(text("cpu.eCluster"), s.eCpuUsage, s.eCpu);
-  pCluster_->setValues(text("cpu.pCluster"), s.pCpuUsage, s.pCpu);
+  auto power = [&](double watts) { return s.hasPower ? std::optional(watts) : std::nullopt; };
+  cpuHeader_->setValues(QStringLiteral("CPU"), power(b.cpuTotal()), s.cpuTemp, unit);
+  eCluster_->setValues(text("cpu.eCluster"), s.eCpuUsage, power(s.eCpu));
+  pCluster_->setValues(text("cpu.pCluster"), s.pCpuUsage, power(s.pCpu));
 
   const std::vector<ChannelPower>& clusters = b.cpuClusters();
   while (clusterRows_.size() > clusters.size()) {

@@ -13,6 +13,12 @@
 // conditional parts, and lists of channels, core temperatures and fans are
 // rebuilt only when their length or names change.
 //
+// Where the energy counters cannot be read, the totals of power, the history
+// with its peak and mean, and the cards of the neural engine, memory, display
+// and other blocks are left out, the CPU and GPU show "—" for their power, and
+// a notice in the hero card ("energyNotice") says why and where access is
+// explained; usage, temperatures, fans, battery and memory stay.
+//
 // It samples nothing and writes only the monitor's pause flag: cleared 0.5 s
 // after the view is shown, and at once when it is hidden or closed.
 //
@@ -115,6 +121,7 @@ class DetailView : public QWidget {
   QLabel* systemValue_ = nullptr;
   QWidget* totalsDivider_ = nullptr;
   QLabel* socValue_ = nullptr;
+  QLabel* energyNotice_ = nullptr;
   int socPixelSize_ = 0;
   HistoryLine* historyLine_ = nullptr;
   QLabel* peak_ = nullptr;
@@ -145,6 +152,7 @@ class DetailView : public QWidget {
   SectionHeader* gpuHeader_ = nullptr;
   UsageBar* gpuUsage_ = nullptr;
   QLabel* gpuFreq_ = nullptr;
+  QWidget* aneCard_ = nullptr;
   WattsRow* aneRow_ = nullptr;
 
   // Memory, display, other SoC.

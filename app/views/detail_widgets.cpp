@@ -275,9 +275,9 @@ SectionHeader::SectionHeader(QWidget* parent) : QWidget(parent) {
   row->addWidget(temp_, 0, Qt::AlignVCenter);
 }
 
-void SectionHeader::setValues(const QString& title, double watts, double temp, TempUnit unit) {
+void SectionHeader::setValues(const QString& title, std::optional<double> watts, double temp, TempUnit unit) {
   setLabelText(title_, title);
-  setLabelText(watts_, fixedText(watts, 2) + QStringLiteral(" W"));
+  setLabelText(watts_, watts ? fixedText(*watts, 2) + QStringLiteral(" W") : QStringLiteral("\u2014"));
   const bool showTemp = temp > 0;
   if (showTemp) {
     setLabelText(temp_, QString::fromStdString(format(unit, temp)));
@@ -305,9 +305,11 @@ ClusterBar::ClusterBar(QColor tint, QWidget* parent) : QWidget(parent) {
   stack->addWidget(bar_);
 }
 
-void ClusterBar::setValues(const QString& label, double usage, double power) {
+void ClusterBar::setValues(const QString& label, double usage, std::optional<double> power) {
   setLabelText(label_, label);
-  setLabelText(figures_, fixedText(usage * 100, 0) + QStringLiteral("%  ") + fixedText(power, 2) + QLatin1Char('W'));
+  QString figures = fixedText(usage * 100, 0) + QLatin1Char('%');
+  if (power) figures += QStringLiteral("  ") + fixedText(*power, 2) + QLatin1Char('W');
+  setLabelText(figures_, figures);
   bar_->setLevel(std::min(usage, 1.0));
 }
 

@@ -24,6 +24,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -122,7 +123,8 @@ class SectionHeader : public QWidget {
   explicit SectionHeader(QWidget* parent = nullptr);
 
   // `temp` in °C; shown in `unit`, coloured by its Celsius value.
-  void setValues(const QString& title, double watts, double temp, TempUnit unit);
+  // Absent `watts` (no energy counters) shows as "—".
+  void setValues(const QString& title, std::optional<double> watts, double temp, TempUnit unit);
 
  private:
   QLabel* title_;
@@ -138,7 +140,8 @@ class ClusterBar : public QWidget {
   ClusterBar(QColor tint, QWidget* parent = nullptr);
 
   // `usage` as a fraction (1 = 100 %), `power` in W.
-  void setValues(const QString& label, double usage, double power);
+  // Absent `power` leaves the watts out.
+  void setValues(const QString& label, double usage, std::optional<double> power);
 
  private:
   QLabel* label_;

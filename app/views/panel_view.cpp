@@ -23,7 +23,9 @@ namespace {
 const QColor kUpdateOrange(0xFF, 0x95, 0x00);
 constexpr int kTotalPixelSize = 20;
 
-QString wattsText(double watts) { return fixedText(watts, 2) + QStringLiteral(" W"); }
+QString wattsText(std::optional<double> watts) {
+  return watts ? fixedText(*watts, 2) + QStringLiteral(" W") : QStringLiteral("\u2014");
+}
 
 QLabel* makeLabel(const char* objectName, const QFont& font, Qt::Alignment alignment, QWidget* parent) {
   auto* label = new QLabel(parent);
@@ -77,6 +79,18 @@ QString fanSpeedText(double rpm) {
   return integerText(whole) + QStringLiteral(" RPM");
 }
 
+std::optional<QString> energyNotice(const EnergyAccess& access) {
+  // A long path may break after each slash when the notice wraps.
+  const QString folder = QString::fromStdString(access.folder).replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+  if (access.state != EnergyAccess::State::readable && folder.isEmpty()) return localized("energy.unavailable");
+  switch (access.state) {
+    case EnergyAccess::State::readable: return std::nullopt;
+    case EnergyAccess::State::denied: return localized("energy.denied").arg(folder);
+    case EnergyAccess::State::absent: return localized("energy.absent").arg(folder);
+  }
+  return std::nullopt;
+}
+
 // ---- PowerRow ------------------------------------------------------------------
 
 PowerRow::PowerRow(const QString& label, QWidget* parent) : QWidget(parent) {
@@ -104,7 +118,7 @@ PowerRow::PowerRow(const QString& label, QWidget* parent) : QWidget(parent) {
   row->addWidget(temp_);
 }
 
-void PowerRow::setValues(double watts, std::optional<double> temp, std::optional<double> usage, TempUnit unit) {
+void PowerRow::setValues(std::optional<double> watts, std::optional<double> temp, std::optional<double> usage, TempUnit unit) {
   if (usage) setLabelText(usage_, fixedText(*usage * 100, 0) + QLatin1Char('%'));
   setShown(usage_, usage.has_value());
   setLabelText(watts_, wattsText(watts));
@@ -139,6 +153,11 @@ MenuBarPanel::MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, Panel
   // The title line spans the column, which makes the panel its fixed width.
   title->setFixedWidth(kWidth - 2 * kMargin);
   stack->addWidget(title);
+  energyNotice_ = makeLabel("energyNotice", styleFont(TextStyle::caption), Qt::AlignLeading, this);
+  energyNotice_->setWordWrap(true);
+  energyNotice_->setFixedWidth(kWidth - 2 * kMargin);
+  setLabelColour(energyNotice_, secondaryTextColour(palette()));
+  stack->addWidget(energyNotice_);
   stack->addWidget(makeDivider(this));
 
   auto addRow = [&](const char* objectName, const QString& label) {
@@ -202,6 +221,7 @@ MenuBarPanel::MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, Panel
   stack->addWidget(updateLink_);
 
   connect(&monitor_, &LiveMonitor::published, this, &MenuBarPanel::refresh);
+  connect(&monitor_, &LiveMonitor::energyAccessChanged, this, &MenuBarPanel::refresh);
   connect(&monitor_, &LiveMonitor::updateAvailableChanged, this, &MenuBarPanel::refreshUpdate);
   connect(&preferences_, &Preferences::tempUnitChanged, this, &MenuBarPanel::refresh);
   refresh();
@@ -217,12 +237,16 @@ void MenuBarPanel::showEvent(QShowEvent* event) {
 void MenuBarPanel::refresh() {
   const PowerSample& s = monitor_.latest();
   const TempUnit unit = preferences_.tempUnit();
-  cpuRow_->setValues(s.cpu, s.cpuTemp, s.cpuUsage, unit);
-  gpuRow_->setValues(s.gpu, s.gpuTemp, s.gpuUsage, unit);
-  aneRow_->setValues(s.ane, std::nullopt, std::nullopt, unit);
-  dramRow_->setValues(s.dram, std::nullopt, std::nullopt, unit);
+  auto power = [&](double watts) { return s.hasPower ? std::optional(watts) : std::nullopt; };
+  cpuRow_->setValues(power(s.cpu), s.cpuTemp, s.cpuUsage, unit);
+  gpuRow_->setValues(power(s.gpu), s.gpuTemp, s.gpuUsage, unit);
+  aneRow_->setValues(power(s.ane), std::nullopt, std::nullopt, unit);
+  dramRow_->setValues(power(s.dram), std::nullopt, std::nullopt, unit);
   refreshFans();
-  setLabelText(totalValue_, wattsText(s.total));
+  setLabelText(totalValue_, wattsText(power(s.total)));
+  const std::optional<QString> notice = energyNotice(monitor_.energyAccess());
+  if (notice) setLabelText(energyNotice_, *notice);
+  setShown(energyNotice_, notice.has_value());
 }
 
 void MenuBarPanel::refreshFans() {
@@ -282,23 +306,29 @@ void MenuBarPanel::refreshUpdate() {
   }
 }
 
-void MenuBarPanel::openSettings() {
-  if (actions_.bringToFront) actions_.bringToFront();
-  if (actions_.openWindow) actions_.openWindow(QStringLiteral("settings"));
+void MenuBarPanel::openSettings() { openSettingsWindow(actions_); }
+
+void MenuBarPanel::openDetail() { openDetailWindow(monitor_, actions_); }
+
+void MenuBarPanel::openPorts() { openPortsWindow(actions_); }
+
+void openSettingsWindow(const PanelActions& actions) {
+  if (actions.bringToFront) actions.bringToFront();
+  if (actions.openWindow) actions.openWindow(QStringLiteral("settings"));
 }
 
-void MenuBarPanel::openDetail() {
+void openDetailWindow(LiveMonitor& monitor, const PanelActions& actions) {
   // Before the window exists: it clears the pause once it is shown.
-  monitor_.setPaused(true);
-  if (actions_.showApplication) actions_.showApplication();
-  if (actions_.bringToFront) actions_.bringToFront();
-  if (actions_.openWindow) actions_.openWindow(QStringLiteral("detail"));
+  monitor.setPaused(true);
+  if (actions.showApplication) actions.showApplication();
+  if (actions.bringToFront) actions.bringToFront();
+  if (actions.openWindow) actions.openWindow(QStringLiteral("detail"));
 }
 
-void MenuBarPanel::openPorts() {
-  if (actions_.showApplication) actions_.showApplication();
-  if (actions_.bringToFront) actions_.bringToFront();
-  if (actions_.openWindow) actions_.openWindow(QStringLiteral("ports"));
+void openPortsWindow(const PanelActions& actions) {
+  if (actions.showApplication) actions.showApplication();
+  if (actions.bringToFront) actions.bringToFront();
+  if (actions.openWindow) actions.openWindow(QStringLiteral("ports"));
 }
 
 }  // namespace calorim::app

@@ -11,7 +11,9 @@
 // monitor's latest sample and the preferences. Before the first sample it
 // shows the zero sample. Powers are written "%.2f W", loads "%.0f%%",
 // temperatures in the chosen unit without its letter, coloured by their
-// Celsius value (temperature_colour.h); all numbers in the C locale.
+// Celsius value (temperature_colour.h); all numbers in the C locale. Where the
+// energy counters cannot be read, every power shows as "—" and a notice under
+// the title ("energyNotice") says why and where access is explained.
 //
 // Inspected parts carry object names: "title"; the rows "cpuRow", "gpuRow",
 // "aneRow", "dramRow" (each with "label", "usage", "watts", "temp"); "fans"
@@ -28,6 +30,7 @@
 #include <vector>
 
 #include "app/menu_bar.h"
+#include "core/platform/counter_report_port.h"
 
 class QLabel;
 class QPushButton;
@@ -52,11 +55,24 @@ struct PanelActions {
   std::function<void()> quit;
 };
 
+// What the panel's buttons do, also offered elsewhere (the status item's
+// context menu): the settings window brought forward; the detail window, with
+// sampling paused until it is shown; the ports window.
+void openSettingsWindow(const PanelActions& actions);
+void openDetailWindow(LiveMonitor& monitor, const PanelActions& actions);
+void openPortsWindow(const PanelActions& actions);
+
 // The speed of a fan as the panel writes it: the revolutions per minute with
 // the fraction cut off, then " RPM" ("999 RPM" for 999.9). A speed that is
 // not finite or lies outside the range of a 64-bit integer shows as "—".
 // Pure.
 [[nodiscard]] QString fanSpeedText(double rpm);
+
+// Why no power is shown, with the counters' folder (a zero-width space after
+// each "/", where a wrapped line may break): the text of "energy.denied" or
+// "energy.absent", or of "energy.unavailable" where the backend names no
+// folder; absent while the counters are read.
+[[nodiscard]] std::optional<QString> energyNotice(const EnergyAccess& access);
 
 // One domain's line: label (40 px, leading), a flexible space, the load
 // (36 px, trailing, dimmed; only when present), the watts (64 px, trailing)
@@ -75,7 +91,8 @@ class PowerRow : public QWidget {
 
   // `temp` in °C, written in `unit`; `usage` a fraction 0..1. Absent values
   // leave their box empty (the load box then takes no room at all).
-  void setValues(double watts, std::optional<double> temp, std::optional<double> usage, TempUnit unit);
+  // Absent `watts` (no energy counters) shows as "—".
+  void setValues(std::optional<double> watts, std::optional<double> temp, std::optional<double> usage, TempUnit unit);
 
  private:
   QLabel* label_;
@@ -121,6 +138,7 @@ class MenuBarPanel : public QWidget {
   QVBoxLayout* fansLayout_;
   std::vector<std::int64_t> fanIds_;  // of the fan rows shown
   QLabel* totalValue_;
+  QLabel* energyNotice_;
   QWidget* updateDivider_;
   QLabel* updateLink_;
 };

@@ -54,9 +54,29 @@ class RawSample {
   virtual ~RawSample() = default;
 };
 
+// Whether this process can read the machine's energy counters, found by
+// trying to read them.
+struct EnergyAccess {
+  enum class State {
+    readable,  // counters present and readable (or the backend has no way to tell otherwise)
+    absent,    // the machine has no energy counters the backend knows of
+    denied,    // counters present, but this user may not read them
+  };
+  State state = State::readable;
+  // Where the backend looks for the counters (e.g. "/sys/class/powercap");
+  // empty when it has no such folder.
+  std::string folder;
+
+  bool operator==(const EnergyAccess&) const = default;
+};
+
 class CounterReportPort {
  public:
   virtual ~CounterReportPort() = default;
+
+  // Looks at the energy counters afresh. A backend that cannot tell the cases
+  // apart answers `readable` and lets a missing channel group speak for itself.
+  [[nodiscard]] virtual EnergyAccess energyAccess() { return {}; }
 
   // The channels of `group` (of one `subgroup` when given); null when the group
   // does not exist.

@@ -45,6 +45,8 @@ TEST(MenuBarText, WrittenFromTheStoredPreferences) {
   const PowerSample busy = sample(busyLaptop);
   const PowerSample noRam = sample([](PowerSample& s) { s.ramUsedGB = 3; });
   const PowerSample warm = sample([](PowerSample& s) { s.cpuTemp = 50; });
+  PowerSample unmeasured = busy;
+  unmeasured.hasPower = false;
 
   const std::vector<std::pair<const PowerSample*, Case>> cases = {
       // Nothing stored: the SoC item alone, in full style, with a space.
@@ -78,6 +80,11 @@ TEST(MenuBarText, WrittenFromTheStoredPreferences) {
       {&warm, {"cpuTemp", "minimal", "fahrenheit", "122"}},
       {&warm, {"cpuTemp", "Full", "Fahrenheit", "CPU 50\u00B0"}},
       {&warm, {"cpuTemp", "", "", "CPU 50\u00B0"}},
+      // Without energy counters the chip's, CPU's and GPU's power are absent;
+      // the battery's figures, load and temperatures stay.
+      {&unmeasured, {"socPower,cpuPower,gpuPower", "full", "celsius", "SoC\u2014 CPU\u2014 GPU\u2014"}},
+      {&unmeasured, {"socPower", "minimal", "celsius", "\u2014"}},
+      {&unmeasured, {"systemPower,cpuUsage,cpuTemp", "short", "celsius", "S12.4W\u26A1 C46% C48\u00B0"}},
   };
   for (const auto& [s, c] : cases) {
     EXPECT_EQ(menuBarText(*s, c.items, c.style, c.unit), c.expected)

@@ -4,7 +4,8 @@
 //  - As the product binary: calorim-probe started in a private mount namespace
 //    where a fixture machine lies over /sys and over the /proc files the
 //    backend reads, so the real process reads the fixture through the real
-//    paths. That needs root and a kernel that allows new mount namespaces;
+//    paths, as root or, after the mounts, as the ordinary user "nobody".
+//    That needs root and a kernel that allows new mount namespaces;
 //    elsewhere (unprivileged users, most containers) these tests are skipped.
 
 #if defined(__linux__)
@@ -13,7 +14,9 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,9 +106,12 @@ struct SetupFailure {
   int error = 0;
 };
 
-constexpr std::array<const char*, 5> kSteps = {"unshare(CLONE_NEWNS)", "making the mount tree private",
+constexpr std::array<const char*, 6> kSteps = {"unshare(CLONE_NEWNS)", "making the mount tree private",
                                                "mounting the fixture over /sys",
-                                               "mounting a fixture file over /proc", "exec"};
+                                               "mounting a fixture file over /proc", "exec",
+                                               "becoming an ordinary user"};
+
+constexpr uid_t kNobody = 65534;
 
 // The /proc files the backend reads, relative to the fixture's proc folder.
 constexpr std::array<const char*, 4> kProcFiles = {"stat", "cpuinfo", "meminfo", "sys/kernel/osrelease"};
@@ -113,9 +119,9 @@ constexpr std::array<const char*, 4> kProcFiles = {"stat", "cpuinfo", "meminfo",
 class NamespacedProbe {
  public:
   // Starts calorim-probe with `sys` mounted over /sys and each file of
-  // `proc` named in `kProcFiles` over its /proc counterpart. `failure()` says
-  // why it could not be started.
-  NamespacedProbe(const fs::path& sys, const fs::path& proc) {
+  // `proc` named in `kProcFiles` over its /proc counterpart, as root or as
+  // the user "nobody". `failure()` says why it could not be started.
+  NamespacedProbe(const fs::path& sys, const fs::path& proc, bool asNobody = false) {
     std::vector<std::pair<std::string, std::string>> mounts;
     for (const char* file : kProcFiles) {
       if (fs::exists(proc / file)) mounts.emplace_back((proc / file).string(), std::string("/proc/") + file);
@@ -140,6 +146,10 @@ class NamespacedProbe {
       if (::mount(sysSource.c_str(), "/sys", nullptr, MS_BIND | MS_REC, nullptr) != 0) fail(2);
       for (const auto& [source, target] : mounts) {
         if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) fail(3);
+      }
+      if (asNobody && (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+                       ::setresuid(kNobody, kNobody, kNobody) != 0)) {
+        fail(5);
       }
       if (::dup2(in[0], 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0) fail(4);
       ::execl(PROBE_BINARY, PROBE_BINARY, static_cast<char*>(nullptr));
@@ -340,7 +350,30 @@ TEST(LinuxProbeProcess, MachineWithoutEnergyCountersFailsToStart) {
   std::string output, errors;
   EXPECT_EQ(probe.finish(output, errors), 1);
   EXPECT_EQ(output, "");
-  EXPECT_EQ(errors, "Failed to start: channelNotFound(\"Energy Model\")\n");
+  EXPECT_EQ(errors,
+            "Failed to start: channelNotFound(\"Energy Model\")\n"
+            "This machine has no energy counters in /sys/class/powercap (a VM, a container or a processor without "
+            "RAPL): see \"Granting energy access\" in the README.\n");
+}
+
+TEST(LinuxProbeProcess, AnOrdinaryUserIsToldTheCountersAreLocked) {
+  if (::geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
+  // The laptop as the kernel leaves it: every energy_uj root's alone.
+  testing::MachineTree tree("laptop");
+  tree.copyProc("laptop");
+  for (const auto& entry : fs::recursive_directory_iterator(tree.root() / "sys/class/powercap")) {
+    if (entry.path().filename() == "energy_uj") ::chmod(entry.path().c_str(), 0400);
+  }
+  NamespacedProbe probe(tree.root() / "sys", tree.root() / "proc", true);
+  if (probe.failure()) GTEST_SKIP() << noNamespace(*probe.failure());
+
+  std::string output, errors;
+  EXPECT_EQ(probe.finish(output, errors), 1);
+  EXPECT_EQ(output, "");
+  EXPECT_EQ(errors,
+            "Failed to start: channelNotFound(\"Energy Model\")\n"
+            "The energy counters in /sys/class/powercap are there, but this user may not read them: see "
+            "\"Granting energy access\" in the README.\n");
 }
 
 }  // namespace

@@ -88,10 +88,6 @@ Channel gpuStatsChannel(const std::string& name, double busy, std::optional<doub
 
 LinuxCounterReports::LinuxCounterReports(std::filesystem::path root, std::shared_ptr<GpuSet> gpus)
     : root_(std::move(root)), gpus_(gpus && gpus->size() > 0 ? std::move(gpus) : nullptr) {
-  for (RaplZone& zone : findRaplZones(root_)) {
-    zones_.push_back(Zone{zone.domain, zone.maxEnergyRangeUj, KeptFile(std::move(zone.energyPath))});
-  }
-
   std::vector<int> numbers;
   if (std::optional<std::vector<ProcStatCpu>> stat = readProcStat(root_)) {
     for (const ProcStatCpu& cpu : *stat) numbers.push_back(cpu.cpu);
@@ -100,7 +96,14 @@ LinuxCounterReports::LinuxCounterReports(std::filesystem::path root, std::shared
   for (int n : numbers) {
     cpus_.push_back(Cpu{n, (kinds.isEfficiency(n) ? "ECPU" : "PCPU") + std::to_string(n)});
   }
+  std::lock_guard lock(mutex_);
+  discoverEnergy();
+}
 
+void LinuxCounterReports::discoverEnergy() {
+  for (RaplZone& zone : findRaplZones(root_)) {
+    zones_.push_back(Zone{zone.domain, zone.maxEnergyRangeUj, KeptFile(std::move(zone.energyPath))});
+  }
   auto has = [&](RaplDomain d) {
     return std::any_of(zones_.begin(), zones_.end(), [d](const Zone& z) { return z.domain == d; });
   };
@@ -126,7 +129,19 @@ LinuxCounterReports::LinuxCounterReports(std::filesystem::path root, std::shared
 
 LinuxCounterReports::~LinuxCounterReports() = default;
 
+EnergyAccess LinuxCounterReports::energyAccess() {
+  std::string folder = (root_ / "sys/class/powercap").string();
+  {
+    std::lock_guard lock(mutex_);
+    if (energy_.empty()) discoverEnergy();
+    if (!energy_.empty()) return {EnergyAccess::State::readable, std::move(folder)};
+  }
+  const bool denied = raplAccess(root_) == RaplAccess::denied;
+  return {denied ? EnergyAccess::State::denied : EnergyAccess::State::absent, std::move(folder)};
+}
+
 std::vector<std::string> LinuxCounterReports::energyChannelNames() const {
+  std::lock_guard lock(mutex_);
   std::vector<std::string> names;
   names.reserve(energy_.size());
   for (const EnergyChannel& e : energy_) names.push_back(e.name);
@@ -142,8 +157,10 @@ std::vector<std::string> LinuxCounterReports::cpuChannelNames() const {
 
 std::unique_ptr<ChannelSet> LinuxCounterReports::copyChannelsInGroup(std::string_view group,
                                                                      std::optional<std::string_view> subgroup) {
-  if (group == kEnergyGroup && (!subgroup || subgroup->empty()) && !energy_.empty()) {
-    return std::make_unique<SysfsChannelSet>(Groups{this, true, false, false});
+  if (group == kEnergyGroup && (!subgroup || subgroup->empty())) {
+    std::lock_guard lock(mutex_);
+    if (energy_.empty()) discoverEnergy();
+    return energy_.empty() ? nullptr : std::make_unique<SysfsChannelSet>(Groups{this, true, false, false});
   }
   if (group == kCpuGroup && (!subgroup || *subgroup == kCpuSubgroup) && !cpus_.empty()) {
     return std::make_unique<SysfsChannelSet>(Groups{this, false, true, false});

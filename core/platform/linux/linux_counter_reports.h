@@ -28,14 +28,20 @@
 //    that GPU's busy fraction could not be read. The delta tells the set which
 //    GPU it chose, so that the sensors port reports the same GPU's temperature.
 //
+// The energy channels are looked for again, while none was found, whenever the
+// energy group is asked for and whenever `energyAccess` is: counters made
+// readable while the program runs (an administrator granting access) are
+// picked up then. Once found, the channels stay fixed.
+//
 // A raw sample holds each zone's `energy_uj` (kept open, re-read with pread)
 // and the per-CPU ticks. A zone or CPU that cannot be read in one of the two
 // samples contributes 0; taking a sample never fails.
 //
 // Samples and deltas may be taken on several threads at once (the facade
 // begins and ends energy windows while a snapshot samples): the kept files are
-// read under one lock, and everything else a sample or a delta reads is fixed
-// at construction.
+// read under one lock, which also guards the search for energy channels, and
+// everything else a sample or a delta reads is fixed once the energy
+// channels were found (samples of the energy group exist only after that).
 
 #include <filesystem>
 #include <memory>
@@ -61,7 +67,7 @@ class LinuxCounterReports final : public CounterReportPort {
   static constexpr std::string_view kGpuGroup = "GPU Stats";
   static constexpr std::string_view kGpuSubgroup = "GPU Performance States";
 
-  // Discovers the zones and CPUs under `root` once and opens the energy
+  // Discovers the zones and CPUs under `root` and opens the energy
   // counters; reads a few small files, never throws for missing ones. `gpus`
   // may be null: a machine with no GPU beyond RAPL's.
   explicit LinuxCounterReports(std::filesystem::path root, std::shared_ptr<GpuSet> gpus = nullptr);
@@ -73,6 +79,9 @@ class LinuxCounterReports final : public CounterReportPort {
   std::unique_ptr<ChannelSet> copyChannelsInGroup(std::string_view group,
                                                   std::optional<std::string_view> subgroup) override;
   void mergeChannels(ChannelSet& target, const ChannelSet& source) override;
+  // `readable` when the energy group exists, else `denied` or `absent` by
+  // the RAPL counters under <root>/sys/class/powercap, the folder it names.
+  EnergyAccess energyAccess() override;
   std::unique_ptr<CounterSubscription> createSubscription(const ChannelSet& channels,
                                                           std::unique_ptr<ChannelSet>& subscribed) override;
   // Reads the subscribed counters; blocks only for the file reads and for
@@ -105,8 +114,11 @@ class LinuxCounterReports final : public CounterReportPort {
     std::size_t gpu = 0;  // for `Energy::gpu`
   };
 
+  // Looks for the energy zones and channels; under `mutex_`, while `energy_` is empty.
+  void discoverEnergy();
+
   std::filesystem::path root_;
-  std::mutex mutex_;  // guards the kept files
+  mutable std::mutex mutex_;  // guards the kept files and the search for energy channels
   std::vector<Zone> zones_;
   std::vector<Cpu> cpus_;
   std::shared_ptr<GpuSet> gpus_;           // null or not empty

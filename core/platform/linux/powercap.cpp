@@ -1,7 +1,11 @@
 #include "core/platform/linux/powercap.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <optional>
 #include <system_error>
 
@@ -53,7 +57,23 @@ struct Candidate {
   RaplZone zone;
 };
 
-std::vector<RaplZone> zonesOfType(const std::filesystem::path& powercap, std::string_view controlType) {
+// Whether opening `path` for reading is refused for want of permission.
+bool openRefused(const std::filesystem::path& path) {
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    ::close(fd);
+    return false;
+  }
+  return errno == EACCES || errno == EPERM;
+}
+
+// The readable zones of one control type; `refused` is set when a zone's
+// counter could not be opened for want of permission.
+std::vector<RaplZone> zonesOfType(const std::filesystem::path& powercap, std::string_view controlType,
+                                  bool& refused) {
   std::vector<Candidate> found;
   std::error_code ec;
   for (std::filesystem::directory_iterator it(powercap, ec), end; !ec && it != end; it.increment(ec)) {
@@ -69,6 +89,7 @@ std::vector<RaplZone> zonesOfType(const std::filesystem::path& powercap, std::st
     if (domain == RaplDomain::platform || domain == RaplDomain::other) continue;
     const std::filesystem::path energy = it->path() / "energy_uj";
     const std::optional<std::string> reading = readAttribute(energy);
+    if (!reading) refused = refused || openRefused(energy);
     if (!reading || !parseUnsigned(*reading)) continue;
     const std::optional<std::string> range = readAttribute(it->path() / "max_energy_range_uj");
     const std::uint64_t rangeUj = range ? parseUnsigned(*range).value_or(0) : 0;
@@ -94,11 +115,21 @@ RaplDomain raplDomain(std::string_view name) {
 
 std::vector<RaplZone> findRaplZones(const std::filesystem::path& root) {
   const std::filesystem::path powercap = root / "sys/class/powercap";
+  bool refused = false;
   for (std::string_view type : kControlTypes) {
-    std::vector<RaplZone> zones = zonesOfType(powercap, type);
+    std::vector<RaplZone> zones = zonesOfType(powercap, type, refused);
     if (!zones.empty()) return zones;
   }
   return {};
+}
+
+RaplAccess raplAccess(const std::filesystem::path& root) {
+  const std::filesystem::path powercap = root / "sys/class/powercap";
+  bool refused = false;
+  for (std::string_view type : kControlTypes) {
+    if (!zonesOfType(powercap, type, refused).empty()) return RaplAccess::readable;
+  }
+  return refused ? RaplAccess::denied : RaplAccess::absent;
 }
 
 std::uint64_t energyDelta(std::uint64_t before, std::uint64_t after, std::uint64_t rangeUj) {

@@ -44,6 +44,15 @@ struct RaplZone {
 // twice. Empty when there is none (no powercap, a VM, counters root-only).
 [[nodiscard]] std::vector<RaplZone> findRaplZones(const std::filesystem::path& root);
 
+// Whether the energy counters under <root>/sys/class/powercap can be read,
+// tried by opening and reading each zone's `energy_uj`: `readable` when one
+// of the zones `findRaplZones` would list reads, `denied` when none does and
+// at least one was refused for want of permission (EACCES, EPERM), `absent`
+// otherwise (no powercap folder, no RAPL zone, counters that do not read as a
+// number).
+enum class RaplAccess { readable, denied, absent };
+[[nodiscard]] RaplAccess raplAccess(const std::filesystem::path& root);
+
 // The energy in µJ between two readings of one counter that wraps to 0 after
 // `rangeUj`: `after - before`, or `(rangeUj - before) + after` when the counter
 // went round once. A reading that went back and cannot be a wrap (`before`

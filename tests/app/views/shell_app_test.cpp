@@ -18,7 +18,11 @@
 #include "app/shell/tray.h"
 #include "app/shell/window_registry.h"
 #include "app/views/panel_view.h"
+#include "core/platform/linux/linux_platform.h"
 #include "shell_test_support.h"
+#include "tests/core/platform/linux_machine_clock.h"
+#include "tests/core/platform/linux_machine_tree.h"
+#include "tests/core/platform/locked_counters.h"
 
 namespace calorim::app {
 namespace {
@@ -266,6 +270,91 @@ class ShellAppTest : public QObject {
     QCOMPARE(tray.popupPanel()->y(), 22 + 4);
     emit item.activated();
     QVERIFY(!tray.popupPanel()->isVisible());
+  }
+
+  // The laptop fixture with its energy counters root's alone, as the kernel
+  // leaves them: everything else is sampled on schedule, power is absent, not
+  // 0, and once access is granted the next round measures it.
+  void withoutEnergyAccessEverythingElseIsShownAndPowerFollowsTheGrant() {
+    calorim::testing::MachineTree tree("laptop");
+    tree.copyProc("laptop");
+    // The test clock moves the ticks on while the process reads as another user.
+    const std::string rc6 = "sys/class/drm/card0/gt/gt0/rc6_residency_ms";
+    for (const std::string& file : {std::string("proc/stat"), rc6}) ::chmod((tree.root() / file).c_str(), 0666);
+    auto machineClock = std::make_shared<calorim::testing::MachineClock>(tree.root());
+    for (int cpu = 0; cpu < 16; ++cpu) machineClock->setTickRates(cpu, calorim::testing::TickRates{40, 0, 10, 50});
+    machineClock->setCounterRate(rc6, 900);
+    fake::FakeClock time;
+    auto stepping = std::make_shared<testing::SteppingClock>(time, LiveMonitor::kPause);
+    LiveMonitorOptions options;
+    options.clock = stepping;
+    options.updateUrl = QString();
+    QPixmap panelShot, detailShot, grantedShot;
+    {
+      calorim::testing::LockedCounters locked(tree.root());
+      if (!locked.locked()) QSKIP("the process cannot read files as another user here");
+      CalorimApp app(sysfs::makeLinuxPlatform(tree.root(), machineClock, ""), options);
+      LiveMonitor& monitor = app.monitor();
+      QSignalSpy published(&monitor, &LiveMonitor::published);
+      QTRY_COMPARE_WITH_TIMEOUT(published.count(), 1, 20000);
+
+      const QString folder = QString::fromStdString((tree.root() / "sys/class/powercap").string());
+      QCOMPARE(monitor.energyAccess().state, EnergyAccess::State::denied);
+      QVERIFY(!monitor.error());
+      const PowerSample& s = monitor.latest();
+      QVERIFY(!s.hasPower);
+      QCOMPARE(s.cpuUsage, 0.5);
+      QCOMPARE(s.gpuUsage, 0.1);
+      QCOMPARE(s.cpuTemp, 57.0);
+      QVERIFY(!s.fans.empty() && s.ramTotalGB > 0);
+      QVERIFY(monitor.history().empty());
+      QVERIFY(monitor.systemInfo().has_value());
+
+      QCOMPARE(app.tray().toolTip(), QStringLiteral("SoC \u2014"));
+      QCOMPARE(app.tray().iconText(), QStringLiteral("\u2014"));
+      MenuBarPanel* panel = app.tray().fallbackWindow()->findChild<MenuBarPanel*>();
+      QVERIFY(QTest::qWaitForWindowExposed(panel->window()));
+      const auto panelText = [&](const char* name) {
+        return panel->findChild<QLabel*>(QLatin1String(name))->text();
+      };
+      QCOMPARE(panelText("totalValue"), QStringLiteral("\u2014"));
+      QCOMPARE(panel->findChild<QWidget*>(QStringLiteral("cpuRow"))->findChild<QLabel*>(QStringLiteral("watts"))->text(),
+               QStringLiteral("\u2014"));
+      const QString notice = *energyNotice(monitor.energyAccess());
+      QCOMPARE(QString(notice).remove(QChar(0x200B)), localized("energy.denied").arg(folder));
+      QVERIFY(notice.contains(QStringLiteral("Granting energy access")));
+      QCOMPARE(panelText("energyNotice"), notice);
+      panelShot = panel->window()->grab();
+
+      app.openWindow(CalorimApp::kDetail);
+      QWidget* detail = app.windows().window(CalorimApp::kDetail);
+      QVERIFY(QTest::qWaitForWindowExposed(detail));
+      const auto detailPart = [&](const char* name) { return detail->findChild<QWidget*>(QLatin1String(name)); };
+      QCOMPARE(static_cast<QLabel*>(detailPart("socValue"))->text(), QStringLiteral("\u2014"));
+      QCOMPARE(static_cast<QLabel*>(detailPart("energyNotice"))->text(), notice);
+      for (const char* hidden : {"historyLine", "peakLabel", "avgLabel", "aneCard", "memoryCard"}) {
+        QVERIFY2(!detailPart(hidden)->isVisibleTo(detail), hidden);
+      }
+      QVERIFY(detailPart("fansCard")->isVisibleTo(detail));
+      detailShot = detail->grab();
+
+      // The administrator applies the rule; the next round reads the counters.
+      locked.grant();
+      calorim::testing::setSteadyLaptopLoad(*machineClock);
+      stepping->release();
+      QTRY_COMPARE_WITH_TIMEOUT(published.count(), 2, 20000);
+      QVERIFY(monitor.latest().hasPower);
+      QCOMPARE(monitor.latest().total, 13.5);
+      QCOMPARE(monitor.energyAccess().state, EnergyAccess::State::readable);
+      QCOMPARE(monitor.history(), std::vector<double>{13.5});
+      QCOMPARE(app.tray().toolTip(), QStringLiteral("SoC 13.5W"));
+      QVERIFY(!panel->findChild<QLabel*>(QStringLiteral("energyNotice"))->isVisibleTo(panel));
+      QVERIFY(detailPart("historyLine")->isVisibleTo(detail));
+      grantedShot = detail->grab();
+    }
+    QVERIFY(testing::saveScreenshot(grantedShot, QStringLiteral("detail_granted.png")));
+    QVERIFY(testing::saveScreenshot(panelShot, QStringLiteral("panel_without_energy.png")));
+    QVERIFY(testing::saveScreenshot(detailShot, QStringLiteral("detail_without_energy.png")));
   }
 
   void trayIconDigitsFillTheSlot() {

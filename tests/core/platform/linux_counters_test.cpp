@@ -18,6 +18,7 @@
 #include "core/platform/linux/cpu_topology.h"
 #include "core/platform/linux/powercap.h"
 #include "core/platform/linux/proc_stat.h"
+#include "tests/core/platform/locked_counters.h"
 
 namespace calorim::sysfs {
 namespace {
@@ -302,6 +303,39 @@ TEST(LinuxCounters, UnreadableZonesAreMissingOrContributeNothing) {
   }
   LinuxCounterReports none(rootOnly.root());
   EXPECT_EQ(none.copyChannelsInGroup("Energy Model", std::nullopt), nullptr);
+}
+
+TEST(LinuxCounters, TellsCountersRefusedToThisUserFromNoCounters) {
+  using State = EnergyAccess::State;
+  MachineCopy laptop("laptop");
+  const std::string folder = (laptop.root() / "sys/class/powercap").string();
+  fake::FakeRegistry registry;
+  {
+    testing::LockedCounters locked(laptop.root());
+    ASSERT_TRUE(locked.locked());
+    LinuxCounterReports port(laptop.root());
+    EXPECT_EQ(port.energyAccess(), (EnergyAccess{State::denied, folder}));
+    EXPECT_EQ(port.copyChannelsInGroup("Energy Model", std::nullopt), nullptr);
+    EXPECT_NE(port.copyChannelsInGroup("CPU Stats", "CPU Core Performance States"), nullptr);
+    IOReportSampler withoutEnergy(port, registry, EnergyCounters::optional);
+    EXPECT_FALSE(withoutEnergy.hasEnergy());
+
+    // Access granted while the port lives: the next look finds the counters.
+    locked.grant();
+    EXPECT_EQ(port.energyAccess(), (EnergyAccess{State::readable, folder}));
+    EXPECT_EQ(port.energyChannelNames(), (std::vector<std::string>{"CPU Energy", "GPU", "DRAM", "Package rest"}));
+    EXPECT_TRUE(IOReportSampler(port, registry).hasEnergy());
+  }
+  // No powercap folder, or zones without counters, or counters that are not
+  // numbers: nothing to grant.
+  MachineCopy vm("vm");
+  EXPECT_EQ(LinuxCounterReports(vm.root()).energyAccess(),
+            (EnergyAccess{State::absent, (vm.root() / "sys/class/powercap").string()}));
+  MachineCopy broken("laptop");
+  for (const char* zone : {"intel-rapl:0", "intel-rapl:0:0", "intel-rapl:0:1", "intel-rapl:0:2", "intel-rapl-mmio:0"}) {
+    broken.write(std::string("sys/class/powercap/") + zone + "/energy_uj", "busy\n");
+  }
+  EXPECT_EQ(LinuxCounterReports(broken.root()).energyAccess().state, State::absent);
 }
 
 TEST(LinuxCounters, CpuResidenciesFromTicks) {

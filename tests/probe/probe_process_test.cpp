@@ -505,7 +505,9 @@ TEST(ProbeProcess, OpenWindowsAreBoundedAndRefusalsFlagged) {
   EXPECT_EQ(refused, 5000 - 1024);
   // AddressSanitizer keeps freed blocks in quarantine and pads every block, so
   // resident memory says nothing about the windows kept there.
-  if (!kUnderAddressSanitizer) EXPECT_LT(grown, 48 * 1024);
+  if (!kUnderAddressSanitizer) {
+    EXPECT_LT(grown, 48 * 1024);
+  }
 
   // Refused names were never stored; ending a window frees its slot.
   EXPECT_EQ(toolText(server.exchange(toolCall(1, "power_end_window", {{"name", "w5000"}}).dump()), 1),

@@ -232,8 +232,12 @@ class MenuExporter : public QDBusAbstractAdaptor {
     return kRevision;
   }
   calorim::app::sni::MenuPropertiesList GetGroupProperties(const QList<int>& ids, const QStringList&) {
+    // Only the menu's own entries, each once, whatever the caller asks for.
     sni::MenuPropertiesList out;
-    for (int id : ids) out.append({id, properties(id)});
+    const qsizetype count = actions().size();
+    for (int id = 1; id <= count; ++id) {
+      if (ids.contains(id)) out.append({id, properties(id)});
+    }
     return out;
   }
   QDBusVariant GetProperty(int id, const QString& name) { return QDBusVariant(properties(id).value(name)); }

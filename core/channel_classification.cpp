@@ -4,12 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "core/base/text.h"
 #include "core/ioreport_sampler.h"
 
 namespace calorim {
 namespace {
-
-bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 // Whether the last non-empty "_"-separated piece of `name` is exactly "CPU"
 // (case kept): a cluster channel such as PACC0_CPU, not a core like PACC0_CPU2.
@@ -31,7 +30,7 @@ EnergyBreakdown IOReportSampler::parseAllPower(const CounterDelta& delta, double
     const std::optional<double> watts = detail::energyWatts(channel, duration);
     if (!watts) continue;
     const double w = *watts;
-    const std::string name = detail::lowerCase(channel.name);
+    const std::string name = lowerCase(channel.name);
 
     if (name == "cpu energy") {
       cpuTotal = w;

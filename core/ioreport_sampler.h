@@ -95,10 +95,6 @@ namespace detail {
 // Watts of one energy channel over `duration` seconds; absent when the channel
 // is not an energy channel or its value is below 1.
 [[nodiscard]] std::optional<double> energyWatts(const Channel& channel, double duration);
-// ASCII lower case, as the channel-name rules compare.
-[[nodiscard]] std::string lowerCase(std::string_view text);
-// Number of characters (code points) of UTF-8 text.
-[[nodiscard]] std::size_t characterCount(std::string_view text);
 
 }  // namespace detail
 }  // namespace calorim

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <utility>
 
-#include "core/ioreport_sampler.h"
+#include "core/base/text.h"
 
 namespace calorim {
 
@@ -76,7 +76,7 @@ ThrottleStatus PowerService::isThrottling(StopToken stop) {
 }
 
 double PowerService::estimateGPUTDP(std::string_view chipName) {
-  const std::string name = detail::lowerCase(chipName);
+  const std::string name = lowerCase(chipName);
   if (name.find("ultra") != std::string::npos) return 120.0;
   if (name.find("max") != std::string::npos) return 60.0;
   if (name.find("pro") != std::string::npos) return 35.0;

@@ -5,14 +5,14 @@
 
 #include <algorithm>
 
+#include "core/base/text.h"
+#include "core/base/units.h"
 #include "core/json.h"
 #include "core/power_metrics.h"
 #include "core/utf8.h"
 
 namespace calorim {
 namespace {
-
-constexpr double kBytesPerGiB = 1073741824.0;  // 2^30
 
 // A system text up to its first NUL, with ill-formed UTF-8 repaired.
 std::string systemText(HostPort& host, std::string_view name) {
@@ -37,7 +37,7 @@ std::string PowerMetrics::chipName(HostPort& host) { return systemText(host, "ma
 
 std::pair<std::int64_t, std::int64_t> PowerMetrics::coreCounts(HostPort& host) {
   if (const std::optional<std::int64_t> level0 = host.systemInteger("hw.perflevel0.logicalcpu")) {
-    const std::string name = detail::lowerCase(systemText(host, "hw.perflevel0.name"));
+    const std::string name = lowerCase(systemText(host, "hw.perflevel0.name"));
     const std::int64_t level1 = host.systemInteger("hw.perflevel1.logicalcpu").value_or(0);
     const bool performanceFirst = name.find("performance") != std::string::npos;
     const std::int64_t e = performanceFirst ? level1 : *level0;
@@ -91,7 +91,7 @@ SystemInfo PowerMetrics::systemInfo(Platform& platform, std::string machineName)
   const std::int64_t gpuCores = gpuCoreCount(*platform.registry);
   const std::int64_t memory = std::max<std::int64_t>(0, platform.host->systemInteger("hw.memsize").value_or(0));
   std::string os = osVersion(*platform.host);
-  return SystemInfo(std::move(chip), e, p, gpuCores, static_cast<double>(memory) / kBytesPerGiB,
+  return SystemInfo(std::move(chip), e, p, gpuCores, static_cast<double>(memory) / kBytesPerGB,
                     std::move(machineName), std::move(os));
 }
 

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "core/all_power.h"
 #include "core/base/little_endian.h"
 #include "core/ioreport_sampler.h"
 #include "core/platform/fake/fake_platform.h"
@@ -56,7 +57,7 @@ void fullParse(benchmark::State& state) {
     benchmark::DoNotOptimize(IOReportSampler::parseUsage(delta));
     benchmark::DoNotOptimize(IOReportSampler::parseBandwidth(delta, 1.0));
     benchmark::DoNotOptimize(sampler.parseGPUFreq(delta));
-    benchmark::DoNotOptimize(IOReportSampler::parseAllPower(delta, 1.0));
+    benchmark::DoNotOptimize(parseAllPower(delta, 1.0));
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
   state.counters["ns_per_channel"] = benchmark::Counter(

@@ -72,8 +72,6 @@ class IOReportSampler {
   // Average powers of the energy channels over `duration` seconds (all 0 when
   // the duration is not above 0).
   [[nodiscard]] static PowerReading parsePower(const CounterDelta& delta, double duration);
-  // The per-domain split of the energy channels over `duration` seconds.
-  [[nodiscard]] static EnergyBreakdown parseAllPower(const CounterDelta& delta, double duration);
   // CPU cluster and GPU usage from the state residencies; 0 where no residency was seen.
   [[nodiscard]] static UsageReading parseUsage(const CounterDelta& delta);
   // Residency-weighted mean GPU frequency over the active states, MHz; 0 when none is known.

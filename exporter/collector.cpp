@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "core/all_power.h"
+
 namespace calorim::exporter {
 namespace {
 
@@ -61,7 +63,7 @@ Capabilities capabilitiesOf(CounterDelta delta, const IOReportSampler& sampler) 
     for (ChannelState& state : channel.states) state.residency = 1;
   }
   const PowerReading power = IOReportSampler::parsePower(delta, 1.0);
-  const EnergyBreakdown breakdown = IOReportSampler::parseAllPower(delta, 1.0);
+  const EnergyBreakdown breakdown = parseAllPower(delta, 1.0);
   const UsageReading usage = IOReportSampler::parseUsage(delta);
   Capabilities c;
   c.domains[static_cast<std::size_t>(Domain::cpu)] = power.cpu > 0;

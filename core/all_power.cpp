@@ -1,5 +1,4 @@
-// Sorting the energy channels of a delta into the domains of an
-// `EnergyBreakdown`: an ordered list of name rules, the first match decides.
+#include "core/all_power.h"
 
 #include <string>
 #include <vector>
@@ -21,7 +20,7 @@ bool isClusterName(std::string_view name) {
 
 }  // namespace
 
-EnergyBreakdown IOReportSampler::parseAllPower(const CounterDelta& delta, double duration) {
+EnergyBreakdown parseAllPower(const CounterDelta& delta, double duration) {
   std::vector<ChannelPower> cpuCores, cpuClusters, dtlChannels, other;
   double cpuTotal = 0, gpu = 0, gpuEnergy = 0, ane = 0, dram = 0, amcc = 0, dcs = 0, display = 0, displayExt = 0,
          fabric = 0, isp = 0, media = 0;

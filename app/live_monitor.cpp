@@ -20,7 +20,7 @@ LiveMonitor::LiveMonitor(std::shared_ptr<Platform> platform, LiveMonitorOptions 
       latest_(PowerSample::zero(clock_->now())) {
   try {
     metrics_ = std::make_unique<PowerMetrics>(platform_);
-    systemInfo_ = PowerMetrics::systemInfo(*platform_);
+    systemInfo_ = calorim::systemInfo(*platform_);
   } catch (const PMError& e) {
     error_ = localized("error.initFailed");
     std::printf("PowerMetrics init failed: %s\n", e.description().c_str());

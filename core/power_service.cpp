@@ -32,16 +32,16 @@ PowerService::PowerService(std::shared_ptr<Platform> platform, StartUpWork start
     : metrics_(std::make_unique<PowerMetrics>(std::move(platform), startUp)) {
   Platform& machine = metrics_->platform();
   if (startUp == StartUpWork::inCreation) {
-    info_ = PowerMetrics::systemInfo(machine);
+    info_ = systemInfo(machine);
   } else {
     machineName_ = std::async(std::launch::async,
-                              [&reports = *machine.hardwareReport] { return PowerMetrics::machineName(reports); });
+                              [&reports = *machine.hardwareReport] { return machineName(reports); });
   }
 }
 
 const SystemInfo& PowerService::info() {
   std::call_once(described_, [this] {
-    if (!info_) info_ = PowerMetrics::systemInfo(metrics_->platform(), machineName_.get());
+    if (!info_) info_ = systemInfo(metrics_->platform(), machineName_.get());
   });
   return *info_;
 }

@@ -1,6 +1,3 @@
-// The machine's description, as static operations of the facade: each reads
-// the platform afresh and falls back to its default when a value is missing.
-
 #include "core/system_info.h"
 
 #include <algorithm>
@@ -8,7 +5,6 @@
 #include "core/base/text.h"
 #include "core/base/units.h"
 #include "core/json.h"
-#include "core/power_metrics.h"
 #include "core/utf8.h"
 
 namespace calorim {
@@ -33,9 +29,9 @@ SystemInfo::SystemInfo(std::string chipName, std::int64_t eCores, std::int64_t p
       machineName_(std::move(machineName)),
       osVersion_(std::move(osVersion)) {}
 
-std::string PowerMetrics::chipName(HostPort& host) { return systemText(host, "machdep.cpu.brand_string"); }
+std::string chipName(HostPort& host) { return systemText(host, "machdep.cpu.brand_string"); }
 
-std::pair<std::int64_t, std::int64_t> PowerMetrics::coreCounts(HostPort& host) {
+std::pair<std::int64_t, std::int64_t> coreCounts(HostPort& host) {
   if (const std::optional<std::int64_t> level0 = host.systemInteger("hw.perflevel0.logicalcpu")) {
     const std::string name = lowerCase(systemText(host, "hw.perflevel0.name"));
     const std::int64_t level1 = host.systemInteger("hw.perflevel1.logicalcpu").value_or(0);
@@ -47,7 +43,7 @@ std::pair<std::int64_t, std::int64_t> PowerMetrics::coreCounts(HostPort& host) {
   return {0, host.systemInteger("hw.logicalcpu").value_or(0)};
 }
 
-std::int64_t PowerMetrics::gpuCoreCount(RegistryPort& registry) {
+std::int64_t gpuCoreCount(RegistryPort& registry) {
   const auto services = registry.matchingServices("AGXAccelerator");
   if (services.empty()) return 0;
   const std::optional<RegistryDictionary> properties = registry.properties(*services.front());
@@ -57,7 +53,7 @@ std::int64_t PowerMetrics::gpuCoreCount(RegistryPort& registry) {
   return value != nullptr ? *value : 0;
 }
 
-std::string PowerMetrics::machineName(HardwareReportPort& reports) {
+std::string machineName(HardwareReportPort& reports) {
   const std::string unknown(reports.unknownMachineName());
   const std::optional<std::string> text = reports.report("SPHardwareDataType");
   if (!text) return unknown;
@@ -74,18 +70,18 @@ std::string PowerMetrics::machineName(HardwareReportPort& reports) {
   return name->get<std::string>();
 }
 
-std::string PowerMetrics::osVersion(HostPort& host) {
+std::string osVersion(HostPort& host) {
   const std::optional<OsVersion> version = host.osVersion();
   if (!version) return "Unknown";
   return version->name + " " + std::to_string(version->major) + "." + std::to_string(version->minor) + "." +
          std::to_string(version->patch);
 }
 
-SystemInfo PowerMetrics::systemInfo(Platform& platform) {
+SystemInfo systemInfo(Platform& platform) {
   return systemInfo(platform, machineName(*platform.hardwareReport));
 }
 
-SystemInfo PowerMetrics::systemInfo(Platform& platform, std::string machineName) {
+SystemInfo systemInfo(Platform& platform, std::string machineName) {
   std::string chip = chipName(*platform.host);
   const auto [e, p] = coreCounts(*platform.host);
   const std::int64_t gpuCores = gpuCoreCount(*platform.registry);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/all_power.h"
+#include "core/system_info.h"
 
 namespace calorim::exporter {
 namespace {
@@ -85,7 +86,7 @@ Capabilities capabilitiesOf(CounterDelta delta, const IOReportSampler& sampler) 
 Collector::Collector(std::shared_ptr<Platform> platform, double interval, bool simulated)
     : platform_(std::move(platform)), interval_(interval), powerSupply_(*platform_->registry) {
   if (!(interval > 0) || !std::isfinite(interval)) throw std::invalid_argument("sampling interval must be above 0");
-  const SystemInfo info = PowerMetrics::systemInfo(*platform_);
+  const SystemInfo info = systemInfo(*platform_);
   current_.machine = {info.chipName(), info.machineName(), info.osVersion(), simulated};
   startSampler();
   publish(current_);

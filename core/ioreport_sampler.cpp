@@ -84,7 +84,7 @@ std::vector<double> IOReportSampler::loadGPUDVFS(RegistryPort& registry) {
       // Records of 8 bytes: frequency in Hz (32-bit little-endian), then a voltage.
       std::vector<double> table;
       for (std::size_t at = 0; at + 4 <= bytes->size(); at += 8) {
-        const double mhz = loadLE32(*bytes, at) / 1e6;
+        const double mhz = loadLE32(*bytes, at) / kHzPerMHz;
         if (mhz > 0) table.push_back(mhz);
       }
       if (!table.empty()) return table;

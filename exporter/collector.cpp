@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/all_power.h"
+#include "core/base/units.h"
 #include "core/system_info.h"
 
 namespace calorim::exporter {
@@ -145,7 +146,7 @@ bool Collector::collect(StopToken stop) {
       s.gpuUsage = capabilities_.gpuUsage ? std::optional(snapshot->gpuUsage()) : std::nullopt;
       // A GPU that was never active in the interval has no mean frequency.
       s.gpuFrequencyHz = capabilities_.gpuFrequency && snapshot->gpuFreqMHz() > 0
-                             ? std::optional(snapshot->gpuFreqMHz() * 1e6)
+                             ? std::optional(snapshot->gpuFreqMHz() * kHzPerMHz)
                              : std::nullopt;
       setTemperatures(s, snapshot->cpuTemp(), snapshot->gpuTemp(), snapshot->coreTemps());
       s.fans.clear();

@@ -3,11 +3,12 @@
 #include <cmath>
 #include <optional>
 
+#include "core/base/units.h"
+
 namespace calorim::app {
 namespace {
 
 constexpr std::string_view kBatteryClass = "AppleSmartBattery";
-constexpr double kBytesPerGB = 1024.0 * 1024.0 * 1024.0;
 
 std::optional<std::int64_t> integerIn(const RegistryDictionary& d, std::string_view key) {
   const RegistryValue* v = d.find(key);

@@ -32,7 +32,7 @@ void LiveMonitor::run(StopToken stop) {
   connectFacade();
   QMetaObject::invokeMethod(
       this,
-      [this, info = PowerMetrics::systemInfo(*platform_)]() mutable {
+      [this, info = calorim::systemInfo(*platform_)]() mutable {
         systemInfo_ = std::move(info);
         emit systemInfoChanged();
       },

@@ -1,78 +1,99 @@
-// One `PowerMetrics::sample(0)` on the laptop fixture (read in place): both
-// counter readings, the tick sampler, the temperatures and the fan. Two ways
-// of reading the files the backend reads again and again (energy counters,
-// temperatures, fan speeds):
-//  - kept: opened once, re-read with pread at offset 0 (the product);
-//  - reopened: opened, read and closed on every read.
-// proc/stat is read to its end afresh in both. Reported per sample: CPU time
-// (user and system) and the file layer's system calls (open, read, pread,
-// close), which are all the system calls a sample makes. `LinuxSampleKeptVsReopened`
-// takes both kinds of sample in turn and reports both figures and their ratios
-// in one run.
+// The Linux backend on the laptop fixture (read in place):
+//  - `LinuxSample`: one `PowerMetrics::sample(0)`: both counter readings, the
+//    tick sampler, the temperatures and the fan;
+//  - `KeptRead` / `ReopenedRead`: one read of an energy counter the way the
+//    backend reads the files it reads again and again (opened once, re-read
+//    with pread at offset 0), against opening, reading and closing it on
+//    every read.
+// Each reports its system calls (open, read, pread, close) per iteration,
+// counted by the linker's wrappers below, which see every such call the
+// program's own code makes.
 
 #if defined(__linux__)
 
-#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/types.h>
 
-#include <ctime>
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
 #include <filesystem>
-#include <memory>
+
+#include <benchmark/benchmark.h>
 
 #include "core/platform/linux/linux_platform.h"
 #include "core/platform/linux/sysfs_file.h"
 #include "core/power_metrics.h"
 
+namespace {
+
+std::atomic<std::uint64_t> ioCalls{0};
+
+}  // namespace
+
+// The system calls, renamed by the linker (`--wrap`) in this program only.
+extern "C" {
+int __real_open(const char* path, int flags, ...);
+ssize_t __real_read(int fd, void* buffer, size_t size);
+ssize_t __real_pread(int fd, void* buffer, size_t size, off_t offset);
+int __real_close(int fd);
+
+int __wrap_open(const char* path, int flags, ...) {
+  ioCalls.fetch_add(1, std::memory_order_relaxed);
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
+  return __real_open(path, flags, mode);
+}
+ssize_t __wrap_read(int fd, void* buffer, size_t size) {
+  ioCalls.fetch_add(1, std::memory_order_relaxed);
+  return __real_read(fd, buffer, size);
+}
+ssize_t __wrap_pread(int fd, void* buffer, size_t size, off_t offset) {
+  ioCalls.fetch_add(1, std::memory_order_relaxed);
+  return __real_pread(fd, buffer, size, offset);
+}
+int __wrap_close(int fd) {
+  ioCalls.fetch_add(1, std::memory_order_relaxed);
+  return __real_close(fd);
+}
+}
+
 namespace calorim {
 namespace {
 
 const std::filesystem::path kLaptop = std::filesystem::path(FIXTURE_DIR) / "linux" / "laptop";
+const std::filesystem::path kEnergy = kLaptop / "sys/class/powercap/intel-rapl:0/energy_uj";
 
-// CPU time of the process (user and system), which only this thread keeps busy
-// while a benchmark runs. Microsecond steps, averaged over many samples.
-double cpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+// Runs the loop of `state` over `body`, with its system calls per iteration.
+template <typename Body>
+void countingCalls(benchmark::State& state, Body body) {
+  const std::uint64_t before = ioCalls.load(std::memory_order_relaxed);
+  for (auto _ : state) body();
+  const auto calls = static_cast<double>(ioCalls.load(std::memory_order_relaxed) - before);
+  state.counters["syscalls"] = benchmark::Counter(calls, benchmark::Counter::kAvgIterations);
+}
 
-// Arg 0: kept descriptors; arg 1: every read opens its file.
 void LinuxSample(benchmark::State& state) {
-  const bool reopen = state.range(0) != 0;
   PowerMetrics metrics(sysfs::makeLinuxPlatform(kLaptop));
-  sysfs::detail::setReopenEveryRead(reopen);
-  sysfs::detail::resetIoCalls();
-  for (auto _ : state) benchmark::DoNotOptimize(metrics.sample(0));
-  const sysfs::detail::IoCalls calls = sysfs::detail::ioCalls();
-  sysfs::detail::setReopenEveryRead(false);
-  state.counters["syscalls"] = benchmark::Counter(static_cast<double>(calls.total), benchmark::Counter::kAvgIterations);
-  state.counters["opens"] = benchmark::Counter(static_cast<double>(calls.opens), benchmark::Counter::kAvgIterations);
-  state.SetLabel(reopen ? "reopened" : "kept");
+  countingCalls(state, [&] { benchmark::DoNotOptimize(metrics.sample(0)); });
 }
-BENCHMARK(LinuxSample)->ArgName("reopen")->Arg(0)->Arg(1);
+BENCHMARK(LinuxSample);
 
-void LinuxSampleKeptVsReopened(benchmark::State& state) {
-  PowerMetrics metrics(sysfs::makeLinuxPlatform(kLaptop));
-  double keptCpu = 0, reopenedCpu = 0;
-  std::uint64_t keptCalls = 0, reopenedCalls = 0;
-  for (auto _ : state) {
-    for (const bool reopen : {false, true}) {
-      sysfs::detail::setReopenEveryRead(reopen);
-      sysfs::detail::resetIoCalls();
-      const double start = cpuSeconds();
-      benchmark::DoNotOptimize(metrics.sample(0));
-      const double cpu = cpuSeconds() - start;
-      const std::uint64_t calls = sysfs::detail::ioCalls().total;
-      (reopen ? reopenedCpu : keptCpu) += cpu;
-      (reopen ? reopenedCalls : keptCalls) += calls;
-    }
-  }
-  sysfs::detail::setReopenEveryRead(false);
-  const auto n = static_cast<double>(state.iterations());
-  state.counters["kept_us"] = keptCpu / n * 1e6;
-  state.counters["reopened_us"] = reopenedCpu / n * 1e6;
-  state.counters["cpu_ratio"] = keptCpu > 0 ? reopenedCpu / keptCpu : 0;
-  state.counters["kept_syscalls"] = static_cast<double>(keptCalls) / n;
-  state.counters["reopened_syscalls"] = static_cast<double>(reopenedCalls) / n;
-  state.counters["syscall_ratio"] =
-      keptCalls > 0 ? static_cast<double>(reopenedCalls) / static_cast<double>(keptCalls) : 0;
+void KeptRead(benchmark::State& state) {
+  sysfs::KeptFile file(kEnergy);
+  countingCalls(state, [&] { benchmark::DoNotOptimize(file.read()); });
 }
-BENCHMARK(LinuxSampleKeptVsReopened);
+BENCHMARK(KeptRead);
+
+void ReopenedRead(benchmark::State& state) {
+  countingCalls(state, [&] { benchmark::DoNotOptimize(sysfs::readAttribute(kEnergy)); });
+}
+BENCHMARK(ReopenedRead);
 
 }  // namespace
 }  // namespace calorim

@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "core/all_power.h"
 #include "core/cpu_usage_sampler.h"
 #include "core/iohid_thermal.h"
 #include "core/ioreport_sampler.h"
@@ -49,7 +50,7 @@ void fiveParses(benchmark::State& state) {
     benchmark::DoNotOptimize(IOReportSampler::parseUsage(delta));
     benchmark::DoNotOptimize(IOReportSampler::parseBandwidth(delta, 1.0));
     benchmark::DoNotOptimize(sampler.parseGPUFreq(delta));
-    benchmark::DoNotOptimize(IOReportSampler::parseAllPower(delta, 1.0));
+    benchmark::DoNotOptimize(parseAllPower(delta, 1.0));
   }
 }
 BENCHMARK(fiveParses)->Unit(benchmark::kMicrosecond);

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "core/all_power.h"
+#include "core/base/little_endian.h"
 #include "core/ioreport_sampler.h"
 #include "core/platform/fake/fake_platform.h"
 
@@ -43,7 +45,8 @@ void fullParse(benchmark::State& state) {
   machine.counters->pushReading(CounterDelta{{"Energy Model", "", "CPU Energy", "mJ", 0, {}}});
   RegistryBytes table;
   for (std::uint32_t hz : {396'000'000u, 720'000'000u, 1'000'000'000u, 1'296'000'000u}) {
-    for (int i = 0; i < 8; ++i) table.push_back(i < 4 ? static_cast<std::uint8_t>(hz >> (8 * i)) : 0);
+    appendLE32(table, hz);
+    appendLE32(table, 0);
   }
   machine.registry->addService("AppleARMIODevice", RegistryDictionary{{"voltage-states9", table}});
   const IOReportSampler sampler(*machine.platform->counters, *machine.platform->registry);
@@ -54,7 +57,7 @@ void fullParse(benchmark::State& state) {
     benchmark::DoNotOptimize(IOReportSampler::parseUsage(delta));
     benchmark::DoNotOptimize(IOReportSampler::parseBandwidth(delta, 1.0));
     benchmark::DoNotOptimize(sampler.parseGPUFreq(delta));
-    benchmark::DoNotOptimize(IOReportSampler::parseAllPower(delta, 1.0));
+    benchmark::DoNotOptimize(parseAllPower(delta, 1.0));
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
   state.counters["ns_per_channel"] = benchmark::Counter(

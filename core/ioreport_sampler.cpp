@@ -1,16 +1,15 @@
 #include "core/ioreport_sampler.h"
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <utility>
 
+#include "core/base/little_endian.h"
+#include "core/base/text.h"
+#include "core/base/units.h"
+
 namespace calorim {
 namespace {
-
-constexpr double kBytesPerGB = 1073741824.0;  // 2^30
-
-bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 bool isInactiveState(std::string_view name) { return name == "IDLE" || name == "OFF"; }
 
@@ -22,11 +21,6 @@ std::optional<long long> gpuStateNumber(std::string_view name) {
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
   if (ec != std::errc() || end != digits.data() + digits.size() || digits.empty()) return std::nullopt;
   return n;
-}
-
-std::uint32_t loadLE32(const RegistryBytes& bytes, std::size_t at) {
-  return std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 | std::uint32_t{bytes[at + 2]} << 16 |
-         std::uint32_t{bytes[at + 3]} << 24;
 }
 
 // The power of one kind of CPU core. A chip may report a cluster channel (EACC_CPU,
@@ -53,29 +47,10 @@ struct CpuKindSums {
 
 namespace detail {
 
-std::string lowerCase(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-  return lower;
-}
-
-std::size_t characterCount(std::string_view text) {
-  return static_cast<std::size_t>(
-      std::count_if(text.begin(), text.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; }));
-}
-
 std::optional<double> energyWatts(const Channel& channel, double duration) {
   if (channel.group != IOReportSampler::kEnergyGroup || channel.value < 1) return std::nullopt;
-  double divisor = 1000.0;  // millijoules, also for a missing or unknown label
-  const std::string_view unit = channel.unitLabel;
-  if (unit == "nJ") {
-    divisor = 1e9;
-  } else if (unit == "uJ" || unit == "\u00B5J" /* micro sign */ || unit == "\u03BCJ" /* Greek mu */) {
-    divisor = 1e6;
-  }
   if (!(duration > 0)) return 0.0;
-  return static_cast<double>(channel.value) / divisor / duration;
+  return static_cast<double>(channel.value) / unitsPerJoule(channel.unitLabel) / duration;
 }
 
 }  // namespace detail
@@ -119,7 +94,7 @@ std::vector<double> IOReportSampler::loadGPUDVFS(RegistryPort& registry) {
       // Records of 8 bytes: frequency in Hz (32-bit little-endian), then a voltage.
       std::vector<double> table;
       for (std::size_t at = 0; at + 4 <= bytes->size(); at += 8) {
-        const double mhz = loadLE32(*bytes, at) / 1e6;
+        const double mhz = loadLE32(*bytes, at) / kHzPerMHz;
         if (mhz > 0) table.push_back(mhz);
       }
       if (!table.empty()) return table;
@@ -135,7 +110,7 @@ PowerReading IOReportSampler::parsePower(const CounterDelta& delta, double durat
     const std::optional<double> watts = detail::energyWatts(channel, duration);
     if (!watts) continue;
     const double w = *watts;
-    const std::string name = detail::lowerCase(channel.name);
+    const std::string name = lowerCase(channel.name);
     const bool dtl = contains(name, "dtl");
 
     if (name == "cpu energy") {
@@ -149,7 +124,7 @@ PowerReading IOReportSampler::parsePower(const CounterDelta& delta, double durat
     }
 
     if (dtl) continue;
-    const bool shortName = detail::characterCount(name) < 12;
+    const bool shortName = characterCount(name) < 12;
     CpuKindSums* kind = nullptr;
     if (contains(name, "eacc") || (contains(name, "ecpu") && shortName)) {
       kind = &efficiency;

@@ -81,8 +81,6 @@ class IOReportSampler {
   // Average powers of the energy channels over `duration` seconds (all 0 when
   // the duration is not above 0).
   [[nodiscard]] static PowerReading parsePower(const CounterDelta& delta, double duration);
-  // The per-domain split of the energy channels over `duration` seconds.
-  [[nodiscard]] static EnergyBreakdown parseAllPower(const CounterDelta& delta, double duration);
   // CPU cluster and GPU usage from the state residencies; 0 where no residency was seen.
   [[nodiscard]] static UsageReading parseUsage(const CounterDelta& delta);
   // Residency-weighted mean GPU frequency over the active states, MHz; 0 when none is known.
@@ -105,10 +103,6 @@ namespace detail {
 // Watts of one energy channel over `duration` seconds; absent when the channel
 // is not an energy channel or its value is below 1.
 [[nodiscard]] std::optional<double> energyWatts(const Channel& channel, double duration);
-// ASCII lower case, as the channel-name rules compare.
-[[nodiscard]] std::string lowerCase(std::string_view text);
-// Number of characters (code points) of UTF-8 text.
-[[nodiscard]] std::size_t characterCount(std::string_view text);
 
 }  // namespace detail
 }  // namespace calorim

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "core/all_power.h"
+
 namespace calorim {
 
 namespace {
@@ -54,7 +56,7 @@ PowerSnapshot PowerMetrics::sample(double interval, StopToken stop) {
   const double gpuFreq = sampler_.parseGPUFreq(*delta);
   ThermalReading smc = thermal().read();
   CoreTemps hid = hidThermal_.read();
-  EnergyBreakdown breakdown = IOReportSampler::parseAllPower(*delta, duration);
+  EnergyBreakdown breakdown = parseAllPower(*delta, duration);
 
   std::vector<FanInfo> fans;
   fans.reserve(smc.fans.size());
@@ -96,7 +98,7 @@ std::optional<EnergyMetrics> PowerMetrics::endWindow(const std::string& name) {
 
   const double d = std::chrono::duration<double>(platform_->clock->steadyNow() - window.start).count();
   const PowerReading power = IOReportSampler::parsePower(*delta, d);
-  const EnergyBreakdown breakdown = IOReportSampler::parseAllPower(*delta, d);
+  const EnergyBreakdown breakdown = parseAllPower(*delta, d);
   const double gpu = breakdown.gpu() > 0 ? breakdown.gpu() : power.gpu;
   return EnergyMetrics(d, power.cpu * d, gpu * d, power.ane * d, power.dram * d, breakdown.socTotal() * d);
 }

@@ -25,7 +25,6 @@
 #include "core/platform/stop_signal.h"
 #include "core/records.h"
 #include "core/smc_thermal.h"
-#include "core/system_info.h"
 
 namespace calorim {
 
@@ -109,17 +108,6 @@ class PowerMetrics {
 
   // Snapshots over `interval` seconds, one after another, until stopped.
   [[nodiscard]] std::unique_ptr<SnapshotStream> stream(double interval);
-
-  // The machine's description, read afresh from the platform on each call.
-  // These never fail; each falls back to its documented default.
-  [[nodiscard]] static SystemInfo systemInfo(Platform& platform);
-  // The same with the machine name already known (from `machineName`).
-  [[nodiscard]] static SystemInfo systemInfo(Platform& platform, std::string machineName);
-  [[nodiscard]] static std::string chipName(HostPort& host);
-  [[nodiscard]] static std::pair<std::int64_t, std::int64_t> coreCounts(HostPort& host);  // (e, p)
-  [[nodiscard]] static std::int64_t gpuCoreCount(RegistryPort& registry);
-  [[nodiscard]] static std::string machineName(HardwareReportPort& reports);
-  [[nodiscard]] static std::string osVersion(HostPort& host);
 
   [[nodiscard]] Platform& platform() { return *platform_; }
   // Whether the energy counters are sampled: always with `required` energy.

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <utility>
 
-#include "core/ioreport_sampler.h"
+#include "core/base/text.h"
 
 namespace calorim {
 
@@ -32,16 +32,16 @@ PowerService::PowerService(std::shared_ptr<Platform> platform, StartUpWork start
     : metrics_(std::make_unique<PowerMetrics>(std::move(platform), startUp)) {
   Platform& machine = metrics_->platform();
   if (startUp == StartUpWork::inCreation) {
-    info_ = PowerMetrics::systemInfo(machine);
+    info_ = systemInfo(machine);
   } else {
     machineName_ = std::async(std::launch::async,
-                              [&reports = *machine.hardwareReport] { return PowerMetrics::machineName(reports); });
+                              [&reports = *machine.hardwareReport] { return machineName(reports); });
   }
 }
 
 const SystemInfo& PowerService::info() {
   std::call_once(described_, [this] {
-    if (!info_) info_ = PowerMetrics::systemInfo(metrics_->platform(), machineName_.get());
+    if (!info_) info_ = systemInfo(metrics_->platform(), machineName_.get());
   });
   return *info_;
 }
@@ -76,7 +76,7 @@ ThrottleStatus PowerService::isThrottling(StopToken stop) {
 }
 
 double PowerService::estimateGPUTDP(std::string_view chipName) {
-  const std::string name = detail::lowerCase(chipName);
+  const std::string name = lowerCase(chipName);
   if (name.find("ultra") != std::string::npos) return 120.0;
   if (name.find("max") != std::string::npos) return 60.0;
   if (name.find("pro") != std::string::npos) return 35.0;

@@ -4,6 +4,9 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <span>
+
+#include "core/base/little_endian.h"
 
 namespace calorim {
 
@@ -14,8 +17,6 @@ using smc::kCommandOffset;
 using smc::kDataSizeOffset;
 using smc::kDataTypeOffset;
 using smc::kKeyOffset;
-using smc::loadLE32;
-using smc::storeLE32;
 
 constexpr std::uint32_t kTypeSp78 = smc::keyCode("sp78");
 constexpr std::uint32_t kTypeFlt = smc::keyCode("flt ");
@@ -58,9 +59,7 @@ double decodeSp78(std::uint8_t high, std::uint8_t low) {
 }
 
 std::optional<double> decodeFlt(const std::uint8_t* bytes) {
-  const std::uint32_t bits = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-                             std::uint32_t{bytes[3]} << 24;
-  const auto value = static_cast<double>(std::bit_cast<float>(bits));
+  const auto value = static_cast<double>(std::bit_cast<float>(loadLE32(std::span(bytes, 4), 0)));
   if (!std::isfinite(value)) return std::nullopt;
   return value;
 }

@@ -1,18 +1,14 @@
-// The machine's description, as static operations of the facade: each reads
-// the platform afresh and falls back to its default when a value is missing.
-
 #include "core/system_info.h"
 
 #include <algorithm>
 
+#include "core/base/text.h"
+#include "core/base/units.h"
 #include "core/json.h"
-#include "core/power_metrics.h"
 #include "core/utf8.h"
 
 namespace calorim {
 namespace {
-
-constexpr double kBytesPerGiB = 1073741824.0;  // 2^30
 
 // A system text up to its first NUL, with ill-formed UTF-8 repaired.
 std::string systemText(HostPort& host, std::string_view name) {
@@ -33,11 +29,11 @@ SystemInfo::SystemInfo(std::string chipName, std::int64_t eCores, std::int64_t p
       machineName_(std::move(machineName)),
       osVersion_(std::move(osVersion)) {}
 
-std::string PowerMetrics::chipName(HostPort& host) { return systemText(host, "machdep.cpu.brand_string"); }
+std::string chipName(HostPort& host) { return systemText(host, "machdep.cpu.brand_string"); }
 
-std::pair<std::int64_t, std::int64_t> PowerMetrics::coreCounts(HostPort& host) {
+std::pair<std::int64_t, std::int64_t> coreCounts(HostPort& host) {
   if (const std::optional<std::int64_t> level0 = host.systemInteger("hw.perflevel0.logicalcpu")) {
-    const std::string name = detail::lowerCase(systemText(host, "hw.perflevel0.name"));
+    const std::string name = lowerCase(systemText(host, "hw.perflevel0.name"));
     const std::int64_t level1 = host.systemInteger("hw.perflevel1.logicalcpu").value_or(0);
     const bool performanceFirst = name.find("performance") != std::string::npos;
     const std::int64_t e = performanceFirst ? level1 : *level0;
@@ -47,7 +43,7 @@ std::pair<std::int64_t, std::int64_t> PowerMetrics::coreCounts(HostPort& host) {
   return {0, host.systemInteger("hw.logicalcpu").value_or(0)};
 }
 
-std::int64_t PowerMetrics::gpuCoreCount(RegistryPort& registry) {
+std::int64_t gpuCoreCount(RegistryPort& registry) {
   const auto services = registry.matchingServices("AGXAccelerator");
   if (services.empty()) return 0;
   const std::optional<RegistryDictionary> properties = registry.properties(*services.front());
@@ -57,7 +53,7 @@ std::int64_t PowerMetrics::gpuCoreCount(RegistryPort& registry) {
   return value != nullptr ? *value : 0;
 }
 
-std::string PowerMetrics::machineName(HardwareReportPort& reports) {
+std::string machineName(HardwareReportPort& reports) {
   const std::string unknown(reports.unknownMachineName());
   const std::optional<std::string> text = reports.report("SPHardwareDataType");
   if (!text) return unknown;
@@ -74,24 +70,24 @@ std::string PowerMetrics::machineName(HardwareReportPort& reports) {
   return name->get<std::string>();
 }
 
-std::string PowerMetrics::osVersion(HostPort& host) {
+std::string osVersion(HostPort& host) {
   const std::optional<OsVersion> version = host.osVersion();
   if (!version) return "Unknown";
   return version->name + " " + std::to_string(version->major) + "." + std::to_string(version->minor) + "." +
          std::to_string(version->patch);
 }
 
-SystemInfo PowerMetrics::systemInfo(Platform& platform) {
+SystemInfo systemInfo(Platform& platform) {
   return systemInfo(platform, machineName(*platform.hardwareReport));
 }
 
-SystemInfo PowerMetrics::systemInfo(Platform& platform, std::string machineName) {
+SystemInfo systemInfo(Platform& platform, std::string machineName) {
   std::string chip = chipName(*platform.host);
   const auto [e, p] = coreCounts(*platform.host);
   const std::int64_t gpuCores = gpuCoreCount(*platform.registry);
   const std::int64_t memory = std::max<std::int64_t>(0, platform.host->systemInteger("hw.memsize").value_or(0));
   std::string os = osVersion(*platform.host);
-  return SystemInfo(std::move(chip), e, p, gpuCores, static_cast<double>(memory) / kBytesPerGiB,
+  return SystemInfo(std::move(chip), e, p, gpuCores, static_cast<double>(memory) / kBytesPerGB,
                     std::move(machineName), std::move(os));
 }
 

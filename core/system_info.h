@@ -1,9 +1,13 @@
 #pragma once
 // The machine's description: chip, core counts, GPU cores, installed memory
-// (GiB, 2^30 bytes), model name and operating-system version.
+// (GiB, 2^30 bytes), model name and operating-system version, and the
+// functions that read it from a platform.
 
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "core/platform/platform.h"
 
 namespace calorim {
 
@@ -32,5 +36,23 @@ class SystemInfo {
   std::string machineName_;
   std::string osVersion_;
 };
+
+// The machine's description, read afresh from the platform on each call.
+// These block only on the platform's own calls, never fail, and never throw
+// except std::bad_alloc; each falls back to its default: "" for the chip,
+// 0 for counts and memory, the hardware report's unknown-machine name, and
+// "Unknown" for the system version.
+[[nodiscard]] SystemInfo systemInfo(Platform& platform);
+// The same with the machine name already known (from `machineName`).
+[[nodiscard]] SystemInfo systemInfo(Platform& platform, std::string machineName);
+// The processor's brand text up to its first NUL, ill-formed UTF-8 repaired.
+[[nodiscard]] std::string chipName(HostPort& host);
+// (efficiency, performance) logical cores; all counted as performance cores
+// on a machine with one kind.
+[[nodiscard]] std::pair<std::int64_t, std::int64_t> coreCounts(HostPort& host);
+[[nodiscard]] std::int64_t gpuCoreCount(RegistryPort& registry);
+[[nodiscard]] std::string machineName(HardwareReportPort& reports);
+// The running system's name and its major.minor.patch.
+[[nodiscard]] std::string osVersion(HostPort& host);
 
 }  // namespace calorim

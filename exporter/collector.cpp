@@ -5,6 +5,10 @@
 #include <stdexcept>
 #include <utility>
 
+#include "core/all_power.h"
+#include "core/base/units.h"
+#include "core/system_info.h"
+
 namespace calorim::exporter {
 namespace {
 
@@ -61,7 +65,7 @@ Capabilities capabilitiesOf(CounterDelta delta, const IOReportSampler& sampler) 
     for (ChannelState& state : channel.states) state.residency = 1;
   }
   const PowerReading power = IOReportSampler::parsePower(delta, 1.0);
-  const EnergyBreakdown breakdown = IOReportSampler::parseAllPower(delta, 1.0);
+  const EnergyBreakdown breakdown = parseAllPower(delta, 1.0);
   const UsageReading usage = IOReportSampler::parseUsage(delta);
   Capabilities c;
   c.domains[static_cast<std::size_t>(Domain::cpu)] = power.cpu > 0;
@@ -83,7 +87,7 @@ Capabilities capabilitiesOf(CounterDelta delta, const IOReportSampler& sampler) 
 Collector::Collector(std::shared_ptr<Platform> platform, double interval, bool simulated)
     : platform_(std::move(platform)), interval_(interval), powerSupply_(*platform_->registry) {
   if (!(interval > 0) || !std::isfinite(interval)) throw std::invalid_argument("sampling interval must be above 0");
-  const SystemInfo info = PowerMetrics::systemInfo(*platform_);
+  const SystemInfo info = systemInfo(*platform_);
   current_.machine = {info.chipName(), info.machineName(), info.osVersion(), simulated};
   startSampler();
   publish(current_);
@@ -142,7 +146,7 @@ bool Collector::collect(StopToken stop) {
       s.gpuUsage = capabilities_.gpuUsage ? std::optional(snapshot->gpuUsage()) : std::nullopt;
       // A GPU that was never active in the interval has no mean frequency.
       s.gpuFrequencyHz = capabilities_.gpuFrequency && snapshot->gpuFreqMHz() > 0
-                             ? std::optional(snapshot->gpuFreqMHz() * 1e6)
+                             ? std::optional(snapshot->gpuFreqMHz() * kHzPerMHz)
                              : std::nullopt;
       setTemperatures(s, snapshot->cpuTemp(), snapshot->gpuTemp(), snapshot->coreTemps());
       s.fans.clear();

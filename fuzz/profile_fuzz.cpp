@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "core/all_power.h"
 #include "core/cpu_usage_sampler.h"
 #include "core/iohid_thermal.h"
 #include "core/ioreport_sampler.h"
@@ -29,7 +30,7 @@ void readEverything(calorim::fake::SimulatedMachine& machine) {
     auto after = p.counters->createSamples(sampler.subscription(), sampler.channels());
     if (before && after) {
       if (auto delta = p.counters->createSamplesDelta(*before, *after)) {
-        (void)calorim::IOReportSampler::parseAllPower(*delta, 1.0);
+        (void)calorim::parseAllPower(*delta, 1.0);
         (void)calorim::IOReportSampler::parseUsage(*delta);
         (void)sampler.parseGPUFreq(*delta);
       }

@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-#include "core/ioreport_sampler.h"
+#include "core/base/text.h"
 #include "core/json.h"
 
 namespace calorim::ports {
@@ -25,7 +25,6 @@ std::optional<T> typed(const std::optional<RegistryValue>& value) {
 
 double thousandths(std::optional<std::int64_t> value) { return static_cast<double>(value.value_or(0)) / 1000.0; }
 
-bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 }  // namespace
 
@@ -52,7 +51,7 @@ std::vector<USBDevice> readUSBDevices(RegistryPort& registry) {
     std::optional<std::string> name = typed<std::string>(registry.property(*service, "USB Product Name"));
     if (!name) name = typed<std::string>(registry.property(*service, "kUSBProductString"));
     if (!name || name->empty()) continue;
-    const std::string lower = detail::lowerCase(*name);
+    const std::string lower = lowerCase(*name);
     if (contains(lower, "root hub") || contains(lower, "host controller")) continue;
     devices.push_back(USBDevice{
         QUuid::createUuid(), std::move(*name),

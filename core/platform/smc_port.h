@@ -26,15 +26,6 @@ inline constexpr std::size_t kBytesCapacity = 32;
 inline constexpr std::uint8_t kReadKeyInfo = 9;  // command: size and type of a key
 inline constexpr std::uint8_t kReadBytes = 5;    // command: the key's data bytes
 
-inline std::uint32_t loadLE32(const SmcParamBlock& block, std::size_t at) {
-  return std::uint32_t{block[at]} | std::uint32_t{block[at + 1]} << 8 | std::uint32_t{block[at + 2]} << 16 |
-         std::uint32_t{block[at + 3]} << 24;
-}
-
-inline void storeLE32(SmcParamBlock& block, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) block[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 // The 32-bit code of a key or type name: its four bytes read big-endian, so
 // "FNum" is 0x464E756D. A name that is not exactly four bytes long gets 0.
 constexpr std::uint32_t keyCode(std::string_view key) {

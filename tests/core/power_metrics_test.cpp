@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "core/base/little_endian.h"
 #include "core/platform/fake/fake_platform.h"
 
 namespace calorim {
@@ -33,7 +34,8 @@ class PowerMetricsTest : public ::testing::Test {
   static RegistryBytes frequencyTable() {
     RegistryBytes bytes;
     for (std::uint32_t hz : {400'000'000u, 800'000'000u}) {
-      for (int i = 0; i < 8; ++i) bytes.push_back(i < 4 ? static_cast<std::uint8_t>(hz >> (8 * i)) : 0);
+      appendLE32(bytes, hz);
+      appendLE32(bytes, 0);
     }
     return bytes;
   }

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "core/base/little_endian.h"
 #include "core/platform/fake/fake_platform.h"
 
 namespace calorim {
@@ -18,7 +19,8 @@ class PowerServiceTest : public ::testing::Test {
   void SetUp() override {
     RegistryBytes table;
     for (std::uint32_t hz : {400'000'000u, 800'000'000u}) {
-      for (int i = 0; i < 8; ++i) table.push_back(i < 4 ? static_cast<std::uint8_t>(hz >> (8 * i)) : 0);
+      appendLE32(table, hz);
+      appendLE32(table, 0);
     }
     machine.registry->addService("AppleARMIODevice", RegistryDictionary{{"voltage-states9", table}});
     machine.host->setSystemText("machdep.cpu.brand_string", "Apple M3 Pro");

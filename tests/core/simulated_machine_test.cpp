@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "core/all_power.h"
 #include "core/cpu_usage_sampler.h"
 #include "core/iohid_thermal.h"
 #include "core/ioreport_sampler.h"
@@ -94,7 +95,7 @@ TEST(SimulatedMachine, BuiltinLaptopFeedsTheCoreReaders) {
   std::vector<double> cpuWatts;
   for (int i = 0; i < 5; ++i) {
     const CounterDelta delta = deltaOver(machine, sampler, 1.0);
-    const EnergyBreakdown split = IOReportSampler::parseAllPower(delta, 1.0);
+    const EnergyBreakdown split = parseAllPower(delta, 1.0);
     cpuWatts.push_back(split.cpuTotal());
     EXPECT_NEAR(split.cpuTotal(), 3.6, 0.36);
     EXPECT_NEAR(split.gpuEnergy(), 1.6, 0.16);  // a nanojoule channel

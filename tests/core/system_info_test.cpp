@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "core/platform/fake/fake_platform.h"
-#include "core/power_metrics.h"
 #include "core/utf8.h"
 
 namespace calorim {
@@ -15,26 +14,26 @@ namespace {
 TEST(SystemInfoReaders, CoreCountsByLevelNameWithLogicalFallback) {
   fake::FakeHost host;
   host.setSystemInteger("hw.logicalcpu", 10);
-  EXPECT_EQ(PowerMetrics::coreCounts(host), std::make_pair(std::int64_t{0}, std::int64_t{10}));
+  EXPECT_EQ(coreCounts(host), std::make_pair(std::int64_t{0}, std::int64_t{10}));
 
   host.setSystemInteger("hw.perflevel0.logicalcpu", 8);
   host.setSystemText("hw.perflevel0.name", "Performance");
   host.setSystemInteger("hw.perflevel1.logicalcpu", 4);
-  EXPECT_EQ(PowerMetrics::coreCounts(host), std::make_pair(std::int64_t{4}, std::int64_t{8}));
+  EXPECT_EQ(coreCounts(host), std::make_pair(std::int64_t{4}, std::int64_t{8}));
 
   host.setSystemInteger("hw.perflevel0.logicalcpu", 4);
   host.setSystemText("hw.perflevel0.name", "Efficiency");
   host.setSystemInteger("hw.perflevel1.logicalcpu", 8);
-  EXPECT_EQ(PowerMetrics::coreCounts(host), std::make_pair(std::int64_t{4}, std::int64_t{8}));
+  EXPECT_EQ(coreCounts(host), std::make_pair(std::int64_t{4}, std::int64_t{8}));
 
   host.setSystemInteger("hw.perflevel0.logicalcpu", 0);
   host.setSystemInteger("hw.perflevel1.logicalcpu", 0);
-  EXPECT_EQ(PowerMetrics::coreCounts(host), std::make_pair(std::int64_t{0}, std::int64_t{10}));
+  EXPECT_EQ(coreCounts(host), std::make_pair(std::int64_t{0}, std::int64_t{10}));
 }
 
 TEST(SystemInfoReaders, MachineNameFallsBackOnAnythingUnusable) {
   fake::FakeHardwareReport reports;
-  EXPECT_EQ(PowerMetrics::machineName(reports), "Unknown Mac");
+  EXPECT_EQ(machineName(reports), "Unknown Mac");
   const std::string named = R"({"SPHardwareDataType":[{"machine_name":"MacBook Pro"}]})";
   const std::pair<std::string, const char*> cases[] = {
       {R"({"SPHardwareDataType":[{"machine_name":"MacBook Pro","chip_type":"Apple M3 Pro"}]})", "MacBook Pro"},
@@ -51,13 +50,13 @@ TEST(SystemInfoReaders, MachineNameFallsBackOnAnythingUnusable) {
   };
   for (const auto& [json, expected] : cases) {
     reports.setReport("SPHardwareDataType", json);
-    EXPECT_EQ(PowerMetrics::machineName(reports), expected) << json;
+    EXPECT_EQ(machineName(reports), expected) << json;
   }
 }
 
 TEST(SystemInfoReaders, AssemblyWithDefaultsAndRealValues) {
   fake::FakeMachine empty;
-  const SystemInfo none = PowerMetrics::systemInfo(*empty.platform);
+  const SystemInfo none = systemInfo(*empty.platform);
   EXPECT_EQ(none, SystemInfo("", 0, 0, 0, 0.0, "Unknown Mac", "Unknown"));
 
   fake::FakeMachine m;
@@ -68,16 +67,16 @@ TEST(SystemInfoReaders, AssemblyWithDefaultsAndRealValues) {
   m.registry->addService("AGXAccelerator", RegistryDictionary{{"gpu-core-count", 18}});
   m.registry->addService("AGXAccelerator", RegistryDictionary{{"gpu-core-count", 99}});
   m.hardwareReport->setReport("SPHardwareDataType", R"({"SPHardwareDataType":[{"machine_name":"MacBook Pro"}]})");
-  EXPECT_EQ(PowerMetrics::systemInfo(*m.platform),
+  EXPECT_EQ(systemInfo(*m.platform),
             SystemInfo("Apple M3 Pro", 0, 12, 18, 24.0, "MacBook Pro", "macOS 15.0.1"));
 
   m.registry->clear();
   m.registry->addService("AGXAccelerator", RegistryDictionary{{"gpu-core-count", "18"}});
-  EXPECT_EQ(PowerMetrics::gpuCoreCount(*m.registry), 0);
+  EXPECT_EQ(gpuCoreCount(*m.registry), 0);
   m.host->setOsVersion(OsVersion{"Linux", 6, 1, 0});
-  EXPECT_EQ(PowerMetrics::osVersion(*m.host), "Linux 6.1.0");
+  EXPECT_EQ(osVersion(*m.host), "Linux 6.1.0");
   m.host->setSystemText("machdep.cpu.brand_string", "Chip \xff\xfe");
-  EXPECT_EQ(PowerMetrics::chipName(*m.host), "Chip \xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(chipName(*m.host), "Chip \xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 TEST(Utf8, ValidityAndRepair) {

@@ -5,6 +5,8 @@
 #include <cfloat>
 #include <cmath>
 
+#include "core/base/little_endian.h"
+
 namespace calorim::fake {
 namespace {
 
@@ -243,9 +245,9 @@ std::vector<std::uint8_t> FakeSmc::sp78(double celsius) {
 }
 
 std::vector<std::uint8_t> FakeSmc::flt(float value) {
-  const auto bits = std::bit_cast<std::uint32_t>(value);
-  return {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8), static_cast<std::uint8_t>(bits >> 16),
-          static_cast<std::uint8_t>(bits >> 24)};
+  std::vector<std::uint8_t> bytes;
+  appendLE32(bytes, std::bit_cast<std::uint32_t>(value));
+  return bytes;
 }
 
 std::unique_ptr<SmcConnection> FakeSmc::open() {

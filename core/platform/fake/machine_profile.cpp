@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/base/little_endian.h"
+#include "core/base/units.h"
 #include "core/json.h"
 
 namespace calorim::fake {
@@ -126,9 +128,9 @@ RegistryBytes frequencyTable(const Json& j, const std::string& path) {
     const std::string at = indexPath(path, i);
     const double mhz = asNumber(j[i], at);
     if (!(mhz > 0 && mhz <= 4294)) fail(at, "expected MHz above 0 and at most 4294");
-    const auto hertz = static_cast<std::uint32_t>(std::llround(mhz * 1e6));
-    for (int b = 0; b < 4; ++b) bytes.push_back(static_cast<std::uint8_t>(hertz >> (8 * b)));
-    for (int b = 0; b < 4; ++b) bytes.push_back(static_cast<std::uint8_t>(millivolts >> (8 * b)));
+    const auto hertz = static_cast<std::uint32_t>(std::llround(mhz * kHzPerMHz));
+    appendLE32(bytes, hertz);
+    appendLE32(bytes, millivolts);
     millivolts += 25;
   }
   return bytes;

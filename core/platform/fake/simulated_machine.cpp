@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/base/units.h"
 #include "core/json.h"
 
 namespace calorim::fake {
@@ -52,12 +53,6 @@ std::uint64_t toUnsigned(double value) {
 std::int64_t toSigned(double value) {
   if (!(value > 0)) return 0;
   return static_cast<std::int64_t>(std::fmod(std::floor(value), 0x1.0p63));
-}
-
-double energyScale(std::string_view unit) {
-  if (unit == "nJ") return 1e9;
-  if (unit == "uJ" || unit == "\u00B5J") return 1e6;
-  return 1e3;
 }
 
 bool isIdleState(std::string_view name) { return name == "IDLE" || name == "OFF"; }
@@ -187,7 +182,7 @@ void wireCounters(const MachineProfile& profile, std::uint64_t seed, const Timeb
                  std::nullopt, std::nullopt};
     const double amplitude = variationOf(pc.variation, profile);
     if (pc.watts) {
-      g.energy = EnergyGen{*pc.watts - partWatts[i], amplitude, energyScale(pc.unitLabel),
+      g.energy = EnergyGen{*pc.watts - partWatts[i], amplitude, unitsPerJoule(pc.unitLabel),
                            parents[i]};
     } else {
       double sum = 0;

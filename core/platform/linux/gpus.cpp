@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "core/base/units.h"
 #include "core/platform/linux/hwmon.h"
 #include "core/platform/linux/nvml.h"
 #include "core/platform/linux/sysfs_dir.h"
@@ -76,7 +77,7 @@ class AmdGpu final : public GpuDevice {
     if (energySource() == GpuEnergySource::own) r.powerUw = readUnsigned(power_.get());
     if (const auto percent = readUnsigned(busy_.get()); percent && *percent <= 100) r.busy = *percent / 100.0;
     if (const auto hz = readUnsigned(sclkHz_.get())) {
-      r.clockMHz = static_cast<double>(*hz) / 1e6;
+      r.clockMHz = static_cast<double>(*hz) / kHzPerMHz;
     } else if (dpm_) {
       const std::optional<std::string> table = dpm_->read();
       if (table) r.clockMHz = parseDpmClock(*table);

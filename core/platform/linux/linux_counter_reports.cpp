@@ -148,13 +148,6 @@ std::vector<std::string> LinuxCounterReports::energyChannelNames() const {
   return names;
 }
 
-std::vector<std::string> LinuxCounterReports::cpuChannelNames() const {
-  std::vector<std::string> names;
-  names.reserve(cpus_.size());
-  for (const Cpu& cpu : cpus_) names.push_back(cpu.name);
-  return names;
-}
-
 std::unique_ptr<ChannelSet> LinuxCounterReports::copyChannelsInGroup(std::string_view group,
                                                                      std::optional<std::string_view> subgroup) {
   if (group == kEnergyGroup && (!subgroup || subgroup->empty())) {

@@ -93,9 +93,8 @@ class LinuxCounterReports final : public CounterReportPort {
   // channel; only the groups present in both samples. Absent for samples that did not come from this port.
   std::optional<CounterDelta> createSamplesDelta(const RawSample& earlier, const RawSample& later) override;
 
-  // The names of the energy channels and CPU channels, in delta order.
+  // The names of the energy channels, in delta order.
   [[nodiscard]] std::vector<std::string> energyChannelNames() const;
-  [[nodiscard]] std::vector<std::string> cpuChannelNames() const;
 
  private:
   struct Zone {

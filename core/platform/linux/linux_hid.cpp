@@ -1,11 +1,11 @@
 #include "core/platform/linux/linux_hid.h"
 
 #include <algorithm>
-#include <cctype>
 #include <optional>
 #include <string_view>
 #include <utility>
 
+#include "core/base/text.h"
 #include "core/platform/linux/hwmon.h"
 #include "core/platform/linux/sysfs_file.h"
 #include "core/platform/linux/thermal_zone.h"
@@ -26,14 +26,8 @@ bool isCpuChip(const std::string& name) { return name == "coretemp" || name == "
 // GPU chips outside the GPU set.
 bool isGpuChip(const std::string& name) { return name == "radeon" || name == "nouveau"; }
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
 bool isSocZone(const std::string& type) {
-  const std::string t = lower(type);
+  const std::string t = lowerCase(type);
   if (t.find("x86") != std::string::npos) return false;
   for (std::string_view word : {"cpu", "soc", "core", "cluster", "bcm2835"}) {
     if (t.find(word) != std::string::npos) return true;
@@ -185,7 +179,7 @@ std::vector<HidSource> findHidSources(const std::filesystem::path& root) {
   for (const ThermalZone& zone : readThermalZones(root)) {
     if (zone.type == "x86_pkg_temp") {
       if (!haveCpuChip) sources.push_back({"pACC package " + std::to_string(packageOrdinal++), zone.temp});
-    } else if (lower(zone.type).find("gpu") != std::string::npos) {
+    } else if (lowerCase(zone.type).find("gpu") != std::string::npos) {
       sources.push_back({"GPU " + zone.type, zone.temp});
     } else if (isSocZone(zone.type) && !haveCpuChip) {
       sources.push_back({"SOC MTR Temp Sensor" + std::to_string(socOrdinal++), zone.temp});

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "core/base/little_endian.h"
 #include "core/platform/linux/gpus.h"
 #include "core/platform/linux/sysfs_dir.h"
 
@@ -250,7 +251,7 @@ RegistryBytes gpuClockTable(int maxMHz) {
   RegistryBytes table(static_cast<std::size_t>(maxMHz) * 8, 0);
   for (int mhz = 1; mhz <= maxMHz; ++mhz) {
     const auto hz = static_cast<std::uint32_t>(mhz) * 1'000'000u;
-    for (std::size_t i = 0; i < 4; ++i) table[static_cast<std::size_t>(mhz - 1) * 8 + i] = static_cast<std::uint8_t>(hz >> (8 * i));
+    storeLE32(table, static_cast<std::size_t>(mhz - 1) * 8, hz);
   }
   return table;
 }

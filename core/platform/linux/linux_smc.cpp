@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "core/base/little_endian.h"
 #include "core/platform/linux/hwmon.h"
 #include "core/platform/linux/sysfs_file.h"
 
@@ -55,8 +56,7 @@ class Connection final : public SmcConnection {
       if (command == kReadBytes) {
         const std::optional<float> rpm = readRpm(fans_[*fan]);
         if (!rpm) return std::nullopt;
-        const auto bits = std::bit_cast<std::uint32_t>(*rpm);
-        for (std::size_t i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+        storeLE32(bytes, 0, std::bit_cast<std::uint32_t>(*rpm));
       }
     } else {
       return std::nullopt;

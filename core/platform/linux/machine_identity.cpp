@@ -4,16 +4,11 @@
 #include <array>
 #include <cctype>
 
+#include "core/base/text.h"
 #include "core/platform/linux/sysfs_file.h"
 
 namespace calorim::sysfs {
 namespace {
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
 
 // Candidates that name something: the value unless it is a placeholder.
 std::optional<std::string> meaningful(const std::optional<std::string>& value) {
@@ -25,7 +20,7 @@ std::string withVendor(const std::string& name, const std::optional<std::string>
   const std::optional<std::string> known = meaningful(vendor);
   if (!known) return name;
   const std::string shortName = shortVendorName(*known);
-  if (shortName.empty() || lower(name).find(lower(shortName)) != std::string::npos) return name;
+  if (shortName.empty() || lowerCase(name).find(lowerCase(shortName)) != std::string::npos) return name;
   return shortName + " " + name;
 }
 
@@ -45,7 +40,7 @@ bool isPlaceholder(std::string_view value) {
       "o.e.m.",                 "oem",                 "0123456789",          "123456789",
       "1234567890",             "type1productconfigid", "product name",        "invalid",
       "x.x",                    "unknown",             "undefined",           "empty"};
-  const std::string v = lower(trim(value));
+  const std::string v = lowerCase(trim(value));
   if (v.empty()) return true;
   if (std::none_of(v.begin(), v.end(), [](unsigned char c) { return std::isalnum(c); })) return true;
   return std::find(kFillers.begin(), kFillers.end(), v) != kFillers.end();
@@ -70,7 +65,7 @@ std::string shortVendorName(std::string_view vendor) {
                                                     {"samsung", "Samsung"},
                                                     {"framework", "Framework"},
                                                     {"qemu", "QEMU"}}};
-  const std::string v = lower(trim(vendor));
+  const std::string v = lowerCase(trim(vendor));
   for (const Known& k : kKnown) {
     if (v.starts_with(k.prefix) && (v.size() == k.prefix.size() || !std::isalnum(static_cast<unsigned char>(v[k.prefix.size()])))) {
       return std::string(k.name);
@@ -84,7 +79,7 @@ std::string shortVendorName(std::string_view vendor) {
     while (!name.empty() && (name.back() == ',' || name.back() == ' ')) name.pop_back();
     const std::size_t space = name.find_last_of(" ,");
     if (space == std::string::npos) break;
-    std::string last = lower(std::string_view(name).substr(space + 1));
+    std::string last = lowerCase(std::string_view(name).substr(space + 1));
     // "Co.,Ltd." is one word in some tables.
     if (last == "co.,ltd." || last == "co.,ltd") last = "ltd.";
     if (std::find(kSuffixes.begin(), kSuffixes.end(), last) == kSuffixes.end()) break;

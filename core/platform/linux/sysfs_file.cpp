@@ -9,50 +9,15 @@
 #include <charconv>
 #include <utility>
 
-#ifdef CALORIM_SYSFS_BENCH
-#include <atomic>
-#endif
-
 namespace calorim::sysfs {
 namespace {
-
-// The system calls of this file go through these four. The benchmark's own
-// build of this file counts them; in the product they are the calls themselves.
-#ifdef CALORIM_SYSFS_BENCH
-std::atomic<std::uint64_t> openCalls{0};
-std::atomic<std::uint64_t> allCalls{0};
-std::atomic<bool> reopenEveryRead{false};
-void counted(bool open = false) {
-  allCalls.fetch_add(1, std::memory_order_relaxed);
-  if (open) openCalls.fetch_add(1, std::memory_order_relaxed);
-}
-#else
-void counted(bool = false) {}
-#endif
-
-int sysOpen(const char* path) {
-  counted(true);
-  return ::open(path, O_RDONLY | O_CLOEXEC);
-}
-ssize_t sysRead(int fd, char* buffer, std::size_t size) {
-  counted();
-  return ::read(fd, buffer, size);
-}
-ssize_t sysPread(int fd, char* buffer, std::size_t size, off_t offset) {
-  counted();
-  return ::pread(fd, buffer, size, offset);
-}
-void sysClose(int fd) {
-  counted();
-  ::close(fd);
-}
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0'; }
 
 int openForReading(const std::filesystem::path& path) {
   int fd = -1;
   do {
-    fd = sysOpen(path.c_str());
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -63,7 +28,7 @@ std::optional<std::string> readOnce(int fd, off_t offset) {
   std::array<char, kAttributeMaxBytes> buffer;
   ssize_t n = -1;
   do {
-    n = offset < 0 ? sysRead(fd, buffer.data(), buffer.size()) : sysPread(fd, buffer.data(), buffer.size(), offset);
+    n = offset < 0 ? ::read(fd, buffer.data(), buffer.size()) : ::pread(fd, buffer.data(), buffer.size(), offset);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return std::nullopt;
   return std::string(trim(std::string_view(buffer.data(), static_cast<std::size_t>(n))));
@@ -81,7 +46,7 @@ std::optional<std::string> readAttribute(const std::filesystem::path& path) {
   const int fd = openForReading(path);
   if (fd < 0) return std::nullopt;
   std::optional<std::string> text = readOnce(fd, -1);
-  sysClose(fd);
+  ::close(fd);
   return text;
 }
 
@@ -99,7 +64,7 @@ std::optional<std::string> readTable(const std::filesystem::path& path, std::siz
     text.resize(start + count);
     ssize_t n = -1;
     do {
-      n = sysRead(fd, text.data() + start, count);
+      n = ::read(fd, text.data() + start, count);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
       failed = true;
@@ -108,7 +73,7 @@ std::optional<std::string> readTable(const std::filesystem::path& path, std::siz
     text.resize(start + static_cast<std::size_t>(n));
     if (n == 0) break;
   }
-  sysClose(fd);
+  ::close(fd);
   if (failed) return std::nullopt;
   if (text.size() > limit) {
     const std::size_t lastNewline = text.rfind('\n', limit - 1);
@@ -163,14 +128,11 @@ KeptFile& KeptFile::operator=(KeptFile&& other) noexcept {
 }
 
 void KeptFile::close() {
-  if (fd_ >= 0) sysClose(fd_);
+  if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
 
 std::optional<std::string> KeptFile::read() {
-#ifdef CALORIM_SYSFS_BENCH
-  if (reopenEveryRead.load(std::memory_order_relaxed)) return readAttribute(path_);
-#endif
   if (fd_ >= 0) {
     if (std::optional<std::string> text = readOnce(fd_, 0)) return text;
   }
@@ -182,22 +144,5 @@ std::optional<std::string> KeptFile::read() {
   if (!text) close();
   return text;
 }
-
-#ifdef CALORIM_SYSFS_BENCH
-namespace detail {
-
-IoCalls ioCalls() {
-  return IoCalls{openCalls.load(std::memory_order_relaxed), allCalls.load(std::memory_order_relaxed)};
-}
-
-void resetIoCalls() {
-  openCalls.store(0, std::memory_order_relaxed);
-  allCalls.store(0, std::memory_order_relaxed);
-}
-
-void setReopenEveryRead(bool reopen) { reopenEveryRead.store(reopen, std::memory_order_relaxed); }
-
-}  // namespace detail
-#endif
 
 }  // namespace calorim::sysfs

@@ -81,25 +81,4 @@ class KeptFile {
   int fd_ = -1;
 };
 
-#ifdef CALORIM_SYSFS_BENCH
-// Instruments for the benchmark that compares kept descriptors with opening
-// every file for every read. Only the benchmark's own build of this layer
-// (defining CALORIM_SYSFS_BENCH) has them; the product does not.
-namespace detail {
-
-// System calls made by the functions above since the last reset.
-struct IoCalls {
-  std::uint64_t opens = 0;
-  std::uint64_t total = 0;  // open, read, pread and close
-};
-[[nodiscard]] IoCalls ioCalls();
-void resetIoCalls();
-
-// When true, `KeptFile::read` leaves its descriptor alone and reads the file
-// as `readAttribute` does: open, read, close. Takes effect at the next read.
-void setReopenEveryRead(bool reopen);
-
-}  // namespace detail
-#endif
-
 }  // namespace calorim::sysfs

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/platform/linux/machine_identity.h"
-#include "core/power_metrics.h"
+#include "core/system_info.h"
 #include "linux_machine_tree.h"
 
 namespace calorim::sysfs {
@@ -62,9 +62,9 @@ TEST(LinuxHardwareReport, MachineNamePerMachine) {
   EXPECT_FALSE(reportOf(kMachines / "laptop", "SPDisplaysDataType").has_value());
 
   LinuxHardwareReport laptopPort(kMachines / "laptop");
-  EXPECT_EQ(PowerMetrics::machineName(laptopPort), "Lenovo ThinkPad T14 Gen 3");
+  EXPECT_EQ(machineName(laptopPort), "Lenovo ThinkPad T14 Gen 3");
   LinuxHardwareReport vmPort(kMachines / "vm");
-  EXPECT_EQ(PowerMetrics::machineName(vmPort), "Unknown machine");
+  EXPECT_EQ(machineName(vmPort), "Unknown machine");
 }
 
 TEST(LinuxHardwareReport, ThunderboltWithoutHostRouters) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/base/little_endian.h"
 #include "core/platform/fake/fake_platform.h"
 #include "core/smc_thermal.h"
 #include "linux_machine_tree.h"
@@ -20,18 +21,10 @@ using calorim::testing::MachineTree;
 
 const fs::path kMachines = fs::path(FIXTURE_DIR) / "linux";
 
-std::uint32_t loadLE32(const SmcParamBlock& b, std::size_t at) {
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-         std::uint32_t{b[at + 3]} << 24;
-}
-
 SmcParamBlock request(const std::string& key, std::uint8_t command, std::uint32_t size = 0) {
   SmcParamBlock b{};
-  const std::uint32_t code = smc::keyCode(key);
-  for (std::size_t i = 0; i < 4; ++i) {
-    b[i] = static_cast<std::uint8_t>(code >> (8 * i));
-    b[28 + i] = static_cast<std::uint8_t>(size >> (8 * i));
-  }
+  storeLE32(b, 0, smc::keyCode(key));
+  storeLE32(b, 28, size);
   b[42] = command;
   return b;
 }

@@ -1,15 +1,13 @@
-// Sorting the energy channels of a delta into the domains of an
-// `EnergyBreakdown`: an ordered list of name rules, the first match decides.
+#include "core/all_power.h"
 
 #include <string>
 #include <vector>
 
+#include "core/base/text.h"
 #include "core/ioreport_sampler.h"
 
 namespace calorim {
 namespace {
-
-bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 // Whether the last non-empty "_"-separated piece of `name` is exactly "CPU"
 // (case kept): a cluster channel such as PACC0_CPU, not a core like PACC0_CPU2.
@@ -22,7 +20,7 @@ bool isClusterName(std::string_view name) {
 
 }  // namespace
 
-EnergyBreakdown IOReportSampler::parseAllPower(const CounterDelta& delta, double duration) {
+EnergyBreakdown parseAllPower(const CounterDelta& delta, double duration) {
   std::vector<ChannelPower> cpuCores, cpuClusters, dtlChannels, other;
   double cpuTotal = 0, gpu = 0, gpuEnergy = 0, ane = 0, dram = 0, amcc = 0, dcs = 0, display = 0, displayExt = 0,
          fabric = 0, isp = 0, media = 0;
@@ -31,7 +29,7 @@ EnergyBreakdown IOReportSampler::parseAllPower(const CounterDelta& delta, double
     const std::optional<double> watts = detail::energyWatts(channel, duration);
     if (!watts) continue;
     const double w = *watts;
-    const std::string name = detail::lowerCase(channel.name);
+    const std::string name = lowerCase(channel.name);
 
     if (name == "cpu energy") {
       cpuTotal = w;

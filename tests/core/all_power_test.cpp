@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
+#include "core/all_power.h"
 
-#include "core/ioreport_sampler.h"
+#include <gtest/gtest.h>
 
 namespace calorim {
 namespace {
@@ -17,7 +17,7 @@ std::vector<std::string> names(const std::vector<ChannelPower>& list) {
 }
 
 TEST(ChannelClassification, RulesInOrderWithCaseKept) {
-  const EnergyBreakdown e = IOReportSampler::parseAllPower(
+  const EnergyBreakdown e = parseAllPower(
       {
           mw("CPU Energy", 5),     mw("GPU Energy", 2),   mw("GPU", 1.5),        mw("PACC0_CPU", 3),
           mw("PACC0_CPU2", 1),     mw("EACC_CPU", 0.5),   mw("EACC_CPU3", 0.25), mw("PACC1_CPU_", 0.4),
@@ -52,12 +52,12 @@ TEST(ChannelClassification, RulesInOrderWithCaseKept) {
 }
 
 TEST(ChannelClassification, EmptyDeltaAndZeroDuration) {
-  const EnergyBreakdown empty = IOReportSampler::parseAllPower({}, 1.0);
+  const EnergyBreakdown empty = parseAllPower({}, 1.0);
   EXPECT_EQ(empty, EnergyBreakdown::empty());
   EXPECT_EQ(empty.socTotal(), 0.0);
 
   // Over no time every channel is still sorted, at 0 W.
-  const EnergyBreakdown instant = IOReportSampler::parseAllPower({mw("PACC0_CPU", 3), mw("Mystery", 1)}, 0.0);
+  const EnergyBreakdown instant = parseAllPower({mw("PACC0_CPU", 3), mw("Mystery", 1)}, 0.0);
   ASSERT_EQ(instant.cpuClusters().size(), 1u);
   EXPECT_EQ(instant.cpuClusters()[0].watts(), 0.0);
   ASSERT_EQ(instant.other().size(), 1u);

@@ -582,10 +582,9 @@ void DetailView::buildCards() {
   auto* fansStack = cardStack(fansCard_, 0);
   fansRow_ = new QWidget(fansCard_);
   fansRow_->setObjectName(QStringLiteral("fansRow"));
-  auto* fansRow = new QHBoxLayout(fansRow_);
+  auto* fansRow = new WrapRow(24, 6, false);
   fansRow->setContentsMargins(0, 0, 0, 0);
-  fansRow->setSpacing(24);
-  fansRow->addStretch(1);
+  fansRow_->setLayout(fansRow);
   fansStack->addWidget(fansRow_);
   cards_.push_back(fansCard_);
 
@@ -799,7 +798,7 @@ void DetailView::refreshFans() {
     for (FanItem& item : fanItems_) delete item.widget;
     fanItems_.clear();
     fanIds_ = ids;
-    auto* row = static_cast<QHBoxLayout*>(fansRow_->layout());
+    QLayout* row = fansRow_->layout();
     const QColor secondary = secondaryTextColour(palette());
     const QFont font = styleFont(TextStyle::body);
     for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -815,7 +814,7 @@ void DetailView::refreshFans() {
       QLabel* rpm = makeLabel("fanRpm", styleFont(TextStyle::body, QFont::Medium), widget);
       item->addWidget(name, 0, Qt::AlignVCenter);
       item->addWidget(rpm, 0, Qt::AlignVCenter);
-      row->insertWidget(static_cast<int>(i), widget, 0, Qt::AlignVCenter);
+      row->addWidget(widget);
       fanItems_.push_back({widget, name, rpm});
     }
   }

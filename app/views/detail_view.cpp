@@ -150,11 +150,14 @@ class Banner : public QWidget {
   }
 };
 
-// Two groups on one line, the second at the right end; when the width does
-// not hold both, the second moves under the first. Hidden groups take no room.
+// Items from left to right, `spacing` apart; an item that does not fit on
+// the line starts the next one, so the row needs no more width than its
+// widest item. With `lastAtRightEnd`, the last item keeps the right end while
+// it stands on the first line. Hidden items take no room.
 class WrapRow : public QLayout {
  public:
-  WrapRow(int spacing, int lineSpacing) : spacing_(spacing), lineSpacing_(lineSpacing) {}
+  WrapRow(int spacing, int lineSpacing, bool lastAtRightEnd)
+      : spacing_(spacing), lineSpacing_(lineSpacing), lastAtRightEnd_(lastAtRightEnd) {}
   ~WrapRow() override {
     while (QLayoutItem* item = takeAt(0)) delete item;
   }
@@ -172,7 +175,8 @@ class WrapRow : public QLayout {
   QSize sizeHint() const override {
     int w = 0;
     int h = 0;
-    for (QLayoutItem* item : shown()) {
+    for (QLayoutItem* item : items_) {
+      if (item->isEmpty()) continue;
       w += (w > 0 ? spacing_ : 0) + item->sizeHint().width();
       h = std::max(h, item->sizeHint().height());
     }
@@ -181,7 +185,8 @@ class WrapRow : public QLayout {
   QSize minimumSize() const override {
     int w = 0;
     int h = 0;
-    for (QLayoutItem* item : shown()) {
+    for (QLayoutItem* item : items_) {
+      if (item->isEmpty()) continue;
       w = std::max(w, item->minimumSize().width());
       h += (h > 0 ? lineSpacing_ : 0) + item->sizeHint().height();
     }
@@ -193,40 +198,53 @@ class WrapRow : public QLayout {
   }
 
  private:
-  QList<QLayoutItem*> shown() const {
-    QList<QLayoutItem*> out;
-    for (QLayoutItem* item : items_) {
-      if (!item->isEmpty()) out.append(item);
-    }
-    return out;
-  }
-
   // Places the shown items in `rect` when `apply`; returns the height used.
-  // The first item keeps the left end, the second the right end, also when
-  // the other one is hidden.
   int arrange(const QRect& rect, bool apply) const {
-    QLayoutItem* left = items_.size() > 0 && !items_[0]->isEmpty() ? items_[0] : nullptr;
-    QLayoutItem* right = items_.size() > 1 && !items_[1]->isEmpty() ? items_[1] : nullptr;
-    const QSize l = left ? left->sizeHint() : QSize();
-    const QSize r = right ? right->sizeHint() : QSize();
-    auto place = [&](QLayoutItem* item, QSize size, int x, int y) {
-      if (apply && item) item->setGeometry(QRect(x, y, std::min(size.width(), rect.width()), size.height()));
+    struct Placed {
+      QLayoutItem* item;
+      QSize size;
+      int x;
+      int line;
     };
-    const bool oneLine = !left || !right || l.width() + spacing_ + r.width() <= rect.width();
-    if (oneLine) {
-      const int h = std::max(l.height(), r.height());
-      place(left, l, rect.left(), rect.top() + (h - l.height()) / 2);
-      place(right, r, std::max(rect.left(), rect.right() + 1 - r.width()), rect.top() + (h - r.height()) / 2);
-      return h;
+    QList<Placed> placed;
+    QList<int> lineHeights;
+    int x = 0;
+    for (QLayoutItem* item : items_) {
+      if (item->isEmpty()) continue;
+      const QSize size(std::min(item->sizeHint().width(), rect.width()), item->sizeHint().height());
+      if (lineHeights.isEmpty() || x + spacing_ + size.width() > rect.width()) {
+        lineHeights.append(0);
+        x = 0;
+      } else {
+        x += spacing_;
+      }
+      placed.append({item, size, x, static_cast<int>(lineHeights.size()) - 1});
+      lineHeights.last() = std::max(lineHeights.last(), size.height());
+      x += size.width();
     }
-    place(left, l, rect.left(), rect.top());
-    place(right, r, rect.left(), rect.top() + l.height() + lineSpacing_);
-    return l.height() + lineSpacing_ + r.height();
+    if (lastAtRightEnd_ && !placed.isEmpty() && placed.last().item == items_.last() && placed.last().line == 0) {
+      placed.last().x = std::max(0, rect.width() - placed.last().size.width());
+    }
+    QList<int> lineTops;
+    int height = 0;
+    for (int lineHeight : lineHeights) {
+      if (!lineTops.isEmpty()) height += lineSpacing_;
+      lineTops.append(height);
+      height += lineHeight;
+    }
+    if (apply) {
+      for (const Placed& p : placed) {
+        const int y = rect.top() + lineTops[p.line] + (lineHeights[p.line] - p.size.height()) / 2;
+        p.item->setGeometry(QRect(QPoint(rect.left() + p.x, y), p.size));
+      }
+    }
+    return height;
   }
 
   QList<QLayoutItem*> items_;
   int spacing_;
   int lineSpacing_;
+  bool lastAtRightEnd_;
 };
 
 QVBoxLayout* cardStack(QWidget* card, int spacing) {
@@ -388,7 +406,7 @@ void DetailView::buildHero(QVBoxLayout* page) {
   stack->addLayout(stats);
 
   // 4. Battery and memory.
-  auto* status = new WrapRow(16, 4);
+  auto* status = new WrapRow(16, 4, true);
   batteryGroup_ = new QWidget(hero);
   batteryGroup_->setObjectName(QStringLiteral("batteryGroup"));
   auto* battery = new QHBoxLayout(batteryGroup_);
@@ -564,24 +582,21 @@ void DetailView::buildCards() {
   auto* fansStack = cardStack(fansCard_, 0);
   fansRow_ = new QWidget(fansCard_);
   fansRow_->setObjectName(QStringLiteral("fansRow"));
-  auto* fansRow = new QHBoxLayout(fansRow_);
+  auto* fansRow = new WrapRow(24, 6, false);
   fansRow->setContentsMargins(0, 0, 0, 0);
-  fansRow->setSpacing(24);
-  fansRow->addStretch(1);
+  fansRow_->setLayout(fansRow);
   fansStack->addWidget(fansRow_);
   cards_.push_back(fansCard_);
 
   // The machine.
   systemInfoCard_ = new Card("systemInfoCard");
   auto* infoStack = cardStack(systemInfoCard_, 0);
-  auto* infoRow = new QHBoxLayout;
-  infoRow->setSpacing(20);
+  auto* infoRow = new WrapRow(20, 6, false);
   const QFont callout = styleFont(TextStyle::callout);
   infoRow->addWidget(symbolItem(systemInfoCard_, "cpu", chipLabel_, "chipLabel", callout, secondary));
   infoRow->addWidget(symbolItem(systemInfoCard_, "bolt.fill", coresLabel_, "coresLabel", callout, secondary));
   infoRow->addWidget(symbolItem(systemInfoCard_, "gpu", gpuCoresLabel_, "gpuCoresLabel", callout, secondary));
   infoRow->addWidget(symbolItem(systemInfoCard_, "memorychip", memoryLabel_, "memoryLabel", callout, secondary));
-  infoRow->addStretch(1);
   infoStack->addLayout(infoRow);
   cards_.push_back(systemInfoCard_);
 }
@@ -783,7 +798,7 @@ void DetailView::refreshFans() {
     for (FanItem& item : fanItems_) delete item.widget;
     fanItems_.clear();
     fanIds_ = ids;
-    auto* row = static_cast<QHBoxLayout*>(fansRow_->layout());
+    QLayout* row = fansRow_->layout();
     const QColor secondary = secondaryTextColour(palette());
     const QFont font = styleFont(TextStyle::body);
     for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -799,7 +814,7 @@ void DetailView::refreshFans() {
       QLabel* rpm = makeLabel("fanRpm", styleFont(TextStyle::body, QFont::Medium), widget);
       item->addWidget(name, 0, Qt::AlignVCenter);
       item->addWidget(rpm, 0, Qt::AlignVCenter);
-      row->insertWidget(static_cast<int>(i), widget, 0, Qt::AlignVCenter);
+      row->addWidget(widget);
       fanItems_.push_back({widget, name, rpm});
     }
   }

@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QMap>
 #include <QPointer>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -570,6 +572,10 @@ class DetailViewTest : public QObject {
     for (const char* card : {"heroCard", "cpuCard", "gpuCard", "fansCard", "systemInfoCard"}) {
       QVERIFY2(rig.at(card).x() + rig.part(card)->width() <= rig.view->width(), card);
     }
+    // Also with the scroll bar showing, as it does at the narrowest height.
+    const auto* scroll = rig.part<QScrollArea>("detailScroll");
+    QVERIFY(scroll->widget()->minimumSizeHint().width() <=
+            rig.view->width() - scroll->verticalScrollBar()->sizeHint().width());
     QVERIFY(rig.part<SectionHeader>("cpuHeader")->findChild<QLabel*>(QStringLiteral("temp"))->text().endsWith(
         QStringLiteral("°F")));
   }

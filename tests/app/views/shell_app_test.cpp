@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -337,6 +339,11 @@ class ShellAppTest : public QObject {
       }
       QVERIFY(detailPart("fansCard")->isVisibleTo(detail));
       detailShot = detail->grab();
+      // The window opens at its narrowest; with its scroll bar showing, the page still fits across.
+      QCOMPARE(detail->width(), detail->minimumWidth());
+      auto* scroll = detail->findChild<QScrollArea*>(QStringLiteral("detailScroll"));
+      QTRY_VERIFY(scroll->verticalScrollBar()->isVisible());
+      QVERIFY(scroll->widget()->minimumSizeHint().width() <= scroll->viewport()->width());
 
       // The administrator applies the rule; the next round reads the counters.
       locked.grant();

@@ -338,42 +338,44 @@ TEST(LinuxProbeProcess, ReportsTheDiscreteRadeon) {
   EXPECT_EQ(errors, "");
 }
 
-TEST(LinuxProbeProcess, MachineWithoutEnergyCountersFailsToStart) {
+// A machine whose energy the probe cannot read: it fails to start, with the
+// line callers match first and then what the case is and where access is
+// explained.
+TEST(LinuxProbeProcess, WithoutReadableEnergyCountersTheProbeSaysWhy) {
   if (::geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
-  // The VM: /proc only, an empty /sys.
-  testing::MachineTree tree;
-  tree.copyProc("vm");
-  fs::create_directories(tree.root() / "sys");
-  NamespacedProbe probe(tree.root() / "sys", tree.root() / "proc");
-  if (probe.failure()) GTEST_SKIP() << noNamespace(*probe.failure());
+  struct Case {
+    const char* name;
+    bool ordinaryUser;
+    std::string secondLine;
+  };
+  const Case cases[] = {
+      // The VM: /proc only, an empty /sys.
+      {"vm", false,
+       "This machine has no energy counters in /sys/class/powercap (a VM, a container or a processor without "
+       "RAPL): see \"Granting energy access\" in the README.\n"},
+      // The laptop as the kernel leaves it: every energy_uj root's alone.
+      {"laptop", true,
+       "The energy counters in /sys/class/powercap are there, but this user may not read them: see "
+       "\"Granting energy access\" in the README.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::MachineTree tree = c.ordinaryUser ? testing::MachineTree(c.name) : testing::MachineTree();
+    tree.copyProc(c.name);
+    fs::create_directories(tree.root() / "sys");
+    if (c.ordinaryUser) {
+      for (const auto& entry : fs::recursive_directory_iterator(tree.root() / "sys/class/powercap")) {
+        if (entry.path().filename() == "energy_uj") ::chmod(entry.path().c_str(), 0400);
+      }
+    }
+    NamespacedProbe probe(tree.root() / "sys", tree.root() / "proc", c.ordinaryUser);
+    if (probe.failure()) GTEST_SKIP() << noNamespace(*probe.failure());
 
-  std::string output, errors;
-  EXPECT_EQ(probe.finish(output, errors), 1);
-  EXPECT_EQ(output, "");
-  EXPECT_EQ(errors,
-            "Failed to start: channelNotFound(\"Energy Model\")\n"
-            "This machine has no energy counters in /sys/class/powercap (a VM, a container or a processor without "
-            "RAPL): see \"Granting energy access\" in the README.\n");
-}
-
-TEST(LinuxProbeProcess, AnOrdinaryUserIsToldTheCountersAreLocked) {
-  if (::geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
-  // The laptop as the kernel leaves it: every energy_uj root's alone.
-  testing::MachineTree tree("laptop");
-  tree.copyProc("laptop");
-  for (const auto& entry : fs::recursive_directory_iterator(tree.root() / "sys/class/powercap")) {
-    if (entry.path().filename() == "energy_uj") ::chmod(entry.path().c_str(), 0400);
+    std::string output, errors;
+    EXPECT_EQ(probe.finish(output, errors), 1);
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(errors, "Failed to start: channelNotFound(\"Energy Model\")\n" + c.secondLine);
   }
-  NamespacedProbe probe(tree.root() / "sys", tree.root() / "proc", true);
-  if (probe.failure()) GTEST_SKIP() << noNamespace(*probe.failure());
-
-  std::string output, errors;
-  EXPECT_EQ(probe.finish(output, errors), 1);
-  EXPECT_EQ(output, "");
-  EXPECT_EQ(errors,
-            "Failed to start: channelNotFound(\"Energy Model\")\n"
-            "The energy counters in /sys/class/powercap are there, but this user may not read them: see "
-            "\"Granting energy access\" in the README.\n");
 }
 
 }  // namespace

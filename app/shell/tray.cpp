@@ -147,7 +147,7 @@ TrayController::TrayController(LiveMonitor& monitor, Preferences& preferences, P
   menu_ = std::make_unique<QMenu>();
   menu_->addAction(localized("menu.openDetail"), this, [this] { openDetailWindow(monitor_, actions_); });
   menu_->addAction(localized("menu.settings"), this, [this] { openSettingsWindow(actions_); });
-  menu_->addAction(tr("Ports & Power"), this, [this] { openPortsWindow(actions_); });
+  menu_->addAction(localized("ports.title"), this, [this] { openPortsWindow(actions_); });
   menu_->addSeparator();
   menu_->addAction(localized("menu.quit"), this, [this] {
     if (actions_.quit) actions_.quit();

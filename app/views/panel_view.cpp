@@ -197,7 +197,7 @@ MenuBarPanel::MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, Panel
   auto* settings = makeButton("settingsButton", localized("menu.settings"), this);
   settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
   auto* detail = makeButton("detailButton", localized("menu.openDetail"), this);
-  auto* ports = makeButton("portsButton", tr("Ports & Power"), this);
+  auto* ports = makeButton("portsButton", localized("ports.title"), this);
   auto* quit = makeButton("quitButton", localized("menu.quit"), this);
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   for (QPushButton* button : {settings, detail, ports, quit}) {

@@ -55,7 +55,7 @@ for patch in "${patches[@]}"; do
   elif ctest --test-dir "$build" -j"$jobs" --stop-on-failure --timeout 300 >>"$log" 2>&1; then
     result=missed
   else
-    first=$(grep -E '\*\*\*(Failed|Exception|Timeout)|\(Failed\)|\(Timeout\)' "$log" | head -1 |
+    first=$(grep -aE '\*\*\*(Failed|Exception|Timeout)|\(Failed\)|\(Timeout\)' "$log" | head -1 |
       sed -E 's/.*Test +#[0-9]+: ([^ ]+) .*/\1/')
     result="caught ${first:-?}"
   fi

@@ -103,6 +103,10 @@ TEST(SimulatedMachine, BuiltinLaptopReadingsWanderWithinTheirBounds) {
   const std::vector<CpuTicks> ticksAfter = *platform.host->processorTicks();
   const auto total = [](const CpuTicks& t) { return static_cast<double>(t.user + t.system + t.idle + t.nice); };
   EXPECT_NEAR(total(ticksAfter[3]) - total(ticksBefore[3]), 1000, 3);  // 100 ticks per second
+  const auto user = static_cast<double>(ticksAfter[3].user - ticksBefore[3].user);
+  EXPECT_NEAR(user / static_cast<double>(ticksAfter[3].user + ticksAfter[3].system - ticksBefore[3].user -
+                                         ticksBefore[3].system),
+              0.75, 0.02);  // busy time is three parts user to one part system
 }
 
 TEST(SimulatedMachine, BuiltinLaptopChannelsHoldTheirParts) {

@@ -39,54 +39,13 @@ PowerSnapshot sampleSnapshot(system_clock::time_point timestamp, std::optional<d
           MemoryBandwidth::zero(), std::move(fans), sampleBreakdown()};
 }
 
-std::vector<std::string> keysOf(const Json& object) {
-  std::vector<std::string> keys;
-  for (const auto& item : object.items()) keys.push_back(item.key());
-  return keys;
-}
-
-TEST(Records, SmallRecordsDumpExactText) {
-  EXPECT_EQ(toJsonText(FanInfo(2, 1800.5)), R"({"id":2,"rpm":1800.5})");
-  // Names keep the letter case the platform reported.
-  EXPECT_EQ(toJsonText(ChannelPower("EACC_CPU", 0.25)), R"({"name":"EACC_CPU","watts":0.25})");
-  EXPECT_EQ(toJsonText(EnergyMetrics(2.0, 3.5, 1, 0, 0.25, 4.75)),
-            R"({"duration":2.0,"cpuEnergy":3.5,"gpuEnergy":1.0,"aneEnergy":0.0,)"
-            R"("dramEnergy":0.25,"totalEnergy":4.75})");
-  EXPECT_EQ(toJsonText(MemoryBandwidth(1, 2, 3, 4, 5, 6, 7, 8.5)),
-            R"({"cpuReadGBs":1.0,"cpuWriteGBs":2.0,"gpuReadGBs":3.0,"gpuWriteGBs":4.0,)"
-            R"("mediaReadGBs":5.0,"mediaWriteGBs":6.0,"totalReadGBs":7.0,"totalWriteGBs":8.5})");
-  EXPECT_EQ(toJsonText(EnergyBreakdown::empty()),
-            R"({"cpuCores":[],"cpuClusters":[],"cpuTotal":0.0,"gpu":0.0,"gpuEnergy":0.0,)"
-            R"("ane":0.0,"dram":0.0,"amcc":0.0,"dcs":0.0,"display":0.0,"displayExt":0.0,)"
-            R"("fabric":0.0,"isp":0.0,"media":0.0,"dtlChannels":[],"other":[]})");
-}
-
-TEST(Records, SnapshotWritesKeysInDeclarationOrderAndOmitsAbsentTemperatures) {
+// The exact texts of the records are in the probe's golden transcripts.
+TEST(Records, SnapshotOmitsAbsentTemperatures) {
   const auto time = at(sys_days{2025y / January / 31}, 12h + 34min + 56s);
-  const std::vector<std::string> withoutTemps = {
-      "timestamp", "duration",  "cpuPower",  "gpuPower",        "anePower",
-      "dramPower", "totalPower", "eCpuPower", "pCpuPower",       "coreTemps",
-      "cpuUsage",  "gpuUsage",  "eCpuUsage", "pCpuUsage",       "cpuUsagePerCore",
-      "gpuFreqMHz", "memBandwidth", "fans",  "energyBreakdown"};
-
-  const Json bare = Json::parse(toJsonText(sampleSnapshot(time, {}, {}, {})));
-  EXPECT_EQ(keysOf(bare), withoutTemps);
-  EXPECT_EQ(bare["timestamp"], "2025-01-31T12:34:56Z");
-  EXPECT_EQ(bare["fans"].dump(), "[]");
-  EXPECT_EQ(bare["memBandwidth"].size(), 8u);  // present even when all zeros
-  EXPECT_EQ(bare["energyBreakdown"]["other"].dump(), R"([{"name":"SOC_AON","watts":0.2}])");
-
-  std::vector<std::string> withTemps = withoutTemps;
-  withTemps.insert(withTemps.begin() + 9, {"cpuTemp", "gpuTemp"});
-  const Json full = sampleSnapshot(time, 61.5, 55.0, {{0, 1200.0}, {2, 1350.5}});
-  EXPECT_EQ(keysOf(full), withTemps);
-  EXPECT_EQ(full["cpuTemp"], 61.5);
-  EXPECT_EQ(full["fans"].dump(), R"([{"id":0,"rpm":1200.0},{"id":2,"rpm":1350.5}])");
-
-  // Only one of the two present: only that key.
+  EXPECT_FALSE(Json(sampleSnapshot(time, {}, {}, {})).contains("cpuTemp"));
   const Json gpuOnly = sampleSnapshot(time, {}, 40.0, {});
   EXPECT_FALSE(gpuOnly.contains("cpuTemp"));
-  EXPECT_TRUE(gpuOnly.contains("gpuTemp"));
+  EXPECT_EQ(gpuOnly["gpuTemp"], 40.0);
 }
 
 TEST(Records, SocTotalSumsOnlyTheChipDomains) {
@@ -277,25 +236,17 @@ TEST(Records, IsoDatesParseOffsetsAndRejectMalformedText) {
 
 TEST(Records, PMErrorCasesHaveFixedTexts) {
   const PMError missing = PMError::channelNotFound("Energy Model");
-  EXPECT_EQ(missing.kind(), PMError::Kind::channelNotFound);
   EXPECT_EQ(missing.group(), "Energy Model");
-  EXPECT_EQ(missing.description(), "IOReport channel group 'Energy Model' not found");
   EXPECT_STREQ(missing.what(), "IOReport channel group 'Energy Model' not found");
   EXPECT_EQ(missing.caseName(), R"(channelNotFound("Energy Model"))");
-
-  EXPECT_STREQ(PMError::subscriptionFailed().what(), "Failed to create IOReport subscription");
-  EXPECT_EQ(PMError::subscriptionFailed().caseName(), "subscriptionFailed");
-  EXPECT_STREQ(PMError::smcConnectionFailed().what(), "Failed to connect to SMC");
-  EXPECT_EQ(PMError::smcConnectionFailed().caseName(), "smcConnectionFailed");
-  EXPECT_STREQ(PMError::sampleFailed().what(), "Failed to take IOReport sample");
-  EXPECT_EQ(PMError::sampleFailed().kind(), PMError::Kind::sampleFailed);
-  EXPECT_EQ(PMError::sampleFailed().caseName(), "sampleFailed");
-  EXPECT_TRUE(PMError::sampleFailed().group().empty());
-
-  try {
-    throw PMError::subscriptionFailed();
-  } catch (const std::exception& error) {
-    EXPECT_STREQ(error.what(), "Failed to create IOReport subscription");
+  const std::pair<PMError, const char*> cases[] = {
+      {PMError::subscriptionFailed(), "Failed to create IOReport subscription|subscriptionFailed"},
+      {PMError::smcConnectionFailed(), "Failed to connect to SMC|smcConnectionFailed"},
+      {PMError::sampleFailed(), "Failed to take IOReport sample|sampleFailed"},
+  };
+  for (const auto& [error, texts] : cases) {
+    EXPECT_EQ(error.description() + "|" + error.caseName(), texts);
+    EXPECT_TRUE(error.group().empty());
   }
 }
 

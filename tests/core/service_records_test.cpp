@@ -10,17 +10,10 @@
 namespace calorim {
 namespace {
 
-TEST(ServiceRecordsJson, KeysInOrderReasonOnlyWhenThrottling) {
-  EXPECT_EQ(toJsonText(ThrottleStatus(false, 70.5, 0, 400, 0.5, std::nullopt)),
-            R"({"throttling":false,"cpuTemp":70.5,"gpuTemp":0.0,"gpuFreqMHz":400.0,"gpuUsage":0.5})");
+// The other records' exact texts are in the probe's golden transcripts.
+TEST(ServiceRecordsJson, ReasonOnlyWhenThrottling) {
   EXPECT_EQ(toJsonText(ThrottleStatus(true, 96, 0, 400, 0.8, "thermal")),
             R"({"throttling":true,"cpuTemp":96.0,"gpuTemp":0.0,"gpuFreqMHz":400.0,"gpuUsage":0.8,"reason":"thermal"})");
-  EXPECT_EQ(toJsonText(HeadroomStatus(30, 35, 85.5, true, false)),
-            R"({"gpuPowerW":30.0,"estimatedTDPW":35.0,"usedPercent":85.5,"thermalOk":true,"canAddWork":false})");
-  EXPECT_EQ(toJsonText(CooldownResult(true, 60, 1.25)), R"({"cooledDown":true,"finalTemp":60.0,"waitedSeconds":1.25})");
-  EXPECT_EQ(toJsonText(SystemInfo("Apple M3 Pro", 6, 6, 18, 18.0, "MacBook Pro", "macOS 15.1.0")),
-            R"({"chipName":"Apple M3 Pro","eCores":6,"pCores":6,"gpuCores":18,"totalMemoryGB":18.0,)"
-            R"("machineName":"MacBook Pro","osVersion":"macOS 15.1.0"})");
 }
 
 TEST(ServiceRecordsJson, RoundTripsAndStrictReading) {

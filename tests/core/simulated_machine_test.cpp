@@ -13,11 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "core/all_power.h"
-#include "core/cpu_usage_sampler.h"
-#include "core/iohid_thermal.h"
 #include "core/ioreport_sampler.h"
 #include "core/power_metrics.h"
-#include "core/smc_thermal.h"
 
 namespace calorim::fake {
 namespace {
@@ -83,32 +80,17 @@ TEST(SimulatedMachine, CountersAdvanceExactlyByRateTimesFakeTimeWithoutVariation
   EXPECT_DOUBLE_EQ(sampler.parseGPUFreq(delta), 600.0);
 }
 
-TEST(SimulatedMachine, BuiltinLaptopFeedsTheCoreReaders) {
+// What the core readers make of the built-in laptop is in the probe's golden
+// transcript; here what holds for every second of it.
+TEST(SimulatedMachine, BuiltinLaptopReadingsWanderWithinTheirBounds) {
   SimulatedMachine machine(builtinProfile());
   Platform& platform = *machine.platform();
-
   const IOReportSampler sampler(*platform.counters, *platform.registry);
-  EXPECT_THAT(sampler.gpuDVFS(), ElementsAre(338, 618, 796, 924, 952, 1056, 1103, 1305, 1398));
-
-  // Each one-second delta lies within the ±10 % band around the base rates,
-  // and the readings move from one second to the next.
   std::vector<double> cpuWatts;
   for (int i = 0; i < 5; ++i) {
     const CounterDelta delta = deltaOver(machine, sampler, 1.0);
-    const EnergyBreakdown split = parseAllPower(delta, 1.0);
-    cpuWatts.push_back(split.cpuTotal());
-    EXPECT_NEAR(split.cpuTotal(), 3.6, 0.36);
-    EXPECT_NEAR(split.gpuEnergy(), 1.6, 0.16);  // a nanojoule channel
-    EXPECT_EQ(split.cpuClusters().size(), 3u);
-    EXPECT_EQ(split.cpuCores().size(), 12u);
-    EXPECT_EQ(split.dtlChannels().size(), 4u);
-    EXPECT_EQ(split.other().size(), 2u);  // "GPU SRAM" and "SOC_AON"
-    const UsageReading usage = IOReportSampler::parseUsage(delta);
-    EXPECT_NEAR(usage.eCpu, 0.287, 0.03);
-    EXPECT_NEAR(usage.pCpu, 0.142, 0.015);
-    EXPECT_NEAR(usage.gpu, 0.2, 0.02);
-    EXPECT_GT(sampler.parseGPUFreq(delta), 338);
-    EXPECT_LT(sampler.parseGPUFreq(delta), 1398);
+    cpuWatts.push_back(parseAllPower(delta, 1.0).cpuTotal());
+    EXPECT_NEAR(cpuWatts.back(), 3.6, 0.36);
     // Busy and idle states wander against each other and always fill the second.
     std::uint64_t residency = 0;
     for (const ChannelState& state : channel(delta, "GPUPH").states) residency += state.residency;
@@ -117,30 +99,14 @@ TEST(SimulatedMachine, BuiltinLaptopFeedsTheCoreReaders) {
   EXPECT_NE(cpuWatts.front(), cpuWatts.back());
 
   const std::vector<CpuTicks> ticksBefore = *platform.host->processorTicks();
-  CPUUsageSampler cpu(*platform.host);
   machine.fakeClock()->sleep(10);
   const std::vector<CpuTicks> ticksAfter = *platform.host->processorTicks();
   const auto total = [](const CpuTicks& t) { return static_cast<double>(t.user + t.system + t.idle + t.nice); };
   EXPECT_NEAR(total(ticksAfter[3]) - total(ticksBefore[3]), 1000, 3);  // 100 ticks per second
-  const CPUUsageSampler::Usage load = cpu.sample();
-  ASSERT_EQ(load.perCore.size(), 12u);
-  EXPECT_NEAR(load.perCore[0], 0.32, 0.04);
-  EXPECT_NEAR(load.perCore[11], 0.11, 0.02);
-
-  // The controller's probing (5 reads 50 ms apart) accepts every die key.
-  SMCThermal smc(*platform.smc, *platform.clock);
-  EXPECT_THAT(smc.cpuKeys(), ElementsAre("Tp01", "Tp05", "Tp09"));
-  EXPECT_THAT(smc.gpuKeys(), ElementsAre("Tg05", "Tg0d"));
-  const ThermalReading thermal = smc.read();
-  EXPECT_NEAR(*thermal.cpu, 47.5, 2.5);
-  ASSERT_EQ(thermal.fans.size(), 2u);
-  EXPECT_NEAR(thermal.fans[1].rpm, 1302, 70);
-
-  IOHIDThermal hid(*platform.hid);
-  const CoreTemps temps = hid.read();
-  EXPECT_EQ(temps.cores.size(), 6u);
-  EXPECT_NEAR(temps.cpu, 47.2, 2.5);  // the cluster sensors' mean
-  EXPECT_NEAR(*temps.gpu, 42.4, 2);
+  const auto user = static_cast<double>(ticksAfter[3].user - ticksBefore[3].user);
+  EXPECT_NEAR(user / static_cast<double>(ticksAfter[3].user + ticksAfter[3].system - ticksBefore[3].user -
+                                         ticksBefore[3].system),
+              0.75, 0.02);  // busy time is three parts user to one part system
 }
 
 TEST(SimulatedMachine, BuiltinLaptopChannelsHoldTheirParts) {
@@ -252,57 +218,53 @@ TEST(SimulatedMachineProfile, BadProfilesNameTheMember) {
     }
     return "accepted";
   };
-  EXPECT_THAT(errorOf("{\"counters\": ["), HasSubstr("not valid JSON"));
-  EXPECT_THAT(errorOf("{\"name\": " + std::string(100'000, '[') + std::string(100'000, ']') + "}"),
-              HasSubstr("nested deeper than 64"));
-  EXPECT_THAT(errorOf("[]"), HasSubstr("expected an object"));
-  EXPECT_THAT(errorOf(R"({"countres": []})"), HasSubstr("countres: unknown member"));
-  EXPECT_THAT(errorOf(R"({"variation": 1})"), HasSubstr("variation: expected a fraction"));
-  EXPECT_THAT(errorOf(R"({"counters": [{"group": "E", "name": "X", "watts": "3"}]})"),
-              HasSubstr("counters[0].watts: expected a number"));
-  EXPECT_THAT(errorOf(R"({"counters": [{"group": "E", "name": "X", "watts": -1}]})"),
-              HasSubstr("counters[0].watts: expected a number >= 0"));
-  EXPECT_THAT(errorOf(R"({"counters": [{"group": "E", "name": "X", "watts": 1, "unit": "kJ"}]})"),
-              HasSubstr("counters[0].unit"));
-  EXPECT_THAT(errorOf(R"({"counters": [{"group": "E", "name": "X", "watts": 1, "residency": {"A": 1}}]})"),
-              HasSubstr("counters[0]: expected exactly one"));
-  EXPECT_THAT(errorOf(R"({"counters": [{"group": "S", "name": "X", "residency": {"IDLE": -0.5, "P1": 1}}]})"),
-              HasSubstr("counters[0].residency.IDLE"));
-  EXPECT_THAT(errorOf(R"({"counters": [{"group": "S", "name": "X", "residency": {"IDLE": 0}}]})"),
-              HasSubstr("sum above 0"));
-  EXPECT_THAT(errorOf(R"({"counters": [{"name": "X", "watts": 1}]})"), HasSubstr("counters[0].group: missing"));
-  EXPECT_THAT(errorOf(R"({"counters": [{"group": "E", "name": "C", "watts": 1, "within": "P"},
-                                       {"group": "E", "name": "P", "watts": 2}]})"),
-              HasSubstr("counters[0].within: expected the name of an earlier energy channel"));
-  EXPECT_THAT(errorOf(R"({"counters": [{"group": "E", "name": "P", "watts": 2},
-                                       {"group": "F", "name": "C", "watts": 1, "within": "P"}]})"),
-              HasSubstr("counters[1].within"));
-  EXPECT_THAT(errorOf(R"({"counters": [{"group": "E", "name": "P", "watts": 1},
-                                       {"group": "E", "name": "C", "watts": 0.6, "within": "P"},
-                                       {"group": "E", "name": "D", "watts": 0.6, "within": "P"}]})"),
-              HasSubstr("counters[0].watts: expected at least the sum"));
-  EXPECT_THAT(errorOf(R"({"counters": [{"group": "S", "name": "X", "residency": {"IDLE": 1}, "within": "Y"}]})"),
-              HasSubstr("counters[0].within: only energy channels"));
-  EXPECT_THAT(errorOf(R"({"cpus": [{"busy": 1.5}]})"), HasSubstr("cpus[0].busy"));
-  EXPECT_THAT(errorOf(R"({"smc": [{"key": "Tp001", "type": "flt ", "value": 40}]})"), HasSubstr("smc[0].key"));
-  EXPECT_THAT(errorOf(R"({"smc": [{"key": "Tp01", "type": "sp78", "value": 200}]})"), HasSubstr("smc[0].value"));
-  EXPECT_THAT(errorOf(R"({"smc": [{"key": "FNum", "type": "ui8 ", "value": 1}, {"key": "FNum", "type": "ui8 ", "value": 2}]})"),
-              HasSubstr("smc[1].key: duplicate"));
-  EXPECT_THAT(errorOf(R"({"systemValues": {"hw.memsize": 1.5}})"), HasSubstr("systemValues.hw.memsize"));
-  EXPECT_THAT(errorOf(R"({"memory": {"usedBytes": -1}})"), HasSubstr("memory.usedBytes"));
-  EXPECT_THAT(errorOf(R"({"os": {"name": "macOS", "major": 15, "minor": 1}})"), HasSubstr("os.patch: missing"));
-  EXPECT_THAT(errorOf(R"({"hardwareReports": {"SPHardwareDataType": 3}})"), HasSubstr("hardwareReports.SPHardwareDataType"));
-  EXPECT_THAT(errorOf(R"({"registry": [{"class": "B", "properties": {"A": [{"$vary": 1}]}}]})"),
-              HasSubstr("registry[0].properties.A[0]: a varying value cannot stand inside an array"));
-  EXPECT_THAT(errorOf(R"({"registry": [{"class": "B", "properties": {"A": {"$bytes": "abc"}}}]})"),
-              HasSubstr("registry[0].properties.A.$bytes"));
-  EXPECT_THAT(errorOf(R"({"registry": [{"class": "B", "properties": {"A": {"$dvfsMHz": [5000]}}}]})"),
-              HasSubstr("$dvfsMHz[0]"));
-  EXPECT_THAT(errorOf(R"({"registry": [{"class": "B", "properties": {"A": {"$x": 1}}}]})"), HasSubstr("unknown escape"));
-  EXPECT_THAT(errorOf(R"({"registry": [{"class": "B", "properties": {"A": null}}]})"), HasSubstr("properties.A"));
-  EXPECT_THAT(errorOf(R"({"registry": [{"class": "B", "properties": {"A": )" + std::string(40, '[') +
-                      std::string(40, ']') + "}}]}"),
-              HasSubstr("nested too deeply"));
+  const std::pair<std::string, const char*> cases[] = {
+      {"{\"counters\": [", "not valid JSON"},
+      {"{\"name\": " + std::string(100'000, '[') + std::string(100'000, ']') + "}", "nested deeper than 64"},
+      {"[]", "expected an object"},
+      {R"({"countres": []})", "countres: unknown member"},
+      {R"({"variation": 1})", "variation: expected a fraction"},
+      {R"({"counters": [{"group": "E", "name": "X", "watts": "3"}]})", "counters[0].watts: expected a number"},
+      {R"({"counters": [{"group": "E", "name": "X", "watts": -1}]})", "counters[0].watts: expected a number >= 0"},
+      {R"({"counters": [{"group": "E", "name": "X", "watts": 1, "unit": "kJ"}]})", "counters[0].unit"},
+      {R"({"counters": [{"group": "E", "name": "X", "watts": 1, "residency": {"A": 1}}]})",
+       "counters[0]: expected exactly one"},
+      {R"({"counters": [{"group": "S", "name": "X", "residency": {"IDLE": -0.5, "P1": 1}}]})",
+       "counters[0].residency.IDLE"},
+      {R"({"counters": [{"group": "S", "name": "X", "residency": {"IDLE": 0}}]})", "sum above 0"},
+      {R"({"counters": [{"name": "X", "watts": 1}]})", "counters[0].group: missing"},
+      {R"({"counters": [{"group": "E", "name": "C", "watts": 1, "within": "P"},
+        {"group": "E", "name": "P", "watts": 2}]})",
+       "counters[0].within: expected the name of an earlier energy channel"},
+      {R"({"counters": [{"group": "E", "name": "P", "watts": 2},
+        {"group": "F", "name": "C", "watts": 1, "within": "P"}]})",
+       "counters[1].within"},
+      {R"({"counters": [{"group": "E", "name": "P", "watts": 1},
+        {"group": "E", "name": "C", "watts": 0.6, "within": "P"},
+        {"group": "E", "name": "D", "watts": 0.6, "within": "P"}]})",
+       "counters[0].watts: expected at least the sum"},
+      {R"({"counters": [{"group": "S", "name": "X", "residency": {"IDLE": 1}, "within": "Y"}]})",
+       "counters[0].within: only energy channels"},
+      {R"({"cpus": [{"busy": 1.5}]})", "cpus[0].busy"},
+      {R"({"smc": [{"key": "Tp001", "type": "flt ", "value": 40}]})", "smc[0].key"},
+      {R"({"smc": [{"key": "Tp01", "type": "sp78", "value": 200}]})", "smc[0].value"},
+      {R"({"smc": [{"key": "FNum", "type": "ui8 ", "value": 1}, {"key": "FNum", "type": "ui8 ", "value": 2}]})",
+       "smc[1].key: duplicate"},
+      {R"({"systemValues": {"hw.memsize": 1.5}})", "systemValues.hw.memsize"},
+      {R"({"memory": {"usedBytes": -1}})", "memory.usedBytes"},
+      {R"({"os": {"name": "macOS", "major": 15, "minor": 1}})", "os.patch: missing"},
+      {R"({"hardwareReports": {"SPHardwareDataType": 3}})", "hardwareReports.SPHardwareDataType"},
+      {R"({"registry": [{"class": "B", "properties": {"A": [{"$vary": 1}]}}]})",
+       "registry[0].properties.A[0]: a varying value cannot stand inside an array"},
+      {R"({"registry": [{"class": "B", "properties": {"A": {"$bytes": "abc"}}}]})",
+       "registry[0].properties.A.$bytes"},
+      {R"({"registry": [{"class": "B", "properties": {"A": {"$dvfsMHz": [5000]}}}]})", "$dvfsMHz[0]"},
+      {R"({"registry": [{"class": "B", "properties": {"A": {"$x": 1}}}]})", "unknown escape"},
+      {R"({"registry": [{"class": "B", "properties": {"A": null}}]})", "properties.A"},
+      {R"({"registry": [{"class": "B", "properties": {"A": )" + std::string(40, '[') + std::string(40, ']') + "}}]}",
+       "nested too deeply"},
+  };
+  for (const auto& [json, message] : cases) EXPECT_THAT(errorOf(json), HasSubstr(message)) << json.substr(0, 80);
 
   // A profile built in code is checked the same way.
   MachineProfile negative;

@@ -26,7 +26,7 @@
 #include "exporter/options.h"
 #include "tests/core/platform/linux_machine_clock.h"
 #include "tests/core/platform/linux_machine_tree.h"
-#include "tests/exporter/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace calorim::exporter {
 namespace {
@@ -97,9 +97,11 @@ TEST(ExporterProcess, CommandLine) {
   };
   for (const auto& [args, message] : bad) {
     SCOPED_TRACE(::testing::PrintToString(args));
-    ChildProcess exporter(EXPORTER_BINARY, args);
-    EXPECT_EQ(exporter.wait(30), 1);
-    const std::string errors = exporter.errors();
+    std::vector<std::string> argv = {EXPORTER_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess exporter(argv);
+    EXPECT_EQ(exporter.wait().status, "exit 1");
+    const std::string errors = exporter.errorOutput();
     EXPECT_TRUE(errors.starts_with("calorim-exporter: " + message)) << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
   }
@@ -108,19 +110,19 @@ TEST(ExporterProcess, CommandLine) {
 TEST(ExporterProcess, PortInUseAndSignals) {
   for (const int signal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(signal);
-    ChildProcess exporter(EXPORTER_BINARY, {"--simulate", "--interval", "60", "--listen", "127.0.0.1:0"});
+    ChildProcess exporter({EXPORTER_BINARY, "--simulate", "--interval", "60", "--listen", "127.0.0.1:0"});
     const std::optional<int> port = exporter.servingPort(30);
     ASSERT_TRUE(port);
     const std::string address = "127.0.0.1:" + std::to_string(*port);
-    ChildProcess second(EXPORTER_BINARY, {"--simulate", "--listen", address});
-    EXPECT_EQ(second.wait(30), 1);
-    EXPECT_EQ(second.errors(), "calorim-exporter: cannot listen on " + address + ": Address already in use\n");
+    ChildProcess second({EXPORTER_BINARY, "--simulate", "--listen", address});
+    EXPECT_EQ(second.wait().status, "exit 1");
+    EXPECT_EQ(second.errorOutput(), "calorim-exporter: cannot listen on " + address + ": Address already in use\n");
     EXPECT_NE(scrape(*port).find("\ncalorim_machine_info{"), std::string::npos);
     exporter.signal(signal);
     // Promptly (within a second on a machine that is not overloaded); the
     // bound only keeps a broken build from hanging the suite.
-    EXPECT_EQ(exporter.wait(10), 0);
-    EXPECT_EQ(exporter.errors(), "");
+    EXPECT_EQ(exporter.wait(10).status, "exit 0");
+    EXPECT_EQ(exporter.errorOutput(), "");
   }
 }
 
@@ -153,8 +155,8 @@ TEST(ExporterProcess, PrometheusScrapesTheSimulatedLaptop) {
   const double cpuWatts = 3.6;  // the laptop's "CPU Energy" channel
   ASSERT_NE(profile.find(R"("name":"CPU Energy","unit":"mJ","watts":3.6)"), std::string::npos);
 
-  ChildProcess exporter(EXPORTER_BINARY, {"--simulate", (folder.root() / "laptop.json").string(), "--interval",
-                                          "0.25", "--listen", "127.0.0.1:0"});
+  ChildProcess exporter({EXPORTER_BINARY, "--simulate", (folder.root() / "laptop.json").string(), "--interval",
+                        "0.25", "--listen", "127.0.0.1:0"});
   const std::optional<int> exporterPort = exporter.servingPort(secondsLeft());
   ASSERT_TRUE(exporterPort);
 
@@ -164,11 +166,10 @@ TEST(ExporterProcess, PrometheusScrapesTheSimulatedLaptop) {
       << "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
       << "scrape_configs:\n  - job_name: calorim\n    static_configs:\n      - targets: ['127.0.0.1:"
       << *exporterPort << "']\n";
-  ChildProcess prometheus(PROMETHEUS_BINARY,
-                          {"--config.file=" + (folder.root() / "prometheus.yml").string(),
+  ChildProcess prometheus({PROMETHEUS_BINARY, "--config.file=" + (folder.root() / "prometheus.yml").string(),
                            "--storage.tsdb.path=" + (folder.root() / "data").string(),
                            "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort), "--log.level=warn"},
-                          std::nullopt, (folder.root() / "prometheus.log").string());
+                          {.logFile = (folder.root() / "prometheus.log").string()});
   ASSERT_FALSE(prometheus.failure()) << *prometheus.failure();
 
   httplib::Client api("127.0.0.1", prometheusPort);
@@ -200,16 +201,16 @@ TEST(ExporterProcess, PrometheusScrapesTheSimulatedLaptop) {
 
   prometheus.signal(SIGTERM);
   exporter.signal(SIGTERM);
-  EXPECT_EQ(exporter.wait(10), 0);
-  EXPECT_EQ(exporter.errors(), "");
+  EXPECT_EQ(exporter.wait(10).status, "exit 0");
+  EXPECT_EQ(exporter.errorOutput(), "");
 }
 
 TEST(ExporterProcess, ReadsTheLinuxLaptopMountedOverSysAndProc) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting a fixture machine over /sys and /proc needs root";
   calorim::testing::MachineTree tree("laptop");
   tree.copyProc("laptop");
-  ChildProcess exporter(EXPORTER_BINARY, {"--interval", "1", "--listen", "127.0.0.1:0"},
-                        calorim::testing::FixtureMounts{tree.root() / "sys", tree.root() / "proc"});
+  ChildProcess exporter({EXPORTER_BINARY, "--interval", "1", "--listen", "127.0.0.1:0"},
+                        {.fixtureRoot = tree.root()});
   if (exporter.failure()) GTEST_SKIP() << "no private mount namespace here: " << *exporter.failure();
   const std::optional<int> port = exporter.servingPort(30);
   ASSERT_TRUE(port);
@@ -261,8 +262,8 @@ TEST(ExporterProcess, ReadsTheLinuxLaptopMountedOverSysAndProc) {
   }
 
   exporter.signal(SIGTERM);
-  EXPECT_EQ(exporter.wait(10), 0);
-  EXPECT_EQ(exporter.errors(), "");
+  EXPECT_EQ(exporter.wait(10).status, "exit 0");
+  EXPECT_EQ(exporter.errorOutput(), "");
 }
 
 }  // namespace

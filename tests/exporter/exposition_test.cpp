@@ -10,24 +10,17 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 #include "core/platform/fake/simulated_machine.h"
 #include "exporter/collector.h"
 #include "exporter/exposition.h"
+#include "tests/support/golden.h"
 
 namespace calorim::exporter {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // promtool's verdict on a text-format exposition: its exit status and output.
 std::pair<int, std::string> promtoolCheck(const fs::path& file) {
@@ -93,15 +86,12 @@ TEST(Exposition, GoldenFilesOfFixedSamples) {
        }},
   }};
 
-  const bool update = std::getenv("UPDATE_GOLDEN") != nullptr;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto [text, openMetrics] = c.exposition();
     const std::string both = text + "\n" + openMetrics;
 
-    const fs::path golden = fs::path(GOLDEN_DIR) / (std::string(c.name) + ".txt");
-    if (update) std::ofstream(golden, std::ios::binary) << both;
-    EXPECT_EQ(both, readFile(golden)) << "refresh with UPDATE_GOLDEN=1 after checking the difference";
+    calorim::testing::expectGolden(fs::path(GOLDEN_DIR) / (std::string(c.name) + ".txt"), both);
 
     const fs::path lintInput = fs::temp_directory_path() / ("calorim-exporter-" + std::string(c.name) + ".prom");
     std::ofstream(lintInput, std::ios::binary) << text;

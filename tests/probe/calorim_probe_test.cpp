@@ -2,9 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "core/platform/fake/fake_platform.h"
+#include "core/platform/fake/simulated_machine.h"
+#include "tests/support/golden.h"
+
+#if defined(__linux__)
+#include "core/platform/linux/linux_platform.h"
+#include "tests/core/platform/linux_machine_clock.h"
+#include "tests/core/platform/linux_machine_tree.h"
+#endif
 
 namespace calorim::probe {
 namespace {
@@ -46,116 +56,106 @@ class ProbeTest : public ::testing::Test {
   }
 };
 
-TEST_F(ProbeTest, IdsComeBackAsTheyWereSent) {
-  EXPECT_EQ(exchange(R"({"jsonrpc":"2.0","id":7,"method":"tools/list"})")["id"].dump(), "7");
-  EXPECT_EQ(exchange(R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-06-18"}})")
-                .dump(),
-            R"({"jsonrpc":"2.0","id":0,"result":{"protocolVersion":"2024-11-05","capabilities":{"tools":{}},)"
-            R"("serverInfo":{"name":"calorim-power","version":"0.2.0"}}})");
-  EXPECT_EQ(exchange(R"({"id":"abc","method":"tools/list"})")["id"], "abc");
-  EXPECT_TRUE(exchange(R"({"method":"tools/list"})")["id"].is_null());
-  EXPECT_TRUE(exchange(R"({"id":null,"method":"tools/list"})")["id"].is_null());
-  EXPECT_EQ(exchange(R"({"id":-3,"method":"tools/list"})")["id"].dump(), "-3");
-}
-
-TEST_F(ProbeTest, LinesThatGetNoAnswer) {
-  for (const char* line : {"", "\r", "[1,2]", "{not json", "42", R"({"method":"notifications/initialized"})",
-                           R"({"method":"notifications/cancelled","params":{"requestId":3}})",
-                           R"({"id":4,"method":"notifications/anything"})"}) {
-    EXPECT_TRUE(exchange(line).is_null()) << line;
-  }
-  EXPECT_TRUE(lines.empty());
-}
-
-TEST_F(ProbeTest, UnknownMethodsAndCrLf) {
-  Json reply = exchange(R"({"id":2,"method":"ping"})");
-  EXPECT_EQ(reply["error"]["code"], -32601);
-  EXPECT_EQ(reply["error"]["message"], "Unknown method: ping");
-  EXPECT_EQ(exchange(R"({"id":3,"method":5})")["error"]["message"], "Unknown method: ");
-  reply = exchange("{\"id\":9,\"method\":\"tools/list\"}\r");
-  EXPECT_EQ(reply["result"]["tools"].size(), 7u);
-}
-
-TEST_F(ProbeTest, CatalogueWordForWord) {
-  const Json tools = CalorimProbe::toolList();
-  ASSERT_EQ(tools.size(), 7u);
-  std::vector<std::string> names;
-  for (const Json& t : tools) {
-    names.push_back(t["name"]);
-    EXPECT_EQ(t["inputSchema"].size(), 2u);
-    EXPECT_EQ(t["inputSchema"]["type"], "object");
-    EXPECT_FALSE(t["inputSchema"].contains("required"));
-  }
-  EXPECT_EQ(names, (std::vector<std::string>{"power_snapshot", "power_begin_window", "power_end_window",
-                                             "power_is_throttling", "power_headroom", "power_cooldown",
-                                             "power_system_info"}));
-  EXPECT_EQ(tools[5].dump(),
-            R"({"name":"power_cooldown","description":"Wait for temperature to drop below threshold",)"
-            R"("inputSchema":{"type":"object","properties":{"target_temp":{"type":"number",)"
-            "\"description\":\"Target temp in \u00B0C (default 80)\"}}}}");
-  EXPECT_EQ(tools[0]["inputSchema"]["properties"].dump(), "{}");
-}
-
-TEST_F(ProbeTest, WindowsByNameWithDefaultsAndEscaping) {
-  EXPECT_EQ(callText("power_begin_window"), R"({"status":"started","window":"default"})");
-  const Json energy = Json::parse(callText("power_end_window"));
-  EXPECT_TRUE(energy.contains("totalEnergy"));
-  EXPECT_EQ(callText("power_end_window"), R"({"error":"no window named 'default'"})");
-
-  const std::string odd = "a \"quoted\" \\ name\n\x01";
-  const Json started = Json::parse(callText("power_begin_window", {{"name", odd}}));
-  EXPECT_EQ(started["window"], odd);
-  EXPECT_EQ(Json::parse(callText("power_end_window", {{"name", "nope\""}}))["error"], "no window named 'nope\"'");
-  EXPECT_EQ(Json::parse(callText("power_begin_window", {{"name", 5}}))["window"], "default");
-
-  // A window whose starting sample failed is reported missing at its end.
+// What only a scripted machine shows: a failed sample is a protocol error, and
+// a window whose starting sample failed is missing at its end.
+TEST_F(ProbeTest, FailedSamples) {
   machine.counters->pushReading(std::nullopt);
   EXPECT_EQ(callText("power_begin_window", {{"name", "x"}}), R"({"status":"started","window":"x"})");
   EXPECT_EQ(callText("power_end_window", {{"name", "x"}}), R"({"error":"no window named 'x'"})");
-}
-
-TEST_F(ProbeTest, ToolsReturnRecordsAndFailuresBecomeErrors) {
-  const Json snapshot = Json::parse(callText("power_snapshot"));
-  EXPECT_EQ(snapshot["duration"], 1.0);
-  EXPECT_EQ(snapshot.size(), 19u);
-  EXPECT_EQ(Json::parse(callText("power_is_throttling")).dump(),
-            R"({"throttling":false,"cpuTemp":0.0,"gpuTemp":0.0,"gpuFreqMHz":0.0,"gpuUsage":0.0})");
-  EXPECT_EQ(Json::parse(callText("power_headroom"))["estimatedTDPW"], 35.0);
-  EXPECT_EQ(Json::parse(callText("power_system_info"))["chipName"], "Apple M3 Pro");
-  EXPECT_EQ(callText("no_such_tool"), R"({"error":"unknown tool: no_such_tool"})");
-  EXPECT_EQ(Json::parse(exchange(R"({"id":1,"method":"tools/call"})")["result"]["content"][0]["text"].get<std::string>()),
-            Json::parse(R"({"error":"unknown tool: "})"));
 
   machine.counters->setDeltaFails(true);
   const Json reply = exchange(R"({"id":5,"method":"tools/call","params":{"name":"power_snapshot"}})");
-  EXPECT_EQ(reply["error"]["code"], -32000);
-  EXPECT_EQ(reply["error"]["message"], "Failed to take IOReport sample");
-  EXPECT_EQ(reply["id"], 5);
+  EXPECT_EQ(reply.dump(), R"({"jsonrpc":"2.0","id":5,"error":{"code":-32000,"message":"Failed to take IOReport sample"}})");
 }
 
-TEST_F(ProbeTest, CooldownArgumentsAndProgress) {
-  machine.hid->setSensors(std::vector<HidSensor>{{"pACC MTR Temp Sensor0", 75.0}});
-  Json result = Json::parse(callText("power_cooldown", {{"target_temp", 70}}));
-  EXPECT_EQ(result["cooledDown"], false);
-  EXPECT_EQ(result["waitedSeconds"], 60.0);
-  result = Json::parse(callText("power_cooldown", {{"target_temp", "90"}}));  // not a number: 80
-  EXPECT_EQ(result["cooledDown"], true);
+// Hostile lines: each is refused before anything deep is built and gets no
+// answer; the request after it is answered as usual.
+TEST_F(ProbeTest, DeeplyNestedAndTrailingBytesLinesAreIgnored) {
+  const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
+  std::string deepObject;
+  for (int i = 0; i < 100'000; ++i) deepObject += R"({"a":)";
+  deepObject += "1" + std::string(100'000, '}');
+  const std::pair<const char*, std::string> hostile[] = {
+      {"member before the method", R"({"x":)" + deep + R"(,"jsonrpc":"2.0","id":1,"method":"tools/list"})"},
+      {"inside params", R"({"jsonrpc":"2.0","id":1,"method":"tools/list","params":)" + deepObject + "}"},
+      {"as the id", R"({"jsonrpc":"2.0","id":)" + deep + R"(,"method":"tools/list"})"},
+      {"inside tool arguments", R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{)"
+                                R"("name":"power_begin_window","arguments":{"name":"x","y":)" + deep + "}}}"},
+      {"never closed", std::string(100'000, '[')},
+      {"NUL after the request", std::string(R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})") + '\0' + "x"},
+      {"a second value", R"({"jsonrpc":"2.0","id":1,"method":"tools/list"} {"id":2})"},
+  };
+  int id = 100;
+  for (const auto& [name, line] : hostile) {
+    EXPECT_TRUE(exchange(line).is_null()) << name;
+    EXPECT_EQ(exchange(Json{{"jsonrpc", "2.0"}, {"id", ++id}, {"method", "tools/list"}}.dump())["id"], id) << name;
+  }
+}
 
-  lines.clear();
-  server->handleLine(R"({"id":8,"method":"tools/call","params":{"name":"power_cooldown","arguments":{"target_temp":10},"_meta":{"progressToken":"tok"}}})");
-  ASSERT_EQ(lines.size(), 61u);
-  const Json first = Json::parse(lines.front());
-  EXPECT_EQ(first["method"], "notifications/progress");
-  EXPECT_EQ(first["params"]["progressToken"], "tok");
-  EXPECT_EQ(first["params"]["progress"], 1.0);
-  EXPECT_EQ(first["params"]["total"], 60.0);
-  EXPECT_EQ(Json::parse(lines.back())["id"], 8);
+// The refusals of the window store, flagged as errors; refused names are not stored.
+TEST_F(ProbeTest, OpenWindowsAreBoundedAndRefusalsFlagged) {
+  const auto begin = [&](const std::string& name) { return callText("power_begin_window", {{"name", name}}); };
+  for (std::size_t i = 1; i <= PowerMetrics::kMaxWindows; ++i) {
+    ASSERT_NE(begin("w" + std::to_string(i)).find("started"), std::string::npos) << i;
+  }
+  EXPECT_EQ(begin(std::string(1025, 'n')), R"({"error":"window name too long: at most 1024 bytes"})");
+  const Json refused =
+      exchange(R"({"id":1,"method":"tools/call","params":{"name":"power_begin_window","arguments":{"name":"x"}}})");
+  EXPECT_EQ(refused.dump(), R"({"jsonrpc":"2.0","id":1,"result":{"content":[{"type":"text","text":)"
+                            R"("{\"error\":\"too many open windows: at most 1024\"}"}],"isError":true}})");
+  EXPECT_EQ(callText("power_end_window", {{"name", "x"}}), R"({"error":"no window named 'x'"})");
+  EXPECT_NE(callText("power_end_window", {{"name", "w7"}}).find("totalEnergy"), std::string::npos);
+  EXPECT_EQ(begin("x"), R"({"status":"started","window":"x"})");
 }
 
 TEST_F(ProbeTest, RecordThatCannotBeWrittenBecomesEmptyObject) {
   const ThrottleStatus bad(false, std::nan(""), 0, 0, 0, std::nullopt);
   EXPECT_EQ(encodeRecord(bad), "{}");
 }
+
+// A transcript in tests/golden/ is a list of blocks: one request line, every
+// line the server wrote for it (none for a notification), then a blank line.
+// The requests run in order against one server whose machine moves only when
+// the server sleeps on its clock, so every answer, timestamps and measured
+// figures included, is fixed; the whole transcript is compared.
+void replay(const std::string& name, std::shared_ptr<Platform> platform) {
+  const std::filesystem::path path = std::filesystem::path(GOLDEN_DIR) / name;
+  std::vector<std::string> requests;
+  std::ifstream file(path);
+  bool inBlock = false;
+  for (std::string line; std::getline(file, line); inBlock = !line.empty()) {
+    if (!inBlock && !line.empty()) requests.push_back(line);
+  }
+  ASSERT_FALSE(requests.empty()) << "no requests in " << path;
+
+  std::string transcript;
+  CalorimProbe server(std::make_shared<PowerService>(std::move(platform)), [&](std::string_view text) {
+    transcript += text;
+    return true;
+  });
+  for (const std::string& request : requests) {
+    transcript += request + "\n";
+    server.handleLine(request);
+    transcript += "\n";
+  }
+  testing::expectGolden(path, transcript);
+}
+
+TEST(ProbeGolden, SimulatedLaptop) {
+  fake::SimulatedMachine machine(fake::builtinProfile());
+  replay("probe_sim.jsonl", machine.platform());
+}
+
+#if defined(__linux__)
+// The laptop fixture, its counters advancing at a steady load while the server sleeps.
+TEST(ProbeGolden, LinuxLaptop) {
+  testing::MachineTree tree("laptop");
+  tree.copyProc("laptop");
+  auto clock = std::make_shared<testing::MachineClock>(tree.root());
+  testing::setSteadyLaptopLoad(*clock);
+  replay("probe_linux_laptop.jsonl", sysfs::makeLinuxPlatform(tree.root(), clock, ""));
+}
+#endif
 
 TEST(ProbeLoop, ReadsUntilEndOfInputAndDropsOverlongLines) {
   fake::FakeMachine machine;

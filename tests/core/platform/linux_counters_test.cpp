@@ -18,6 +18,7 @@
 #include "core/platform/linux/cpu_topology.h"
 #include "core/platform/linux/powercap.h"
 #include "core/platform/linux/proc_stat.h"
+#include "tests/core/platform/linux_machine_tree.h"
 #include "tests/core/platform/locked_counters.h"
 
 namespace calorim::sysfs {
@@ -29,35 +30,11 @@ const fs::path kMachines = fs::path(FIXTURE_DIR) / "linux";
 constexpr std::uint64_t kIntelRange = 262143328850;
 constexpr std::uint64_t kDramRange = 65712999613;
 
-// A copy of the files of a fixture machine that the counters read, in a
-// temporary folder, rewritten between samples.
-class MachineCopy {
- public:
-  explicit MachineCopy(const std::string& machine) {
-    std::string pattern = (fs::temp_directory_path() / "calorim-machine-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-    for (const char* part : {"proc", "sys/class/powercap", "sys/devices/system/cpu", "sys/devices/cpu_core",
-                             "sys/devices/cpu_atom"}) {
-      if (!fs::exists(kMachines / machine / part)) continue;
-      fs::create_directories(root_ / part);
-      fs::copy(kMachines / machine / part, root_ / part, fs::copy_options::recursive);
-    }
-  }
-  ~MachineCopy() { fs::remove_all(root_); }
-  const fs::path& root() const { return root_; }
-
-  // Rewrites a file in place, as the kernel updates a counter behind an open descriptor.
-  void write(const std::string& relative, const std::string& text) const {
-    std::ofstream(root_ / relative, std::ios::trunc) << text;
-  }
+// A copy of a fixture machine whose counters a test rewrites between samples.
+struct MachineCopy : testing::MachineTree {
+  explicit MachineCopy(const std::string& machine) : MachineTree(machine) { copyProc(machine); }
   void setEnergy(const std::string& zone, std::uint64_t uj) const {
-    write("sys/class/powercap/" + zone + "/energy_uj", std::to_string(uj) + "\n");
-  }
-  // The file stops answering: an open descriptor reads nothing and a new open fails.
-  void breakFile(const std::string& relative) const {
-    write(relative, "");
-    fs::remove(root_ / relative);
-    fs::create_directory(root_ / relative);
+    write("sys/class/powercap/" + zone + "/energy_uj", std::to_string(uj));
   }
   // proc/stat with one line per CPU: user nice system idle iowait irq softirq.
   void setStat(const std::map<int, std::vector<std::uint64_t>>& cpus) const {
@@ -67,11 +44,8 @@ class MachineCopy {
       for (std::uint64_t v : f) text += " " + std::to_string(v);
       text += " 0 0 0\n";
     }
-    write("proc/stat", text + "intr 0\nctxt 0\nbtime 1717398021\n");
+    write("proc/stat", text + "intr 0\nctxt 0\nbtime 1717398021");
   }
-
- private:
-  fs::path root_;
 };
 
 // Subscribes to every group the port offers and returns the delta of two
@@ -148,12 +122,12 @@ TEST(SysfsPowercap, DomainsAndZoneDiscovery) {
   const fs::path powercap = copy.root() / "sys/class/powercap";
   fs::rename(powercap / "intel-rapl:0", powercap / "intel-rapl:10");
   fs::rename(powercap / "intel-rapl:1", powercap / "intel-rapl:a");
-  copy.write("sys/class/powercap/intel-rapl:a/name", "package-1\n");
+  copy.write("sys/class/powercap/intel-rapl:a/name", "package-1");
   std::vector<std::string> ids;
   for (const RaplZone& zone : findRaplZones(copy.root())) ids.push_back(zone.id);
   EXPECT_EQ(ids, (std::vector<std::string>{"intel-rapl:0:0", "intel-rapl:0:1", "intel-rapl:0:2", "intel-rapl:a",
                                             "intel-rapl:10"}));
-  for (const std::string& id : ids) copy.breakFile("sys/class/powercap/" + id + "/energy_uj");
+  for (const std::string& id : ids) copy.makeUnreadable("sys/class/powercap/" + id + "/energy_uj");
   zones = findRaplZones(copy.root());
   ASSERT_EQ(zones.size(), 1u);
   EXPECT_EQ(zones[0].id, "intel-rapl-mmio:0");
@@ -282,7 +256,7 @@ TEST(LinuxCounters, UnreadableZonesAreMissingOrContributeNothing) {
   const CounterDelta delta = deltaAround(port, [&] {
     laptop.setEnergy("intel-rapl:0", 240'422'366'267 + 900);
     laptop.setEnergy("intel-rapl:0:0", 98'213'374'112 + 300);
-    laptop.breakFile("sys/class/powercap/intel-rapl:0:1/energy_uj");
+    laptop.makeUnreadable("sys/class/powercap/intel-rapl:0:1/energy_uj");
   });
   EXPECT_EQ(energyByName(delta),
             (std::map<std::string, std::int64_t>{
@@ -295,11 +269,11 @@ TEST(LinuxCounters, UnreadableZonesAreMissingOrContributeNothing) {
   // Counters readable only by root count as missing: without the core zone the
   // package is the CPU; with none the group does not exist.
   MachineCopy rootOnly("laptop");
-  rootOnly.breakFile("sys/class/powercap/intel-rapl:0:0/energy_uj");
+  rootOnly.makeUnreadable("sys/class/powercap/intel-rapl:0:0/energy_uj");
   EXPECT_EQ(LinuxCounterReports(rootOnly.root()).energyChannelNames(),
             (std::vector<std::string>{"CPU Energy", "GPU", "DRAM"}));
   for (const char* zone : {"intel-rapl:0", "intel-rapl:0:1", "intel-rapl:0:2", "intel-rapl-mmio:0"}) {
-    rootOnly.breakFile(std::string("sys/class/powercap/") + zone + "/energy_uj");
+    rootOnly.makeUnreadable(std::string("sys/class/powercap/") + zone + "/energy_uj");
   }
   LinuxCounterReports none(rootOnly.root());
   EXPECT_EQ(none.copyChannelsInGroup("Energy Model", std::nullopt), nullptr);
@@ -333,7 +307,7 @@ TEST(LinuxCounters, TellsCountersRefusedToThisUserFromNoCounters) {
             (EnergyAccess{State::absent, (vm.root() / "sys/class/powercap").string()}));
   MachineCopy broken("laptop");
   for (const char* zone : {"intel-rapl:0", "intel-rapl:0:0", "intel-rapl:0:1", "intel-rapl:0:2", "intel-rapl-mmio:0"}) {
-    broken.write(std::string("sys/class/powercap/") + zone + "/energy_uj", "busy\n");
+    broken.write(std::string("sys/class/powercap/") + zone + "/energy_uj", "busy");
   }
   EXPECT_EQ(LinuxCounterReports(broken.root()).energyAccess().state, State::absent);
 }

@@ -18,11 +18,15 @@ class MachineTree {
     std::string pattern = (std::filesystem::temp_directory_path() / "calorim-tree-XXXXXX").string();
     if (::mkdtemp(pattern.data()) != nullptr) root_ = pattern;
   }
-  // A copy of the sysfs part of tests/fixtures/linux/<machine>, links kept as links.
+  // A copy of the sysfs part of tests/fixtures/linux/<machine> (an empty one
+  // where it has none), links kept as links.
   explicit MachineTree(const std::string& machine) : MachineTree() {
     const std::filesystem::path source = std::filesystem::path(FIXTURE_DIR) / "linux" / machine / "sys";
-    std::filesystem::copy(source, root_ / "sys",
-                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+    std::filesystem::create_directories(root_ / "sys");
+    if (std::filesystem::exists(source)) {
+      std::filesystem::copy(source, root_ / "sys",
+                            std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+    }
   }
   // Adds a copy of the procfs part of tests/fixtures/linux/<machine>.
   void copyProc(const std::string& machine) const {
@@ -44,8 +48,10 @@ class MachineTree {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::trunc) << value << '\n';
   }
-  // Puts a folder where the file was: opening it works, reading it fails.
+  // Puts a folder where the file was: opening it works, reading it fails; a
+  // descriptor kept open on the file reads nothing.
   void makeUnreadable(const std::string& relative) const {
+    if (std::filesystem::is_regular_file(root_ / relative)) std::ofstream(root_ / relative, std::ios::trunc);
     std::filesystem::remove_all(root_ / relative);
     std::filesystem::create_directories(root_ / relative);
   }

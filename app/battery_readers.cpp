@@ -42,6 +42,12 @@ const RegistryService* BatteryReaders::service() {
   return service_.get();
 }
 
+std::optional<RegistryDictionary> BatteryReaders::properties() {
+  const RegistryService* s = service();
+  if (s == nullptr) return std::nullopt;
+  return registry_.properties(*s);
+}
+
 double BatteryReaders::readSystemPower() {
   const RegistryService* s = service();
   if (s == nullptr) return 0;
@@ -50,9 +56,7 @@ double BatteryReaders::readSystemPower() {
 }
 
 double BatteryReaders::readBatteryPower() {
-  const RegistryService* s = service();
-  if (s == nullptr) return 0;
-  const std::optional<RegistryDictionary> all = registry_.properties(*s);
+  const std::optional<RegistryDictionary> all = properties();
   if (!all) return 0;
   // While charging, the entry is the power going into the battery, not out of it.
   const RegistryValue* charging = all->find("IsCharging");
@@ -61,9 +65,7 @@ double BatteryReaders::readBatteryPower() {
 }
 
 double BatteryReaders::readChargePower() {
-  const RegistryService* s = service();
-  if (s == nullptr) return 0;
-  const std::optional<RegistryDictionary> all = registry_.properties(*s);
+  const std::optional<RegistryDictionary> all = properties();
   if (!all) return 0;
   const std::optional<std::int64_t> mv = integerIn(*all, "Voltage");
   const std::optional<std::int64_t> ma = integerIn(*all, "Amperage");
@@ -78,9 +80,7 @@ double BatteryReaders::readChargePower() {
 
 BatteryInfo BatteryReaders::readBatteryInfo() {
   BatteryInfo info;
-  const RegistryService* s = service();
-  if (s == nullptr) return info;
-  const std::optional<RegistryDictionary> all = registry_.properties(*s);
+  const std::optional<RegistryDictionary> all = properties();
   if (!all) return info;
   info.percent = integerIn(*all, "CurrentCapacity").value_or(0);
   if (const RegistryValue* v = all->find("IsCharging")) {

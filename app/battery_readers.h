@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "core/platform/host_port.h"
@@ -43,6 +44,10 @@ struct MemoryInfo {
 class BatteryReaders {
  public:
   explicit BatteryReaders(RegistryPort& registry);
+
+  // Every property of the battery controller's service; absent without one
+  // or when the registry cannot read them.
+  [[nodiscard]] std::optional<RegistryDictionary> properties();
 
   // The telemetry entry "SystemPowerIn": the power arriving at the system's
   // input from the adapter, in W.

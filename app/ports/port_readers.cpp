@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "app/battery_readers.h"
 #include "core/base/text.h"
 #include "core/json.h"
 
@@ -109,9 +110,7 @@ std::vector<TBPort> readThunderboltPorts(HardwareReportPort& reports) {
 }
 
 std::optional<AdapterInfo> readAdapterInfo(RegistryPort& registry) {
-  const auto services = registry.matchingServices("AppleSmartBattery");
-  if (services.empty()) return std::nullopt;
-  const std::optional<RegistryDictionary> properties = registry.properties(*services.front());
+  const std::optional<RegistryDictionary> properties = app::BatteryReaders(registry).properties();
   if (!properties || properties->empty()) return std::nullopt;
   const RegistryValue* adapter = properties->find("AdapterDetails");
   const RegistryDictionary* details = adapter != nullptr ? adapter->as<RegistryDictionary>() : nullptr;

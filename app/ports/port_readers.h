@@ -71,7 +71,8 @@ struct AdapterInfo {
 // The devices of one "SPThunderboltDataType" report text.
 [[nodiscard]] std::vector<TBPort> parseThunderboltReport(std::string_view json);
 
-// The adapter as the battery controller sees it; absent without a battery
+// The adapter as the battery controller sees it (read through the live
+// monitor's reader of its service); absent without a battery
 // controller or without an adapter description.
 [[nodiscard]] std::optional<AdapterInfo> readAdapterInfo(RegistryPort& registry);
 

@@ -209,8 +209,9 @@ void wireCounters(const MachineProfile& profile, std::uint64_t seed, const Timeb
 // that whoever asks the machine its name learns that it is not a real one.
 // Text that holds no overview stays as it is.
 std::string markedSimulated(const std::string& report) {
-  Json overview = Json::parse(report, nullptr, /*allow_exceptions=*/false);
-  if (!overview.is_object()) return report;
+  std::optional<Json> parsed = readJson(report);
+  if (!parsed || !parsed->is_object()) return report;
+  Json& overview = *parsed;
   const auto items = overview.find("SPHardwareDataType");
   if (items == overview.end() || !items->is_array()) return report;
   for (Json& item : *items) {

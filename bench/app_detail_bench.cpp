@@ -23,8 +23,8 @@
 #include "app/power_sample.h"
 #include "app/preferences.h"
 #include "app/views/detail_view.h"
-#include "core/platform/fake/machine_profile.h"
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/machine_profile.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "core/platform/fake/fake_platform.h"
 #include "core/power_metrics.h"
 

@@ -15,8 +15,8 @@
 #include "app/live_monitor.h"
 #include "app/menu_bar.h"
 #include "app/power_sample.h"
-#include "core/platform/fake/machine_profile.h"
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/machine_profile.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "core/platform/fake/fake_platform.h"
 #include "core/power_metrics.h"
 

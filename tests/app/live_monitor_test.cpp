@@ -9,8 +9,8 @@
 
 #include "app/strings.h"
 #include "app_test_support.h"
-#include "core/platform/fake/machine_profile.h"
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/machine_profile.h"
+#include "core/platform/simulated/simulated_machine.h"
 
 namespace calorim::app {
 namespace {

@@ -25,8 +25,8 @@
 #include "app/views/detail_view.h"
 #include "app/views/detail_widgets.h"
 #include "core/platform/fake/fake_platform.h"
-#include "core/platform/fake/machine_profile.h"
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/machine_profile.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "core/power_metrics.h"
 
 namespace calorim::app {

@@ -14,8 +14,8 @@
 
 #include "app/live_monitor.h"
 #include "app/strings.h"
-#include "core/platform/fake/machine_profile.h"
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/machine_profile.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "tests/app/app_test_support.h"
 
 namespace calorim::app::testing {

@@ -26,10 +26,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <variant>
 
 #include "core/platform/fake/fake_platform.h"
-#include "core/platform/fake/machine_profile.h"
+#include "core/platform/simulated/machine_profile.h"
 #include "core/platform/platform.h"
 
 namespace calorim::fake {
@@ -62,6 +65,18 @@ class SimulatedMachine {
 // Throws as the constructor of `SimulatedMachine` does.
 [[nodiscard]] std::shared_ptr<Platform> makeSimulatedPlatform(const MachineProfile& profile, std::uint64_t seed = 1,
                                                               SimulatedClock clock = SimulatedClock::fake);
+
+// Why a program's simulate mode cannot use the machine profile it was given.
+struct ProfileFailure {
+  bool unreadable = false;  // the file could not be opened or read
+  std::string reason;       // otherwise why the profile was refused
+};
+
+// The machine a program shows in its simulate mode: the profile file at
+// `path`, or the built-in laptop without one, on the system's clocks with seed 1.
+// Each program words the failure itself. Blocks on the read; never throws.
+[[nodiscard]] std::variant<std::shared_ptr<Platform>, ProfileFailure> openSimulatedPlatform(
+    const std::optional<std::string>& path);
 
 namespace detail {
 

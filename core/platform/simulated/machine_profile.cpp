@@ -1,4 +1,4 @@
-#include "core/platform/fake/machine_profile.h"
+#include "core/platform/simulated/machine_profile.h"
 
 #include <cmath>
 #include <cstdint>

@@ -6,7 +6,7 @@
 // sensors, registry classes and properties are those that platform publishes.
 // PROFILE.md describes the format.
 
-#include "core/platform/fake/machine_profile.h"
+#include "core/platform/simulated/machine_profile.h"
 
 namespace calorim::fake {
 namespace {

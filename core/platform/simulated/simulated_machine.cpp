@@ -1,10 +1,11 @@
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/simulated_machine.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <numbers>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -372,6 +373,22 @@ SimulatedMachine::SimulatedMachine(const MachineProfile& profile, std::uint64_t 
 std::shared_ptr<Platform> makeSimulatedPlatform(const MachineProfile& profile, std::uint64_t seed,
                                                 SimulatedClock clock) {
   return SimulatedMachine(profile, seed, clock).platform();
+}
+
+std::variant<std::shared_ptr<Platform>, ProfileFailure> openSimulatedPlatform(const std::optional<std::string>& path) {
+  try {
+    MachineProfile profile;
+    if (path) {
+      std::optional<MachineProfile> read = loadMachineProfileFile(*path);
+      if (!read) return ProfileFailure{.unreadable = true, .reason = {}};
+      profile = std::move(*read);
+    } else {
+      profile = builtinProfile();
+    }
+    return makeSimulatedPlatform(profile, 1, SimulatedClock::real);
+  } catch (const std::invalid_argument& e) {
+    return ProfileFailure{.unreadable = false, .reason = e.what()};
+  }
 }
 
 }  // namespace calorim::fake

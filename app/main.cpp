@@ -23,8 +23,8 @@
 #include <variant>
 
 #include "app/shell/calorim_app.h"
-#include "app/strings.h"
-#include "app/update_check.h"
+#include "app/model/strings.h"
+#include "app/model/update_check.h"
 #include "core/platform/simulated/simulated_machine.h"
 #include "core/platform/native_platform.h"
 

@@ -1,10 +1,10 @@
-#include "app/battery_readers.h"
+#include "app/model/battery_readers.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "app/power_sample.h"
+#include "app/model/power_sample.h"
 #include "core/platform/fake/fake_platform.h"
 #include "core/power_metrics.h"
 

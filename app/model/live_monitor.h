@@ -31,8 +31,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/power_sample.h"
-#include "app/update_check.h"
+#include "app/model/power_sample.h"
+#include "app/model/update_check.h"
 #include "core/platform/clock_port.h"
 #include "core/platform/platform.h"
 #include "core/platform/stop_signal.h"

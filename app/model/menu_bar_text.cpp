@@ -1,10 +1,10 @@
-#include "app/menu_bar.h"
+#include "app/model/menu_bar_text.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "app/number_text.h"
-#include "app/strings.h"
+#include "app/model/number_text.h"
+#include "app/model/strings.h"
 
 namespace calorim::app {
 namespace {

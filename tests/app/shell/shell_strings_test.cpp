@@ -7,8 +7,8 @@
 #include <QTest>
 
 #include "app/shell/calorim_app.h"
-#include "app/strings.h"
-#include "shell_test_support.h"
+#include "app/model/strings.h"
+#include "tests/app/ui_test_support.h"
 
 namespace calorim::app {
 namespace {

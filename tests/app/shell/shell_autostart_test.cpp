@@ -7,10 +7,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/preferences.h"
+#include "app/model/preferences.h"
 #include "app/shell/autostart.h"
 #include "app/views/settings_view.h"
-#include "shell_test_support.h"
+#include "tests/app/ui_test_support.h"
 
 namespace calorim::app {
 namespace {

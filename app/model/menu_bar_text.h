@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/power_sample.h"
+#include "app/model/power_sample.h"
 
 namespace calorim::app {
 

@@ -1,4 +1,4 @@
-#include "app/number_text.h"
+#include "app/model/number_text.h"
 
 #include <algorithm>
 #include <charconv>

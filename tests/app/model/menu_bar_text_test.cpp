@@ -1,5 +1,5 @@
-#include "app/menu_bar.h"
-#include "app/number_text.h"
+#include "app/model/menu_bar_text.h"
+#include "app/model/number_text.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/strings.h"
+#include "app/model/strings.h"
 
 namespace calorim::app {
 namespace {

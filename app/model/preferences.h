@@ -19,7 +19,7 @@
 #include <QSettings>
 #include <QString>
 
-#include "app/menu_bar.h"
+#include "app/model/menu_bar_text.h"
 
 namespace calorim::app {
 

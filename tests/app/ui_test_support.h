@@ -1,5 +1,5 @@
 #pragma once
-// Helpers of the panel, settings and shell tests: a per-program sandbox for
+// Helpers of the view and shell tests: a per-program sandbox for
 // the stored preferences and the autostart folder, the source tree's string
 // bundle, a monitor on the simulated
 // laptop that publishes only what the test hands it (or, on request, its
@@ -12,8 +12,8 @@
 
 #include <memory>
 
-#include "app/live_monitor.h"
-#include "app/strings.h"
+#include "app/model/live_monitor.h"
+#include "app/model/strings.h"
 #include "core/platform/simulated/machine_profile.h"
 #include "core/platform/simulated/simulated_machine.h"
 #include "tests/app/app_test_support.h"

@@ -1,4 +1,4 @@
-#include "app/live_monitor.h"
+#include "app/model/live_monitor.h"
 
 #include <QMetaObject>
 
@@ -7,7 +7,7 @@
 #include <numeric>
 #include <utility>
 
-#include "app/strings.h"
+#include "app/model/strings.h"
 
 namespace calorim::app {
 

@@ -1,4 +1,4 @@
-#include "app/strings.h"
+#include "app/model/strings.h"
 
 #include <QDir>
 #include <QFile>

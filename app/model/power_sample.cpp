@@ -1,4 +1,4 @@
-#include "app/power_sample.h"
+#include "app/model/power_sample.h"
 
 namespace calorim::app {
 

@@ -1,4 +1,4 @@
-#include "app/battery_readers.h"
+#include "app/model/battery_readers.h"
 
 #include <cmath>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "app/update_check.h"
+#include "app/model/update_check.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

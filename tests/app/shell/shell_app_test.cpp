@@ -12,8 +12,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/menu_bar.h"
-#include "app/preferences.h"
+#include "app/model/menu_bar_text.h"
+#include "app/model/preferences.h"
 #include "app/shell/calorim_app.h"
 #include "app/shell/presence.h"
 #include "app/shell/status_item.h"
@@ -21,7 +21,7 @@
 #include "app/shell/window_registry.h"
 #include "app/views/panel_view.h"
 #include "core/platform/linux/linux_platform.h"
-#include "shell_test_support.h"
+#include "tests/app/ui_test_support.h"
 #include "tests/core/platform/linux_machine_clock.h"
 #include "tests/core/platform/linux_machine_tree.h"
 #include "tests/core/platform/locked_counters.h"

@@ -16,14 +16,14 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "app/preferences.h"
+#include "app/model/preferences.h"
 #include "app/shell/calorim_app.h"
 #include "app/shell/linux/status_notifier_item.h"
 #include "app/shell/qt_tray_item.h"
 #include "app/shell/tray.h"
 #include "app/shell/window_registry.h"
 #include "app/views/panel_view.h"
-#include "shell_test_support.h"
+#include "tests/app/ui_test_support.h"
 
 namespace calorim::app {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/preferences.h"
+#include "app/model/preferences.h"
 
 #include <QVariant>
 

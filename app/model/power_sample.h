@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/battery_readers.h"
+#include "app/model/battery_readers.h"
 #include "core/records.h"
 
 namespace calorim::app {

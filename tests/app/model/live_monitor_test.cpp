@@ -1,4 +1,4 @@
-#include "app/live_monitor.h"
+#include "app/model/live_monitor.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <numeric>
 
-#include "app/strings.h"
-#include "app_test_support.h"
+#include "app/model/strings.h"
+#include "tests/app/app_test_support.h"
 #include "core/platform/simulated/machine_profile.h"
 #include "core/platform/simulated/simulated_machine.h"
 

@@ -1,8 +1,8 @@
-#include "app/update_check.h"
+#include "app/model/update_check.h"
 
 #include <gtest/gtest.h>
 
-#include "app_test_support.h"
+#include "tests/app/app_test_support.h"
 
 namespace calorim::app {
 namespace {

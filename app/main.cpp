@@ -26,7 +26,7 @@
 #include "app/model/strings.h"
 #include "app/model/update_check.h"
 #include "core/platform/simulated/simulated_machine.h"
-#include "core/platform/native_platform.h"
+#include "core/platform/native/native_platform.h"
 
 namespace {
 

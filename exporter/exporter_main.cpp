@@ -12,7 +12,7 @@
 #include <variant>
 
 #include "core/platform/simulated/simulated_machine.h"
-#include "core/platform/native_platform.h"
+#include "core/platform/native/native_platform.h"
 #include "exporter/collector.h"
 #include "exporter/options.h"
 #include "exporter/server.h"

@@ -1,6 +1,7 @@
 #pragma once
 // The platform of the machine the program runs on: the backend of this build's
-// operating system. Where no backend exists every port answers "nothing".
+// operating system, chosen here and nowhere else. Where no backend exists
+// every port answers "nothing".
 
 #include <memory>
 

@@ -1,21 +1,14 @@
-// The application tests run under one QCoreApplication per process, with the
-// stored preferences in a temporary folder and no network proxy.
+// The model tests run under one QCoreApplication per process.
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QNetworkProxy>
-#include <QSettings>
-#include <QTemporaryDir>
+
+#include "tests/app/app_test_support.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  calorim::app::testing::prepareTestProgram();
   QCoreApplication app(argc, argv);
-  QTemporaryDir settingsDir;
-  if (!settingsDir.isValid()) return 1;
-  // Before the first QSettings: every preference of this run lands here.
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-  QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
   return RUN_ALL_TESTS();
 }

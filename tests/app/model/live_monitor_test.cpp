@@ -9,12 +9,11 @@
 
 #include "app/model/strings.h"
 #include "tests/app/app_test_support.h"
-#include "core/platform/simulated/machine_profile.h"
-#include "core/platform/simulated/simulated_machine.h"
 
 namespace calorim::app {
 namespace {
 
+using testing::SimulatedRig;
 using testing::SteppingClock;
 using testing::waitUntil;
 
@@ -24,26 +23,9 @@ PowerSample withTotal(double total) {
   return s;
 }
 
-// The simulated laptop with a stepping clock for the monitor's own waits.
-struct SimulatedMonitor {
-  explicit SimulatedMonitor(double holdFrom = LiveMonitor::kPause)
-      : machine(fake::builtinProfile()),
-        clock(std::make_shared<SteppingClock>(*machine.fakeClock(), holdFrom)) {}
-
-  std::unique_ptr<LiveMonitor> start() {
-    LiveMonitorOptions options;
-    options.clock = clock;
-    options.updateUrl = QString();  // no update check
-    return std::make_unique<LiveMonitor>(machine.platform(), options);
-  }
-
-  fake::SimulatedMachine machine;
-  std::shared_ptr<SteppingClock> clock;
-};
-
 TEST(LiveMonitor, PublicationKeepsTheNewestThirtyWithTheirPeakAndMean) {
-  SimulatedMonitor sim(LiveMonitor::kStartDelay);  // the loop never starts
-  auto monitor = sim.start();
+  SimulatedRig sim(LiveMonitor::kStartDelay);  // the loop never starts
+  auto monitor = sim.makeMonitor();
 
   std::vector<std::string> order;
   QObject::connect(monitor.get(), &LiveMonitor::latestChanged, [&] { order.push_back("latest"); });
@@ -76,9 +58,9 @@ TEST(LiveMonitor, PublicationKeepsTheNewestThirtyWithTheirPeakAndMean) {
 }
 
 TEST(LiveMonitor, ZeroSampleUntilTheFirstPublication) {
-  SimulatedMonitor sim(LiveMonitor::kStartDelay);
+  SimulatedRig sim(LiveMonitor::kStartDelay);
   const auto constructed = sim.machine.fakeClock()->now();
-  auto monitor = sim.start();
+  auto monitor = sim.makeMonitor();
 
   const PowerSample& zero = monitor->latest();
   EXPECT_FALSE(zero.id.isNull());
@@ -103,8 +85,8 @@ TEST(LiveMonitor, ZeroSampleUntilTheFirstPublication) {
 }
 
 TEST(LiveMonitor, SamplingLoopPublishesEachSampleOnTheUiThread) {
-  SimulatedMonitor sim;
-  auto monitor = sim.start();
+  SimulatedRig sim(LiveMonitor::kPause);
+  auto monitor = sim.makeMonitor();
 
   std::vector<double> totals;
   std::vector<QUuid> ids;
@@ -149,8 +131,8 @@ TEST(LiveMonitor, SamplingLoopPublishesEachSampleOnTheUiThread) {
 }
 
 TEST(LiveMonitor, PauseStopsSamplingAndClearingItResumesWithinOnePoll) {
-  SimulatedMonitor sim;
-  auto monitor = sim.start();
+  SimulatedRig sim(LiveMonitor::kPause);
+  auto monitor = sim.makeMonitor();
   QSignalSpy published(monitor.get(), &LiveMonitor::published);
   ASSERT_TRUE(waitUntil([&] { return published.count() == 1 && sim.clock->holding() == 1; }));
 
@@ -180,8 +162,8 @@ TEST(LiveMonitor, PauseStopsSamplingAndClearingItResumesWithinOnePoll) {
 }
 
 TEST(LiveMonitor, FailedSampleIsRetriedAfterTwoSecondsWithoutPublishing) {
-  SimulatedMonitor sim;
-  auto monitor = sim.start();
+  SimulatedRig sim(LiveMonitor::kPause);
+  auto monitor = sim.makeMonitor();
   QSignalSpy published(monitor.get(), &LiveMonitor::published);
   ASSERT_TRUE(waitUntil([&] { return published.count() == 1 && sim.clock->holding() == 1; }));
 
@@ -231,16 +213,16 @@ TEST(LiveMonitor, FailingFacadeSetsTheErrorWritesOneLineRetriesAndStillChecksFor
 TEST(LiveMonitor, DestroyingReturnsDuringAHeldPauseOrStartDelay) {
   {
     // Every wait of the monitor is held until it stops: only the stop ends it.
-    SimulatedMonitor sim(LiveMonitor::kPause);
-    auto monitor = sim.start();
+    SimulatedRig sim(LiveMonitor::kPause);
+    auto monitor = sim.makeMonitor();
     QSignalSpy published(monitor.get(), &LiveMonitor::published);
     ASSERT_TRUE(waitUntil([&] { return published.count() == 1 && sim.clock->holding() == 1; }));
     monitor.reset();
     EXPECT_EQ(sim.clock->holding(), 0);
   }
   {
-    SimulatedMonitor sim(LiveMonitor::kStartDelay);
-    auto monitor = sim.start();
+    SimulatedRig sim(LiveMonitor::kStartDelay);
+    auto monitor = sim.makeMonitor();
     ASSERT_TRUE(waitUntil([&] { return sim.clock->holding() == 1; }));
     monitor.reset();
     EXPECT_EQ(sim.clock->holding(), 0);

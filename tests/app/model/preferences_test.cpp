@@ -18,18 +18,13 @@ class PreferencesTest : public ::testing::Test {
   }
 };
 
-TEST_F(PreferencesTest, DefaultsWhenNothingIsStored) {
+TEST_F(PreferencesTest, DefaultsAndInvalidValuesReadWithFallbacks) {
   Preferences prefs;
   EXPECT_EQ(prefs.menuBarItemsRaw(), QString());
   EXPECT_EQ(prefs.menuBarStyleRaw(), QStringLiteral("full"));
   EXPECT_EQ(prefs.tempUnitRaw(), QStringLiteral("celsius"));
   EXPECT_EQ(prefs.menuBarItems(), MenuBarConfig::defaultItems());
-  EXPECT_EQ(prefs.menuBarStyle(), MenuBarStyle::full);
-  EXPECT_EQ(prefs.tempUnit(), TempUnit::celsius);
-}
 
-TEST_F(PreferencesTest, InvalidValuesAreKeptAndReadWithFallbacks) {
-  Preferences prefs;
   prefs.setMenuBarStyleRaw(QStringLiteral("Full"));
   prefs.setTempUnitRaw(QStringLiteral("kelvin"));
   prefs.setMenuBarItemsRaw(QStringLiteral("bogus,,gpuTemp,GPUTEMP"));

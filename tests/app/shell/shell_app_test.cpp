@@ -76,11 +76,10 @@ class ShellAppTest : public QObject {
   Q_OBJECT
 
  public:
-  static void initMain() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
+  static void initMain() { testing::prepareTestProgram(); }
 
  private slots:
   void initTestCase() {
-    testing::sandboxUserFiles();
     QVERIFY(testing::openSourceStringBundle());
   }
   void init() { testing::clearPreferences(); }

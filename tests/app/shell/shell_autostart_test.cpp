@@ -32,11 +32,9 @@ class ShellAutostartTest : public QObject {
   Q_OBJECT
 
  public:
-  static void initMain() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
+  static void initMain() { testing::prepareTestProgram(); }
 
  private slots:
-  void initTestCase() { testing::sandboxUserFiles(); }
-
   void entryLivesInTheUsersAutostartFolder() {
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", "/srv/config");

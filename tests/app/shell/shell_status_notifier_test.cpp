@@ -50,7 +50,7 @@ class ShellStatusNotifierTest : public QObject {
   Q_OBJECT
 
  public:
-  static void initMain() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
+  static void initMain() { testing::prepareTestProgram(); }
 
  private:
   // A property of the item, asked over the bus without blocking this thread,
@@ -70,7 +70,6 @@ class ShellStatusNotifierTest : public QObject {
 
  private slots:
   void initTestCase() {
-    testing::sandboxUserFiles();
     QVERIFY(testing::openSourceStringBundle());
     // A session bus of the test's own, before anything here reaches for one.
     bus_.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),

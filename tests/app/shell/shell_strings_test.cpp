@@ -30,7 +30,7 @@ class ShellStringsTest : public QObject {
   Q_OBJECT
 
  public:
-  static void initMain() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
+  static void initMain() { testing::prepareTestProgram(); }
 
  private slots:
   void readsEntriesCommentsAndEscapes() {

@@ -18,15 +18,15 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
-#include <stdexcept>
+#include <string>
 #include <utility>
+#include <variant>
 
 #include "app/shell/calorim_app.h"
-#include "app/strings.h"
-#include "app/update_check.h"
-#include "core/platform/fake/machine_profile.h"
-#include "core/platform/fake/simulated_machine.h"
-#include "core/platform/native_platform.h"
+#include "app/model/strings.h"
+#include "app/model/update_check.h"
+#include "core/platform/simulated/simulated_machine.h"
+#include "core/platform/native/native_platform.h"
 
 namespace {
 
@@ -72,25 +72,19 @@ Arguments parseArguments(int argc, char** argv) {
 // The simulated machine on the wall clock; null after printing why the
 // profile cannot be used.
 std::shared_ptr<calorim::Platform> simulatedPlatform(const QString& profilePath) {
-  try {
-    calorim::fake::MachineProfile profile;
-    if (profilePath.isEmpty()) {
-      profile = calorim::fake::builtinProfile();
+  std::optional<std::string> path;
+  if (!profilePath.isEmpty()) path = QFile::encodeName(profilePath).toStdString();
+  auto opened = calorim::fake::openSimulatedPlatform(path);
+  if (const auto* failure = std::get_if<calorim::fake::ProfileFailure>(&opened)) {
+    if (failure->unreadable) {
+      fail(QStringLiteral("cannot read %1").arg(profilePath));
     } else {
-      std::optional<calorim::fake::MachineProfile> read =
-          calorim::fake::loadMachineProfileFile(QFile::encodeName(profilePath).toStdString());
-      if (!read) {
-        fail(QStringLiteral("cannot read %1").arg(profilePath));
-        return nullptr;
-      }
-      profile = std::move(*read);
+      fail(QStringLiteral("%1: %2").arg(profilePath.isEmpty() ? QStringLiteral("built-in profile") : profilePath,
+                                        QString::fromStdString(failure->reason)));
     }
-    return calorim::fake::makeSimulatedPlatform(profile, 1, calorim::fake::SimulatedClock::real);
-  } catch (const std::invalid_argument& e) {
-    fail(QStringLiteral("%1: %2").arg(profilePath.isEmpty() ? QStringLiteral("built-in profile") : profilePath,
-                                      QString::fromUtf8(e.what())));
     return nullptr;
   }
+  return std::get<std::shared_ptr<calorim::Platform>>(opened);
 }
 
 }  // namespace

@@ -18,13 +18,13 @@
 #include <mutex>
 #include <vector>
 
-#include "app/battery_readers.h"
-#include "app/live_monitor.h"
-#include "app/power_sample.h"
-#include "app/preferences.h"
+#include "app/model/battery_readers.h"
+#include "app/model/live_monitor.h"
+#include "app/model/power_sample.h"
+#include "app/model/preferences.h"
 #include "app/views/detail_view.h"
-#include "core/platform/fake/machine_profile.h"
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/machine_profile.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "core/platform/fake/fake_platform.h"
 #include "core/power_metrics.h"
 

@@ -12,11 +12,11 @@
 #include <mutex>
 #include <string>
 
-#include "app/live_monitor.h"
-#include "app/menu_bar.h"
-#include "app/power_sample.h"
-#include "core/platform/fake/machine_profile.h"
-#include "core/platform/fake/simulated_machine.h"
+#include "app/model/live_monitor.h"
+#include "app/model/menu_bar_text.h"
+#include "app/model/power_sample.h"
+#include "core/platform/simulated/machine_profile.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "core/platform/fake/fake_platform.h"
 #include "core/power_metrics.h"
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "exporter/collector.h"
 #include "exporter/exposition.h"
 

@@ -9,7 +9,7 @@
 #include "core/cpu_usage_sampler.h"
 #include "core/iohid_thermal.h"
 #include "core/ioreport_sampler.h"
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "core/power_metrics.h"
 #include "core/smc_thermal.h"
 

@@ -5,7 +5,7 @@
 #include "core/base/text.h"
 #include "core/base/units.h"
 #include "core/json.h"
-#include "core/utf8.h"
+#include "core/base/utf8.h"
 
 namespace calorim {
 namespace {

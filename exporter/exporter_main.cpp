@@ -6,13 +6,13 @@
 
 #include <atomic>
 #include <iostream>
+#include <memory>
 #include <optional>
-#include <stdexcept>
 #include <thread>
-#include <utility>
+#include <variant>
 
-#include "core/platform/fake/simulated_machine.h"
-#include "core/platform/native_platform.h"
+#include "core/platform/simulated/simulated_machine.h"
+#include "core/platform/native/native_platform.h"
 #include "exporter/collector.h"
 #include "exporter/options.h"
 #include "exporter/server.h"
@@ -44,17 +44,12 @@ int exporterMain(int argc, char** argv) {
 
   std::shared_ptr<Platform> platform;
   if (options.simulate) {
-    try {
-      fake::MachineProfile profile = fake::builtinProfile();
-      if (options.profilePath) {
-        std::optional<fake::MachineProfile> read = fake::loadMachineProfileFile(*options.profilePath);
-        if (!read) return fail("cannot read the profile " + *options.profilePath);
-        profile = std::move(*read);
-      }
-      platform = fake::makeSimulatedPlatform(profile, 1, fake::SimulatedClock::real);
-    } catch (const std::invalid_argument& e) {
-      return fail(options.profilePath.value_or("built-in profile") + ": " + e.what());
+    auto opened = fake::openSimulatedPlatform(options.profilePath);
+    if (const auto* failure = std::get_if<fake::ProfileFailure>(&opened)) {
+      if (failure->unreadable) return fail("cannot read the profile " + *options.profilePath);
+      return fail(options.profilePath.value_or("built-in profile") + ": " + failure->reason);
     }
+    platform = std::get<std::shared_ptr<Platform>>(opened);
   } else {
     platform = makeNativePlatform();
   }

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "core/utf8.h"
+#include "core/base/utf8.h"
 
 namespace calorim::exporter {
 namespace {

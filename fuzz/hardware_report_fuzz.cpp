@@ -9,7 +9,7 @@
 
 #include "core/platform/fake/fake_platform.h"
 #include "core/system_info.h"
-#include "core/utf8.h"
+#include "core/base/utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   calorim::fake::FakeHardwareReport reports;

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "core/json.h"
-#include "core/platform/fake/machine_profile.h"
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/machine_profile.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "core/power_service.h"
 #include "probe/calorim_probe.h"
 

@@ -14,8 +14,8 @@
 #include "core/cpu_usage_sampler.h"
 #include "core/iohid_thermal.h"
 #include "core/ioreport_sampler.h"
-#include "core/platform/fake/machine_profile.h"
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/machine_profile.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "core/records.h"
 #include "core/smc_thermal.h"
 

@@ -13,7 +13,7 @@
 
 #include "app/ports/port_readers.h"
 #include "core/platform/fake/fake_platform.h"
-#include "core/utf8.h"
+#include "core/base/utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view report(reinterpret_cast<const char*>(data), size);

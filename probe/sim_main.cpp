@@ -3,11 +3,12 @@
 // path of a machine profile; without it the built-in laptop profile is used.
 
 #include <iostream>
+#include <memory>
 #include <optional>
-#include <stdexcept>
-#include <utility>
+#include <string>
+#include <variant>
 
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "probe/calorim_probe.h"
 
 int main(int argc, char** argv) {
@@ -15,23 +16,17 @@ int main(int argc, char** argv) {
     std::cerr << "usage: calorim-probe-sim [profile.json]\n";
     return 2;
   }
-  calorim::fake::MachineProfile profile;
-  try {
-    if (argc == 2) {
-      std::optional<calorim::fake::MachineProfile> read = calorim::fake::loadMachineProfileFile(argv[1]);
-      if (!read) {
-        std::cerr << "calorim-probe-sim: cannot read " << argv[1] << "\n";
-        return 2;
-      }
-      profile = std::move(*read);
+  std::optional<std::string> path;
+  if (argc == 2) path = argv[1];
+  auto opened = calorim::fake::openSimulatedPlatform(path);
+  if (const auto* failure = std::get_if<calorim::fake::ProfileFailure>(&opened)) {
+    if (failure->unreadable) {
+      std::cerr << "calorim-probe-sim: cannot read " << argv[1] << "\n";
     } else {
-      profile = calorim::fake::builtinProfile();
+      std::cerr << "calorim-probe-sim: " << path.value_or("built-in profile") << ": " << failure->reason << "\n";
     }
-  } catch (const std::invalid_argument& e) {
-    std::cerr << "calorim-probe-sim: " << argv[1] << ": " << e.what() << "\n";
     return 2;
   }
-  return calorim::probe::mcpMain([&] {
-    return calorim::fake::makeSimulatedPlatform(profile, 1, calorim::fake::SimulatedClock::real);
-  });
+  const std::shared_ptr<calorim::Platform> platform = std::get<std::shared_ptr<calorim::Platform>>(opened);
+  return calorim::probe::mcpMain([&] { return platform; });
 }

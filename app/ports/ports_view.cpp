@@ -19,7 +19,7 @@
 #include <QThreadPool>
 #include <QVBoxLayout>
 
-#include "app/number_text.h"
+#include "app/model/number_text.h"
 
 namespace calorim::ports {
 namespace {

@@ -12,13 +12,13 @@
 #include <utility>
 
 #include "app/ports/ports_view.h"
-#include "app/preferences.h"
+#include "app/model/preferences.h"
 #include "app/shell/login_item.h"
 #include "app/shell/presence.h"
 #include "app/shell/status_item.h"
 #include "app/shell/tray.h"
 #include "app/shell/window_registry.h"
-#include "app/strings.h"
+#include "app/model/strings.h"
 #include "app/views/detail_view.h"
 #include "app/views/settings_view.h"
 

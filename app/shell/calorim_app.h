@@ -24,7 +24,7 @@
 
 #include <memory>
 
-#include "app/live_monitor.h"
+#include "app/model/live_monitor.h"
 #include "core/platform/platform.h"
 
 namespace calorim::app {

@@ -16,10 +16,10 @@
 #include <tuple>
 #include <utility>
 
-#include "app/live_monitor.h"
-#include "app/menu_bar.h"
-#include "app/preferences.h"
-#include "app/strings.h"
+#include "app/model/live_monitor.h"
+#include "app/model/menu_bar_text.h"
+#include "app/model/preferences.h"
+#include "app/model/strings.h"
 
 namespace calorim::app {
 namespace {

@@ -20,9 +20,9 @@
 #include <numeric>
 #include <optional>
 
-#include "app/live_monitor.h"
-#include "app/preferences.h"
-#include "app/strings.h"
+#include "app/model/live_monitor.h"
+#include "app/model/preferences.h"
+#include "app/model/strings.h"
 #include "app/views/detail_widgets.h"
 #include "app/views/panel_view.h"
 

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/strings.h"
+#include "app/model/strings.h"
 #include "app/views/temperature_colour.h"
 
 namespace calorim::app {

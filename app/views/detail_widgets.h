@@ -28,8 +28,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/number_text.h"
-#include "app/menu_bar.h"
+#include "app/model/number_text.h"
+#include "app/model/menu_bar_text.h"
 #include "core/records.h"
 
 class QGridLayout;

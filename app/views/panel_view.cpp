@@ -10,10 +10,10 @@
 #include <cmath>
 #include <utility>
 
-#include "app/live_monitor.h"
-#include "app/preferences.h"
-#include "app/strings.h"
-#include "app/update_check.h"
+#include "app/model/live_monitor.h"
+#include "app/model/preferences.h"
+#include "app/model/strings.h"
+#include "app/model/update_check.h"
 #include "app/views/detail_widgets.h"
 #include "app/views/temperature_colour.h"
 

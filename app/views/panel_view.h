@@ -29,7 +29,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/menu_bar.h"
+#include "app/model/menu_bar_text.h"
 #include "core/platform/counter_report_port.h"
 
 class QLabel;

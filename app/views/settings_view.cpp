@@ -10,8 +10,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "app/preferences.h"
-#include "app/strings.h"
+#include "app/model/preferences.h"
+#include "app/model/strings.h"
 #include "app/views/detail_widgets.h"
 
 namespace calorim::app {

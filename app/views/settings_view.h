@@ -27,7 +27,7 @@
 
 #include <map>
 
-#include "app/menu_bar.h"
+#include "app/model/menu_bar_text.h"
 
 class QAbstractButton;
 class QCheckBox;

@@ -1,27 +1,84 @@
 #pragma once
-// Helpers shared by the application tests: a clock whose long waits the test
-// releases one by one, an event-loop wait with a generous bound, and a local
-// HTTP server with canned answers.
+// Helpers shared by the application tests: the start of every test program,
+// a clock whose long waits the test releases one by one, an event-loop wait
+// with a generous bound, a local HTTP server with canned answers, the source
+// tree's string bundle, a monitor on the simulated laptop that publishes only
+// what the test hands it, and one builder of samples.
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QNetworkProxy>
+#include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "app/model/live_monitor.h"
+#include "app/model/strings.h"
 #include "core/platform/clock_port.h"
 #include "core/platform/fake/fake_platform.h"
+#include "core/platform/simulated/simulated_machine.h"
 
 namespace calorim::app::testing {
+
+// Points the preferences and XDG_CONFIG_HOME into a fresh folder for the
+// life of the program. Call before the first `Preferences` is made.
+inline void sandboxUserFiles() {
+  static QTemporaryDir dir;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(QStringLiteral("settings")));
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.filePath(QStringLiteral("settings")));
+  qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toUtf8());
+}
+
+// The start of every application test program, before its application
+// object: the offscreen platform unless another is asked for, the user's
+// files in a sandbox, and no network proxy.
+inline void prepareTestProgram() {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  sandboxUserFiles();
+  QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+}
+
+// Forgets every stored preference.
+inline void clearPreferences() { QSettings(QStringLiteral("Calorim"), QStringLiteral("Calorim")).clear(); }
+
+// The string bundle of the source tree.
+inline QString sourceStringBundle() {
+  return QDir::cleanPath(QStringLiteral(FIXTURE_DIR "/../../app/resources/CalorimGUI_Calorim.bundle"));
+}
+
+// Makes `localized` answer from the source tree's bundle, as the program
+// answers from its copy; false when it cannot be opened.
+inline bool openSourceStringBundle() { return openStringBundle({sourceStringBundle()}).has_value(); }
+
+// A sample with the simulated laptop's figures, its CPU at `cpuTemp` and the
+// given fans.
+inline PowerSample sampleWith(double cpuTemp, std::vector<FanInfo> fans = {}) {
+  PowerSample s = PowerSample::zero({});
+  s.cpu = 3.41;
+  s.gpu = 1.07;
+  s.ane = 0.0;
+  s.dram = 0.52;
+  s.total = 5.63;
+  s.cpuTemp = cpuTemp;
+  s.gpuTemp = 42.3;
+  s.cpuUsage = 0.234;
+  s.gpuUsage = 0.081;
+  s.fans = std::move(fans);
+  return s;
+}
 
 // Runs the event loop until `done` holds or `seconds` have passed; returns
 // `done()`. The bound only keeps a broken build from hanging: nothing here
@@ -145,6 +202,25 @@ class CannedHttpServer : public QTcpServer {
   bool hangUp_ = false;
   int requests_ = 0;
   std::map<QTcpSocket*, QByteArray> buffers_;
+};
+
+// The simulated laptop on a fake clock. Waits of `holdFrom` seconds or more
+// are held: with `LiveMonitor::kStartDelay` the loop never starts and only
+// the test publishes; with `LiveMonitor::kPause` the monitor publishes one
+// real sample and runs the update check, then holds.
+struct SimulatedRig {
+  explicit SimulatedRig(double holdFrom = LiveMonitor::kStartDelay, QString updateUrl = QString())
+      : machine(fake::builtinProfile()),
+        clock(std::make_shared<SteppingClock>(*machine.fakeClock(), holdFrom)) {
+    options.clock = clock;
+    options.updateUrl = std::move(updateUrl);
+  }
+
+  std::unique_ptr<LiveMonitor> makeMonitor() const { return std::make_unique<LiveMonitor>(machine.platform(), options); }
+
+  fake::SimulatedMachine machine;
+  std::shared_ptr<SteppingClock> clock;
+  LiveMonitorOptions options;
 };
 
 }  // namespace calorim::app::testing

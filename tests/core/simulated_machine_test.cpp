@@ -1,4 +1,4 @@
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/simulated_machine.h"
 
 #include <chrono>
 #include <fstream>

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/platform/fake/fake_platform.h"
-#include "core/utf8.h"
+#include "core/base/utf8.h"
 
 namespace calorim {
 namespace {

@@ -22,7 +22,7 @@
 #include <thread>
 #include <variant>
 
-#include "core/platform/fake/machine_profile.h"
+#include "core/platform/simulated/machine_profile.h"
 #include "exporter/options.h"
 #include "tests/core/platform/linux_machine_clock.h"
 #include "tests/core/platform/linux_machine_tree.h"

@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "exporter/collector.h"
 #include "exporter/exposition.h"
 #include "tests/support/golden.h"

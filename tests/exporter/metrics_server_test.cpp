@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "exporter/collector.h"
 #include "exporter/server.h"
 #include "tests/exporter/exposition_shape.h"

@@ -5,7 +5,7 @@
 #include "core/platform/darwin/darwin_platform.h"
 #include "core/platform/darwin/darwin_values.h"
 #include "core/platform/run_process.h"
-#include "core/utf8.h"
+#include "core/base/utf8.h"
 
 namespace calorim::darwin {
 namespace {

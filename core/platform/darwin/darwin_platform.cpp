@@ -1,7 +1,5 @@
 #include "core/platform/darwin/darwin_platform.h"
 
-#include "core/platform/native_platform.h"
-
 namespace calorim {
 namespace darwin {
 
@@ -18,7 +16,5 @@ std::shared_ptr<Platform> makeDarwinPlatform() {
 }
 
 }  // namespace darwin
-
-std::shared_ptr<Platform> makeNativePlatform() { return darwin::makeDarwinPlatform(); }
 
 }  // namespace calorim

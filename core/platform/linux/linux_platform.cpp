@@ -7,7 +7,6 @@
 #include "core/platform/linux/linux_host.h"
 #include "core/platform/linux/linux_registry.h"
 #include "core/platform/linux/linux_smc.h"
-#include "core/platform/native_platform.h"
 
 namespace calorim {
 namespace sysfs {
@@ -45,7 +44,5 @@ std::shared_ptr<Platform> makeLinuxPlatform(const std::filesystem::path& root, s
 }
 
 }  // namespace sysfs
-
-std::shared_ptr<Platform> makeNativePlatform() { return sysfs::makeLinuxPlatform("/"); }
 
 }  // namespace calorim

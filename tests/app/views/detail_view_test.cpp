@@ -18,15 +18,15 @@
 #include <memory>
 #include <mutex>
 
-#include "app/battery_readers.h"
-#include "app/live_monitor.h"
-#include "app/preferences.h"
-#include "app/strings.h"
+#include "app/model/battery_readers.h"
+#include "app/model/live_monitor.h"
+#include "app/model/preferences.h"
+#include "app/model/strings.h"
 #include "app/views/detail_view.h"
 #include "app/views/detail_widgets.h"
 #include "core/platform/fake/fake_platform.h"
-#include "core/platform/fake/machine_profile.h"
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/machine_profile.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "core/power_metrics.h"
 
 namespace calorim::app {

@@ -8,7 +8,7 @@
 
 #include <clocale>
 
-#include "app/strings.h"
+#include "app/model/strings.h"
 #include "app/views/detail_widgets.h"
 #include "app/views/temperature_colour.h"
 

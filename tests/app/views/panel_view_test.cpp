@@ -10,12 +10,12 @@
 #include <cmath>
 #include <limits>
 
-#include "app/live_monitor.h"
-#include "app/preferences.h"
-#include "app/strings.h"
+#include "app/model/live_monitor.h"
+#include "app/model/preferences.h"
+#include "app/model/strings.h"
 #include "app/views/panel_view.h"
 #include "app/views/temperature_colour.h"
-#include "shell_test_support.h"
+#include "tests/app/ui_test_support.h"
 
 namespace calorim::app {
 namespace {

@@ -9,9 +9,9 @@
 #include <QScrollBar>
 #include <QTest>
 
-#include "app/preferences.h"
+#include "app/model/preferences.h"
 #include "app/views/settings_view.h"
-#include "shell_test_support.h"
+#include "tests/app/ui_test_support.h"
 
 namespace calorim::app {
 namespace {

@@ -1,0 +1,234 @@
+#include "app/model/live_monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include <algorithm>
+#include <numeric>
+
+#include "app/model/strings.h"
+#include "tests/app/app_test_support.h"
+
+namespace calorim::app {
+namespace {
+
+using testing::SimulatedRig;
+using testing::SteppingClock;
+using testing::waitUntil;
+
+PowerSample withTotal(double total) {
+  PowerSample s = PowerSample::zero({});
+  s.total = total;
+  return s;
+}
+
+TEST(LiveMonitor, PublicationKeepsTheNewestThirtyWithTheirPeakAndMean) {
+  SimulatedRig sim(LiveMonitor::kStartDelay);  // the loop never starts
+  auto monitor = sim.makeMonitor();
+
+  std::vector<std::string> order;
+  QObject::connect(monitor.get(), &LiveMonitor::latestChanged, [&] { order.push_back("latest"); });
+  QObject::connect(monitor.get(), &LiveMonitor::historyChanged, [&] { order.push_back("history"); });
+  QObject::connect(monitor.get(), &LiveMonitor::peakPowerChanged, [&] { order.push_back("peak"); });
+  QObject::connect(monitor.get(), &LiveMonitor::avgPowerChanged, [&] { order.push_back("avg"); });
+  QObject::connect(monitor.get(), &LiveMonitor::published, [&] { order.push_back("published"); });
+
+  // The first sample is the peak: it must leave with its sample, not linger
+  // as an all-time peak.
+  std::vector<double> totals = {50};
+  for (int w = 3; w <= 32; ++w) totals.push_back(w);
+  ASSERT_EQ(totals.size(), 31u);
+  for (std::size_t i = 0; i < 30; ++i) monitor->publish(withTotal(totals[i]));
+  EXPECT_EQ(monitor->history().size(), 30u);
+  EXPECT_DOUBLE_EQ(monitor->peakPower(), 50);
+
+  order.clear();
+  monitor->publish(withTotal(totals[30]));
+  EXPECT_EQ(order, (std::vector<std::string>{"latest", "history", "peak", "avg", "published"}));
+  EXPECT_EQ(monitor->history(), std::vector<double>(totals.begin() + 1, totals.end()));
+  EXPECT_DOUBLE_EQ(monitor->latest().total, 32);
+  EXPECT_DOUBLE_EQ(monitor->peakPower(), 32);
+  EXPECT_DOUBLE_EQ(monitor->avgPower(), 17.5);  // (3 + ... + 32) / 30
+
+  // An equal peak is not a change; history always is.
+  order.clear();
+  monitor->publish(withTotal(32));
+  EXPECT_EQ(order, (std::vector<std::string>{"latest", "history", "avg", "published"}));
+}
+
+TEST(LiveMonitor, ZeroSampleUntilTheFirstPublication) {
+  SimulatedRig sim(LiveMonitor::kStartDelay);
+  const auto constructed = sim.machine.fakeClock()->now();
+  auto monitor = sim.makeMonitor();
+
+  const PowerSample& zero = monitor->latest();
+  EXPECT_FALSE(zero.id.isNull());
+  EXPECT_EQ(zero.time, constructed);
+  EXPECT_EQ(zero.total, 0);
+  EXPECT_EQ(zero.swapUsedGB, 0);
+  EXPECT_FALSE(zero.isCharging);
+  EXPECT_TRUE(zero.coreTemps.empty());
+  EXPECT_TRUE(zero.fans.empty());
+  EXPECT_EQ(zero.breakdown, EnergyBreakdown::empty());
+  EXPECT_NE(PowerSample::zero({}).id, zero.id);
+
+  EXPECT_TRUE(monitor->history().empty());
+  EXPECT_EQ(monitor->peakPower(), 0);
+  EXPECT_EQ(monitor->avgPower(), 0);
+  EXPECT_FALSE(monitor->error());
+  EXPECT_FALSE(monitor->updateAvailable());
+  // The worker reads the machine's description, off the UI thread.
+  ASSERT_TRUE(waitUntil([&] { return monitor->systemInfo().has_value(); }));
+  EXPECT_EQ(monitor->systemInfo()->chipName(), "Apple M3 Pro");
+  EXPECT_EQ(monitor->energyAccess().state, EnergyAccess::State::readable);
+}
+
+TEST(LiveMonitor, SamplingLoopPublishesEachSampleOnTheUiThread) {
+  SimulatedRig sim(LiveMonitor::kPause);
+  auto monitor = sim.makeMonitor();
+
+  std::vector<double> totals;
+  std::vector<QUuid> ids;
+  bool offThread = false;
+  QObject::connect(monitor.get(), &LiveMonitor::published, [&] {
+    offThread = offThread || QThread::currentThread() != monitor->thread();
+    totals.push_back(monitor->latest().total);
+    ids.push_back(monitor->latest().id);
+  });
+
+  ASSERT_TRUE(waitUntil([&] { return totals.size() == 1; }));
+  sim.clock->release(30);
+  ASSERT_TRUE(waitUntil([&] { return totals.size() == 31; }));
+
+  EXPECT_FALSE(offThread);
+  EXPECT_EQ(monitor->history(), std::vector<double>(totals.begin() + 1, totals.end()));
+  EXPECT_DOUBLE_EQ(monitor->peakPower(), *std::max_element(totals.begin() + 1, totals.end()));
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end());
+
+  // The simulated laptop is charging from a 96 W adapter: every reader fed the sample.
+  const PowerSample& s = monitor->latest();
+  EXPECT_GT(s.total, 0);
+  EXPECT_GT(s.cpuTemp, 0);
+  EXPECT_FALSE(s.fans.empty());
+  EXPECT_GT(s.systemPower, 20);
+  EXPECT_EQ(s.batteryPercent, 76);
+  EXPECT_TRUE(s.isCharging);
+  EXPECT_EQ(s.adapterWatts, 96);
+  EXPECT_DOUBLE_EQ(s.adapterVoltage, 20.0);
+  EXPECT_GT(s.chargingPower, 5);
+  EXPECT_LT(s.chargingPower, 20);
+  EXPECT_EQ(s.batteryDischargeW, 0);  // no boost while charging
+  EXPECT_GT(s.ramTotalGB, 0);
+  EXPECT_GT(s.ramUsedGB, 0);
+
+  // Start delay, then a 2 s pause after each sample; nothing else waited.
+  const std::vector<double> waits = sim.clock->waits();
+  ASSERT_GE(waits.size(), 31u);
+  EXPECT_EQ(waits.front(), LiveMonitor::kStartDelay);
+  EXPECT_TRUE(std::all_of(waits.begin() + 1, waits.end(), [](double w) { return w == LiveMonitor::kPause; }));
+}
+
+TEST(LiveMonitor, PauseStopsSamplingAndClearingItResumesWithinOnePoll) {
+  SimulatedRig sim(LiveMonitor::kPause);
+  auto monitor = sim.makeMonitor();
+  QSignalSpy published(monitor.get(), &LiveMonitor::published);
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 1 && sim.clock->holding() == 1; }));
+
+  monitor->setPaused(true);
+  const QUuid before = monitor->latest().id;
+  const int samplesBefore = sim.machine.fakes().counters->samplesTaken();
+  const std::size_t waitsBefore = sim.clock->waits().size();
+  sim.clock->release();  // the pause after sample 1 ends; the loop now finds the flag set
+  ASSERT_TRUE(waitUntil([&] { return sim.clock->waits().size() >= waitsBefore + 20; }));
+  QCoreApplication::processEvents();
+
+  EXPECT_EQ(sim.machine.fakes().counters->samplesTaken(), samplesBefore);
+  EXPECT_EQ(published.count(), 1);
+  EXPECT_EQ(monitor->latest().id, before);
+
+  monitor->setPaused(false);
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 2 && sim.clock->holding() == 1; }));
+  EXPECT_NE(monitor->latest().id, before);
+  // While paused the loop only ever waited 0.1 s at a time, so the cleared
+  // flag was seen within 0.1 s (of the monitor's clock).
+  const std::vector<double> waits = sim.clock->waits();
+  const std::vector<double> whilePaused(waits.begin() + static_cast<std::ptrdiff_t>(waitsBefore),
+                                        waits.end() - 1);  // the last is the pause after sample 2
+  ASSERT_FALSE(whilePaused.empty());
+  EXPECT_TRUE(std::all_of(whilePaused.begin(), whilePaused.end(),
+                          [](double w) { return w == LiveMonitor::kPausedPoll; }));
+}
+
+TEST(LiveMonitor, FailedSampleIsRetriedAfterTwoSecondsWithoutPublishing) {
+  SimulatedRig sim(LiveMonitor::kPause);
+  auto monitor = sim.makeMonitor();
+  QSignalSpy published(monitor.get(), &LiveMonitor::published);
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 1 && sim.clock->holding() == 1; }));
+
+  sim.machine.fakes().counters->pushReading(std::nullopt);  // the next sample fails
+  sim.clock->release();
+  ASSERT_TRUE(waitUntil([&] { return sim.clock->holding() == 1 && sim.clock->waits().size() == 3; }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(published.count(), 1);
+
+  sim.clock->release();
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 2; }));
+  EXPECT_EQ(sim.clock->waits(), (std::vector<double>{LiveMonitor::kStartDelay, LiveMonitor::kPause,
+                                                     LiveMonitor::kPause, LiveMonitor::kPause}));
+}
+
+TEST(LiveMonitor, FailingFacadeSetsTheErrorWritesOneLineRetriesAndStillChecksForUpdates) {
+  fake::FakeMachine machine;  // no counter group at all: not even a facade without energy starts
+  testing::CannedHttpServer server;
+  server.answer(200, R"({"version":"99.0","url":"https://example.com/download"})");
+  LiveMonitorOptions options;
+  options.updateUrl = server.url();
+  auto clock = std::make_shared<SteppingClock>(*machine.clock, LiveMonitor::kPause);
+  options.clock = clock;
+
+  ::testing::internal::CaptureStdout();
+  auto monitor = std::make_unique<LiveMonitor>(machine.platform, options);
+  QSignalSpy published(monitor.get(), &LiveMonitor::published);
+  ASSERT_TRUE(waitUntil([&] { return monitor->error().has_value() && clock->holding() == 1; }));
+  clock->release(3);  // three more tries, each after a pause
+  ASSERT_TRUE(waitUntil([&] { return clock->waits().size() == 5 && clock->holding() == 1; }));
+  const std::string out = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(out, "PowerMetrics init failed: IOReport channel group 'Energy Model' not found\n");
+  EXPECT_EQ(*monitor->error(), localized("error.initFailed"));
+  EXPECT_NE(*monitor->error(), QStringLiteral("error.initFailed"));
+  // The fake cannot tell why: no energy, as far as anyone can show.
+  EXPECT_EQ(monitor->energyAccess(), (EnergyAccess{EnergyAccess::State::absent, ""}));
+  EXPECT_FALSE(monitor->latest().hasPower);
+
+  ASSERT_TRUE(waitUntil([&] { return monitor->updateAvailable().has_value(); }));
+  EXPECT_EQ(monitor->updateAvailable()->version, QStringLiteral("99.0"));
+  EXPECT_EQ(server.requests(), 1);
+  monitor.reset();  // the worker has ended
+  EXPECT_EQ(published.count(), 0);
+}
+
+TEST(LiveMonitor, DestroyingReturnsDuringAHeldPauseOrStartDelay) {
+  {
+    // Every wait of the monitor is held until it stops: only the stop ends it.
+    SimulatedRig sim(LiveMonitor::kPause);
+    auto monitor = sim.makeMonitor();
+    QSignalSpy published(monitor.get(), &LiveMonitor::published);
+    ASSERT_TRUE(waitUntil([&] { return published.count() == 1 && sim.clock->holding() == 1; }));
+    monitor.reset();
+    EXPECT_EQ(sim.clock->holding(), 0);
+  }
+  {
+    SimulatedRig sim(LiveMonitor::kStartDelay);
+    auto monitor = sim.makeMonitor();
+    ASSERT_TRUE(waitUntil([&] { return sim.clock->holding() == 1; }));
+    monitor.reset();
+    EXPECT_EQ(sim.clock->holding(), 0);
+    EXPECT_EQ(sim.clock->waits(), std::vector<double>{LiveMonitor::kStartDelay});
+  }
+}
+
+}  // namespace
+}  // namespace calorim::app

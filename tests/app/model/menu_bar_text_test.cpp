@@ -1,0 +1,182 @@
+#include "app/model/menu_bar_text.h"
+#include "app/model/number_text.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include <clocale>
+#include <cstdio>
+#include <string>
+
+#include "app/model/strings.h"
+
+namespace calorim::app {
+namespace {
+
+PowerSample sample(void (*set)(PowerSample&)) {
+  PowerSample s = PowerSample::zero({});
+  set(s);
+  return s;
+}
+
+void busyLaptop(PowerSample& s) {
+  s.total = 4.2;
+  s.cpu = 12.3;
+  s.gpu = 1.1;
+  s.cpuUsage = 0.456;
+  s.gpuUsage = 0.07;
+  s.cpuTemp = 48.4;
+  s.gpuTemp = 41.6;
+  s.systemPower = 12.4;
+  s.isCharging = true;
+  s.ramTotalGB = 16;
+  s.ramUsedGB = 6.4;
+}
+
+TEST(MenuBarText, WrittenFromTheStoredPreferences) {
+  struct Case {
+    const char* items;
+    const char* style;
+    const char* unit;
+    std::string expected;
+  };
+  const PowerSample zero = PowerSample::zero({});
+  const PowerSample busy = sample(busyLaptop);
+  const PowerSample noRam = sample([](PowerSample& s) { s.ramUsedGB = 3; });
+  const PowerSample warm = sample([](PowerSample& s) { s.cpuTemp = 50; });
+  PowerSample unmeasured = busy;
+  unmeasured.hasPower = false;
+
+  const std::vector<std::pair<const PowerSample*, Case>> cases = {
+      // Nothing stored: the SoC item alone, in full style, with a space.
+      {&zero, {"", "full", "celsius", "SoC 0.0W"}},
+      {&busy, {"", "full", "celsius", "SoC 4.2W"}},
+      // Two or more items in full style: no space inside a part.
+      {&busy, {"socPower,cpuPower", "full", "celsius", "SoC4.2W CPU12.3W"}},
+      {&busy, {"socPower,cpuPower", "short", "celsius", "T4.2W C12.3W"}},
+      {&busy, {"socPower,cpuPower", "minimal", "celsius", "4 12"}},
+      // Empty and unknown pieces are dropped; nothing left means the default.
+      {&busy, {"gpuPower,,bogus,cpuPower", "full", "celsius", "CPU12.3W GPU1.1W"}},
+      {&busy, {"bogus", "full", "celsius", "SoC 4.2W"}},
+      {&busy, {" cpuPower", "full", "celsius", "SoC 4.2W"}},
+      // Four stored: the first three in declaration order.
+      {&busy, {"ramFreeGB,gpuTemp,cpuPower,socPower", "full", "celsius", "SoC4.2W CPU12.3W GPU42\u00B0"}},
+      // Charging mark in full and short, none in minimal.
+      {&busy, {"systemPower,cpuUsage", "full", "celsius", "SYS12.4W\u26A1 CPU46%"}},
+      {&busy, {"systemPower,cpuUsage", "short", "celsius", "S12.4W\u26A1 C46%"}},
+      {&busy, {"systemPower,cpuUsage", "minimal", "celsius", "12 46"}},
+      {&busy, {"systemPower", "full", "celsius", "SYS 12.4W\u26A1"}},
+      {&busy, {"gpuUsage,gpuTemp", "short", "celsius", "G7% G42\u00B0"}},
+      {&busy, {"ramFreeGB,ramFreePercent", "full", "celsius", "RAM10G RAM60%"}},
+      {&busy, {"ramFreeGB,ramFreePercent", "minimal", "celsius", "10 60"}},
+      // No installed memory known: 0, not a division by zero.
+      {&noRam, {"ramFreePercent", "full", "celsius", "RAM 0%"}},
+      {&noRam, {"ramFreePercent", "short", "celsius", "R0%"}},
+      {&noRam, {"ramFreePercent", "minimal", "celsius", "0"}},
+      // Fahrenheit, and the fallbacks of style and unit.
+      {&warm, {"cpuTemp", "full", "fahrenheit", "CPU 122\u00B0"}},
+      {&warm, {"cpuTemp", "short", "fahrenheit", "C122\u00B0"}},
+      {&warm, {"cpuTemp", "minimal", "fahrenheit", "122"}},
+      {&warm, {"cpuTemp", "Full", "Fahrenheit", "CPU 50\u00B0"}},
+      {&warm, {"cpuTemp", "", "", "CPU 50\u00B0"}},
+      // Without energy counters the chip's, CPU's and GPU's power are absent;
+      // the battery's figures, load and temperatures stay.
+      {&unmeasured, {"socPower,cpuPower,gpuPower", "full", "celsius", "SoC\u2014 CPU\u2014 GPU\u2014"}},
+      {&unmeasured, {"socPower", "minimal", "celsius", "\u2014"}},
+      {&unmeasured, {"systemPower,cpuUsage,cpuTemp", "short", "celsius", "S12.4W\u26A1 C46% C48\u00B0"}},
+  };
+  for (const auto& [s, c] : cases) {
+    EXPECT_EQ(menuBarText(*s, c.items, c.style, c.unit), c.expected)
+        << "items '" << c.items << "', style '" << c.style << "', unit '" << c.unit << "'";
+  }
+}
+
+TEST(MenuBarText, NumbersAsPrintfWritesThemInTheCLocale) {
+  // Ties and near-ties round as printf rounds the binary value.
+  for (double v : {0.05, 0.15, 0.25, 2.25, 2.35, 12.45, 0.5, 1.5, 2.5, -1.25, 999.95, 1e6 + 0.05}) {
+    char one[64];
+    char none[64];
+    std::snprintf(one, sizeof one, "%.1fW", v);
+    std::snprintf(none, sizeof none, "%.0f", v);
+    PowerSample s = PowerSample::zero({});
+    s.cpu = v;
+    EXPECT_EQ(value(MenuBarItem::cpuPower, s, TempUnit::celsius), one) << v;
+    EXPECT_EQ(minimalValue(MenuBarItem::cpuPower, s, TempUnit::celsius), none) << v;
+  }
+
+  // A decimal comma in the user's locale changes nothing.
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  bool german = false;
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE"}) {
+    if (std::setlocale(LC_ALL, name) != nullptr) {
+      german = true;
+      break;
+    }
+  }
+  const PowerSample busy = sample(busyLaptop);
+  EXPECT_EQ(menuBarText(busy, "socPower,cpuPower", "full", "celsius"), "SoC4.2W CPU12.3W");
+  EXPECT_EQ(format(TempUnit::fahrenheit, 36.6), "98\u00B0F");
+  std::setlocale(LC_ALL, saved.c_str());
+  if (!german) std::printf("No German locale installed; the C-locale formatting was checked alone.\n");
+}
+
+TEST(NumberText, PrintfRoundingAndNoNegativeZero) {
+  struct Case {
+    double v;
+    int decimals;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0.125, 2, "0.12"},  {12.5, 0, "12"},   {45.25, 1, "45.2"},   {31.25, 1, "31.2"},  {2.675, 2, "2.67"},
+      {0.375, 2, "0.38"},  {13.5, 0, "14"},   {-2.5, 0, "-2"},      {1e21, 0, "1000000000000000000000"},
+      {-0.0, 2, "0.00"},   {-0.0, 0, "0"},    {-0.004, 2, "0.00"},  {-0.4, 0, "0"},      {-0.5, 0, "0"},
+      {-0.005, 2, "-0.01"}, {-1e-300, 3, "0.000"},
+      {std::numeric_limits<double>::infinity(), 1, "inf"}, {-std::numeric_limits<double>::infinity(), 0, "-inf"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(fixedDecimal(c.v, c.decimals), c.text) << c.v << " at " << c.decimals;
+    EXPECT_EQ(fixedText(c.v, c.decimals).toStdString(), c.text) << c.v;
+  }
+  EXPECT_EQ(fixedDecimal(-1.7976931348623157e308, 2).size(), 313u);  // the widest value fits whole
+  EXPECT_EQ(integerText(std::numeric_limits<std::int64_t>::min()).toStdString(), "-9223372036854775808");
+
+  // The tray writes a tie as the panel and the detail window do.
+  PowerSample s = PowerSample::zero({});
+  s.cpuUsage = 0.125;
+  EXPECT_EQ(value(MenuBarItem::cpuUsage, s, TempUnit::celsius), "12%");
+}
+
+TEST(TempUnit, FormatsAndStoredForms) {
+  EXPECT_EQ(format(TempUnit::celsius, 50), "50\u00B0C");
+  EXPECT_EQ(format(TempUnit::fahrenheit, 50), "122\u00B0F");
+  EXPECT_EQ(formatShort(TempUnit::celsius, 70.5), "70\u00B0");  // printf: ties to even
+  EXPECT_EQ(formatShort(TempUnit::celsius, -40), "-40\u00B0");
+  EXPECT_EQ(formatShort(TempUnit::fahrenheit, -40), "-40\u00B0");
+
+  EXPECT_EQ(tempUnitFromStored("fahrenheit"), TempUnit::fahrenheit);
+  EXPECT_EQ(menuBarStyleFromStored("short"), MenuBarStyle::shortForm);
+  EXPECT_EQ(rawValue(MenuBarStyle::shortForm), "short");
+}
+
+TEST(MenuBarConfig, LoadAndSave) {
+  using enum MenuBarItem;
+  EXPECT_EQ(MenuBarConfig::defaultItems(), MenuBarItemSet{socPower});
+  EXPECT_EQ(MenuBarConfig::load(",,"), MenuBarConfig::defaultItems());
+  EXPECT_EQ(MenuBarConfig::load("CPUPOWER,cpuPower "), MenuBarConfig::defaultItems());
+  EXPECT_EQ(MenuBarConfig::save({socPower, cpuTemp, gpuPower}), "cpuTemp,gpuPower,socPower");
+  EXPECT_EQ(MenuBarConfig::save({ramFreePercent, ramFreeGB, systemPower}), "ramFreeGB,ramFreePercent,systemPower");
+
+  // Every item survives a round trip, and its raw value names it.
+  for (MenuBarItem item : kAllMenuBarItems) {
+    EXPECT_EQ(MenuBarConfig::load(MenuBarConfig::save({item})), MenuBarItemSet{item});
+    EXPECT_EQ(menuBarItemFromRaw(rawValue(item)), item);
+  }
+  // The first eight labels come from the text table, the memory ones are fixed.
+  EXPECT_EQ(label(cpuTemp), localized("mode.cpuTemp"));
+  EXPECT_NE(label(cpuTemp), QStringLiteral("mode.cpuTemp"));
+  EXPECT_EQ(label(ramFreePercent), QStringLiteral("Free RAM (%)"));
+}
+
+}  // namespace
+}  // namespace calorim::app

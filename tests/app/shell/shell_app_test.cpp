@@ -1,0 +1,419 @@
+// The running application on the simulated laptop, under the offscreen
+// platform (which has no system tray): windows by identifier, the presence
+// policy, the pause of the detail button, the tray icon and its text, the
+// panel's window standing in for the tray, and quitting.
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "app/model/menu_bar_text.h"
+#include "app/model/preferences.h"
+#include "app/shell/calorim_app.h"
+#include "app/shell/presence.h"
+#include "app/shell/status_item.h"
+#include "app/shell/tray.h"
+#include "app/shell/window_registry.h"
+#include "app/views/panel_view.h"
+#include "core/platform/linux/linux_platform.h"
+#include "tests/app/ui_test_support.h"
+#include "tests/core/platform/linux_machine_clock.h"
+#include "tests/core/platform/linux_machine_tree.h"
+#include "tests/core/platform/locked_counters.h"
+
+namespace calorim::app {
+namespace {
+
+// The application on the simulated laptop; its monitor publishes only what
+// the test hands it.
+struct AppRig {
+  AppRig() : app(rig.machine.platform(), rig.options) {}
+
+  MenuBarPanel* panel() { return app.tray().fallbackWindow()->findChild<MenuBarPanel*>(); }
+  void press(const char* button) {
+    QTest::mouseClick(panel()->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
+  }
+
+  testing::SimulatedRig rig;
+  CalorimApp app;
+};
+
+// The box around the light pixels of `image` (the digits on the dark square).
+QRect inkBounds(const QImage& image) {
+  QRect box;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if (qGray(image.pixel(x, y)) > 128 && qAlpha(image.pixel(x, y)) > 128) box |= QRect(x, y, 1, 1);
+    }
+  }
+  return box;
+}
+
+// An item of the test's own, which a test makes available at will.
+class FakeStatusItem : public StatusItem {
+ public:
+  bool isAvailable() const override { return available; }
+  void show() override { shown = true; }
+  void hide() override { shown = false; }
+  bool isShown() const override { return shown; }
+  void setLook(const StatusItemLook& l) override { look = l; }
+  void setMenu(QMenu*) override {}
+  QRect anchor() const override { return {40, 0, 22, 22}; }
+
+  bool available = false;
+  bool shown = false;
+  StatusItemLook look;
+};
+
+}  // namespace
+
+class ShellAppTest : public QObject {
+  Q_OBJECT
+
+ public:
+  static void initMain() { testing::prepareTestProgram(); }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(testing::openSourceStringBundle());
+  }
+  void init() { testing::clearPreferences(); }
+
+  void eachIdentifierOpensOneWindow() {
+    AppRig rig;
+    QCOMPARE(rig.app.windows().openCount(), 0);
+    QVERIFY(!QApplication::quitOnLastWindowClosed());
+
+    rig.app.openWindow(CalorimApp::kSettings);
+    QWidget* settings = rig.app.windows().window(CalorimApp::kSettings);
+    QVERIFY(settings != nullptr);
+    QCOMPARE(settings->windowTitle(), localized("settings.title"));
+    QCOMPARE(settings->minimumSize(), QSize(320, 400));
+    QCOMPARE(settings->maximumSize(), QSize(320, 400));
+
+    rig.app.openWindow(CalorimApp::kPorts);
+    QWidget* ports = rig.app.windows().window(CalorimApp::kPorts);
+    QCOMPARE(ports->windowTitle(), QStringLiteral("Ports & Power"));
+    QCOMPARE(ports->minimumSize(), QSize(400, 400));
+
+    rig.app.openWindow(CalorimApp::kDetail);
+    QWidget* detail = rig.app.windows().window(CalorimApp::kDetail);
+    QCOMPARE(detail->windowTitle(), QStringLiteral("Calorim"));
+    QVERIFY(detail->findChild<QLabel*>(QStringLiteral("simulatedLabel")) == nullptr);
+    QCOMPARE(detail->minimumSize(), QSize(420, 450));
+    QVERIFY(detail->width() >= 420 && detail->height() >= 450);
+
+    for (const QString& id : {CalorimApp::kSettings, CalorimApp::kPorts, CalorimApp::kDetail}) {
+      QWidget* before = rig.app.windows().window(id);
+      rig.app.openWindow(id);
+      QCOMPARE(rig.app.windows().window(id), before);
+    }
+    QCOMPARE(rig.app.windows().openCount(), 3);
+
+    // A closed window is gone; opening its identifier makes a fresh one.
+    QPointer<QWidget> closed = settings;
+    settings->close();
+    QTRY_VERIFY(closed.isNull());
+    QCOMPARE(rig.app.windows().openCount(), 2);
+    rig.app.openWindow(CalorimApp::kSettings);
+    QCOMPARE(rig.app.windows().openCount(), 3);
+  }
+
+  void presenceFollowsTheWindows() {
+    AppRig rig;
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
+    rig.press("settingsButton");
+    QVERIFY(rig.app.windows().window(CalorimApp::kSettings) != nullptr);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
+    rig.press("portsButton");
+    QVERIFY(rig.app.windows().window(CalorimApp::kPorts) != nullptr);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::regular);
+
+    rig.app.windows().window(CalorimApp::kPorts)->close();
+    QTRY_COMPARE(rig.app.windows().openCount(), 1);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::regular);
+    rig.app.windows().window(CalorimApp::kSettings)->close();
+    QTRY_COMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
+  }
+
+  void detailButtonTwiceLeavesOneWindowAndSamplingOn() {
+    AppRig rig;
+    LiveMonitor& monitor = rig.app.monitor();
+    rig.press("detailButton");
+    QWidget* detail = rig.app.windows().window(CalorimApp::kDetail);
+    QVERIFY(detail != nullptr);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::regular);
+    // The window clears the button's pause once it is shown.
+    QTRY_VERIFY(!monitor.isPaused());
+
+    // Brought forward, the window is not shown anew: the shell clears the
+    // pause the button set, at once, and it stays cleared.
+    rig.press("detailButton");
+    QCOMPARE(rig.app.windows().window(CalorimApp::kDetail), detail);
+    QCOMPARE(rig.app.windows().openCount(), 1);
+    QVERIFY(!monitor.isPaused());
+    QTest::qWait(700);
+    QVERIFY(!monitor.isPaused());
+
+    detail->close();
+    QTRY_COMPARE(rig.app.windows().openCount(), 0);
+    QCOMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
+    QVERIFY(!monitor.isPaused());
+  }
+
+  void withoutATrayThePanelStandsInAWindow() {
+    AppRig rig;
+    QVERIFY(!rig.app.tray().hasTrayIcon());
+    QWidget* window = rig.app.tray().fallbackWindow();
+    QVERIFY(window != nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Calorim"));
+    QVERIFY(rig.panel() != nullptr);
+    QCOMPARE(window->width(), MenuBarPanel::kWidth);
+
+    // Closing it would leave nothing to reach the application by.
+    window->close();
+    QTest::qWait(10);
+    QCOMPARE(rig.app.tray().fallbackWindow(), window);
+    QVERIFY(window->windowState() & Qt::WindowMinimized);
+    rig.app.tray().showPanel();
+    QVERIFY(!(window->windowState() & Qt::WindowMinimized));
+    QVERIFY(window->isVisible());
+    QVERIFY(testing::saveScreenshot(window->grab(), QStringLiteral("panel_window.png")));
+  }
+
+  void aSimulatedMachineIsSaidToBeOneInEveryView() {
+    testing::SimulatedRig sim;
+    sim.options.simulated = true;
+    CalorimApp app(sim.machine.platform(), sim.options);
+    const QString name = localized("app.nameSimulated");
+    QVERIFY(name.contains(QStringLiteral("Simulated")));
+
+    QWidget* panelWindow = app.tray().fallbackWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(panelWindow));
+    QCOMPARE(panelWindow->findChild<QLabel*>(QStringLiteral("title"))->text(), name);
+    QCOMPARE(app.tray().toolTip(), name + QStringLiteral("\nSoC 0.0W"));
+    app.monitor().publish(testing::sampleWith(50));
+    QCOMPARE(app.tray().toolTip(), name + QStringLiteral("\nSoC 5.6W"));
+    QVERIFY(testing::saveScreenshot(panelWindow->grab(), QStringLiteral("simulated_panel.png")));
+
+    app.openWindow(CalorimApp::kDetail);
+    QWidget* detail = app.windows().window(CalorimApp::kDetail);
+    QVERIFY(QTest::qWaitForWindowExposed(detail));
+    const QWidget* hero = detail->findChild<QWidget*>(QStringLiteral("heroCard"));
+    const QLabel* label = hero->findChild<QLabel*>(QStringLiteral("simulatedLabel"));
+    QVERIFY(label != nullptr && label->isVisibleTo(detail));
+    QCOMPARE(label->text(), localized("detail.simulated"));
+    QCOMPARE(detail->windowTitle(), name);
+    QVERIFY(testing::saveScreenshot(detail->grab(), QStringLiteral("simulated_detail.png")));
+
+    app.openWindow(CalorimApp::kPorts);
+    QWidget* ports = app.windows().window(CalorimApp::kPorts);
+    QVERIFY(QTest::qWaitForWindowExposed(ports));
+    QCOMPARE(ports->windowTitle(), localized("ports.titleSimulated"));
+    QVERIFY(ports->windowTitle().contains(QStringLiteral("Simulated")));
+    QTRY_VERIFY(ports->findChild<QLabel*>(QStringLiteral("adapterTitle")) != nullptr);  // read off the UI thread
+    QVERIFY(testing::saveScreenshot(ports->grab(), QStringLiteral("simulated_ports.png")));
+  }
+
+  void iconAndTooltipFollowTheSampleAndTheUnitAtOnce() {
+    AppRig rig;
+    TrayController& tray = rig.app.tray();
+    QCOMPARE(tray.toolTip(), QStringLiteral("SoC 0.0W"));
+    QCOMPARE(tray.iconText(), QStringLiteral("0"));
+
+    QSignalSpy redrawn(&tray, &TrayController::redrawn);
+    rig.app.monitor().publish(testing::sampleWith(50));
+    QCOMPARE(redrawn.count(), 1);
+    QCOMPARE(tray.toolTip(), QStringLiteral("SoC 5.6W"));
+    QCOMPARE(tray.iconText(), QStringLiteral("6"));
+
+    // The icon shows the first chosen item in declaration order; the tooltip all.
+    rig.app.preferences().setMenuBarItemsRaw(QStringLiteral("cpuTemp,gpuPower"));
+    QCOMPARE(tray.toolTip(), QStringLiteral("GPU1.1W CPU50\u00B0"));
+    QCOMPARE(tray.iconText(), QStringLiteral("1"));
+    rig.app.preferences().setMenuBarItemsRaw(QStringLiteral("cpuTemp"));
+    redrawn.clear();
+    rig.app.preferences().setTempUnitRaw(QStringLiteral("fahrenheit"));
+    QCOMPARE(redrawn.count(), 1);
+    QCOMPARE(tray.iconText(), QStringLiteral("122"));
+    QCOMPARE(tray.toolTip(), QStringLiteral("CPU 122\u00B0"));
+    QVERIFY(!tray.icon().pixmap(TrayController::kIconSize).isNull());
+  }
+
+  void theControllerDrivesAnyStatusItem() {
+    testing::SimulatedRig sim;
+    auto monitor = sim.makeMonitor();
+    Preferences preferences;
+    auto owned = std::make_unique<FakeStatusItem>();
+    FakeStatusItem& item = *owned;
+    TrayController tray(*monitor, preferences, {}, std::move(owned));
+    tray.start();
+    QVERIFY(!item.shown && tray.fallbackWindow() != nullptr);
+
+    item.available = true;
+    QTest::qWait(TrayController::kTrayCheckMs + 200);
+    QVERIFY(item.shown);
+    QTRY_VERIFY(tray.fallbackWindow() == nullptr);
+    monitor->publish(testing::sampleWith(50));
+    QCOMPARE(item.look.text, QStringLiteral("SoC 5.6W"));
+    QCOMPARE(item.look.toolTip, item.look.text);
+    QVERIFY(!item.look.icon.isNull());
+
+    // A click opens the popup below the item; the next closes it.
+    emit item.activated();
+    QVERIFY(tray.popupPanel() != nullptr && tray.popupPanel()->isVisible());
+    QCOMPARE(tray.popupPanel()->y(), 22 + 4);
+    emit item.activated();
+    QVERIFY(!tray.popupPanel()->isVisible());
+  }
+
+  // The laptop fixture with its energy counters root's alone, as the kernel
+  // leaves them: everything else is sampled on schedule, power is absent, not
+  // 0, and once access is granted the next round measures it.
+  void withoutEnergyAccessEverythingElseIsShownAndPowerFollowsTheGrant() {
+    calorim::testing::MachineTree tree("laptop");
+    tree.copyProc("laptop");
+    // The test clock moves the ticks on while the process reads as another user.
+    const std::string rc6 = "sys/class/drm/card0/gt/gt0/rc6_residency_ms";
+    for (const std::string& file : {std::string("proc/stat"), rc6}) ::chmod((tree.root() / file).c_str(), 0666);
+    auto machineClock = std::make_shared<calorim::testing::MachineClock>(tree.root());
+    for (int cpu = 0; cpu < 16; ++cpu) machineClock->setTickRates(cpu, calorim::testing::TickRates{40, 0, 10, 50});
+    machineClock->setCounterRate(rc6, 900);
+    fake::FakeClock time;
+    auto stepping = std::make_shared<testing::SteppingClock>(time, LiveMonitor::kPause);
+    LiveMonitorOptions options;
+    options.clock = stepping;
+    options.updateUrl = QString();
+    QPixmap panelShot, detailShot, grantedShot;
+    {
+      calorim::testing::LockedCounters locked(tree.root());
+      if (!locked.locked()) QSKIP("the process cannot read files as another user here");
+      CalorimApp app(sysfs::makeLinuxPlatform(tree.root(), machineClock, ""), options);
+      LiveMonitor& monitor = app.monitor();
+      QSignalSpy published(&monitor, &LiveMonitor::published);
+      QTRY_COMPARE_WITH_TIMEOUT(published.count(), 1, 20000);
+
+      const QString folder = QString::fromStdString((tree.root() / "sys/class/powercap").string());
+      QCOMPARE(monitor.energyAccess().state, EnergyAccess::State::denied);
+      QVERIFY(!monitor.error());
+      const PowerSample& s = monitor.latest();
+      QVERIFY(!s.hasPower);
+      QCOMPARE(s.cpuUsage, 0.5);
+      QCOMPARE(s.gpuUsage, 0.1);
+      QCOMPARE(s.cpuTemp, 57.0);
+      QVERIFY(!s.fans.empty() && s.ramTotalGB > 0);
+      QVERIFY(monitor.history().empty());
+      QVERIFY(monitor.systemInfo().has_value());
+
+      QCOMPARE(app.tray().toolTip(), QStringLiteral("SoC \u2014"));
+      QCOMPARE(app.tray().iconText(), QStringLiteral("\u2014"));
+      MenuBarPanel* panel = app.tray().fallbackWindow()->findChild<MenuBarPanel*>();
+      QVERIFY(QTest::qWaitForWindowExposed(panel->window()));
+      const auto panelText = [&](const char* name) {
+        return panel->findChild<QLabel*>(QLatin1String(name))->text();
+      };
+      QCOMPARE(panelText("totalValue"), QStringLiteral("\u2014"));
+      QCOMPARE(panel->findChild<QWidget*>(QStringLiteral("cpuRow"))->findChild<QLabel*>(QStringLiteral("watts"))->text(),
+               QStringLiteral("\u2014"));
+      const QString notice = *energyNotice(monitor.energyAccess());
+      QCOMPARE(QString(notice).remove(QChar(0x200B)), localized("energy.denied").arg(folder));
+      QVERIFY(notice.contains(QStringLiteral("Granting energy access")));
+      QCOMPARE(panelText("energyNotice"), notice);
+      panelShot = panel->window()->grab();
+
+      app.openWindow(CalorimApp::kDetail);
+      QWidget* detail = app.windows().window(CalorimApp::kDetail);
+      QVERIFY(QTest::qWaitForWindowExposed(detail));
+      const auto detailPart = [&](const char* name) { return detail->findChild<QWidget*>(QLatin1String(name)); };
+      QCOMPARE(static_cast<QLabel*>(detailPart("socValue"))->text(), QStringLiteral("\u2014"));
+      QCOMPARE(static_cast<QLabel*>(detailPart("energyNotice"))->text(), notice);
+      for (const char* hidden : {"historyLine", "peakLabel", "avgLabel", "aneCard", "memoryCard"}) {
+        QVERIFY2(!detailPart(hidden)->isVisibleTo(detail), hidden);
+      }
+      QVERIFY(detailPart("fansCard")->isVisibleTo(detail));
+      detailShot = detail->grab();
+      // The window opens at its narrowest; with its scroll bar showing, the page still fits across.
+      QCOMPARE(detail->width(), detail->minimumWidth());
+      auto* scroll = detail->findChild<QScrollArea*>(QStringLiteral("detailScroll"));
+      QTRY_VERIFY(scroll->verticalScrollBar()->isVisible());
+      QVERIFY(scroll->widget()->minimumSizeHint().width() <= scroll->viewport()->width());
+
+      // The administrator applies the rule; the next round reads the counters.
+      locked.grant();
+      calorim::testing::setSteadyLaptopLoad(*machineClock);
+      stepping->release();
+      QTRY_COMPARE_WITH_TIMEOUT(published.count(), 2, 20000);
+      QVERIFY(monitor.latest().hasPower);
+      QCOMPARE(monitor.latest().total, 13.5);
+      QCOMPARE(monitor.energyAccess().state, EnergyAccess::State::readable);
+      QCOMPARE(monitor.history(), std::vector<double>{13.5});
+      QCOMPARE(app.tray().toolTip(), QStringLiteral("SoC 13.5W"));
+      QVERIFY(!panel->findChild<QLabel*>(QStringLiteral("energyNotice"))->isVisibleTo(panel));
+      QVERIFY(detailPart("historyLine")->isVisibleTo(detail));
+      grantedShot = detail->grab();
+    }
+    QVERIFY(testing::saveScreenshot(grantedShot, QStringLiteral("detail_granted.png")));
+    QVERIFY(testing::saveScreenshot(panelShot, QStringLiteral("panel_without_energy.png")));
+    QVERIFY(testing::saveScreenshot(detailShot, QStringLiteral("detail_without_energy.png")));
+  }
+
+  void trayIconDigitsFillTheSlot() {
+    const QSize slot = TrayController::kIconSize;
+    // As many characters, as large: the digits stand still as the value moves.
+    QCOMPARE(trayIconPixelSize(QStringLiteral("11"), slot), trayIconPixelSize(QStringLiteral("88"), slot));
+    QVERIFY(trayIconPixelSize(QStringLiteral("100"), slot) < trayIconPixelSize(QStringLiteral("42"), slot));
+
+    for (const QString& text : {QStringLiteral("5"), QStringLiteral("42"), QStringLiteral("100")}) {
+      const QImage image = renderTrayIcon(text, slot).toImage();
+      QCOMPARE(image.size(), slot);
+      const QRect ink = inkBounds(image);
+      QVERIFY2(QRect(QPoint(1, 1), slot - QSize(2, 2)).contains(ink), qPrintable(text));
+      // Drawn as large as the slot allows: the digits fill it one way or the other.
+      QVERIFY2(ink.height() >= 14 || ink.width() >= 16, qPrintable(text));
+      QVERIFY2(std::abs(ink.center().y() - slot.height() / 2) <= 2, qPrintable(text));
+      QVERIFY2(std::abs(ink.center().x() - slot.width() / 2) <= 2, qPrintable(text));
+    }
+
+    const QPixmap icon = renderTrayIcon(QStringLiteral("42"), slot);
+    QVERIFY(testing::saveScreenshot(icon, QStringLiteral("tray_icon.png")));
+    // The same, eight times larger, for a person to look at.
+    QVERIFY(testing::saveScreenshot(icon.scaled(slot * 8, Qt::KeepAspectRatio, Qt::FastTransformation),
+                                    QStringLiteral("tray_icon_x8.png")));
+    QVERIFY(testing::saveScreenshot(renderTrayIcon(QStringLiteral("42"), slot, 2).scaled(slot * 8),
+                                    QStringLiteral("tray_icon_2x_x8.png")));
+  }
+
+  void closingTheLastWindowKeepsRunningAndQuitEndsWithZero() {
+    AppRig rig;
+    rig.app.tray().fallbackWindow()->hide();
+    rig.app.openWindow(CalorimApp::kSettings);
+    QWidget* settings = rig.app.windows().window(CalorimApp::kSettings);
+    QVERIFY(QTest::qWaitForWindowExposed(settings));
+
+    // The last visible window closes inside the event loop, which goes on
+    // until it is told to end with 7.
+    QTimer::singleShot(0, settings, &QWidget::close);
+    QTimer::singleShot(300, [] { QCoreApplication::exit(7); });
+    QCOMPARE(QApplication::exec(), 7);
+
+    // The panel's quit button ends it with 0.
+    rig.app.tray().showPanel();
+    QTimer::singleShot(0, [&] { rig.press("quitButton"); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(9); });
+    guard.start(20000);
+    QCOMPARE(QApplication::exec(), 0);
+  }
+};
+
+}  // namespace calorim::app
+
+QTEST_MAIN(calorim::app::ShellAppTest)
+#include "shell_app_test.moc"

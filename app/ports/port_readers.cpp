@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-#include "app/battery_readers.h"
+#include "app/model/battery_readers.h"
 #include "core/base/text.h"
 #include "core/json.h"
 

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "core/platform/fake/fake_platform.h"
-#include "core/platform/fake/simulated_machine.h"
+#include "core/platform/simulated/simulated_machine.h"
 #include "tests/support/golden.h"
 
 #if defined(__linux__)

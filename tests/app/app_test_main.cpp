@@ -1,5 +1,6 @@
 // The application tests run under one QCoreApplication per process, with the
-// stored preferences in a temporary folder and no network proxy.
+// stored preferences in a temporary folder, no network proxy and the texts of
+// the source tree's string bundle.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,8 @@
 #include <QNetworkProxy>
 #include <QSettings>
 #include <QTemporaryDir>
+
+#include "app/strings.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -17,5 +20,6 @@ int main(int argc, char** argv) {
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
   QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+  if (!calorim::app::openStringBundle({QStringLiteral(STRING_BUNDLE_DIR)})) return 1;
   return RUN_ALL_TESTS();
 }

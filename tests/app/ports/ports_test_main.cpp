@@ -1,9 +1,12 @@
 // The ports tests run under one QApplication per process, on the offscreen
-// platform unless another is asked for, so the view tests need no display.
+// platform unless another is asked for, so the view tests need no display,
+// with the texts of the source tree's string bundle.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+
+#include "app/strings.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -11,5 +14,6 @@ int main(int argc, char** argv) {
   // Font metrics as in every other offscreen run, whatever this machine's screen.
   QApplication::setAttribute(Qt::AA_Use96Dpi);
   QApplication app(argc, argv);
+  if (!calorim::app::openStringBundle({QStringLiteral(STRING_BUNDLE_DIR)})) return 1;
   return RUN_ALL_TESTS();
 }

@@ -90,7 +90,7 @@ TEST(PortsView, EmptyDesktopAndLaptopWithDockAndCharger) {
   saveScreenshot(laptop, "ports_laptop.png");
 }
 
-TEST(PortsView, AdapterRowsFollowTheirConditionsInTheCLocale) {
+TEST(PortsView, AdapterRowsAndOffersFollowTheirConditionsInTheCLocale) {
   fake::FakeMachine machine;
   machine.registry->addService("AppleSmartBattery", RegistryDictionary{{"AdapterDetails", RegistryDictionary{{"Foo", 1}}}});
   const QLocale before;
@@ -131,39 +131,27 @@ TEST(PortsView, AdapterRowsFollowTheirConditionsInTheCLocale) {
   EXPECT_EQ(texts(&view, "pdoLabel"), QStringList({"PDO 1"}));
   EXPECT_EQ(texts(&view, "pdoVoltage") + texts(&view, "pdoCurrent") + texts(&view, "pdoPower"),
             QStringList({"9V", "3.00A", "27W"}));
+  EXPECT_TRUE(texts(&view, "activePdoMarker").isEmpty());  // no active index
 
-  QLocale::setDefault(before);
-}
-
-TEST(PortsView, ActiveOfferMarkerSitsOnExactlyTheMatchingRows) {
-  fake::FakeMachine machine;
-  const auto offers = [](std::int64_t active) {
-    return RegistryDictionary{
-        {"AdapterDetails",
-         RegistryDictionary{{"UsbHvcHvcIndex", active},
-                            {"UsbHvcMenu", RegistryArray{pdo(0, 5000, 3000), pdo(1, 9000, 3000),
-                                                         pdo(2, 15000, 3000), pdo(2, 20000, 4700)}}}}};
-  };
-  const auto markedRows = [](const PortsView& view) {
-    QList<bool> marked;
-    for (const QWidget* row : view.findChildren<QWidget*>("pdoRow")) {
-      marked << (row->findChild<QLabel*>("activePdoMarker") != nullptr);
-    }
-    return marked;
-  };
-  machine.registry->addService("AppleSmartBattery", offers(2));
-  PortsView view(machine.platform);
-  view.show();
+  // The active-offer marker sits on exactly the rows of the active index.
+  machine.registry->clear();
+  machine.registry->addService(
+      "AppleSmartBattery",
+      RegistryDictionary{{"AdapterDetails",
+                          RegistryDictionary{{"UsbHvcHvcIndex", 2},
+                                             {"UsbHvcMenu", RegistryArray{pdo(0, 5000, 3000), pdo(1, 9000, 3000),
+                                                                          pdo(2, 15000, 3000), pdo(2, 20000, 4700)}}}}});
+  view.model().refresh();
   ASSERT_TRUE(settled(view));
-  EXPECT_EQ(markedRows(view), QList<bool>({false, false, true, true}));  // both offers with index 2
+  QList<bool> marked;
+  for (const QWidget* row : view.findChildren<QWidget*>("pdoRow")) {
+    marked << (row->findChild<QLabel*>("activePdoMarker") != nullptr);
+  }
+  EXPECT_EQ(marked, QList<bool>({false, false, true, true}));
   EXPECT_EQ(texts(&view, "activePdoMarker"), QStringList({"◀", "◀"}));
   EXPECT_EQ(texts(&view, "pdoPower"), QStringList({"15W", "27W", "45W", "94W"}));
 
-  machine.registry->clear();
-  machine.registry->addService("AppleSmartBattery", offers(-1));
-  view.model().refresh();
-  ASSERT_TRUE(settled(view));
-  EXPECT_EQ(markedRows(view), QList<bool>({false, false, false, false}));
+  QLocale::setDefault(before);
 }
 
 TEST(PortsView, DividersSeparateRowsButNoneFollowsTheLast) {

@@ -1,7 +1,6 @@
 // The detail window's building blocks: channel labels, the temperature
 // colour, fading of idle rows, capped bars and the two grids.
 
-#include <QDir>
 #include <QLabel>
 #include <QPointer>
 #include <QTest>
@@ -9,6 +8,7 @@
 #include "app/strings.h"
 #include "app/views/detail_widgets.h"
 #include "app/views/temperature_colour.h"
+#include "shell_test_support.h"
 
 namespace calorim::app {
 namespace {
@@ -32,35 +32,30 @@ class DetailWidgetsTest : public QObject {
   static void initMain() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
 
  private slots:
-  void initTestCase() {
-    QVERIFY(openStringBundle(
-        {QDir::cleanPath(QStringLiteral(FIXTURE_DIR "/../../app/resources/CalorimGUI_Calorim.bundle"))}));
-  }
+  void initTestCase() { QVERIFY(testing::openSourceStringBundle()); }
 
-  void readableNameAppliesTheFirstMatchingRule_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("EACC_CPU") << "EACC_CPU" << "E-Cluster";
-    QTest::newRow("PACC0_CPU") << "PACC0_CPU" << "P0-Cluster";
-    QTest::newRow("PACC_CPU: empty middle") << "PACC_CPU" << "P-Cluster";
-    QTest::newRow("EACC_CPU3") << "EACC_CPU3" << "E-Core 3";
-    QTest::newRow("EACC_CPU12: last character only") << "EACC_CPU12" << "E-Core 2";
-    QTest::newRow("PACC1_CPU4: cluster, then core") << "PACC1_CPU4" << "P1-Core 4";
-    QTest::newRow("PACC0_CPU1_X: three pieces") << "PACC0_CPU1_X" << "PACC0_CPU1_X";
-    QTest::newRow("PACC0__CPU4: empty pieces dropped") << "PACC0__CPU4" << "P0-Core 4";
-    QTest::newRow("PACC1_CPUX: no digit at the end") << "PACC1_CPUX" << "PACC1_CPUX";
-    QTest::newRow("EACC_CPU_X") << "EACC_CPU_X" << "EACC_CPU_X";
-    QTest::newRow("non-ASCII digit") << QStringLiteral("EACC_CPU\u0663") << QStringLiteral("E-Core \u0663");
-    QTest::newRow("eacc_cpu3: case-sensitive") << "eacc_cpu3" << "eacc_cpu3";
-    QTest::newRow("GPU0") << "GPU0" << "GPU0";
-    QTest::newRow("PCPU") << "PCPU" << "PCPU";
-    QTest::newRow("empty") << "" << "";
-  }
   void readableNameAppliesTheFirstMatchingRule() {
-    QFETCH(QString, name);
-    QFETCH(QString, expected);
-    QCOMPARE(readableName(QStringView(name)), expected);
-    QCOMPARE(readableName(std::string_view(name.toStdString())), expected);
+    const std::vector<std::pair<QString, QString>> rows{
+        {"EACC_CPU", "E-Cluster"},
+        {"PACC0_CPU", "P0-Cluster"},
+        {"PACC_CPU", "P-Cluster"},  // empty middle
+        {"EACC_CPU3", "E-Core 3"},
+        {"EACC_CPU12", "E-Core 2"},  // the last character only
+        {"PACC1_CPU4", "P1-Core 4"},  // cluster, then core
+        {"PACC0_CPU1_X", "PACC0_CPU1_X"},  // three pieces
+        {"PACC0__CPU4", "P0-Core 4"},  // empty pieces dropped
+        {"PACC1_CPUX", "PACC1_CPUX"},  // no digit at the end
+        {"EACC_CPU_X", "EACC_CPU_X"},
+        {QStringLiteral("EACC_CPU\u0663"), QStringLiteral("E-Core \u0663")},  // a non-ASCII digit
+        {"eacc_cpu3", "eacc_cpu3"},  // case-sensitive
+        {"GPU0", "GPU0"},
+        {"PCPU", "PCPU"},
+        {"", ""},
+    };
+    for (const auto& [name, expected] : rows) {
+      QCOMPARE(readableName(QStringView(name)), expected);
+      QCOMPARE(readableName(std::string_view(name.toStdString())), expected);
+    }
   }
 
   void sectionHeaderShowsAColouredTemperatureOnlyAboveZero_data() {

@@ -8,10 +8,9 @@
 //
 // Up to 780 px wide the cards stand in one column; wider, in two columns
 // (CPU, GPU and neural engine on the left, the rest on the right). The view
-// is built once; each publication of the monitor (and a change of the
-// temperature unit) only rewrites texts and values and shows or hides the
-// conditional parts, and lists of channels, core temperatures and fans are
-// rebuilt only when their length or names change.
+// only assembles the cards (detail_cards.h) and hands them each publication
+// of the monitor and each change of the temperature unit; the cards rewrite
+// only texts and values and show or hide their conditional parts.
 //
 // Where the energy counters cannot be read, the totals of power, the history
 // with its peak and mean, and the cards of the neural engine, memory, display

@@ -73,11 +73,7 @@ std::optional<MenuBarItem> menuBarItemFromRaw(std::string_view raw) {
 }
 
 QString label(MenuBarItem item) {
-  switch (item) {
-    case MenuBarItem::ramFreeGB: return QStringLiteral("Free RAM (GB)");
-    case MenuBarItem::ramFreePercent: return QStringLiteral("Free RAM (%)");
-    default: return localized("mode." + std::string(rawValue(item)));
-  }
+  return localized("mode." + std::string(rawValue(item)));
 }
 
 std::string_view fullPrefix(MenuBarItem item) {

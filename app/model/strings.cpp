@@ -4,87 +4,14 @@
 #include <QFile>
 #include <QStringDecoder>
 
-#include <algorithm>
-#include <array>
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace calorim::app {
 namespace {
-
-using Entry = std::pair<std::string_view, std::string_view>;
-
-// Sorted by key, for the binary search below.
-constexpr std::array kTable = {
-    Entry{"ane.title", "Neural Engine"},
-    Entry{"app.name", "Calorim"},
-    Entry{"app.nameSimulated", "Calorim \u2014 Simulated"},
-    // CPU energy channels. pCluster: the cluster number; eCore: the core number;
-    // pCore: the cluster number, then the core number.
-    Entry{"core.eCluster", "E-Cluster"},
-    Entry{"core.eCore", "E-Core %1"},
-    Entry{"core.pCluster", "P%1-Cluster"},
-    Entry{"core.pCore", "P%1-Core %2"},
-    Entry{"cpu.eCluster", "Efficiency"},
-    Entry{"cpu.pCluster", "Performance"},
-    Entry{"detail.display", "Display"},
-    Entry{"detail.memory", "Memory"},
-    Entry{"detail.otherSoc", "Other SoC Blocks"},
-    Entry{"detail.simulated", "Simulated machine: these figures are generated, not measured."},
-    Entry{"detail.socTotal", "SoC Total"},
-    Entry{"detail.systemTotal", "System Total"},
-    Entry{"detail.unclassified", "Unclassified Channels"},
-    Entry{"disp.external", "External Display"},
-    Entry{"disp.internal", "Built-in Display"},
-    // One placeholder each: the folder of the energy counters.
-    Entry{"energy.absent",
-          "No power figures: this machine has no energy counters in %1. See \"Granting energy access\" in the "
-          "README."},
-    Entry{"energy.denied",
-          "No power figures: this user may not read the energy counters in %1. See \"Granting energy access\" "
-          "in the README to let the group calorim read them."},
-    Entry{"energy.unavailable", "No power figures: the energy counters could not be read."},
-    Entry{"error.initFailed", "Power metrics could not be started, so no live figures are available."},
-    Entry{"mem.controller", "Memory Controller"},
-    Entry{"mem.dram", "DRAM"},
-    Entry{"mem.phy", "Memory Interface"},
-    Entry{"menu.celsius", "Celsius (\u00B0C)"},
-    Entry{"menu.fahrenheit", "Fahrenheit (\u00B0F)"},
-    // One placeholder: the fan's index.
-    Entry{"menu.fan", "Fan %1"},
-    Entry{"menu.openDetail", "Open Detail Window"},
-    Entry{"menu.quit", "Quit Calorim"},
-    Entry{"menu.settings", "Settings\u2026"},
-    Entry{"menu.total", "Total"},
-    Entry{"mode.cpuPower", "CPU Power"},
-    Entry{"mode.cpuTemp", "CPU Temperature"},
-    Entry{"mode.cpuUsage", "CPU Usage"},
-    Entry{"mode.gpuPower", "GPU Power"},
-    Entry{"mode.gpuTemp", "GPU Temperature"},
-    Entry{"mode.gpuUsage", "GPU Usage"},
-    Entry{"mode.socPower", "SoC Power"},
-    Entry{"mode.systemPower", "System Power"},
-    Entry{"ports.title", "Ports & Power"},
-    Entry{"ports.titleSimulated", "Ports & Power \u2014 Simulated"},
-    Entry{"settings.menuBarDisplay", "Menu Bar Display"},
-    Entry{"settings.tempUnit", "Temperature Unit"},
-    Entry{"settings.title", "Calorim Settings"},
-    Entry{"soc.fabric", "Fabric"},
-    Entry{"soc.isp", "Image Signal Processor"},
-    Entry{"soc.media", "Media Engines"},
-    Entry{"stat.avg", "Avg"},
-    Entry{"stat.peak", "Peak"},
-};
-
-constexpr bool sortedByKey() {
-  for (std::size_t i = 1; i < kTable.size(); ++i) {
-    if (!(kTable[i - 1].first < kTable[i].first)) return false;
-  }
-  return true;
-}
-static_assert(sortedByKey(), "keep the text table sorted by key");
 
 QString fromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -192,11 +119,8 @@ class StringsParser {
 QString localized(std::string_view key) {
   if (const StringTable* table = openedTable.load(std::memory_order_acquire)) {
     const auto it = table->find(key);
-    return it != table->end() ? it->second : fromUtf8(key);
+    if (it != table->end()) return it->second;
   }
-  const auto it = std::lower_bound(kTable.begin(), kTable.end(), key,
-                                   [](const Entry& e, std::string_view k) { return e.first < k; });
-  if (it != kTable.end() && it->first == key) return fromUtf8(it->second);
   return fromUtf8(key);
 }
 
@@ -223,13 +147,6 @@ std::optional<QString> openStringBundle(const QStringList& locations) {
 
 QString stringBundleFailure(const QStringList& locations) {
   return QStringLiteral("could not load resource bundle: from ") + locations.join(QStringLiteral(", "));
-}
-
-std::vector<std::string_view> builtinStringKeys() {
-  std::vector<std::string_view> keys;
-  keys.reserve(kTable.size());
-  for (const Entry& e : kTable) keys.push_back(e.first);
-  return keys;
 }
 
 }  // namespace calorim::app

@@ -11,12 +11,10 @@
 //
 // with the escapes \" \\ \n \t \r and \Uxxxx (four hex digits, one UTF-16
 // code unit). The program opens the bundle once at start (`openStringBundle`)
-// and stops when none can be opened. Until a bundle is open (code running
-// without the program, such as tests of the model) the texts come from an
-// English table built into the program; the bundle shipped with the program
-// holds at least every key of that table.
-//
-// A key without an entry shows as the key itself.
+// and stops when none can be opened. The table is the only source of the
+// texts: a key without an entry, or any key while no bundle is open (code
+// running without the program, such as tests that open none), shows as the
+// key itself.
 
 #include <QByteArrayView>
 #include <QString>
@@ -26,7 +24,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace calorim::app {
 
@@ -56,8 +53,5 @@ std::optional<QString> openStringBundle(const QStringList& locations);
 // be opened: "could not load resource bundle: from " and the locations,
 // separated by ", ". Pure.
 [[nodiscard]] QString stringBundleFailure(const QStringList& locations);
-
-// The keys of the built-in English table, in ascending order.
-[[nodiscard]] std::vector<std::string_view> builtinStringKeys();
 
 }  // namespace calorim::app

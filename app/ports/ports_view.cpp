@@ -1,7 +1,6 @@
 #include "app/ports/ports_view.h"
 
 #include <algorithm>
-#include <mutex>
 #include <tuple>
 #include <utility>
 
@@ -13,19 +12,19 @@
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
-#include <QMetaObject>
 #include <QScrollBar>
 #include <QShowEvent>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include "app/model/number_text.h"
+#include "app/model/strings.h"
 
 namespace calorim::ports {
 namespace {
 
 using app::fixedText;
 using app::integerText;
+using app::localized;
 
 constexpr int kSectionSpacing = 16;
 constexpr int kStackSpacing = 8;
@@ -108,39 +107,10 @@ QFrame* makeSection(const QString& objectName) {
   return section;
 }
 
-// Devices compared without their ids, which are new on every read.
-bool sameTb(const std::vector<TBPort>& a, const std::vector<TBPort>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const TBPort& x, const TBPort& y) {
-    return x.deviceName == y.deviceName && x.vendorName == y.vendorName && x.speed == y.speed;
-  });
-}
-bool sameUsb(const std::vector<USBDevice>& a, const std::vector<USBDevice>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const USBDevice& x, const USBDevice& y) {
-    return x.name == y.name && x.vendor == y.vendor && x.speed == y.speed;
-  });
-}
-
 }  // namespace
 
-PortsReadings readPorts(Platform& platform) {
-  PortsReadings readings;
-  if (platform.registry) readings.adapterInfo = readAdapterInfo(*platform.registry);
-  if (platform.hardwareReport) readings.tbPorts = readThunderboltPorts(*platform.hardwareReport);
-  if (platform.registry) readings.usbDevices = readUSBDevices(*platform.registry);
-  return readings;
-}
-
-// Where a pool thread hands its readings back. The view clears `view` when it
-// is destroyed; posting under the lock means a posted call always targets a
-// live view, and Qt drops calls still queued for a view that is then deleted.
-struct PortsView::Mailbox {
-  std::mutex mutex;
-  PortsView* view = nullptr;
-};
-
 PortsView::PortsView(std::shared_ptr<Platform> platform, QWidget* parent)
-    : QScrollArea(parent), platform_(std::move(platform)), mailbox_(std::make_shared<Mailbox>()) {
-  mailbox_->view = this;
+    : QScrollArea(parent), model_(new PortsModel(std::move(platform), this)) {
   setObjectName("portsView");
   setMinimumSize(380, 300);
   setWidgetResizable(true);
@@ -156,7 +126,7 @@ PortsView::PortsView(std::shared_ptr<Platform> platform, QWidget* parent)
   adapterSection_ = makeSection("adapterSection");
   thunderboltSection_ = makeSection("thunderboltSection");
   usbSection_ = makeSection("usbSection");
-  emptyLabel_ = makeLabel(tr("No external connections detected"), font(), "emptyStateLabel");
+  emptyLabel_ = makeLabel(localized("ports.empty"), font(), "emptyStateLabel");
   emptyLabel_->setAlignment(Qt::AlignCenter);
   emptyLabel_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
   makeSecondary(emptyLabel_);
@@ -169,56 +139,25 @@ PortsView::PortsView(std::shared_ptr<Platform> platform, QWidget* parent)
   stack->addStretch(1);
   setWidget(page);
 
-  timer_ = new QTimer(this);
-  timer_->setObjectName("refreshTimer");
-  timer_->setInterval(kRefreshIntervalMs);
-  connect(timer_, &QTimer::timeout, this, &PortsView::refresh);
+  connect(model_, &PortsModel::changed, this, &PortsView::display);
 }
 
-PortsView::~PortsView() {
-  const std::lock_guard lock(mailbox_->mutex);
-  mailbox_->view = nullptr;
-}
-
-void PortsView::refresh() {
-  if (refreshing_) return;  // the previous one is still reading: skip this tick
-  refreshing_ = true;
-  QThreadPool::globalInstance()->start([platform = platform_, mailbox = mailbox_] {
-    PortsReadings readings = readPorts(*platform);
-    const std::lock_guard lock(mailbox->mutex);
-    if (PortsView* view = mailbox->view) {
-      QMetaObject::invokeMethod(
-          view, [view, readings = std::move(readings)]() mutable { view->publish(std::move(readings)); },
-          Qt::QueuedConnection);
-    }
-  });
-}
-
-void PortsView::publish(PortsReadings readings) {
-  refreshing_ = false;
-  const bool first = !published_;
-  const bool adapterChanged = first || readings.adapterInfo != state_.adapterInfo;
-  const bool tbChanged = first || !sameTb(readings.tbPorts, state_.tbPorts);
-  const bool usbChanged = first || !sameUsb(readings.usbDevices, state_.usbDevices);
-  state_ = std::move(readings);
-  published_ = true;
-
-  if (adapterChanged || tbChanged || usbChanged) {
-    // Sections whose readings did not change keep their widgets. The new rows
-    // are laid out here and now, not on a later pass, so no frame shows them
-    // squeezed into the old sizes; the page is repainted once, at the scroll
-    // position it had.
-    const int scroll = verticalScrollBar()->value();
-    widget()->setUpdatesEnabled(false);
-    if (adapterChanged) replaceBody(adapterSection_, state_.adapterInfo.has_value(), &PortsView::fillAdapter);
-    if (tbChanged) replaceBody(thunderboltSection_, !state_.tbPorts.empty(), &PortsView::fillThunderbolt);
-    if (usbChanged) replaceBody(usbSection_, !state_.usbDevices.empty(), &PortsView::fillUsb);
-    emptyLabel_->setVisible(!state_.adapterInfo && state_.tbPorts.empty() && state_.usbDevices.empty());
-    layOutNow();
-    verticalScrollBar()->setValue(scroll);
-    widget()->setUpdatesEnabled(true);
-  }
-  emit refreshed();
+void PortsView::display(bool adapterChanged, bool thunderboltChanged, bool usbChanged) {
+  const PortsReadings& state = model_->readings();
+  if (!adapterChanged && !thunderboltChanged && !usbChanged) return;
+  // Sections whose readings did not change keep their widgets. The new rows
+  // are laid out here and now, not on a later pass, so no frame shows them
+  // squeezed into the old sizes; the page is repainted once, at the scroll
+  // position it had.
+  const int scroll = verticalScrollBar()->value();
+  widget()->setUpdatesEnabled(false);
+  if (adapterChanged) replaceBody(adapterSection_, state.adapterInfo.has_value(), &PortsView::fillAdapter);
+  if (thunderboltChanged) replaceBody(thunderboltSection_, !state.tbPorts.empty(), &PortsView::fillThunderbolt);
+  if (usbChanged) replaceBody(usbSection_, !state.usbDevices.empty(), &PortsView::fillUsb);
+  emptyLabel_->setVisible(!state.adapterInfo && state.tbPorts.empty() && state.usbDevices.empty());
+  layOutNow();
+  verticalScrollBar()->setValue(scroll);
+  widget()->setUpdatesEnabled(true);
 }
 
 void PortsView::layOutNow() {
@@ -257,16 +196,16 @@ void PortsView::replaceBody(QFrame* section, bool shown, void (PortsView::*fill)
 }
 
 void PortsView::fillAdapter(QVBoxLayout* body) {
-  const AdapterInfo& adapter = *state_.adapterInfo;
+  const AdapterInfo& adapter = *model_->readings().adapterInfo;
   const QFont bodyFont = font();
   const QFont mono = captionMonoFont(bodyFont);
 
   auto* header = new QHBoxLayout;
-  header->addWidget(makeLabel(tr("⚡ Power Adapter"), headlineFont(bodyFont), "adapterTitle"));
+  header->addWidget(makeLabel(localized("ports.adapter"), headlineFont(bodyFont), "adapterTitle"));
   header->addStretch(1);
   if (adapter.systemPowerW > 0) {
     header->addWidget(
-        makeLabel(fixedText(adapter.systemPowerW, 1) + " W in", weighted(bodyFont, QFont::DemiBold), "adapterInputPower"));
+        makeLabel(localized("ports.inputPower").arg(fixedText(adapter.systemPowerW, 1)), weighted(bodyFont, QFont::DemiBold), "adapterInputPower"));
   }
   body->addLayout(header);
 
@@ -289,23 +228,23 @@ void PortsView::fillAdapter(QVBoxLayout* body) {
     body->addWidget(holder);
   };
 
-  if (!adapter.name.empty()) addInfoRow("Name", fromUtf8(adapter.name));
-  if (!adapter.manufacturer.empty()) addInfoRow("Manufacturer", fromUtf8(adapter.manufacturer));
-  addInfoRow("Rated", integerText(adapter.watts) + "W");
-  addInfoRow("Negotiated", QStringLiteral("%1V / %2A (max %3W)")
+  if (!adapter.name.empty()) addInfoRow(localized("ports.name"), fromUtf8(adapter.name));
+  if (!adapter.manufacturer.empty()) addInfoRow(localized("ports.manufacturer"), fromUtf8(adapter.manufacturer));
+  addInfoRow(localized("ports.rated"), integerText(adapter.watts) + "W");
+  addInfoRow(localized("ports.negotiated"), QStringLiteral("%1V / %2A (max %3W)")
                                 .arg(fixedText(adapter.voltage, 0), fixedText(adapter.current, 2),
                                      fixedText(adapter.voltage * adapter.current, 0)));
   if (adapter.systemPowerW > 0) {
-    addInfoRow("Actual", QStringLiteral("%1 W (%2V × %3A)")
+    addInfoRow(localized("ports.actual"), QStringLiteral("%1 W (%2V × %3A)")
                                .arg(fixedText(adapter.systemPowerW, 1), fixedText(adapter.actualVoltage, 1),
                                     fixedText(adapter.actualCurrent, 2)));
   }
-  if (!adapter.serial.empty()) addInfoRow("Serial", fromUtf8(adapter.serial));
-  addInfoRow("Description", fromUtf8(adapter.description));
+  if (!adapter.serial.empty()) addInfoRow(localized("ports.serial"), fromUtf8(adapter.serial));
+  addInfoRow(localized("ports.description"), fromUtf8(adapter.description));
 
   if (adapter.pdMenu.empty()) return;
   body->addWidget(makeDivider());
-  QLabel* pdTitle = makeLabel(tr("PD Negotiation"), subheadlineFont(bodyFont), "pdTitle");
+  QLabel* pdTitle = makeLabel(localized("ports.pdNegotiation"), subheadlineFont(bodyFont), "pdTitle");
   makeSecondary(pdTitle);
   body->addWidget(pdTitle);
   for (const PDO& pdo : adapter.pdMenu) {
@@ -314,7 +253,7 @@ void PortsView::fillAdapter(QVBoxLayout* body) {
     auto* row = new QHBoxLayout(holder);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(kColumnSpacing);
-    QLabel* label = makeLabel(tr("PDO %1").arg(integerText(pdo.index)), mono, "pdoLabel");
+    QLabel* label = makeLabel(localized("ports.pdo").arg(integerText(pdo.index)), mono, "pdoLabel");
     label->setFixedWidth(kPdoLabelWidth);
     QLabel* volts = makeLabel(fixedText(pdo.maxVoltage, 0) + "V", mono, "pdoVoltage");
     volts->setFixedWidth(kPdoVoltageWidth);
@@ -366,32 +305,31 @@ void PortsView::addDeviceRows(QVBoxLayout* body, const std::vector<Device>& devi
 }
 
 void PortsView::fillThunderbolt(QVBoxLayout* body) {
-  body->addWidget(makeLabel(tr("🔌 Thunderbolt / USB4"), headlineFont(font()), "thunderboltTitle"));
-  addDeviceRows(body, state_.tbPorts, [](const TBPort& port) {
+  body->addWidget(makeLabel(localized("ports.thunderbolt"), headlineFont(font()), "thunderboltTitle"));
+  addDeviceRows(body, model_->readings().tbPorts, [](const TBPort& port) {
     return std::tie(port.deviceName, port.vendorName, port.speed);
   });
 }
 
 void PortsView::fillUsb(QVBoxLayout* body) {
-  body->addWidget(makeLabel(tr("🔗 USB Devices"), headlineFont(font()), "usbTitle"));
-  addDeviceRows(body, state_.usbDevices, [](const USBDevice& device) {
+  body->addWidget(makeLabel(localized("ports.usb"), headlineFont(font()), "usbTitle"));
+  addDeviceRows(body, model_->readings().usbDevices, [](const USBDevice& device) {
     return std::tie(device.name, device.vendor, device.speed);
   });
 }
 
 void PortsView::showEvent(QShowEvent* event) {
   QScrollArea::showEvent(event);
-  refresh();
-  timer_->start();  // a new period from now on every showing
+  model_->start();
 }
 
 void PortsView::hideEvent(QHideEvent* event) {
-  timer_->stop();
+  model_->stop();
   QScrollArea::hideEvent(event);
 }
 
 void PortsView::closeEvent(QCloseEvent* event) {
-  timer_->stop();
+  model_->stop();
   QScrollArea::closeEvent(event);
 }
 

@@ -8,10 +8,9 @@
 //
 // Up to 780 px wide the cards stand in one column; wider, in two columns
 // (CPU, GPU and neural engine on the left, the rest on the right). The view
-// is built once; each publication of the monitor (and a change of the
-// temperature unit) only rewrites texts and values and shows or hides the
-// conditional parts, and lists of channels, core temperatures and fans are
-// rebuilt only when their length or names change.
+// only assembles the cards (detail_cards.h) and hands them each publication
+// of the monitor and each change of the temperature unit; the cards rewrite
+// only texts and values and show or hide their conditional parts.
 //
 // Where the energy counters cannot be read, the totals of power, the history
 // with its peak and mean, and the cards of the neural engine, memory, display
@@ -33,29 +32,27 @@
 
 #include <QWidget>
 
-#include <cstdint>
-#include <utility>
 #include <vector>
 
 class QHBoxLayout;
-class QLabel;
-class QScrollArea;
-class QTimer;
-class QToolButton;
 class QVBoxLayout;
 
 namespace calorim::app {
 
-class ChannelGrid;
-class ClusterBar;
-class CoreTempGrid;
+class AneCard;
+class CpuCard;
+class DisplayCard;
+class ErrorBanner;
+class FansCard;
+class GpuCard;
+class HeroCard;
 class HistoryLine;
 class LiveMonitor;
+class MachineCard;
+class MemoryCard;
+class OtherSocCard;
 class Preferences;
-class SectionHeader;
-class SymbolIcon;
-class UsageBar;
-class WattsRow;
+class UnclassifiedCard;
 
 class DetailView : public QWidget {
   Q_OBJECT
@@ -70,7 +67,7 @@ class DetailView : public QWidget {
 
   // True while the cards stand in two columns.
   [[nodiscard]] bool isWide() const { return wide_; }
-  [[nodiscard]] HistoryLine* historyLine() const { return historyLine_; }
+  [[nodiscard]] HistoryLine* historyLine() const;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -78,115 +75,30 @@ class DetailView : public QWidget {
   void hideEvent(QHideEvent* event) override;
 
  private:
-  struct FanItem {
-    QWidget* widget;
-    QLabel* name;
-    QLabel* rpm;
-  };
-  struct BreakdownCard {
-    QWidget* card;
-    QLabel* total;
-  };
-
-  void buildBanner(QVBoxLayout* page);
-  void buildHero(QVBoxLayout* page);
-  void buildCards();
-  QWidget* buildBreakdownCard(const char* objectName, const QString& title, BreakdownCard& out,
-                              std::vector<std::pair<WattsRow*, const char*>> rows);
   void arrange(bool wide);
   void refresh();
-  void refreshHero();
-  void refreshCpu();
-  void refreshFans();
-  void refreshSystemInfo();
 
   LiveMonitor& monitor_;
   Preferences& preferences_;
   bool wide_ = false;
   bool arranged_ = false;
 
-  QScrollArea* scroll_ = nullptr;
   QHBoxLayout* columns_ = nullptr;
   QVBoxLayout* leftColumn_ = nullptr;   // layouts of one widget, so that moving a
   QVBoxLayout* rightColumn_ = nullptr;  // card between them never reparents it
   std::vector<QWidget*> cards_;  // in the one-column order
 
-  // Error banner.
-  QWidget* banner_ = nullptr;
-  QLabel* bannerText_ = nullptr;
-
-  // Hero card.
-  QWidget* systemTotal_ = nullptr;
-  QLabel* systemCaption_ = nullptr;
-  QLabel* systemValue_ = nullptr;
-  QWidget* totalsDivider_ = nullptr;
-  QLabel* socValue_ = nullptr;
-  QLabel* energyNotice_ = nullptr;
-  int socPixelSize_ = 0;
-  HistoryLine* historyLine_ = nullptr;
-  QLabel* peak_ = nullptr;
-  QLabel* avg_ = nullptr;
-  QWidget* batteryGroup_ = nullptr;
-  QLabel* batteryPercent_ = nullptr;
-  SymbolIcon* batteryIcon_ = nullptr;
-  QLabel* adapter_ = nullptr;
-  QLabel* charging_ = nullptr;
-  QLabel* boost_ = nullptr;
-  QWidget* memoryGroup_ = nullptr;
-  QLabel* ram_ = nullptr;
-  QLabel* swap_ = nullptr;
-
-  // CPU card.
-  SectionHeader* cpuHeader_ = nullptr;
-  ClusterBar* eCluster_ = nullptr;
-  ClusterBar* pCluster_ = nullptr;
-  QWidget* clusterSection_ = nullptr;
-  QVBoxLayout* clusterRowsLayout_ = nullptr;
-  std::vector<WattsRow*> clusterRows_;
-  QWidget* coreSection_ = nullptr;
-  ChannelGrid* coreGrid_ = nullptr;
-  QWidget* coreTempSection_ = nullptr;
-  CoreTempGrid* coreTempGrid_ = nullptr;
-
-  // GPU and neural engine.
-  SectionHeader* gpuHeader_ = nullptr;
-  UsageBar* gpuUsage_ = nullptr;
-  QLabel* gpuFreq_ = nullptr;
-  QWidget* aneCard_ = nullptr;
-  WattsRow* aneRow_ = nullptr;
-
-  // Memory, display, other SoC.
-  BreakdownCard memoryCard_{};
-  WattsRow* dramRow_ = nullptr;
-  WattsRow* amccRow_ = nullptr;
-  WattsRow* dcsRow_ = nullptr;
-  BreakdownCard displayCard_{};
-  WattsRow* displayRow_ = nullptr;
-  WattsRow* displayExtRow_ = nullptr;
-  BreakdownCard otherSocCard_{};
-  WattsRow* fabricRow_ = nullptr;
-  WattsRow* ispRow_ = nullptr;
-  WattsRow* mediaRow_ = nullptr;
-
-  // Unclassified channels.
-  QWidget* unclassifiedCard_ = nullptr;
-  QToolButton* unclassifiedToggle_ = nullptr;
-  QLabel* unclassifiedCount_ = nullptr;
-  QLabel* unclassifiedTotal_ = nullptr;
-  ChannelGrid* unclassifiedGrid_ = nullptr;
-
-  // Fans.
-  QWidget* fansCard_ = nullptr;
-  QWidget* fansRow_ = nullptr;
-  std::vector<FanItem> fanItems_;
-  std::vector<std::int64_t> fanIds_;
-
-  // The machine.
-  QWidget* systemInfoCard_ = nullptr;
-  QLabel* chipLabel_ = nullptr;
-  QLabel* coresLabel_ = nullptr;
-  QLabel* gpuCoresLabel_ = nullptr;
-  QLabel* memoryLabel_ = nullptr;
+  ErrorBanner* banner_;
+  HeroCard* hero_;
+  CpuCard* cpu_;
+  GpuCard* gpu_;
+  AneCard* ane_;
+  MemoryCard* memory_;
+  DisplayCard* display_;
+  OtherSocCard* otherSoc_;
+  UnclassifiedCard* unclassified_;
+  FansCard* fans_;
+  MachineCard* machine_;
 };
 
 }  // namespace calorim::app

@@ -15,6 +15,7 @@
 #include "app/model/strings.h"
 #include "app/model/update_check.h"
 #include "app/views/detail_widgets.h"
+#include "app/views/detail_text.h"
 #include "app/views/temperature_colour.h"
 
 namespace calorim::app {
@@ -69,15 +70,6 @@ QPushButton* makeButton(const char* objectName, const QString& text, QWidget* pa
 }
 
 }  // namespace
-
-QString fanSpeedText(double rpm) {
-  // 2^63 is exactly representable; every double below it and at or above
-  // -2^63 converts to a 64-bit integer without overflow once truncated.
-  constexpr double kLimit = 9223372036854775808.0;
-  if (!std::isfinite(rpm) || rpm >= kLimit || rpm < -kLimit) return QStringLiteral("\u2014");
-  const auto whole = static_cast<long long>(std::trunc(rpm));
-  return integerText(whole) + QStringLiteral(" RPM");
-}
 
 std::optional<QString> energyNotice(const EnergyAccess& access) {
   // A long path may break after each slash when the notice wraps.
@@ -166,10 +158,10 @@ MenuBarPanel::MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, Panel
     stack->addWidget(row);
     return row;
   };
-  cpuRow_ = addRow("cpuRow", QStringLiteral("CPU"));
-  gpuRow_ = addRow("gpuRow", QStringLiteral("GPU"));
-  aneRow_ = addRow("aneRow", QStringLiteral("ANE"));
-  dramRow_ = addRow("dramRow", QStringLiteral("DRAM"));
+  cpuRow_ = addRow("cpuRow", localized("cpu.title"));
+  gpuRow_ = addRow("gpuRow", localized("gpu.title"));
+  aneRow_ = addRow("aneRow", localized("ane.short"));
+  dramRow_ = addRow("dramRow", localized("mem.dram"));
 
   fansDivider_ = makeDivider(this, "fansDivider");
   stack->addWidget(fansDivider_);
@@ -291,7 +283,7 @@ void MenuBarPanel::refreshUpdate() {
   setShown(updateDivider_, update.has_value());
   setShown(updateLink_, update.has_value());
   if (!update) return;
-  const QString text = tr("\u2B06 Update available: v") + update->version;
+  const QString text = localized("panel.updateAvailable").arg(update->version);
   if (isWebUrl(update->url)) {
     // Rich text only around our own escaped pieces.
     updateLink_->setTextFormat(Qt::RichText);

@@ -62,12 +62,6 @@ void openSettingsWindow(const PanelActions& actions);
 void openDetailWindow(LiveMonitor& monitor, const PanelActions& actions);
 void openPortsWindow(const PanelActions& actions);
 
-// The speed of a fan as the panel writes it: the revolutions per minute with
-// the fraction cut off, then " RPM" ("999 RPM" for 999.9). A speed that is
-// not finite or lies outside the range of a 64-bit integer shows as "—".
-// Pure.
-[[nodiscard]] QString fanSpeedText(double rpm);
-
 // Why no power is shown, with the counters' folder (a zero-width space after
 // each "/", where a wrapped line may break): the text of "energy.denied" or
 // "energy.absent", or of "energy.unavailable" where the backend names no

@@ -81,7 +81,7 @@ QWidget* SettingsView::buildItemsSection() {
   QVBoxLayout* body = nullptr;
   QWidget* section = makeSection(localized("settings.menuBarDisplay"), this, body);
 
-  auto* hint = new QLabel(tr("Select up to 3 items"), section);
+  auto* hint = new QLabel(localized("settings.selectUpTo3"), section);
   hint->setFont(styleFont(TextStyle::caption));
   setLabelColour(hint, secondaryTextColour(hint->palette()));
   body->addWidget(hint);
@@ -123,12 +123,12 @@ QWidget* SettingsView::buildUnitSection() {
 
 QWidget* SettingsView::buildStyleSection() {
   QVBoxLayout* body = nullptr;
-  QWidget* section = makeSection(tr("Display Style"), this, body);
+  QWidget* section = makeSection(localized("settings.displayStyle"), this, body);
 
   const std::map<MenuBarStyle, QString> texts = {
-      {MenuBarStyle::full, tr("Full (SYS87.7W)")},
-      {MenuBarStyle::shortForm, tr("Short (S87.7W)")},
-      {MenuBarStyle::minimal, tr("Minimal (87.7)")},
+      {MenuBarStyle::full, localized("settings.styleFull")},
+      {MenuBarStyle::shortForm, localized("settings.styleShort")},
+      {MenuBarStyle::minimal, localized("settings.styleMinimal")},
   };
   auto* group = new QButtonGroup(section);
   for (MenuBarStyle style : kAllMenuBarStyles) {
@@ -144,9 +144,9 @@ QWidget* SettingsView::buildStyleSection() {
 
 QWidget* SettingsView::buildGeneralSection() {
   QVBoxLayout* body = nullptr;
-  QWidget* section = makeSection(tr("General"), this, body);
+  QWidget* section = makeSection(localized("settings.general"), this, body);
 
-  launchAtLogin_ = new QCheckBox(tr("Launch at Login"), section);
+  launchAtLogin_ = new QCheckBox(localized("settings.launchAtLogin"), section);
   launchAtLogin_->setObjectName(QStringLiteral("launchAtLogin"));
   launchAtLogin_->setChecked(loginItem_.isEnabled());
   connect(launchAtLogin_, &QCheckBox::clicked, this, &SettingsView::launchAtLoginClicked);

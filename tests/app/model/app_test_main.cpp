@@ -1,4 +1,5 @@
-// The model tests run under one QCoreApplication per process.
+// The model tests run under one QCoreApplication per process, with the texts
+// of the source tree's string bundle.
 
 #include <gtest/gtest.h>
 
@@ -10,5 +11,6 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   calorim::app::testing::prepareTestProgram();
   QCoreApplication app(argc, argv);
+  if (!calorim::app::testing::openSourceStringBundle()) return 1;
   return RUN_ALL_TESTS();
 }

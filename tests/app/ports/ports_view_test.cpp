@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 
 #include <QDir>
 #include <QLabel>
@@ -15,9 +12,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <QThreadPool>
 #include <QTimer>
-#include <QTranslator>
 
 #include "core/platform/fake/fake_platform.h"
 #include "core/platform/linux/linux_platform.h"
@@ -27,12 +22,10 @@ void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStd
 namespace calorim::ports {
 namespace {
 
-using namespace std::chrono_literals;
-
 const std::filesystem::path kMachines = std::filesystem::path(FIXTURE_DIR) / "linux";
 
 // The bound only ends a hung run; nothing is timed.
-bool settled(PortsView& view) { return QTest::qWaitFor([&] { return !view.isRefreshing(); }, 20000); }
+bool settled(PortsView& view) { return QTest::qWaitFor([&] { return !view.model().isRefreshing(); }, 20000); }
 
 QStringList texts(const QWidget* parent, const char* name) {
   QStringList out;
@@ -66,16 +59,6 @@ RegistryDictionary usbDevice(const char* name, std::int64_t speed) {
   return RegistryDictionary{{"USB Product Name", name}, {"UsbLinkSpeed", speed}};
 }
 
-// Translates by bracketing, to tell which texts go through translation.
-class BracketTranslator : public QTranslator {
- public:
-  QString translate(const char* context, const char* source, const char*, int) const override {
-    return QLatin1String(context) == QLatin1String("calorim::ports::PortsView") ? "[" + QString::fromUtf8(source) + "]"
-                                                                                : QString();
-  }
-  bool isEmpty() const override { return false; }
-};
-
 TEST(PortsView, EmptyDesktopAndLaptopWithDockAndCharger) {
   PortsView desktop(sysfs::makeLinuxPlatform(kMachines / "desktop"));
   desktop.resize(400, 400);
@@ -107,11 +90,9 @@ TEST(PortsView, EmptyDesktopAndLaptopWithDockAndCharger) {
   saveScreenshot(laptop, "ports_laptop.png");
 }
 
-TEST(PortsView, AdapterRowsFollowTheirConditionsInTheCLocale) {
+TEST(PortsView, AdapterRowsAndOffersFollowTheirConditionsInTheCLocale) {
   fake::FakeMachine machine;
   machine.registry->addService("AppleSmartBattery", RegistryDictionary{{"AdapterDetails", RegistryDictionary{{"Foo", 1}}}});
-  BracketTranslator translator;
-  QCoreApplication::installTranslator(&translator);
   const QLocale before;
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
   PortsView view(machine.platform);
@@ -125,8 +106,7 @@ TEST(PortsView, AdapterRowsFollowTheirConditionsInTheCLocale) {
   EXPECT_EQ(texts(&view, "infoValue"), QStringList({"0W", "0V / 0.00A (max 0W)", ""}));
   EXPECT_TRUE(texts(&view, "adapterInputPower").isEmpty());
   EXPECT_TRUE(texts(&view, "pdTitle").isEmpty());
-  // Titles go through translation; row labels and figures do not.
-  EXPECT_EQ(texts(&view, "adapterTitle"), QStringList({"[⚡ Power Adapter]"}));
+  EXPECT_EQ(texts(&view, "adapterTitle"), QStringList({"⚡ Power Adapter"}));
 
   machine.registry->clear();
   machine.registry->addService(
@@ -139,7 +119,7 @@ TEST(PortsView, AdapterRowsFollowTheirConditionsInTheCLocale) {
           // 45.25 W is a tie, which printf rounds to even.
           {"PowerTelemetryData",
            RegistryDictionary{{"SystemPowerIn", 45250}, {"SystemVoltageIn", 20100}, {"SystemCurrentIn", 2251}}}});
-  view.refresh();
+  view.model().refresh();
   ASSERT_TRUE(settled(view));
   EXPECT_EQ(texts(&view, "infoLabel"),
             QStringList({"Name", "Manufacturer", "Rated", "Negotiated", "Actual", "Serial", "Description"}));
@@ -147,44 +127,31 @@ TEST(PortsView, AdapterRowsFollowTheirConditionsInTheCLocale) {
             QStringList({"96W USB-C Power Adapter", "Apple Inc.", "96W", "20V / 4.70A (max 94W)",
                          "45.2 W (20.1V × 2.25A)", "C0X123", "pd charger"}));
   EXPECT_EQ(texts(&view, "adapterInputPower"), QStringList({"45.2 W in"}));
-  EXPECT_EQ(texts(&view, "pdTitle"), QStringList({"[PD Negotiation]"}));
-  EXPECT_EQ(texts(&view, "pdoLabel"), QStringList({"[PDO 1]"}));
+  EXPECT_EQ(texts(&view, "pdTitle"), QStringList({"PD Negotiation"}));
+  EXPECT_EQ(texts(&view, "pdoLabel"), QStringList({"PDO 1"}));
   EXPECT_EQ(texts(&view, "pdoVoltage") + texts(&view, "pdoCurrent") + texts(&view, "pdoPower"),
             QStringList({"9V", "3.00A", "27W"}));
+  EXPECT_TRUE(texts(&view, "activePdoMarker").isEmpty());  // no active index
 
-  QLocale::setDefault(before);
-  QCoreApplication::removeTranslator(&translator);
-}
-
-TEST(PortsView, ActiveOfferMarkerSitsOnExactlyTheMatchingRows) {
-  fake::FakeMachine machine;
-  const auto offers = [](std::int64_t active) {
-    return RegistryDictionary{
-        {"AdapterDetails",
-         RegistryDictionary{{"UsbHvcHvcIndex", active},
-                            {"UsbHvcMenu", RegistryArray{pdo(0, 5000, 3000), pdo(1, 9000, 3000),
-                                                         pdo(2, 15000, 3000), pdo(2, 20000, 4700)}}}}};
-  };
-  const auto markedRows = [](const PortsView& view) {
-    QList<bool> marked;
-    for (const QWidget* row : view.findChildren<QWidget*>("pdoRow")) {
-      marked << (row->findChild<QLabel*>("activePdoMarker") != nullptr);
-    }
-    return marked;
-  };
-  machine.registry->addService("AppleSmartBattery", offers(2));
-  PortsView view(machine.platform);
-  view.show();
+  // The active-offer marker sits on exactly the rows of the active index.
+  machine.registry->clear();
+  machine.registry->addService(
+      "AppleSmartBattery",
+      RegistryDictionary{{"AdapterDetails",
+                          RegistryDictionary{{"UsbHvcHvcIndex", 2},
+                                             {"UsbHvcMenu", RegistryArray{pdo(0, 5000, 3000), pdo(1, 9000, 3000),
+                                                                          pdo(2, 15000, 3000), pdo(2, 20000, 4700)}}}}});
+  view.model().refresh();
   ASSERT_TRUE(settled(view));
-  EXPECT_EQ(markedRows(view), QList<bool>({false, false, true, true}));  // both offers with index 2
+  QList<bool> marked;
+  for (const QWidget* row : view.findChildren<QWidget*>("pdoRow")) {
+    marked << (row->findChild<QLabel*>("activePdoMarker") != nullptr);
+  }
+  EXPECT_EQ(marked, QList<bool>({false, false, true, true}));
   EXPECT_EQ(texts(&view, "activePdoMarker"), QStringList({"◀", "◀"}));
   EXPECT_EQ(texts(&view, "pdoPower"), QStringList({"15W", "27W", "45W", "94W"}));
 
-  machine.registry->clear();
-  machine.registry->addService("AppleSmartBattery", offers(-1));
-  view.refresh();
-  ASSERT_TRUE(settled(view));
-  EXPECT_EQ(markedRows(view), QList<bool>({false, false, false, false}));
+  QLocale::setDefault(before);
 }
 
 TEST(PortsView, DividersSeparateRowsButNoneFollowsTheLast) {
@@ -226,12 +193,12 @@ TEST(PortsView, RefreshRebuildsOnlyWhatChangedAndKeepsTheScrollPosition) {
   const QPointer<QLabel> tbTitle = view.findChild<QLabel*>("thunderboltTitle");
   const QPointer<QLabel> usbTitle = view.findChild<QLabel*>("usbTitle");
 
-  view.refresh();  // the same devices, with new ids: nothing is rebuilt
+  view.model().refresh();  // the same devices, with new ids: nothing is rebuilt
   ASSERT_TRUE(settled(view));
   EXPECT_TRUE(adapterTitle && tbTitle && usbTitle);
 
   machine.registry->addService("IOUSBHostDevice", usbDevice("Dongle", 5'000'000'000));
-  view.refresh();
+  view.model().refresh();
   ASSERT_TRUE(settled(view));
   EXPECT_TRUE(adapterTitle && tbTitle);
   EXPECT_FALSE(usbTitle);
@@ -239,78 +206,29 @@ TEST(PortsView, RefreshRebuildsOnlyWhatChangedAndKeepsTheScrollPosition) {
   EXPECT_EQ(scroll->value(), position);
 }
 
-TEST(PortsView, RefreshReadsOffTheUiThreadAndSkipsWhileOneRuns) {
-  fake::FakeMachine machine;
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool open = false;
-  int reads = 0;
-  machine.registry->addLiveService("AppleSmartBattery", [&]() -> std::optional<RegistryDictionary> {
-    std::unique_lock lock(mutex);
-    ++reads;
-    changed.notify_all();
-    changed.wait_for(lock, 20s, [&] { return open; });
-    return RegistryDictionary{{"AdapterDetails", RegistryDictionary{{"Watts", 30}}}};
-  });
-  const auto readsReach = [&](int count) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, 20s, [&] { return reads == count; });
-  };
-  const auto setOpen = [&](bool value) {
-    const std::lock_guard lock(mutex);
-    open = value;
-    changed.notify_all();
-  };
-
-  {
-    PortsView view(machine.platform);  // never shown: no timer ticks in between
-    view.refresh();
-    ASSERT_TRUE(readsReach(1));
-    EXPECT_TRUE(view.isRefreshing());  // the reader blocks, the UI thread does not
-    view.refresh();                    // skipped
-    setOpen(true);
-    ASSERT_TRUE(settled(view));
-    ASSERT_TRUE(view.adapterInfo());
-    EXPECT_EQ(view.adapterInfo()->watts, 30);
-    const std::lock_guard lock(mutex);
-    EXPECT_EQ(reads, 1);
-  }
-
-  // A view destroyed while its refresh still reads drops the result safely.
-  setOpen(false);
-  auto view = std::make_unique<PortsView>(machine.platform);
-  view->refresh();
-  ASSERT_TRUE(readsReach(2));
-  view.reset();
-  setOpen(true);
-  QThreadPool::globalInstance()->waitForDone();
-  QCoreApplication::processEvents();
-}
-
-TEST(PortsView, TimerRunsOnlyWhileShown) {
+TEST(PortsView, ModelRefreshesEveryThreeSecondsOnlyWhileShown) {
   fake::FakeMachine machine;
   PortsView view(machine.platform);
   ASSERT_NE(view.findChild<QTimer*>("refreshTimer"), nullptr);
   EXPECT_EQ(view.findChild<QTimer*>("refreshTimer")->interval(), 3000);
-  EXPECT_FALSE(view.isRefreshTimerActive());
-  QSignalSpy refreshes(&view, &PortsView::refreshed);
+  EXPECT_FALSE(view.model().isTimerActive());
+  QSignalSpy refreshes(&view.model(), &PortsModel::changed);
 
   view.show();
-  EXPECT_TRUE(view.isRefreshTimerActive());
-  EXPECT_TRUE(view.isRefreshing());  // showing refreshes at once
+  EXPECT_TRUE(view.model().isTimerActive());
+  EXPECT_TRUE(view.model().isRefreshing());  // showing refreshes at once
   ASSERT_TRUE(settled(view));
-  EXPECT_GE(refreshes.count(), 1);
+  EXPECT_EQ(refreshes.count(), 1);
 
   view.hide();
-  EXPECT_FALSE(view.isRefreshTimerActive());
-  const int before = refreshes.count();
+  EXPECT_FALSE(view.model().isTimerActive());
   view.show();
-  EXPECT_TRUE(view.isRefreshTimerActive());
+  EXPECT_TRUE(view.model().isTimerActive());
   ASSERT_TRUE(settled(view));
-  EXPECT_GT(refreshes.count(), before);
+  EXPECT_EQ(refreshes.count(), 2);
 
   view.close();
-  EXPECT_FALSE(view.isRefreshTimerActive());
+  EXPECT_FALSE(view.model().isTimerActive());
 }
 
 }  // namespace

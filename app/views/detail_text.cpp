@@ -1,0 +1,82 @@
+#include "app/views/detail_text.h"
+
+#include <cmath>
+
+#include "app/model/number_text.h"
+#include "app/model/strings.h"
+
+namespace calorim::app {
+namespace {
+
+const QString kDash = QStringLiteral("\u2014");
+const QString kBolt = QStringLiteral(" \u26A1");
+
+// `v` truncated toward zero, when it is a finite number an int64 can hold.
+// 2^63 is exactly representable; every double below it and at or above
+// -2^63 converts without overflow once truncated.
+std::optional<std::int64_t> truncated(double v) {
+  constexpr double kLimit = 9223372036854775808.0;
+  if (!std::isfinite(v) || v >= kLimit || v < -kLimit) return std::nullopt;
+  return static_cast<std::int64_t>(v);
+}
+
+}  // namespace
+
+QString wattsText(double w, int decimals) { return fixedText(w, decimals) + QStringLiteral(" W"); }
+
+QString wholeText(double v) {
+  const std::optional<std::int64_t> n = truncated(v);
+  return n ? integerText(*n) : kDash;
+}
+
+HeroTexts heroTexts(const PowerSample& s, double peak, double avg) {
+  HeroTexts t;
+  if (s.systemPower > 0) {
+    t.systemCaption = localized("detail.systemTotal") + (s.isCharging ? kBolt : QString());
+    t.systemValue = wattsText(s.systemPower, 1);
+  }
+  t.socValue = s.hasPower ? wattsText(s.total, 1) : kDash;
+  t.peak = localized("stat.peak") + QStringLiteral(": ") + wattsText(peak, 1);
+  t.avg = localized("stat.avg") + QStringLiteral(": ") + wattsText(avg, 1);
+  return t;
+}
+
+std::optional<BatteryTexts> batteryTexts(const PowerSample& s) {
+  if (s.batteryPercent < 1) return std::nullopt;
+  BatteryTexts t;
+  t.percent = integerText(s.batteryPercent) + QLatin1Char('%') + (s.isCharging ? kBolt : QString());
+  t.icon = s.isCharging ? QStringLiteral("battery.100.bolt") : QStringLiteral("battery.75");
+  if (s.adapterWatts >= 1) {
+    t.adapter = integerText(s.adapterWatts) + QStringLiteral("W@") + fixedText(s.adapterVoltage, 0) + QLatin1Char('V');
+  }
+  if (s.chargingPower > 1.0) t.charging = localized("detail.charging").arg(fixedText(s.chargingPower, 0));
+  if (s.batteryDischargeW > 1.0) t.boost = localized("detail.boost").arg(fixedText(s.batteryDischargeW, 0));
+  return t;
+}
+
+std::optional<MemoryTexts> memoryTexts(const PowerSample& s) {
+  if (!(s.ramTotalGB > 0)) return std::nullopt;
+  MemoryTexts t;
+  t.ram = localized("detail.ram").arg(fixedText(s.ramUsedGB, 0), fixedText(s.ramTotalGB, 0));
+  if (s.swapUsedGB > 0.01) t.swap = localized("detail.swap").arg(fixedText(s.swapUsedGB, 1));
+  return t;
+}
+
+MachineTexts machineTexts(const SystemInfo& info) {
+  return {integerText(info.eCores()) + QStringLiteral("E+") + integerText(info.pCores()) + QLatin1Char('P'),
+          localized("detail.gpuCores").arg(integerText(info.gpuCores())),
+          wholeText(info.totalMemoryGB()) + QStringLiteral("GB")};
+}
+
+QString frequencyText(double mhz) { return fixedText(mhz, 0) + QStringLiteral(" MHz"); }
+
+QString fanSpeedText(double rpm) {
+  const std::optional<std::int64_t> n = truncated(rpm);
+  return n ? integerText(*n) + QStringLiteral(" RPM") : kDash;
+}
+
+QString countText(std::size_t n) {
+  return QLatin1Char('(') + integerText(static_cast<std::int64_t>(n)) + QLatin1Char(')');
+}
+
+}  // namespace calorim::app

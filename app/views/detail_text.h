@@ -1,0 +1,64 @@
+#pragma once
+// The texts of the detail window, built from a sample without any widget.
+// Numbers are written with the C locale's decimal point; "—" stands for a
+// figure that cannot be shown.
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+#include "app/model/power_sample.h"
+#include "core/system_info.h"
+
+namespace calorim::app {
+
+// `w` with `decimals` decimals and " W": "7.2 W".
+[[nodiscard]] QString wattsText(double w, int decimals);
+// `v` truncated toward zero, or "—" where it is not a finite number an int64 holds.
+[[nodiscard]] QString wholeText(double v);
+
+// The hero card's figures.
+struct HeroTexts {
+  std::optional<QString> systemCaption;  // "System Total", " ⚡" while charging; absent without system power
+  std::optional<QString> systemValue;    // "31.5 W"
+  QString socValue;                      // "8.0 W"; "—" without power figures
+  QString peak;                          // "Peak: 8.0 W"
+  QString avg;                           // "Avg: 7.6 W"
+};
+[[nodiscard]] HeroTexts heroTexts(const PowerSample& s, double peak, double avg);
+
+// The battery line (texts "detail.charging" and "detail.boost"); absent without a battery (under 1 %). Each optional part
+// is absent where it is hidden.
+struct BatteryTexts {
+  QString percent;                 // "76% ⚡" while charging, else "76%"
+  QString icon;                    // "battery.100.bolt" while charging, else "battery.75"
+  std::optional<QString> adapter;  // "96W@20V" from 1 W of adapter
+  std::optional<QString> charging; // "⚡ 30W charging" above 1 W
+  std::optional<QString> boost;    // "🔋 13W boost" above 1 W of discharge
+};
+[[nodiscard]] std::optional<BatteryTexts> batteryTexts(const PowerSample& s);
+
+// The memory line (texts "detail.ram" and "detail.swap"); absent without a RAM size.
+struct MemoryTexts {
+  QString ram;                  // "RAM 11/18 GB"
+  std::optional<QString> swap;  // "Swap 0.4 GB" above 0.01 GB
+};
+[[nodiscard]] std::optional<MemoryTexts> memoryTexts(const PowerSample& s);
+
+// The machine card's items: "8E+4P", "10 GPU" ("detail.gpuCores"), "24GB".
+struct MachineTexts {
+  QString cores;
+  QString gpuCores;
+  QString memory;
+};
+[[nodiscard]] MachineTexts machineTexts(const SystemInfo& info);
+
+// A fan's speed: the fraction cut off, then " RPM" ("999 RPM" for 999.9);
+// "—" where `wholeText` gives "—".
+[[nodiscard]] QString fanSpeedText(double rpm);
+// Small figures of the cards: "1296 MHz", "(2)" for a count.
+[[nodiscard]] QString frequencyText(double mhz);
+[[nodiscard]] QString countText(std::size_t n);
+
+}  // namespace calorim::app

@@ -8,7 +8,7 @@
 #include "app/model/strings.h"
 #include "app/views/detail_widgets.h"
 #include "app/views/temperature_colour.h"
-#include "shell_test_support.h"
+#include "tests/app/ui_test_support.h"
 
 namespace calorim::app {
 namespace {

@@ -18,6 +18,7 @@
 
 #include "app/model/number_text.h"
 #include "app/model/strings.h"
+#include "app/views/palette.h"
 
 namespace calorim::ports {
 namespace {
@@ -34,7 +35,6 @@ constexpr int kPdoLabelWidth = 40;
 constexpr int kPdoVoltageWidth = 40;
 constexpr int kPdoCurrentWidth = 50;
 constexpr int kColumnSpacing = 8;
-constexpr QRgb kMarkerBlue = qRgb(0, 122, 255);
 
 // Text sizes relative to the body font, in the proportions of the desktop's
 // text styles (body 13, subheadline 11, caption 10).
@@ -270,7 +270,7 @@ void PortsView::fillAdapter(QVBoxLayout* body) {
     if (pdo.index == adapter.activeHvcIndex) {
       QLabel* marker = makeLabel(QStringLiteral("\u25C0"), mono, "activePdoMarker");
       QPalette palette = marker->palette();
-      palette.setColor(QPalette::WindowText, QColor(kMarkerBlue));
+      palette.setColor(QPalette::WindowText, app::colours::kMarkerBlue);
       marker->setPalette(palette);
       row->addWidget(marker);
     }

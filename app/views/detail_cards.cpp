@@ -10,15 +10,10 @@
 #include "app/model/strings.h"
 #include "app/views/detail_text.h"
 #include "app/views/detail_widgets.h"
+#include "app/views/palette.h"
 
 namespace calorim::app {
 namespace {
-
-const QColor kCyan(0x32, 0xAD, 0xE6);
-const QColor kBlue(0x0A, 0x84, 0xFF);
-const QColor kGreen(0x28, 0xB4, 0x46);
-const QColor kOrange(0xFF, 0x95, 0x00);
-const QColor kRed(0xFF, 0x3B, 0x30);
 
 QLabel* makeLabel(const char* objectName, const QFont& font, QWidget* parent, const QColor& colour = {}) {
   auto* label = new QLabel(parent);
@@ -62,8 +57,8 @@ ErrorBanner::ErrorBanner(QWidget* parent) : BannerGround("errorBanner", parent) 
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(10, 8, 10, 8);
   row->setSpacing(8);
-  auto* icon = new SymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), kRed, 16, this);
-  text_ = makeLabel("errorText", styleFont(TextStyle::body), this, kRed);
+  auto* icon = new SymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), colours::kRed, 16, this);
+  text_ = makeLabel("errorText", styleFont(TextStyle::body), this, colours::kRed);
   text_->setWordWrap(true);
   row->addWidget(icon, 0, Qt::AlignTop);
   row->addWidget(text_, 1);
@@ -83,7 +78,7 @@ HeroCard::HeroCard(bool simulated, QWidget* parent) : Card("heroCard", parent) {
   const QFont captionFont = styleFont(TextStyle::subheadline);
 
   if (simulated) {
-    QLabel* label = makeLabel("simulatedLabel", styleFont(TextStyle::callout, QFont::DemiBold), this, kOrange);
+    QLabel* label = makeLabel("simulatedLabel", styleFont(TextStyle::callout, QFont::DemiBold), this, colours::kOrange);
     label->setText(localized("detail.simulated"));
     label->setWordWrap(true);
     stack->addWidget(label);
@@ -149,8 +144,8 @@ HeroCard::HeroCard(bool simulated, QWidget* parent) : Card("heroCard", parent) {
                                 &batteryIcon_));
   batteryIcon_->setObjectName(QStringLiteral("batteryIcon"));
   adapter_ = makeLabel("adapterLabel", caption, batteryGroup_, secondary);
-  charging_ = makeLabel("chargingLabel", caption, batteryGroup_, kGreen);
-  boost_ = makeLabel("boostLabel", caption, batteryGroup_, kOrange);
+  charging_ = makeLabel("chargingLabel", caption, batteryGroup_, colours::kGreen);
+  boost_ = makeLabel("boostLabel", caption, batteryGroup_, colours::kOrange);
   battery->addWidget(adapter_);
   battery->addWidget(charging_);
   battery->addWidget(boost_);
@@ -217,9 +212,9 @@ CpuCard::CpuCard(QWidget* parent) : Card("cpuCard", parent) {
   stack->addWidget(header_);
   auto* clusters = new QHBoxLayout;
   clusters->setSpacing(16);
-  eCluster_ = new ClusterBar(kCyan, this);
+  eCluster_ = new ClusterBar(colours::kCyan, this);
   eCluster_->setObjectName(QStringLiteral("eClusterBar"));
-  pCluster_ = new ClusterBar(kBlue, this);
+  pCluster_ = new ClusterBar(colours::kBlue, this);
   pCluster_->setObjectName(QStringLiteral("pClusterBar"));
   clusters->addWidget(eCluster_, 1, Qt::AlignVCenter);
   clusters->addWidget(pCluster_, 1, Qt::AlignVCenter);
@@ -284,7 +279,7 @@ GpuCard::GpuCard(QWidget* parent) : Card("gpuCard", parent) {
   header_->setObjectName(QStringLiteral("gpuHeader"));
   stack->addWidget(header_);
   auto* row = new QHBoxLayout;
-  usage_ = new UsageBar(kGreen, this);
+  usage_ = new UsageBar(colours::kGreen, this);
   usage_->setObjectName(QStringLiteral("gpuUsageBar"));
   freq_ = makeLabel("gpuFreq", styleFont(TextStyle::caption), this, secondaryTextColour(palette()));
   row->addWidget(usage_, 1, Qt::AlignVCenter);

@@ -13,12 +13,11 @@
 #include <cmath>
 
 #include "app/model/strings.h"
+#include "app/views/palette.h"
 #include "app/views/temperature_colour.h"
 
 namespace calorim::app {
 namespace {
-
-const QColor kHistoryBlue(0x0A, 0x84, 0xFF);
 
 int pixelSize(TextStyle style) {
   switch (style) {
@@ -481,7 +480,7 @@ void HistoryLine::paintEvent(QPaintEvent*) {
   if (points_.size() < 2) return;
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(QPen(kHistoryBlue, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  painter.setPen(QPen(colours::kBlue, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
   painter.setBrush(Qt::NoBrush);
   painter.drawPolyline(points_.constData(), static_cast<int>(points_.size()));
 }

@@ -8,11 +8,9 @@
 #include <algorithm>
 #include <utility>
 
-namespace calorim::app {
+#include "app/views/palette.h"
 
-namespace {
-const QColor kBannerRed(0xFF, 0x3B, 0x30);
-}  // namespace
+namespace calorim::app {
 
 Card::Card(const char* objectName, QWidget* parent) : QWidget(parent) { setObjectName(QLatin1String(objectName)); }
 
@@ -47,9 +45,9 @@ BannerGround::BannerGround(const char* objectName, QWidget* parent) : QWidget(pa
 void BannerGround::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
-  QColor fill = kBannerRed;
+  QColor fill = colours::kRed;
   fill.setAlphaF(0.10f);
-  painter.setPen(QPen(kBannerRed, 1));
+  painter.setPen(QPen(colours::kRed, 1));
   painter.setBrush(fill);
   painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
 }

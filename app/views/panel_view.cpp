@@ -16,12 +16,12 @@
 #include "app/model/update_check.h"
 #include "app/views/detail_widgets.h"
 #include "app/views/detail_text.h"
+#include "app/views/palette.h"
 #include "app/views/temperature_colour.h"
 
 namespace calorim::app {
 namespace {
 
-const QColor kUpdateOrange(0xFF, 0x95, 0x00);
 constexpr int kTotalPixelSize = 20;
 
 QString wattsText(std::optional<double> watts) {
@@ -209,7 +209,7 @@ MenuBarPanel::MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, Panel
   stack->addWidget(updateDivider_);
   updateLink_ = makeLabel("updateLink", styleFont(TextStyle::body), Qt::AlignLeading, this);
   updateLink_->setOpenExternalLinks(true);
-  setLabelColour(updateLink_, kUpdateOrange);
+  setLabelColour(updateLink_, colours::kOrange);
   stack->addWidget(updateLink_);
 
   connect(&monitor_, &LiveMonitor::published, this, &MenuBarPanel::refresh);
@@ -288,7 +288,7 @@ void MenuBarPanel::refreshUpdate() {
     // Rich text only around our own escaped pieces.
     updateLink_->setTextFormat(Qt::RichText);
     updateLink_->setText(QStringLiteral("<a href=\"%1\" style=\"color:%2; text-decoration:none\">%3</a>")
-                             .arg(update->url.toHtmlEscaped(), kUpdateOrange.name(), text.toHtmlEscaped()));
+                             .arg(update->url.toHtmlEscaped(), colours::kOrange.name(), text.toHtmlEscaped()));
     updateLink_->setToolTip(update->url);
   } else {
     // Nothing to open: the news without the link.

@@ -1,5 +1,7 @@
 #include "app/views/temperature_colour.h"
 
+#include "app/views/palette.h"
+
 namespace calorim::app {
 
 TemperatureLevel temperatureLevel(double celsius) {
@@ -10,11 +12,11 @@ TemperatureLevel temperatureLevel(double celsius) {
 
 QColor temperatureColour(TemperatureLevel level) {
   switch (level) {
-    case TemperatureLevel::hot: return QColor(0xFF, 0x3B, 0x30);
-    case TemperatureLevel::warm: return QColor(0xFF, 0x95, 0x00);
+    case TemperatureLevel::hot: return colours::kRed;
+    case TemperatureLevel::warm: return colours::kOrange;
     case TemperatureLevel::normal: break;
   }
-  return QColor(0x28, 0xB4, 0x46);
+  return colours::kGreen;
 }
 
 QColor temperatureColour(double celsius) { return temperatureColour(temperatureLevel(celsius)); }

@@ -8,7 +8,6 @@
 //   gpu<N>/clock_mhz   graphics clock
 //   gpu<N>/temp_c      temperature
 //   init_fails         when present, initialisation fails
-// Shutting the library down leaves a file "shut_down" there.
 
 #include <cstdint>
 #include <cstdlib>
@@ -76,7 +75,6 @@ int nvmlInit_v2() {
 int nvmlShutdown() {
   if (!initialised) return kUninitialized;
   initialised = false;
-  std::ofstream(dir() / "shut_down") << "1\n";
   return kSuccess;
 }
 

@@ -62,27 +62,16 @@ TEST_F(ProbeTest, FailedSamples) {
   EXPECT_EQ(reply.dump(), R"({"jsonrpc":"2.0","id":5,"error":{"code":-32000,"message":"Failed to take IOReport sample"}})");
 }
 
-// Hostile lines: each is refused before anything deep is built and gets no
-// answer; the request after it is answered as usual.
-TEST_F(ProbeTest, DeeplyNestedAndTrailingBytesLinesAreIgnored) {
-  const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
-  std::string deepObject;
-  for (int i = 0; i < 100'000; ++i) deepObject += R"({"a":)";
-  deepObject += "1" + std::string(100'000, '}');
-  const std::pair<const char*, std::string> hostile[] = {
-      {"member before the method", R"({"x":)" + deep + R"(,"jsonrpc":"2.0","id":1,"method":"tools/list"})"},
-      {"inside params", R"({"jsonrpc":"2.0","id":1,"method":"tools/list","params":)" + deepObject + "}"},
-      {"as the id", R"({"jsonrpc":"2.0","id":)" + deep + R"(,"method":"tools/list"})"},
-      {"inside tool arguments", R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{)"
-                                R"("name":"power_begin_window","arguments":{"name":"x","y":)" + deep + "}}}"},
-      {"never closed", std::string(100'000, '[')},
-      {"NUL after the request", std::string(R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})") + '\0' + "x"},
-      {"a second value", R"({"jsonrpc":"2.0","id":1,"method":"tools/list"} {"id":2})"},
+// Lines the strict reader refuses (its rules are tested with it) get no
+// answer; the request after each is answered as usual.
+TEST_F(ProbeTest, LinesTheStrictReaderRefusesAreIgnored) {
+  const std::string hostile[] = {
+      R"({"jsonrpc":"2.0","id":1,"method":"tools/list","params":)" + std::string(100'000, '[') + "}",
+      std::string(R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})") + '\0' + "x",
   };
-  int id = 100;
-  for (const auto& [name, line] : hostile) {
-    EXPECT_TRUE(exchange(line).is_null()) << name;
-    EXPECT_EQ(exchange(Json{{"jsonrpc", "2.0"}, {"id", ++id}, {"method", "tools/list"}}.dump())["id"], id) << name;
+  for (const std::string& line : hostile) {
+    EXPECT_TRUE(exchange(line).is_null());
+    EXPECT_EQ(exchange(R"({"jsonrpc":"2.0","id":2,"method":"tools/list"})")["id"], 2);
   }
 }
 

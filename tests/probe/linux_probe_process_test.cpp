@@ -1,10 +1,6 @@
-// calorim-probe started in a private mount namespace where a fixture machine
-// lies over /sys and over the /proc files the Linux backend reads, so the real
-// process reads the fixture through the real paths, as root or, after the
-// mounts, as the ordinary user "nobody". That needs root and a kernel that
-// allows new mount namespaces; elsewhere (unprivileged users, most
-// containers) these tests are skipped. The answers on fixed counters are in
-// the golden transcripts.
+// calorim-probe reading a fixture machine mounted over /sys and /proc (see
+// tests/support/child_process.h); skipped where that cannot be done. The
+// answers on fixed counters are in the golden transcripts.
 
 #if defined(__linux__)
 

@@ -8,6 +8,7 @@
 //   gpu<N>/clock_mhz   graphics clock
 //   gpu<N>/temp_c      temperature
 //   init_fails         when present, initialisation fails
+// Shutting the library down leaves a file "shut_down" there.
 
 #include <cstdint>
 #include <cstdlib>
@@ -75,6 +76,7 @@ int nvmlInit_v2() {
 int nvmlShutdown() {
   if (!initialised) return kUninitialized;
   initialised = false;
+  std::ofstream(dir() / "shut_down") << "1\n";
   return kSuccess;
 }
 

@@ -47,6 +47,15 @@ std::optional<unsigned long long> number(void* device, const char* file) {
   return std::stoull(*t);
 }
 
+// Stores the number in `file` of `device` as the library's answer.
+template <typename T>
+int readNumber(void* device, const char* file, T* out) {
+  const std::optional<unsigned long long> value = number(device, file);
+  if (!value) return kNotSupported;
+  *out = static_cast<T>(*value);
+  return kSuccess;
+}
+
 bool initialised = false;
 
 }  // namespace
@@ -96,38 +105,21 @@ int nvmlDeviceGetName(void* device, char* name, unsigned int length) {
 }
 
 int nvmlDeviceGetTotalEnergyConsumption(void* device, unsigned long long* mj) {
-  const auto v = number(device, "energy_mj");
-  if (!v) return kNotSupported;
-  *mj = *v;
-  return kSuccess;
+  return readNumber(device, "energy_mj", mj);
 }
 
-int nvmlDeviceGetPowerUsage(void* device, unsigned int* mw) {
-  const auto v = number(device, "power_mw");
-  if (!v) return kNotSupported;
-  *mw = static_cast<unsigned int>(*v);
-  return kSuccess;
-}
+int nvmlDeviceGetPowerUsage(void* device, unsigned int* mw) { return readNumber(device, "power_mw", mw); }
 
 int nvmlDeviceGetUtilizationRates(void* device, void* out) {
-  const auto v = number(device, "util");
-  if (!v) return kNotSupported;
-  *static_cast<FakeUtilization*>(out) = FakeUtilization{static_cast<unsigned int>(*v), 0};
-  return kSuccess;
+  auto* rates = static_cast<FakeUtilization*>(out);
+  rates->memory = 0;
+  return readNumber(device, "util", &rates->gpu);
 }
 
-int nvmlDeviceGetClockInfo(void* device, int /*type*/, unsigned int* mhz) {
-  const auto v = number(device, "clock_mhz");
-  if (!v) return kNotSupported;
-  *mhz = static_cast<unsigned int>(*v);
-  return kSuccess;
-}
+int nvmlDeviceGetClockInfo(void* device, int /*type*/, unsigned int* mhz) { return readNumber(device, "clock_mhz", mhz); }
 
 int nvmlDeviceGetTemperature(void* device, int /*sensor*/, unsigned int* celsius) {
-  const auto v = number(device, "temp_c");
-  if (!v) return kNotSupported;
-  *celsius = static_cast<unsigned int>(*v);
-  return kSuccess;
+  return readNumber(device, "temp_c", celsius);
 }
 
 }  // extern "C"

@@ -1,10 +1,6 @@
-// calorim-probe started in a private mount namespace where a fixture machine
-// lies over /sys and over the /proc files the Linux backend reads, so the real
-// process reads the fixture through the real paths, as root or, after the
-// mounts, as the ordinary user "nobody". That needs root and a kernel that
-// allows new mount namespaces; elsewhere (unprivileged users, most
-// containers) these tests are skipped. The answers on fixed counters are in
-// the golden transcripts.
+// calorim-probe reading a fixture machine mounted over /sys and /proc (see
+// tests/support/child_process.h); skipped where that cannot be done. The
+// answers on fixed counters are in the golden transcripts.
 
 #if defined(__linux__)
 
@@ -27,15 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ChildProcess;
 
-// The record inside the answer to calling tool `name`.
-Json call(ChildProcess& probe, int id, const std::string& name, const Json& arguments = Json::object()) {
-  Json request = {{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}};
-  request["params"] = Json{{"name", name}, {"arguments", arguments}};
-  const Json reply = probe.exchange(request.dump());
-  const Json::json_pointer text("/result/content/0/text");
-  return reply.contains(text) ? Json::parse(reply.at(text).get<std::string>()) : Json();
-}
-
 constexpr const char* kNeedsRoot =
     "calorim-probe against a fixture mounted over /sys and /proc needs root; run the tests as root to include it";
 
@@ -50,11 +37,7 @@ TEST(LinuxProbeProcess, ReadsTheMachineMountedOverSysAndProc) {
   ChildProcess probe({PROBE_BINARY}, {.fixtureRoot = tree.root()});
   if (probe.failure()) GTEST_SKIP() << noNamespace(*probe.failure());
 
-  const Json hello = probe.exchange(R"({"jsonrpc":"2.0","id":0,"method":"initialize"})");
-  ASSERT_TRUE(hello.is_object()) << "no answer to initialize";
-  EXPECT_EQ(hello["result"]["serverInfo"]["name"], "calorim-power");
-
-  const Json info = call(probe, 1, "power_system_info");
+  const Json info = probe.callTool(1, "power_system_info");
   EXPECT_EQ(info["chipName"], "12th Gen Intel(R) Core(TM) i7-1260P");
   EXPECT_EQ(info["osVersion"], "Linux 6.1.0");
   EXPECT_DOUBLE_EQ(info["totalMemoryGB"].get<double>(), 16084868.0 / (1 << 20));
@@ -62,11 +45,11 @@ TEST(LinuxProbeProcess, ReadsTheMachineMountedOverSysAndProc) {
   // The counters move only while the window is open. Energy is a difference of
   // two readings over the window's own time, so the joules are exact whatever
   // time the process measured.
-  EXPECT_EQ(call(probe, 2, "power_begin_window", {{"name", "e2e"}})["status"], "started");
+  EXPECT_EQ(probe.callTool(2, "power_begin_window", {{"name", "e2e"}})["status"], "started");
   testing::MachineClock counters(tree.root());
   testing::setSteadyLaptopLoad(counters);
   counters.sleep(2.0);
-  const Json energy = call(probe, 3, "power_end_window", {{"name", "e2e"}});
+  const Json energy = probe.callTool(3, "power_end_window", {{"name", "e2e"}});
   EXPECT_NEAR(energy["cpuEnergy"].get<double>(), 10.0, 1e-9);
   EXPECT_NEAR(energy["gpuEnergy"].get<double>(), 4.0, 1e-9);
   EXPECT_NEAR(energy["dramEnergy"].get<double>(), 3.0, 1e-9);

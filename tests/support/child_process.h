@@ -135,7 +135,6 @@ class ChildProcess {
   }
 
   [[nodiscard]] const std::optional<std::string>& failure() const { return failure_; }
-  [[nodiscard]] pid_t pid() const { return pid_; }
   void signal(int number) const { ::kill(pid_, number); }
 
   // Writes `bytes` to the child's standard input as they are.
@@ -184,6 +183,15 @@ class ChildProcess {
     const Json parsed = Json::parse(*reply, nullptr, false);
     EXPECT_TRUE(parsed.is_object()) << *reply;
     return parsed;
+  }
+
+  // Calls MCP tool `name` and returns the record its one text item holds (null when none came).
+  Json callTool(int id, std::string_view name, const Json& arguments = Json::object()) {
+    Json request = {{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}};
+    request["params"] = Json{{"name", name}, {"arguments", arguments}};
+    const Json reply = exchange(request.dump());
+    const Json::json_pointer text("/result/content/0/text");
+    return reply.contains(text) ? Json::parse(reply.at(text).get<std::string>(), nullptr, false) : Json();
   }
 
   // The port of a server's first line, "…: serving http://HOST:PORT/metrics";

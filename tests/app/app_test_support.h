@@ -33,21 +33,16 @@
 
 namespace calorim::app::testing {
 
-// Points the preferences and XDG_CONFIG_HOME into a fresh folder for the
-// life of the program. Call before the first `Preferences` is made.
-inline void sandboxUserFiles() {
+// The start of every application test program, before its application
+// object: the offscreen platform unless another is asked for, the
+// preferences and XDG_CONFIG_HOME in a fresh folder for the life of the
+// program, and no network proxy.
+inline void prepareTestProgram() {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   static QTemporaryDir dir;
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(QStringLiteral("settings")));
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.filePath(QStringLiteral("settings")));
   qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toUtf8());
-}
-
-// The start of every application test program, before its application
-// object: the offscreen platform unless another is asked for, the user's
-// files in a sandbox, and no network proxy.
-inline void prepareTestProgram() {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  sandboxUserFiles();
   QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 }
 

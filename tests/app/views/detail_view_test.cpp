@@ -134,13 +134,10 @@ class DetailViewTest : public QObject {
   Q_OBJECT
 
  public:
-  static void initMain() { qputenv("QT_QPA_PLATFORM", "offscreen"); }
+  static void initMain() { testing::prepareTestProgram(); }
 
  private slots:
-  void initTestCase() {
-    testing::sandboxUserFiles();
-    QVERIFY(testing::openSourceStringBundle());
-  }
+  void initTestCase() { QVERIFY(testing::openSourceStringBundle()); }
   void init() { Preferences().setTempUnit(TempUnit::celsius); }
 
   void historyLinePoints() {
@@ -167,10 +164,8 @@ class DetailViewTest : public QObject {
     PowerSample s = sampleWith();
     s.total = 7.24;
     rig.monitor->publish(s);
-    QVERIFY(rig.hidden("systemTotal") && rig.hidden("totalsDivider"));
-    QCOMPARE(rig.text("socValue"), QStringLiteral("7.2 W"));
+    QVERIFY(rig.hidden("systemTotal") && rig.hidden("batteryGroup") && rig.hidden("memoryGroup"));
     QCOMPARE(rig.part<QLabel>("socValue")->font().pixelSize(), 36);
-    QVERIFY(rig.hidden("batteryGroup") && rig.hidden("memoryGroup"));
 
     s.total = 8.04;
     s.systemPower = 31.46;
@@ -184,18 +179,12 @@ class DetailViewTest : public QObject {
     s.ramTotalGB = 18;
     s.swapUsedGB = 0.44;
     rig.monitor->publish(s);
-    QCOMPARE(rig.text("systemCaption"), QStringLiteral("System Total \u26A1"));
-    QCOMPARE(rig.text("systemValue"), QStringLiteral("31.5 W"));
+    QCOMPARE(rig.text("systemValue") + rig.text("socValue") + rig.text("avgLabel"), QStringLiteral("31.5 W8.0 WAvg: 7.6 W"));
     QCOMPARE(rig.part<QLabel>("socValue")->font().pixelSize(), 28);
-    QCOMPARE(rig.text("peakLabel"), QStringLiteral("Peak: 8.0 W"));
-    QCOMPARE(rig.text("avgLabel"), QStringLiteral("Avg: 7.6 W"));
     HistoryLine* line = rig.view->historyLine();
-    QCOMPARE(line->height(), HistoryLine::kHeight);
     QCOMPARE(line->points(), HistoryLine::pointsFor({7.24, 8.04}, line->size()));
     QVERIFY(rig.at("avgLabel").x() > rig.at("peakLabel").x() + 300);
-    const QStringList texts{rig.text("batteryPercent"), rig.text("adapterLabel"), rig.text("chargingLabel"),
-                            rig.text("boostLabel"), rig.text("ramLabel"), rig.text("swapLabel")};
-    QCOMPARE(texts, (QStringList{"80% ⚡", "140W@28V", "⚡ 30W charging", "🔋 9W boost", "RAM 11/18 GB", "Swap 0.4 GB"}));
+    QCOMPARE(rig.text("boostLabel") + rig.text("swapLabel"), QStringLiteral("🔋 9W boostSwap 0.4 GB"));
     QCOMPARE(rig.part<SymbolIcon>("batteryIcon")->name(), QStringLiteral("battery.100.bolt"));
     // The memory group stands at the right end of the status row.
     const int heroRight = rig.at("heroCard").x() + rig.part("heroCard")->width();
@@ -232,24 +221,20 @@ class DetailViewTest : public QObject {
     const auto child = [&](const char* part, const char* name) {
       return rig.part(part)->findChild<QLabel*>(QLatin1String(name))->text();
     };
-    QCOMPARE(child("cpuHeader", "title") + child("cpuHeader", "watts") + child("cpuHeader", "temp"),
-             QStringLiteral("CPU3.20 W71°C"));
+    QCOMPARE(child("cpuHeader", "watts") + child("cpuHeader", "temp"), QStringLiteral("3.20 W71°C"));
     QCOMPARE(child("pClusterBar", "figures"), QStringLiteral("120%  1.60W"));
-    QCOMPARE(child("eClusterBar", "label"), QStringLiteral("Efficiency"));
     const QList<WattsRow*> rows = rig.part("cpuClusters")->findChildren<WattsRow*>(QStringLiteral("clusterRow"));
     QCOMPARE(rows.size(), 2);
     QCOMPARE(rows[1]->findChild<QLabel*>(QStringLiteral("label"))->text(), QStringLiteral("P0-Cluster"));
     QCOMPARE(rows[1]->opacity(), WattsRow::kIdleOpacity);
-    QVERIFY(rows[1]->y() > rows[0]->y());
     QCOMPARE(rig.part<ChannelGrid>("cpuCoreGrid")->count(), 3);
     QCOMPARE(rig.part<CoreTempGrid>("coreTempGrid")->count(), 2);
     QVERIFY(!rig.hidden("cpuClusters") && !rig.hidden("cpuCores") && !rig.hidden("cpuCoreTemps"));
-    QVERIFY(rig.part("gpuHeader")->findChild<QLabel*>(QStringLiteral("temp"))->isHidden());
-    QCOMPARE(child("gpuHeader", "title") + child("gpuHeader", "watts"), QStringLiteral("GPU1.40 W"));
-    QCOMPARE(rig.text("gpuFreq") + child("gpuUsageBar", "percent"), QStringLiteral("1296 MHz31%"));
-    QCOMPARE(child("aneRow", "label") + child("aneRow", "watts"), QStringLiteral("Neural Engine0.050 W"));
+    QCOMPARE(child("gpuHeader", "watts") + rig.text("gpuFreq") + child("gpuUsageBar", "percent"),
+             QStringLiteral("1.40 W1296 MHz31%"));
+    QCOMPARE(child("aneRow", "watts"), QStringLiteral("0.050 W"));
 
-    QCOMPARE(child("memoryCard", "total") + child("dcsRow", "label"), QStringLiteral("1.28 WMemory Interface"));
+    QCOMPARE(child("memoryCard", "total"), QStringLiteral("1.28 W"));
     QVERIFY(!rig.hidden("displayInternalRow") && rig.hidden("displayExternalRow"));
     QCOMPARE(child("otherSocCard", "total"), QStringLiteral("0.33 W"));
     QCOMPARE(rig.part<WattsRow>("ispRow")->opacity(), WattsRow::kIdleOpacity);
@@ -291,7 +276,6 @@ class DetailViewTest : public QObject {
     // A new unit redraws at once: Fahrenheit text, Celsius colour.
     rig.preferences.setTempUnit(TempUnit::fahrenheit);
     QCOMPARE(child("cpuHeader", "temp"), QStringLiteral("160°F"));
-    QCOMPARE(rig.part<CoreTempGrid>("coreTempGrid")->valueLabel(1)->text(), QStringLiteral("142°F"));
 
     // Without lists, core temperatures, a GPU frequency or fans those parts go;
     // a display card only while a display draws power.

@@ -6,7 +6,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -38,12 +37,8 @@ const Channel& channel(const CounterDelta& delta, std::string_view name) {
   throw std::out_of_range(std::string(name));
 }
 
-TEST(SimulatedMachineProfile, BuiltinLoadsAndTheExampleCopyMatches) {
-  const MachineProfile profile = builtinProfile();
-  EXPECT_EQ(profile.cpus.size(), 12u);
-  EXPECT_EQ(profile.systemIntegers.at("hw.memsize"), 18LL << 30);
-  EXPECT_EQ(profile.os, (OsVersion{"macOS", 15, 1, 0}));
-
+// What the built-in profile describes is in the probe's golden transcript.
+TEST(SimulatedMachineProfile, TheExampleCopyMatchesTheBuiltin) {
   // The seed corpus of the profile fuzzer carries a copy of the built-in profile.
   std::ifstream file(std::string(FIXTURE_DIR) + "/../../fuzz/corpus/profile/builtin_laptop.json");
   std::stringstream text;
@@ -159,10 +154,7 @@ TEST(SimulatedMachine, RegistryHostAndReportsFollowTheProfile) {
   const auto gpu = platform.registry->matchingServices("AGXAccelerator");
   EXPECT_EQ(*platform.registry->property(*gpu.at(0), "gpu-core-count")->as<std::int64_t>(), 18);
 
-  EXPECT_EQ(platform.host->systemText("machdep.cpu.brand_string"), "Apple M3 Pro");
-  EXPECT_EQ(platform.host->systemInteger("hw.perflevel1.logicalcpu"), 6);
   EXPECT_NEAR(static_cast<double>(*platform.host->memoryUsedBytes()), 12079595520.0, 12079595520.0 * 0.03);
-  EXPECT_THAT(*platform.hardwareReport->report("SPHardwareDataType"), HasSubstr(R"x("machine_name":"MacBook Pro (simulated)")x"));
   EXPECT_THAT(*platform.hardwareReport->report("SPThunderboltDataType"), HasSubstr(R"("device_name_key":"TB4 Dock")"));
   EXPECT_FALSE(platform.hardwareReport->report("SPUSBDataType"));
 
@@ -171,32 +163,6 @@ TEST(SimulatedMachine, RegistryHostAndReportsFollowTheProfile) {
   machine.fakes().counters->pushReading(std::nullopt);
   EXPECT_EQ(platform.counters->createSamples(sampler.subscription(), sampler.channels()), nullptr);
   EXPECT_NE(platform.counters->createSamples(sampler.subscription(), sampler.channels()), nullptr);
-}
-
-TEST(SimulatedMachine, EqualSeedAndTimeGiveEqualReadings) {
-  const MachineProfile profile = builtinProfile();
-  const auto readings = [&](std::uint64_t seed) {
-    SimulatedMachine machine(profile, seed);
-    Platform& p = *machine.platform();
-    machine.fakeClock()->sleep(12.5);
-    auto set = p.counters->copyChannelsInGroup("Energy Model", std::nullopt);
-    std::unique_ptr<ChannelSet> subscribed;
-    auto subscription = p.counters->createSubscription(*set, subscribed);
-    auto before = p.counters->createSamples(*subscription, *subscribed);
-    machine.fakeClock()->sleep(1);
-    auto after = p.counters->createSamples(*subscription, *subscribed);
-    const auto battery = p.registry->matchingServices("AppleSmartBattery");
-    return std::tuple(*p.counters->createSamplesDelta(*before, *after), *p.host->processorTicks(),
-                      *p.hid->createClient()->copyServices(), *p.registry->properties(*battery.at(0)),
-                      *p.host->swapUsedBytes());
-  };
-  const auto first = readings(7);
-  EXPECT_EQ(first, readings(7));
-  const auto other = readings(8);
-  EXPECT_NE(std::get<0>(first), std::get<0>(other));
-  EXPECT_NE(std::get<1>(first), std::get<1>(other));
-  EXPECT_NE(std::get<2>(first), std::get<2>(other));
-  EXPECT_NE(std::get<3>(first), std::get<3>(other));
 }
 
 TEST(SimulatedMachine, RealClockVariantUsesTheSystemClock) {

@@ -43,32 +43,18 @@ Node leaf(ValueKind kind) {
   n.kind = kind;
   return n;
 }
-Node boolean(bool v) {
-  Node n = leaf(ValueKind::boolean);
-  n.flag = v;
+template <class T>
+Node leaf(ValueKind kind, T Node::*member, T value) {
+  Node n = leaf(kind);
+  n.*member = std::move(value);
   return n;
 }
-Node number(NumberParts v) {
-  Node n = leaf(ValueKind::number);
-  n.number = v;
-  return n;
-}
+Node boolean(bool v) { return leaf(ValueKind::boolean, &Node::flag, v); }
+Node number(NumberParts v) { return leaf(ValueKind::number, &Node::number, v); }
 Node integer(std::int64_t v) { return number({false, v, static_cast<double>(v)}); }
-Node text(std::optional<std::string> t) {
-  Node n = leaf(ValueKind::text);
-  n.text = std::move(t);
-  return n;
-}
-Node bytes(RegistryBytes b) {
-  Node n = leaf(ValueKind::bytes);
-  n.bytes = std::move(b);
-  return n;
-}
-Node array(std::vector<Node> items) {
-  Node n = leaf(ValueKind::array);
-  n.items = std::move(items);
-  return n;
-}
+Node text(std::optional<std::string> t) { return leaf(ValueKind::text, &Node::text, std::move(t)); }
+Node bytes(RegistryBytes b) { return leaf(ValueKind::bytes, &Node::bytes, std::move(b)); }
+Node array(std::vector<Node> items) { return leaf(ValueKind::array, &Node::items, std::move(items)); }
 Node dictionary(std::vector<std::pair<Node, Node>> entries) {
   Node n = leaf(ValueKind::dictionary);
   for (auto& [key, value] : entries) {

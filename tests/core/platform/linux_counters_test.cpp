@@ -341,27 +341,6 @@ TEST(LinuxCounters, CpuResidenciesFromTicks) {
   EXPECT_DOUBLE_EQ(usage.eCpu, 0.0);
 }
 
-TEST(LinuxCounters, FeedsTheCounterSampler) {
-  fake::FakeRegistry registry;
-  LinuxCounterReports laptop(kMachines / "laptop");
-  IOReportSampler sampler(laptop, registry);
-  std::unique_ptr<RawSample> a = laptop.createSamples(sampler.subscription(), sampler.channels());
-  std::unique_ptr<RawSample> b = laptop.createSamples(sampler.subscription(), sampler.channels());
-  ASSERT_TRUE(a && b);
-  const std::optional<CounterDelta> delta = laptop.createSamplesDelta(*a, *b);
-  ASSERT_TRUE(delta);
-  EXPECT_EQ(delta->size(), 4u + 16u);
-
-  LinuxCounterReports vm(kMachines / "vm");
-  try {
-    IOReportSampler failing(vm, registry);
-    ADD_FAILURE() << "created a sampler without energy counters";
-  } catch (const PMError& error) {
-    EXPECT_EQ(error.kind(), PMError::Kind::channelNotFound);
-    EXPECT_EQ(error.group(), "Energy Model");
-  }
-}
-
 TEST(LinuxCounters, SamplesOnSeveralThreadsAtOnce) {
   // The facade takes samples for energy windows on other threads while a
   // snapshot samples on its own. One zone's kept descriptor cannot be re-read

@@ -52,34 +52,16 @@ std::optional<float> readFloat(SmcConnection& c, const std::string& key) {
   return std::bit_cast<float>(loadLE32(*out, 48));
 }
 
-TEST(LinuxSmc, AnswersFanKeysPerMachine) {
+TEST(LinuxSmc, AnswersFanKeysOnly) {
+  // The laptop's one fan, as the core reads it, is in the probe's golden transcript.
   LinuxSmc laptop(kMachines / "laptop");
   auto c = laptop.open();
   ASSERT_NE(c, nullptr);
-  const std::optional<KeyInfo> fnum = keyInfo(*c, "FNum");
-  ASSERT_TRUE(fnum.has_value());
-  EXPECT_EQ(fnum->size, 1u);
-  EXPECT_EQ(fnum->type, smc::keyCode("ui8 "));
-  EXPECT_EQ(readByte(*c, "FNum"), 1);
-  const std::optional<KeyInfo> f0 = keyInfo(*c, "F0Ac");
-  ASSERT_TRUE(f0.has_value());
-  EXPECT_EQ(f0->size, 4u);
-  EXPECT_EQ(f0->type, smc::keyCode("flt "));
-  EXPECT_EQ(readFloat(*c, "F0Ac"), 2170.0f);
   EXPECT_FALSE(keyInfo(*c, "F1Ac").has_value());
-
   // Nothing but fans: temperature keys, other selectors and commands fail.
   EXPECT_FALSE(keyInfo(*c, "Tp00").has_value());
   EXPECT_FALSE(c->call(3, request("FNum", 9)).has_value());
   EXPECT_FALSE(c->call(2, request("FNum", 7)).has_value());
-
-  // The graphics card's fan comes with the others; the Super-I/O's stopped fan is a fan reading 0 RPM.
-  LinuxSmc desktop(kMachines / "desktop");
-  c = desktop.open();
-  EXPECT_EQ(readByte(*c, "FNum"), 3);
-  EXPECT_EQ(readFloat(*c, "F0Ac"), 1150.0f);
-  EXPECT_EQ(readFloat(*c, "F1Ac"), 1180.0f);
-  EXPECT_EQ(readFloat(*c, "F2Ac"), 0.0f);
 
   for (const char* machine : {"armboard", "vm"}) {
     LinuxSmc none(kMachines / machine);
@@ -90,6 +72,7 @@ TEST(LinuxSmc, AnswersFanKeysPerMachine) {
   }
 }
 
+// The graphics card's fan comes with the others; the Super-I/O's stopped fan is a fan reading 0 RPM.
 TEST(LinuxSmc, CoreReaderSeesTheFans) {
   LinuxSmc smc(kMachines / "desktop");
   fake::FakeClock clock;

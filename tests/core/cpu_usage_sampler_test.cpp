@@ -57,12 +57,14 @@ TEST(CPUUsageSampler, CountChangesAndFailedReadingsGiveNothingOnce) {
 
 TEST(CPUUsageSampler, CounterGoingBackwardsCountsAsIdle) {
   fake::FakeHost host;
-  host.pushTicks(std::vector{ticks(4'000'000'000, 10, 10, 0), ticks(50, 50, 50, 50)});
-  host.pushTicks(std::vector{ticks(5, 20, 20, 0), ticks(60, 60, 60, 60)});  // CPU 0's user counter wrapped
+  host.pushTicks(std::vector{ticks(4'000'000'000, 10, 10, 0), ticks(50, 50, 50, 50), ticks(10, 10, 1000, 0)});
+  // CPU 0's user counter wrapped; CPU 2's idle counter alone went back.
+  host.pushTicks(std::vector{ticks(5, 20, 20, 0), ticks(60, 60, 60, 60), ticks(20, 20, 5, 0)});
   CPUUsageSampler sampler(host);
   const auto u = sampler.sample();
-  ASSERT_EQ(u.perCore.size(), 2u);
+  ASSERT_EQ(u.perCore.size(), 3u);
   EXPECT_EQ(u.perCore[0], 0.0);
+  EXPECT_EQ(u.perCore[2], 0.0);
   EXPECT_DOUBLE_EQ(u.perCore[1], 0.75);
   EXPECT_DOUBLE_EQ(u.total, 0.75);
   EXPECT_TRUE(std::isfinite(u.total));

@@ -26,6 +26,12 @@ void addSteady(FakeSmc& smc, const std::string& key, double probe, std::initiali
   for (const auto& v : later) smc.pushCelsius(key, v);
 }
 
+TEST(SMCThermalDecode, Sp78IsSignedEightDotEight) {
+  EXPECT_EQ(detail::decodeSp78(0x2A, 0x80), 42.5);
+  EXPECT_EQ(detail::decodeSp78(0xFF, 0x80), -0.5);
+  EXPECT_EQ(detail::decodeSp78(0x80, 0x00), -128.0);
+}
+
 TEST(SMCThermalProbe, KeepsPlausibleSteadyKeysInCandidateOrder) {
   FakeSmc smc;
   FakeClock clock;

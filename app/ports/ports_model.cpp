@@ -75,8 +75,6 @@ void PortsModel::start() {
 
 void PortsModel::stop() { timer_->stop(); }
 
-bool PortsModel::isTimerActive() const { return timer_->isActive(); }
-
 void PortsModel::publish(PortsReadings readings) {
   refreshing_ = false;
   const bool first = !published_;

@@ -55,7 +55,6 @@ class PortsModel : public QObject {
   [[nodiscard]] const PortsReadings& readings() const { return state_; }
   [[nodiscard]] bool hasReadings() const { return published_; }
   [[nodiscard]] bool isRefreshing() const { return refreshing_; }
-  [[nodiscard]] bool isTimerActive() const;
 
  signals:
   // A refresh has finished; each flag tells whether that part differs from

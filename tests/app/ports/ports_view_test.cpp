@@ -204,25 +204,27 @@ TEST(PortsView, RefreshRebuildsOnlyWhatChangedAndKeepsTheScrollPosition) {
 TEST(PortsView, ModelRefreshesEveryThreeSecondsOnlyWhileShown) {
   fake::FakeMachine machine;
   PortsView view(machine.platform);
-  EXPECT_EQ(view.findChild<QTimer*>("refreshTimer")->interval(), 3000);
-  EXPECT_FALSE(view.model().isTimerActive());
+  const auto* timer = view.findChild<QTimer*>("refreshTimer");
+  ASSERT_NE(timer, nullptr);
+  EXPECT_EQ(timer->interval(), 3000);
+  EXPECT_FALSE(timer->isActive());
   QSignalSpy refreshes(&view.model(), &PortsModel::changed);
 
   view.show();
-  EXPECT_TRUE(view.model().isTimerActive());
+  EXPECT_TRUE(timer->isActive());
   EXPECT_TRUE(view.model().isRefreshing());  // showing refreshes at once
   ASSERT_TRUE(settled(view));
   EXPECT_EQ(refreshes.count(), 1);
 
   view.hide();
-  EXPECT_FALSE(view.model().isTimerActive());
+  EXPECT_FALSE(timer->isActive());
   view.show();
-  EXPECT_TRUE(view.model().isTimerActive());
+  EXPECT_TRUE(timer->isActive());
   ASSERT_TRUE(settled(view));
   EXPECT_EQ(refreshes.count(), 2);
 
   view.close();
-  EXPECT_FALSE(view.model().isTimerActive());
+  EXPECT_FALSE(timer->isActive());
 }
 
 }  // namespace

@@ -54,13 +54,6 @@ std::string scrape(int port) {
   return result && result->status == 200 ? result->body : std::string();
 }
 
-// The value of the one series `series` (name and labels as written) in `text`.
-std::optional<double> valueOf(const std::string& text, const std::string& series) {
-  const std::size_t at = text.find("\n" + series + " ");
-  if (at == std::string::npos) return std::nullopt;
-  return std::stod(text.substr(at + series.size() + 2));
-}
-
 TEST(ExporterProcess, CommandLine) {
   using Parsed = std::variant<Options, InfoRequest, UsageError>;
   const auto options = [](std::string host, int port, double interval, bool simulate,
@@ -205,31 +198,19 @@ TEST(ExporterProcess, ReadsTheLinuxLaptopMountedOverSysAndProc) {
   const std::optional<int> port = exporter.servingPort(30);
   ASSERT_TRUE(port);
 
-  // The energy read through the real paths is the probe's test; here what the exporter makes of it.
+  // What the exporter makes of the laptop is its golden page; here that the
+  // real paths under /sys and /proc lead to it.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   std::string text;
   while (std::chrono::steady_clock::now() < deadline &&
          (text = scrape(*port)).find("calorim_last_sample_timestamp_seconds") == std::string::npos) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  for (const char* domain : {"cpu", "gpu", "dram", "soc"}) {
-    EXPECT_EQ(valueOf(text, std::string("calorim_energy_joules_total{domain=\"") + domain + "\"}"), 0.0) << domain;
-  }
-  for (const char* absent : {"domain=\"ane\"", "efficiency_cpu", "performance_cpu"}) {
-    EXPECT_EQ(text.find(absent), std::string::npos) << absent;
-  }
-  for (const auto& [series, expected] : std::vector<std::pair<std::string, double>>{
-           {R"(calorim_machine_info{chip="12th Gen Intel(R) Core(TM) i7-1260P",machine="Lenovo ThinkPad T14 Gen 3",os="Linux 6.1.0",simulated="false"})",
-            1},
-           {R"(calorim_temperature_celsius{sensor="cpu"})", 57},
-           {R"(calorim_fan_speed_rpm{fan="0"})", 2170},
-           {"calorim_battery_charge_ratio", 0.78},
-           {"calorim_memory_used_bytes", (16084868.0 - 10212540.0) * 1024},
-           {"calorim_swap_used_bytes", (2097148.0 - 1843196.0) * 1024},
-           {"calorim_sample_failures_total", 0},
-       }) {
-    EXPECT_EQ(valueOf(text, series), expected) << series;
-  }
+  EXPECT_NE(text.find(R"(calorim_machine_info{chip="12th Gen Intel(R) Core(TM) i7-1260P",machine="Lenovo ThinkPad )"
+                      R"(T14 Gen 3",os="Linux 6.1.0",simulated="false"} 1)"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\ncalorim_battery_charge_ratio 0.78\n"), std::string::npos) << text;
 
   exporter.signal(SIGTERM);
   EXPECT_EQ(exporter.wait(10).status, "exit 0");

@@ -17,6 +17,12 @@
 #include "exporter/exposition.h"
 #include "tests/support/golden.h"
 
+#if defined(__linux__)
+#include "core/platform/linux/linux_platform.h"
+#include "tests/core/platform/linux_machine_clock.h"
+#include "tests/core/platform/linux_machine_tree.h"
+#endif
+
 namespace calorim::exporter {
 namespace {
 
@@ -58,6 +64,19 @@ Expositions collected(const fake::MachineProfile& profile, int rounds,
   return {collector.scrape(ExpositionFormat::prometheusText), collector.scrape(ExpositionFormat::openMetrics)};
 }
 
+#if defined(__linux__)
+// The Linux laptop fixture at a steady load, after one round.
+Expositions collectedLinuxLaptop() {
+  calorim::testing::MachineTree tree("laptop");
+  tree.copyProc("laptop");
+  auto clock = std::make_shared<calorim::testing::MachineClock>(tree.root());
+  calorim::testing::setSteadyLaptopLoad(*clock);
+  Collector collector(sysfs::makeLinuxPlatform(tree.root(), clock, ""), 2.0, false);
+  EXPECT_TRUE(collector.collect());
+  return {collector.scrape(ExpositionFormat::prometheusText), collector.scrape(ExpositionFormat::openMetrics)};
+}
+#endif
+
 TEST(Exposition, GoldenFilesOfFixedSamples) {
   MetricsState hostile;
   hostile.machine = {"Chip \"X\" \\ 2\nnext", "bad \xff\xfe utf-8", "Linux 6.1.0", false};
@@ -70,7 +89,7 @@ TEST(Exposition, GoldenFilesOfFixedSamples) {
     const char* name;
     std::function<Expositions()> exposition;
   };
-  const std::array<Case, 5> cases = {{
+  std::vector<Case> cases = {
       {"laptop", [] { return collected(fake::builtinProfile(), 2); }},
       {"laptop_before_first_sample", [] { return collected(fake::builtinProfile(), 0); }},
       {"laptop_failed_sample",
@@ -84,7 +103,10 @@ TEST(Exposition, GoldenFilesOfFixedSamples) {
          return Expositions{formatExposition(hostile, ExpositionFormat::prometheusText),
                             formatExposition(hostile, ExpositionFormat::openMetrics)};
        }},
-  }};
+  };
+#if defined(__linux__)
+  cases.push_back({"linux_laptop", collectedLinuxLaptop});
+#endif
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -58,90 +58,46 @@ class DetailWidgetsTest : public QObject {
     }
   }
 
-  void sectionHeaderShowsAColouredTemperatureOnlyAboveZero_data() {
-    QTest::addColumn<double>("temp");
-    QTest::addColumn<bool>("fahrenheit");
-    QTest::addColumn<QString>("text");  // empty: no temperature shown
-    QTest::addColumn<QColor>("colour");
-    QTest::newRow("0: none") << 0.0 << false << QString() << QColor();
-    QTest::newRow("negative: none") << -4.0 << false << QString() << QColor();
-    QTest::newRow("70 orange") << 70.0 << false << "70°C" << kOrange;
-    QTest::newRow("90 in °F red") << 90.0 << true << "194°F" << kRed;
-    QTest::newRow("30 in °F judged in °C") << 30.0 << true << "86°F" << kGreen;
-  }
-  void sectionHeaderShowsAColouredTemperatureOnlyAboveZero() {
-    QFETCH(double, temp);
-    QFETCH(bool, fahrenheit);
-    QFETCH(QString, text);
-    QFETCH(QColor, colour);
+  // Each widget through a run of values, as text with the colour of each
+  // figure, a row's opacity and a bar's level. Shown and hidden, faded and
+  // opaque take turns, so each way between them is taken. A header shows a
+  // temperature only above zero, coloured by its Celsius value; a row fades
+  // when idle unless bold; bars are capped while texts show the true value.
+  void widgetsThroughTheirValues() {
+    QString out;
+    const auto picture = [&](const QString& title, const QWidget& widget) {
+      out += title + QLatin1Char('\n') + testing::widgetTree(&widget, [](const QWidget* w) {
+        if (const auto* bar = qobject_cast<const LevelBar*>(w)) return QString::number(bar->level());
+        const auto* label = qobject_cast<const QLabel*>(w);
+        const bool figure = w->objectName() == QLatin1String("temp") || w->objectName() == QLatin1String("watts");
+        return figure ? textColour(label).name(QColor::HexArgb) : QString();
+      });
+    };
     SectionHeader header;
-    // From a shown temperature to the one under test: hiding must follow.
-    header.setValues(QStringLiteral("CPU"), 1, 55, TempUnit::celsius);
-    header.setValues(QStringLiteral("CPU"), 3.14159, temp, fahrenheit ? TempUnit::fahrenheit : TempUnit::celsius);
-    QCOMPARE(child(header, "title")->text(), QStringLiteral("CPU"));
-    QCOMPARE(child(header, "watts")->text(), QStringLiteral("3.14 W"));
-    QLabel* tempLabel = child(header, "temp");
-    QCOMPARE(tempLabel->isHidden(), text.isEmpty());
-    if (!text.isEmpty()) {
-      QCOMPARE(tempLabel->text(), text);
-      QCOMPARE(textColour(tempLabel), colour);
+    for (const auto& [temp, unit] : std::vector<std::pair<double, TempUnit>>{
+             {55, TempUnit::celsius}, {0, TempUnit::celsius}, {70, TempUnit::celsius}, {-4, TempUnit::celsius},
+             {90, TempUnit::fahrenheit}, {30, TempUnit::fahrenheit}}) {
+      header.setValues(QStringLiteral("CPU"), 3.14159, temp, unit);
+      picture(QStringLiteral("header at %1 °C in %2").arg(temp).arg(unit == TempUnit::celsius ? "°C" : "°F"), header);
     }
-  }
-
-  void wattsRowFadesOnlyIdleNonBoldRows_data() {
-    QTest::addColumn<double>("watts");
-    QTest::addColumn<bool>("bold");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<double>("opacity");
-    QTest::newRow("0.009 faded") << 0.009 << false << "0.009 W" << 0.4;
-    QTest::newRow("0.01 opaque") << 0.01 << false << "0.010 W" << 1.0;
-    QTest::newRow("negative faded") << -0.5 << false << "-0.500 W" << 0.4;
-    QTest::newRow("bold 0.009 opaque") << 0.009 << true << "0.009 W" << 1.0;
-    QTest::newRow("1.23456") << 1.23456 << false << "1.235 W" << 1.0;
-  }
-  void wattsRowFadesOnlyIdleNonBoldRows() {
-    QFETCH(double, watts);
-    QFETCH(bool, bold);
-    QFETCH(QString, text);
-    QFETCH(double, opacity);
-    WattsRow row(bold);
-    const QColor opaque = textColour(child(row, "watts"));
-    // Through the other state first, so that the way back is tested too.
-    row.setValues(QStringLiteral("DRAM"), opacity < 1 ? 2.0 : 0.0);
-    row.setValues(QStringLiteral("DRAM"), watts);
-    QCOMPARE(child(row, "label")->text(), QStringLiteral("DRAM"));
-    QCOMPARE(child(row, "watts")->text(), text);
-    QCOMPARE(row.opacity(), opacity);
-    QCOMPARE(textColour(child(row, "watts")).alphaF(), opaque.alphaF() * static_cast<float>(opacity));
-  }
-
-  void barsAreCappedWhileTextsShowTheTruePercentage_data() {
-    QTest::addColumn<double>("usage");
-    QTest::addColumn<double>("power");
-    QTest::addColumn<QString>("figures");
-    QTest::addColumn<QString>("percent");
-    QTest::addColumn<double>("level");
-    QTest::newRow("130%") << 1.3 << 2.5 << "130%  2.50W" << "130%" << 1.0;
-    QTest::newRow("45.6%") << 0.456 << 1.234 << "46%  1.23W" << "46%" << 0.456;
-    QTest::newRow("negative passes") << -0.2 << 0.0 << "-20%  0.00W" << "-20%" << -0.2;
-  }
-  void barsAreCappedWhileTextsShowTheTruePercentage() {
-    QFETCH(double, usage);
-    QFETCH(double, power);
-    QFETCH(QString, figures);
-    QFETCH(QString, percent);
-    QFETCH(double, level);
-
+    WattsRow row(false);
+    WattsRow bold(true);
+    for (const double watts : {0.009, 0.01, -0.5, 1.23456}) {
+      row.setValues(QStringLiteral("DRAM"), watts);
+      picture(QStringLiteral("row at %1 W, opacity %2").arg(watts).arg(row.opacity()), row);
+    }
+    bold.setValues(QStringLiteral("DRAM"), 0.009);
+    picture(QStringLiteral("bold row at 0.009 W, opacity %1").arg(bold.opacity()), bold);
     ClusterBar cluster(Qt::cyan);
-    cluster.setValues(QStringLiteral("Efficiency"), usage, power);
-    QCOMPARE(child(cluster, "label")->text(), QStringLiteral("Efficiency"));
-    QCOMPARE(child(cluster, "figures")->text(), figures);
-    QCOMPARE(cluster.findChild<LevelBar*>(QStringLiteral("bar"))->level(), level);
-
-    UsageBar bar(Qt::green);
-    bar.setUsage(usage);
-    QCOMPARE(child(bar, "percent")->text(), percent);
-    QCOMPARE(bar.findChild<LevelBar*>(QStringLiteral("bar"))->level(), level);
+    UsageBar usage(Qt::green);
+    const std::vector<std::pair<double, double>> loads{{1.3, 2.5}, {0.456, 1.234}, {-0.2, 0}};
+    for (const auto& [fraction, watts] : loads) {
+      cluster.setValues(QStringLiteral("Efficiency"), fraction, watts);
+      usage.setUsage(fraction);
+      picture(QStringLiteral("cluster bar at %1, %2 W").arg(fraction).arg(watts), cluster);
+      picture(QStringLiteral("usage bar at %1").arg(fraction), usage);
+    }
+    QVERIFY(testing::matchesGolden(QStringLiteral(GOLDEN_DIR "/detail_widgets.txt"), out));
   }
 
   void usageBarIsAtMost200Wide() {

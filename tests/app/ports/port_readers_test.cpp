@@ -2,10 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include <QCoreApplication>
+#include <QTest>
+#include <QThreadPool>
+
+#include "app/ports/ports_model.h"
 #include "core/platform/fake/fake_platform.h"
 
 namespace calorim::ports {
 namespace {
+
+using namespace std::chrono_literals;
 
 TEST(ReadUSBDevices, NamesHubsVendorsAndSpeeds) {
   fake::FakeRegistry registry;
@@ -24,14 +35,10 @@ TEST(ReadUSBDevices, NamesHubsVendorsAndSpeeds) {
   registry.addService("IOUSBHostDevice", std::nullopt);
 
   const std::vector<USBDevice> devices = readUSBDevices(registry);
-  ASSERT_EQ(devices.size(), 3u);
-  EXPECT_EQ(devices[0].name, "Keyboard");
-  EXPECT_EQ(devices[0].vendor, "Acme");
-  EXPECT_EQ(devices[0].speed, "12 Mbps (USB 1.1)");
-  EXPECT_EQ(devices[1].name, "Hub");
-  EXPECT_EQ(devices[2].name, "USB2.0 Hub");
-  EXPECT_EQ(devices[2].vendor, "");
-  EXPECT_EQ(devices[2].speed, "Unknown");  // text is not a speed
+  std::vector<std::string> rows;
+  for (const USBDevice& device : devices) rows.push_back(device.name + "|" + device.vendor + "|" + device.speed);
+  // Text is not a speed.
+  EXPECT_EQ(rows, (std::vector<std::string>{"Keyboard|Acme|12 Mbps (USB 1.1)", "Hub||Unknown", "USB2.0 Hub||Unknown"}));
 
   const std::vector<USBDevice> again = readUSBDevices(registry);
   EXPECT_EQ(again[0].name, devices[0].name);
@@ -60,15 +67,11 @@ TEST(ReadThunderboltPorts, BusesDevicesAndSpeedFallbacks) {
       {"device_name_key":"Drive","_items":[{"device_name_key":"Nested"}]}]},
     {"_name":"empty bus"},
     {"_name":"odd","_items":{"device_name_key":"not an array"}}]})");
-  ASSERT_EQ(ports.size(), 4u);
-  EXPECT_EQ(ports[0].deviceName, "Dock");
-  EXPECT_EQ(ports[0].vendorName, "CalDigit");
-  EXPECT_EQ(ports[0].speed, "Up to 40 Gb/s");
-  EXPECT_EQ(ports[1].deviceName, "Unknown");
-  EXPECT_EQ(ports[1].speed, "Thunderbolt 3");  // an empty speed falls back to the mode
-  EXPECT_EQ(ports[2].deviceName, "Mac mini");  // other computers are listed
-  EXPECT_EQ(ports[2].speed, "");
-  EXPECT_EQ(ports[3].deviceName, "Drive");
+  std::vector<std::string> rows;
+  for (const TBPort& port : ports) rows.push_back(port.deviceName + "|" + port.vendorName + "|" + port.speed);
+  // An empty speed falls back to the mode; other computers are listed.
+  EXPECT_EQ(rows, (std::vector<std::string>{"Dock|CalDigit|Up to 40 Gb/s", "Unknown|Nameless|Thunderbolt 3",
+                                            "Mac mini||", "Drive||"}));
 
   const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
   const std::string device = R"({"SPThunderboltDataType":[{"_items":[{"device_name_key":"Drive"}]}]})";
@@ -114,6 +117,54 @@ TEST(ReadAdapterInfo, FieldsOffersTelemetryAndDefaults) {
   EXPECT_TRUE(odd->pdMenu.empty());
   EXPECT_DOUBLE_EQ(odd->actualVoltage, 20.1);
   EXPECT_EQ(odd->actualCurrent, 0.0);
+}
+
+TEST(PortsModel, RefreshReadsOffTheUiThreadAndSkipsWhileOneRuns) {
+  fake::FakeMachine machine;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool open = false;
+  int reads = 0;
+  machine.registry->addLiveService("AppleSmartBattery", [&]() -> std::optional<RegistryDictionary> {
+    std::unique_lock lock(mutex);
+    ++reads;
+    changed.notify_all();
+    changed.wait_for(lock, 20s, [&] { return open; });
+    return RegistryDictionary{{"AdapterDetails", RegistryDictionary{{"Watts", 30}}}};
+  });
+  const auto readsReach = [&](int count) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, 20s, [&] { return reads == count; });
+  };
+  const auto setOpen = [&](bool value) {
+    const std::lock_guard lock(mutex);
+    open = value;
+    changed.notify_all();
+  };
+
+  {
+    PortsModel model(machine.platform);  // never started: no timer ticks in between
+    model.refresh();
+    ASSERT_TRUE(readsReach(1));
+    EXPECT_TRUE(model.isRefreshing());  // the reader blocks, the UI thread does not
+    model.refresh();                    // skipped
+    setOpen(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isRefreshing(); }, 20000));
+    ASSERT_TRUE(model.readings().adapterInfo);
+    EXPECT_EQ(model.readings().adapterInfo->watts, 30);
+    const std::lock_guard lock(mutex);
+    EXPECT_EQ(reads, 1);
+  }
+
+  // A model destroyed while its refresh still reads drops the result safely.
+  setOpen(false);
+  auto model = std::make_unique<PortsModel>(machine.platform);
+  model->refresh();
+  ASSERT_TRUE(readsReach(2));
+  model.reset();
+  setOpen(true);
+  QThreadPool::globalInstance()->waitForDone();
+  QCoreApplication::processEvents();
 }
 
 }  // namespace

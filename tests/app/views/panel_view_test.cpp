@@ -158,7 +158,8 @@ class PanelViewTest : public QObject {
 
  private:
   [[nodiscard]] bool pageIs(const char* golden) const {
-    return testing::matchesGolden(QStringLiteral(GOLDEN_DIR "/") + QLatin1String(golden), testing::widgetTree(panel.get()));
+    const QString path = QStringLiteral(GOLDEN_DIR "/") + QLatin1String(golden);
+    return testing::matchesGolden(path, testing::widgetTree(panel.get()));
   }
 
   SimulatedRig rig;

@@ -25,7 +25,8 @@ inline bool saveScreenshot(const QPixmap& picture, const QString& name) {
 
 // The named widgets shown under `root`, one a line in the order they were
 // made, indented by their depth among named widgets: the name, a label's or
-// a button's text ("[x]" after a ticked one) and what `note` adds. Unnamed
+// a button's text ("[x]" after a ticked one), "(disabled)" where it takes
+// no input and what `note` adds. Unnamed
 // widgets and Qt's own parts of a scroll area give no line; scroll bars none
 // at all, as they come and go with the window's size.
 inline QString widgetTree(const QWidget* root, const std::function<QString(const QWidget*)>& note = {}) {
@@ -45,6 +46,7 @@ inline QString widgetTree(const QWidget* root, const std::function<QString(const
         text = QStringLiteral(": ") + button->text() + (button->isChecked() ? QStringLiteral(" [x]") : QString());
       }
       line += text == QLatin1String(": ") ? QStringLiteral(":") : text;  // no blank at the end of a line
+      if (!widget->isEnabledTo(root)) line += QStringLiteral(" (disabled)");
       if (const QString extra = note ? note(widget) : QString(); !extra.isEmpty()) line += QLatin1Char(' ') + extra;
       out += line + QLatin1Char('\n');
       visit(widget, depth + 1);

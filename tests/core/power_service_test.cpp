@@ -6,7 +6,9 @@
 #include <mutex>
 
 #include "core/base/little_endian.h"
+#include "core/json.h"
 #include "core/platform/fake/fake_platform.h"
+#include "tests/support/golden.h"
 
 namespace calorim {
 namespace {
@@ -48,49 +50,31 @@ class PowerServiceTest : public ::testing::Test {
   }
 };
 
+// One record a line, for each step: thermal wins over the frequency drop;
+// exactly half busy and exactly 95 °C do not throttle, nor fast and busy.
 TEST_F(PowerServiceTest, ThrottlingThresholds) {
-  next(96, 0, 20, 80, 0);
-  ThrottleStatus t = service->isThrottling();
-  EXPECT_TRUE(t.throttling());
-  EXPECT_EQ(t.reason(), "thermal");  // wins over the frequency drop
-  EXPECT_EQ(t.cpuTemp(), 96);
-  EXPECT_EQ(t.gpuTemp(), 0);
-
-  next(70, 70, 40, 60, 0);
-  t = service->isThrottling();
-  EXPECT_EQ(t.reason(), "freq_drop");
-  EXPECT_DOUBLE_EQ(t.gpuFreqMHz(), 400);
-  EXPECT_DOUBLE_EQ(t.gpuUsage(), 0.6);
-
-  next(70, 70, 50, 50, 0);  // exactly half busy
-  EXPECT_FALSE(service->isThrottling().throttling());
-  next(95, 95, 100, 0, 0);  // exactly 95 °C
-  t = service->isThrottling();
-  EXPECT_FALSE(t.throttling());
-  EXPECT_FALSE(t.reason().has_value());
-  next(70, 0, 0, 0, 100);  // fast and busy
-  EXPECT_FALSE(service->isThrottling().throttling());
+  struct Step {
+    double cpuTemp, gpuTemp;
+    std::uint64_t off, p1, p2;
+  };
+  std::string records;
+  for (const Step& step : {Step{96, 0, 20, 80, 0}, Step{70, 70, 40, 60, 0}, Step{70, 70, 50, 50, 0},
+                           Step{95, 95, 100, 0, 0}, Step{70, 0, 0, 0, 100}}) {
+    next(step.cpuTemp, step.gpuTemp, step.off, step.p1, step.p2);
+    records += toJsonText(service->isThrottling()) + "\n";
+  }
+  testing::expectGolden(GOLDEN_DIR "/core_throttling.jsonl", records);
 }
 
+// At 30 W of the M3 Pro's 35 W budget, at 50 W (capped at 100 %), at 90 °C
+// with 1 W, and just below both limits.
 TEST_F(PowerServiceTest, HeadroomAgainstTheChipBudget) {
-  next(60, 0, 0, 1, 0, 30);
-  HeadroomStatus h = service->headroom();
-  EXPECT_DOUBLE_EQ(h.gpuPowerW(), 30);
-  EXPECT_DOUBLE_EQ(h.estimatedTDPW(), 35);
-  EXPECT_NEAR(h.usedPercent(), 85.714, 1e-3);
-  EXPECT_TRUE(h.thermalOk());
-  EXPECT_FALSE(h.canAddWork());
-
-  next(60, 0, 0, 1, 0, 50);
-  EXPECT_DOUBLE_EQ(service->headroom().usedPercent(), 100);
-
-  next(90, 0, 0, 1, 0, 1);
-  h = service->headroom();
-  EXPECT_FALSE(h.thermalOk());
-  EXPECT_FALSE(h.canAddWork());
-
-  next(89.9, 0, 0, 1, 0, 27.9);
-  EXPECT_TRUE(service->headroom().canAddWork());
+  std::string records;
+  for (const auto& [temp, watts] : {std::pair{60.0, 30.0}, {60.0, 50.0}, {90.0, 1.0}, {89.9, 27.9}}) {
+    next(temp, 0, 0, 1, 0, watts);
+    records += toJsonText(service->headroom()) + "\n";
+  }
+  testing::expectGolden(GOLDEN_DIR "/core_headroom.jsonl", records);
 
   EXPECT_EQ(PowerService::estimateGPUTDP("Apple M2 ULTRA"), 120);
   EXPECT_EQ(PowerService::estimateGPUTDP("Apple M1 Max Pro"), 60);

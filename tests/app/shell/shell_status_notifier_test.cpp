@@ -58,13 +58,10 @@ class ShellStatusNotifierTest : public QObject {
     return pending.reply();
   }
   QVariant itemProperty(const QString& service, const char* name) {
-    return reply(QDBusMessage::createMethodCall(service, StatusNotifierItem::kObjectPath,
-                                                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"))
-                 << kItemInterface << QLatin1String(name))
-        .arguments()
-        .value(0)
-        .value<QDBusVariant>()
-        .variant();
+    const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
+    QDBusMessage get = QDBusMessage::createMethodCall(service, StatusNotifierItem::kObjectPath, properties,
+                                                      QStringLiteral("Get"));
+    return reply(get << kItemInterface << QLatin1String(name)).arguments().value(0).value<QDBusVariant>().variant();
   }
 
   QProcess bus_;

@@ -76,45 +76,16 @@ TEST(LiveMonitor, PublicationKeepsTheNewestThirtyWithTheirPeakAndMean) {
   EXPECT_EQ(sim.clock->waits(), std::vector<double>{LiveMonitor::kStartDelay});
 }
 
-TEST(LiveMonitor, SamplingLoopPublishesEachSampleOnTheUiThread) {
+TEST(LiveMonitor, SamplingLoopPublishesOnTheUiThreadRetriesPausesAndStops) {
   SimulatedRig sim(LiveMonitor::kPause);
   auto monitor = sim.makeMonitor();
-
+  QSignalSpy published(monitor.get(), &LiveMonitor::published);
   std::vector<double> totals;
   bool offThread = false;
   QObject::connect(monitor.get(), &LiveMonitor::published, [&] {
     offThread = offThread || QThread::currentThread() != monitor->thread();
     totals.push_back(monitor->latest().total);
   });
-
-  ASSERT_TRUE(waitUntil([&] { return totals.size() == 1; }));
-  sim.clock->release(30);
-  ASSERT_TRUE(waitUntil([&] { return totals.size() == 31; }));
-
-  EXPECT_FALSE(offThread);
-  EXPECT_EQ(monitor->history(), std::vector<double>(totals.begin() + 1, totals.end()));
-  EXPECT_DOUBLE_EQ(monitor->peakPower(), *std::max_element(totals.begin() + 1, totals.end()));
-
-  // The simulated laptop is charging from a 96 W adapter: every reader fed the sample.
-  const PowerSample& s = monitor->latest();
-  EXPECT_GT(s.systemPower, 20);
-  EXPECT_EQ(s.batteryPercent, 76);
-  EXPECT_EQ(s.adapterWatts, 96);
-  EXPECT_TRUE(s.chargingPower > 5 && s.chargingPower < 20);
-  EXPECT_EQ(s.batteryDischargeW, 0);  // no boost while charging
-  EXPECT_GT(s.ramTotalGB, 0);
-
-  // Start delay, then a 2 s pause after each sample; nothing else waited.
-  const std::vector<double> waits = sim.clock->waits();
-  ASSERT_GE(waits.size(), 31u);
-  EXPECT_EQ(waits.front(), LiveMonitor::kStartDelay);
-  EXPECT_TRUE(std::all_of(waits.begin() + 1, waits.end(), [](double w) { return w == LiveMonitor::kPause; }));
-}
-
-TEST(LiveMonitor, FailedSampleIsRetriedPauseHoldsSamplingAndDestroyingReturns) {
-  SimulatedRig sim(LiveMonitor::kPause);
-  auto monitor = sim.makeMonitor();
-  QSignalSpy published(monitor.get(), &LiveMonitor::published);
   ASSERT_TRUE(waitUntil([&] { return published.count() == 1 && sim.clock->holding() == 1; }));
 
   // A failed sample is retried after the usual pause, without publishing.
@@ -128,25 +99,42 @@ TEST(LiveMonitor, FailedSampleIsRetriedPauseHoldsSamplingAndDestroyingReturns) {
   EXPECT_EQ(sim.clock->waits(), (std::vector<double>{LiveMonitor::kStartDelay, LiveMonitor::kPause,
                                                      LiveMonitor::kPause, LiveMonitor::kPause}));
 
+  sim.clock->release(29);
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 31 && sim.clock->holding() == 1; }));
+  EXPECT_FALSE(offThread);
+  EXPECT_EQ(monitor->history(), std::vector<double>(totals.begin() + 1, totals.end()));
+  // The simulated laptop is charging from a 96 W adapter: every reader fed the sample.
+  const PowerSample& s = monitor->latest();
+  EXPECT_GT(s.systemPower, 20);
+  EXPECT_EQ(s.batteryPercent, 76);
+  EXPECT_EQ(s.adapterWatts, 96);
+  EXPECT_TRUE(s.chargingPower > 5 && s.chargingPower < 20);
+  EXPECT_EQ(s.batteryDischargeW, 0);  // no boost while charging
+  EXPECT_GT(s.ramTotalGB, 0);
+  // Start delay, then a 2 s pause after each sample or failure; nothing else waited.
+  const std::vector<double> loopWaits = sim.clock->waits();
+  EXPECT_EQ(loopWaits.size(), 33u);
+  EXPECT_TRUE(std::all_of(loopWaits.begin() + 1, loopWaits.end(), [](double w) { return w == LiveMonitor::kPause; }));
+
   monitor->setPaused(true);
   const QUuid before = monitor->latest().id;
   const int samplesBefore = sim.machine.fakes().counters->samplesTaken();
   const std::size_t waitsBefore = sim.clock->waits().size();
-  sim.clock->release();  // the pause after sample 2 ends; the loop now finds the flag set
+  sim.clock->release();  // the pause after the last sample ends; the loop now finds the flag set
   ASSERT_TRUE(waitUntil([&] { return sim.clock->waits().size() >= waitsBefore + 20; }));
   QCoreApplication::processEvents();
   EXPECT_EQ(sim.machine.fakes().counters->samplesTaken(), samplesBefore);
-  EXPECT_EQ(published.count(), 2);
+  EXPECT_EQ(published.count(), 31);
   EXPECT_EQ(monitor->latest().id, before);
 
   monitor->setPaused(false);
-  ASSERT_TRUE(waitUntil([&] { return published.count() == 3 && sim.clock->holding() == 1; }));
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 32 && sim.clock->holding() == 1; }));
   EXPECT_NE(monitor->latest().id, before);
   // While paused the loop only ever waited 0.1 s at a time, so the cleared
   // flag was seen within 0.1 s (of the monitor's clock).
   const std::vector<double> waits = sim.clock->waits();
   const std::vector<double> whilePaused(waits.begin() + static_cast<std::ptrdiff_t>(waitsBefore),
-                                        waits.end() - 1);  // the last is the pause after sample 3
+                                        waits.end() - 1);  // the last is the pause after the new sample
   ASSERT_FALSE(whilePaused.empty());
   EXPECT_TRUE(std::all_of(whilePaused.begin(), whilePaused.end(),
                           [](double w) { return w == LiveMonitor::kPausedPoll; }));

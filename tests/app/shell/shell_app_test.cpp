@@ -10,7 +10,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/model/menu_bar_text.h"
 #include "app/model/preferences.h"
 #include "app/shell/calorim_app.h"
 #include "app/shell/presence.h"

@@ -161,18 +161,15 @@ class CannedHttpServer : public QTcpServer {
     });
   }
 
-  // The status line's code and text, and the body, of every later answer.
-  void answer(int status, QByteArray body, QByteArray reason = "OK") {
+  // The status code and the body of every later answer.
+  void answer(int status, QByteArray body) {
     status_ = status;
-    reason_ = std::move(reason);
     body_ = std::move(body);
   }
   // Close connections without answering at all.
   void hangUp() { hangUp_ = true; }
   [[nodiscard]] int requests() const { return requests_; }
-  [[nodiscard]] QString url(const char* path = "/version.json") const {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(QLatin1String(path));
-  }
+  [[nodiscard]] QString url() const { return QStringLiteral("http://127.0.0.1:%1/version.json").arg(serverPort()); }
 
  private:
   void serve(QTcpSocket* socket) {
@@ -182,7 +179,7 @@ class CannedHttpServer : public QTcpServer {
     buffers_.erase(socket);
     ++requests_;
     if (!hangUp_) {
-      QByteArray response = "HTTP/1.1 " + QByteArray::number(status_) + " " + reason_ + "\r\n" +
+      QByteArray response = "HTTP/1.1 " + QByteArray::number(status_) + " Status\r\n" +
                             "Content-Type: application/json\r\n" +
                             "Content-Length: " + QByteArray::number(body_.size()) + "\r\n" +
                             "Connection: close\r\n\r\n" + body_;
@@ -192,7 +189,6 @@ class CannedHttpServer : public QTcpServer {
   }
 
   int status_ = 200;
-  QByteArray reason_ = "OK";
   QByteArray body_;
   bool hangUp_ = false;
   int requests_ = 0;

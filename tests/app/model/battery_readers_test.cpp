@@ -48,27 +48,9 @@ TEST(BatteryReaders, TelemetryEntriesAsWatts) {
     const RegistryValue telemetry = RegistryDictionary{{"SystemPowerIn", c.entry}};
     EXPECT_DOUBLE_EQ(detail::telemetryWatts(&telemetry, "SystemPowerIn"), c.watts);
   }
-  const RegistryValue telemetry = RegistryDictionary{{"SystemPowerIn", std::int64_t{45000}}};
-  EXPECT_EQ(detail::telemetryWatts(&telemetry, "BatteryPower"), 0);
   const RegistryValue notADictionary = std::int64_t{45000};
   EXPECT_EQ(detail::telemetryWatts(&notADictionary, "SystemPowerIn"), 0);
   EXPECT_EQ(detail::telemetryWatts(nullptr, "SystemPowerIn"), 0);
-
-  // Through the registry: each reader takes its own entry.
-  fake::FakeRegistry registry;
-  registry.addService("AppleSmartBattery",
-                      RegistryDictionary{{"PowerTelemetryData", RegistryDictionary{{"SystemPowerIn", 45000},
-                                                                                   {"BatteryPower", 7250}}}});
-  BatteryReaders readers(registry);
-  EXPECT_DOUBLE_EQ(readers.readSystemPower(), 45.0);
-  EXPECT_DOUBLE_EQ(readers.readBatteryPower(), 7.25);
-
-  // While charging the entry is the power going in: nothing is drawn from the battery.
-  fake::FakeRegistry charging;
-  charging.addService("AppleSmartBattery",
-                      RegistryDictionary{{"IsCharging", true},
-                                         {"PowerTelemetryData", RegistryDictionary{{"BatteryPower", 7250}}}});
-  EXPECT_EQ(BatteryReaders(charging).readBatteryPower(), 0);
 }
 
 TEST(BatteryReaders, ServiceIsLookedUpUntilFoundThenKept) {
@@ -87,61 +69,54 @@ TEST(BatteryReaders, ServiceIsLookedUpUntilFoundThenKept) {
   EXPECT_EQ(registry.lookups, 3);
 }
 
-TEST(BatteryReaders, BatteryAndAdapterInfo) {
+// Every reader on one battery service's properties.
+TEST(BatteryReaders, ReadingsOfTheBatteryService) {
   struct Case {
     const char* name;
     std::optional<RegistryDictionary> properties;
-    BatteryInfo expected;
+    BatteryInfo info;
+    double system, battery, charge;
   };
+  const RegistryDictionary telemetry{{"SystemPowerIn", 31500}, {"BatteryPower", 11800}};
+  const RegistryDictionary adapter{{"Watts", 96}, {"AdapterVoltage", 20000}};
   const std::vector<Case> cases = {
-      {"complete",
-       RegistryDictionary{{"CurrentCapacity", 76},
-                          {"IsCharging", true},
-                          {"AdapterDetails", RegistryDictionary{{"Watts", 96}, {"AdapterVoltage", 20000}}}},
-       {76, true, 96, 20.0}},
+      {"adapter", RegistryDictionary{{"CurrentCapacity", 76}, {"IsCharging", true}, {"AdapterDetails", adapter}},
+       {76, true, 96, 20.0}, 0, 0, 0},
       {"adapter without voltage",
        RegistryDictionary{{"CurrentCapacity", 40}, {"AdapterDetails", RegistryDictionary{{"Watts", 65}}}},
-       {40, false, 65, 0}},
-      {"no adapter", RegistryDictionary{{"CurrentCapacity", 12}, {"IsCharging", false}}, {12, false, 0, 0}},
+       {40, false, 65, 0}, 0, 0, 0},
       {"wrong types",
        RegistryDictionary{{"CurrentCapacity", "76"},
                           {"IsCharging", std::int64_t{1}},
                           {"AdapterDetails", RegistryDictionary{{"Watts", 96.0}, {"AdapterVoltage", "20000"}}}},
-       {0, false, 0, 0}},
-      {"adapter details not a dictionary", RegistryDictionary{{"AdapterDetails", 96}}, {0, false, 0, 0}},
-      {"properties unreadable", std::nullopt, {}},
-  };
-  for (const Case& c : cases) {
-    fake::FakeRegistry registry;
-    registry.addService("AppleSmartBattery", c.properties);
-    BatteryReaders readers(registry);
-    EXPECT_EQ(readers.readBatteryInfo(), c.expected) << c.name;
-  }
-}
-
-TEST(BatteryReaders, ChargePowerIsWhatFlowsIntoTheBattery) {
-  struct Case {
-    const char* name;
-    RegistryDictionary properties;
-    double watts;
-  };
-  const RegistryDictionary telemetry{{"SystemPowerIn", 31500}, {"BatteryPower", 11800}};
-  const std::vector<Case> cases = {
-      {"voltage and positive current", {{"IsCharging", true}, {"Voltage", 12410}, {"Amperage", 951}},
-       12.410 * 0.951},
-      // The current wins over the telemetry entry.
+       {}, 0, 0, 0},
+      {"adapter details not a dictionary", RegistryDictionary{{"AdapterDetails", 96}}, {}, 0, 0, 0},
+      {"properties unreadable", std::nullopt, {}, 0, 0, 0},
+      // The charge is the voltage times a positive current; the current wins over the telemetry entry.
+      {"charging current", RegistryDictionary{{"IsCharging", true}, {"Voltage", 12410}, {"Amperage", 951}},
+       {0, true, 0, 0}, 0, 0, 12.410 * 0.951},
       {"current and telemetry",
-       {{"IsCharging", true}, {"Voltage", 12000}, {"Amperage", 1000}, {"PowerTelemetryData", telemetry}}, 12.0},
-      {"telemetry alone while charging", {{"IsCharging", true}, {"PowerTelemetryData", telemetry}}, 11.8},
-      {"telemetry alone while discharging", {{"IsCharging", false}, {"PowerTelemetryData", telemetry}}, 0},
-      {"discharging current", {{"IsCharging", false}, {"Voltage", 12410}, {"Amperage", -1500}}, 0},
-      {"voltage missing", {{"IsCharging", true}, {"Amperage", 951}}, 0},
+       RegistryDictionary{
+           {"IsCharging", true}, {"Voltage", 12000}, {"Amperage", 1000}, {"PowerTelemetryData", telemetry}},
+       {0, true, 0, 0}, 31.5, 0, 12.0},
+      // While charging the battery entry is the power going in: nothing is drawn from the battery.
+      {"telemetry while charging", RegistryDictionary{{"IsCharging", true}, {"PowerTelemetryData", telemetry}},
+       {0, true, 0, 0}, 31.5, 0, 11.8},
+      {"telemetry while discharging",
+       RegistryDictionary{{"CurrentCapacity", 12}, {"IsCharging", false}, {"PowerTelemetryData", telemetry}},
+       {12, false, 0, 0}, 31.5, 11.8, 0},
+      {"discharging current", RegistryDictionary{{"IsCharging", false}, {"Voltage", 12410}, {"Amperage", -1500}}, {},
+       0, 0, 0},
+      {"voltage missing", RegistryDictionary{{"IsCharging", true}, {"Amperage", 951}}, {0, true, 0, 0}, 0, 0, 0},
   };
   for (const Case& c : cases) {
     fake::FakeRegistry registry;
     registry.addService("AppleSmartBattery", c.properties);
     BatteryReaders readers(registry);
-    EXPECT_NEAR(readers.readChargePower(), c.watts, 1e-9) << c.name;
+    EXPECT_EQ(readers.readBatteryInfo(), c.info) << c.name;
+    EXPECT_NEAR(readers.readSystemPower(), c.system, 1e-9) << c.name;
+    EXPECT_NEAR(readers.readBatteryPower(), c.battery, 1e-9) << c.name;
+    EXPECT_NEAR(readers.readChargePower(), c.charge, 1e-9) << c.name;
   }
 
   EXPECT_EQ(chargingPower(false, 30), 0);  // not charging: 0 whatever the battery says
@@ -150,37 +125,23 @@ TEST(BatteryReaders, ChargePowerIsWhatFlowsIntoTheBattery) {
 }
 
 #ifdef __linux__
-TEST(BatteryReaders, LinuxBatteryChargingThroughTheRegistry) {
-  // A charging battery that reports its current: the charge is its voltage × current.
+// A Linux battery that reports its current, charging and then discharging: the power is its voltage × current.
+TEST(BatteryReaders, LinuxBatteryThroughTheRegistry) {
   sysfs::PowerSupply battery;
   battery.name = "BAT0";
   battery.type = "Battery";
-  battery.status = "Charging";
   battery.present = 1;
-  battery.capacity = 64;
   battery.voltageNow = 12'600'000;  // µV
   battery.currentNow = 2'000'000;   // µA
-  sysfs::PowerSupply mains;
-  mains.name = "AC";
-  mains.type = "Mains";
-  mains.online = 1;
-
-  const std::optional<RegistryDictionary> charging = sysfs::detail::batteryDictionary({battery, mains}, {});
-  ASSERT_TRUE(charging);
-  fake::FakeRegistry registry;
-  registry.addService("AppleSmartBattery", charging);
-  BatteryReaders readers(registry);
-  EXPECT_NEAR(readers.readChargePower(), 25.2, 1e-9);
-  EXPECT_EQ(readers.readBatteryPower(), 0);  // published only while discharging
-  EXPECT_TRUE(readers.readBatteryInfo().charging);
-
-  // The same battery discharging: no charge, and the drawn power is "BatteryPower".
-  battery.status = "Discharging";
-  fake::FakeRegistry unplugged;
-  unplugged.addService("AppleSmartBattery", sysfs::detail::batteryDictionary({battery}, {}));
-  BatteryReaders onBattery(unplugged);
-  EXPECT_EQ(onBattery.readChargePower(), 0);
-  EXPECT_NEAR(onBattery.readBatteryPower(), 25.2, 1e-9);
+  for (const bool charging : {true, false}) {
+    battery.status = charging ? "Charging" : "Discharging";
+    fake::FakeRegistry registry;
+    registry.addService("AppleSmartBattery", sysfs::detail::batteryDictionary({battery}, {}));
+    BatteryReaders readers(registry);
+    EXPECT_NEAR(readers.readChargePower(), charging ? 25.2 : 0, 1e-9);
+    EXPECT_NEAR(readers.readBatteryPower(), charging ? 0 : 25.2, 1e-9);
+    EXPECT_EQ(readers.readBatteryInfo().charging, charging);
+  }
 }
 #endif
 

@@ -5,7 +5,6 @@
 #include <QSignalSpy>
 
 #include <algorithm>
-#include <numeric>
 
 #include "app/model/strings.h"
 #include "tests/app/app_test_support.h"
@@ -18,14 +17,30 @@ using testing::SteppingClock;
 using testing::waitUntil;
 
 PowerSample withTotal(double total) {
-  PowerSample s = PowerSample::zero({});
+  PowerSample s = testing::sampleWith(0);
   s.total = total;
   return s;
 }
 
 TEST(LiveMonitor, PublicationKeepsTheNewestThirtyWithTheirPeakAndMean) {
   SimulatedRig sim(LiveMonitor::kStartDelay);  // the loop never starts
+  const auto constructed = sim.machine.fakeClock()->now();
   auto monitor = sim.makeMonitor();
+
+  // Until the first publication: a zero sample of its own, made now.
+  EXPECT_FALSE(monitor->latest().id.isNull());
+  EXPECT_NE(PowerSample::zero({}).id, monitor->latest().id);
+  EXPECT_EQ(monitor->latest().time, constructed);
+  EXPECT_EQ(monitor->latest().total, 0);
+  EXPECT_EQ(monitor->latest().breakdown, EnergyBreakdown::empty());
+  EXPECT_TRUE(monitor->history().empty());
+  EXPECT_EQ(monitor->peakPower(), 0);
+  EXPECT_FALSE(monitor->error());
+  EXPECT_FALSE(monitor->updateAvailable());
+  // The worker reads the machine's description, off the UI thread.
+  ASSERT_TRUE(waitUntil([&] { return monitor->systemInfo().has_value(); }));
+  EXPECT_EQ(monitor->systemInfo()->chipName(), "Apple M3 Pro");
+  EXPECT_EQ(monitor->energyAccess().state, EnergyAccess::State::readable);
 
   std::vector<std::string> order;
   QObject::connect(monitor.get(), &LiveMonitor::latestChanged, [&] { order.push_back("latest"); });
@@ -38,9 +53,7 @@ TEST(LiveMonitor, PublicationKeepsTheNewestThirtyWithTheirPeakAndMean) {
   // as an all-time peak.
   std::vector<double> totals = {50};
   for (int w = 3; w <= 32; ++w) totals.push_back(w);
-  ASSERT_EQ(totals.size(), 31u);
   for (std::size_t i = 0; i < 30; ++i) monitor->publish(withTotal(totals[i]));
-  EXPECT_EQ(monitor->history().size(), 30u);
   EXPECT_DOUBLE_EQ(monitor->peakPower(), 50);
 
   order.clear();
@@ -55,53 +68,41 @@ TEST(LiveMonitor, PublicationKeepsTheNewestThirtyWithTheirPeakAndMean) {
   order.clear();
   monitor->publish(withTotal(32));
   EXPECT_EQ(order, (std::vector<std::string>{"latest", "history", "avg", "published"}));
+
+  // Destroyed during the held start delay, it returns at once.
+  ASSERT_TRUE(waitUntil([&] { return sim.clock->holding() == 1; }));
+  monitor.reset();
+  EXPECT_EQ(sim.clock->holding(), 0);
+  EXPECT_EQ(sim.clock->waits(), std::vector<double>{LiveMonitor::kStartDelay});
 }
 
-TEST(LiveMonitor, ZeroSampleUntilTheFirstPublication) {
-  SimulatedRig sim(LiveMonitor::kStartDelay);
-  const auto constructed = sim.machine.fakeClock()->now();
-  auto monitor = sim.makeMonitor();
-
-  const PowerSample& zero = monitor->latest();
-  EXPECT_FALSE(zero.id.isNull());
-  EXPECT_EQ(zero.time, constructed);
-  EXPECT_EQ(zero.total, 0);
-  EXPECT_EQ(zero.breakdown, EnergyBreakdown::empty());
-  EXPECT_NE(PowerSample::zero({}).id, zero.id);
-
-  EXPECT_TRUE(monitor->history().empty());
-  EXPECT_EQ(monitor->peakPower(), 0);
-  EXPECT_FALSE(monitor->error());
-  EXPECT_FALSE(monitor->updateAvailable());
-  // The worker reads the machine's description, off the UI thread.
-  ASSERT_TRUE(waitUntil([&] { return monitor->systemInfo().has_value(); }));
-  EXPECT_EQ(monitor->systemInfo()->chipName(), "Apple M3 Pro");
-  EXPECT_EQ(monitor->energyAccess().state, EnergyAccess::State::readable);
-}
-
-TEST(LiveMonitor, SamplingLoopPublishesEachSampleOnTheUiThread) {
+TEST(LiveMonitor, SamplingLoopPublishesOnTheUiThreadRetriesPausesAndStops) {
   SimulatedRig sim(LiveMonitor::kPause);
   auto monitor = sim.makeMonitor();
-
+  QSignalSpy published(monitor.get(), &LiveMonitor::published);
   std::vector<double> totals;
-  std::vector<QUuid> ids;
   bool offThread = false;
   QObject::connect(monitor.get(), &LiveMonitor::published, [&] {
     offThread = offThread || QThread::currentThread() != monitor->thread();
     totals.push_back(monitor->latest().total);
-    ids.push_back(monitor->latest().id);
   });
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 1 && sim.clock->holding() == 1; }));
 
-  ASSERT_TRUE(waitUntil([&] { return totals.size() == 1; }));
-  sim.clock->release(30);
-  ASSERT_TRUE(waitUntil([&] { return totals.size() == 31; }));
+  // A failed sample is retried after the usual pause, without publishing.
+  sim.machine.fakes().counters->pushReading(std::nullopt);
+  sim.clock->release();
+  ASSERT_TRUE(waitUntil([&] { return sim.clock->holding() == 1 && sim.clock->waits().size() == 3; }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(published.count(), 1);
+  sim.clock->release();
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 2 && sim.clock->holding() == 1; }));
+  EXPECT_EQ(sim.clock->waits(), (std::vector<double>{LiveMonitor::kStartDelay, LiveMonitor::kPause,
+                                                     LiveMonitor::kPause, LiveMonitor::kPause}));
 
+  sim.clock->release(29);
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 31 && sim.clock->holding() == 1; }));
   EXPECT_FALSE(offThread);
   EXPECT_EQ(monitor->history(), std::vector<double>(totals.begin() + 1, totals.end()));
-  EXPECT_DOUBLE_EQ(monitor->peakPower(), *std::max_element(totals.begin() + 1, totals.end()));
-  std::sort(ids.begin(), ids.end());
-  EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end());
-
   // The simulated laptop is charging from a 96 W adapter: every reader fed the sample.
   const PowerSample& s = monitor->latest();
   EXPECT_GT(s.systemPower, 20);
@@ -110,61 +111,37 @@ TEST(LiveMonitor, SamplingLoopPublishesEachSampleOnTheUiThread) {
   EXPECT_TRUE(s.chargingPower > 5 && s.chargingPower < 20);
   EXPECT_EQ(s.batteryDischargeW, 0);  // no boost while charging
   EXPECT_GT(s.ramTotalGB, 0);
-
-  // Start delay, then a 2 s pause after each sample; nothing else waited.
-  const std::vector<double> waits = sim.clock->waits();
-  ASSERT_GE(waits.size(), 31u);
-  EXPECT_EQ(waits.front(), LiveMonitor::kStartDelay);
-  EXPECT_TRUE(std::all_of(waits.begin() + 1, waits.end(), [](double w) { return w == LiveMonitor::kPause; }));
-}
-
-TEST(LiveMonitor, PauseStopsSamplingAndClearingItResumesWithinOnePoll) {
-  SimulatedRig sim(LiveMonitor::kPause);
-  auto monitor = sim.makeMonitor();
-  QSignalSpy published(monitor.get(), &LiveMonitor::published);
-  ASSERT_TRUE(waitUntil([&] { return published.count() == 1 && sim.clock->holding() == 1; }));
+  // Start delay, then a 2 s pause after each sample or failure; nothing else waited.
+  const std::vector<double> loopWaits = sim.clock->waits();
+  EXPECT_EQ(loopWaits.size(), 33u);
+  EXPECT_TRUE(std::all_of(loopWaits.begin() + 1, loopWaits.end(), [](double w) { return w == LiveMonitor::kPause; }));
 
   monitor->setPaused(true);
   const QUuid before = monitor->latest().id;
   const int samplesBefore = sim.machine.fakes().counters->samplesTaken();
   const std::size_t waitsBefore = sim.clock->waits().size();
-  sim.clock->release();  // the pause after sample 1 ends; the loop now finds the flag set
+  sim.clock->release();  // the pause after the last sample ends; the loop now finds the flag set
   ASSERT_TRUE(waitUntil([&] { return sim.clock->waits().size() >= waitsBefore + 20; }));
   QCoreApplication::processEvents();
-
   EXPECT_EQ(sim.machine.fakes().counters->samplesTaken(), samplesBefore);
-  EXPECT_EQ(published.count(), 1);
+  EXPECT_EQ(published.count(), 31);
   EXPECT_EQ(monitor->latest().id, before);
 
   monitor->setPaused(false);
-  ASSERT_TRUE(waitUntil([&] { return published.count() == 2 && sim.clock->holding() == 1; }));
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 32 && sim.clock->holding() == 1; }));
   EXPECT_NE(monitor->latest().id, before);
   // While paused the loop only ever waited 0.1 s at a time, so the cleared
   // flag was seen within 0.1 s (of the monitor's clock).
   const std::vector<double> waits = sim.clock->waits();
   const std::vector<double> whilePaused(waits.begin() + static_cast<std::ptrdiff_t>(waitsBefore),
-                                        waits.end() - 1);  // the last is the pause after sample 2
+                                        waits.end() - 1);  // the last is the pause after the new sample
   ASSERT_FALSE(whilePaused.empty());
   EXPECT_TRUE(std::all_of(whilePaused.begin(), whilePaused.end(),
                           [](double w) { return w == LiveMonitor::kPausedPoll; }));
-}
 
-TEST(LiveMonitor, FailedSampleIsRetriedAfterTwoSecondsWithoutPublishing) {
-  SimulatedRig sim(LiveMonitor::kPause);
-  auto monitor = sim.makeMonitor();
-  QSignalSpy published(monitor.get(), &LiveMonitor::published);
-  ASSERT_TRUE(waitUntil([&] { return published.count() == 1 && sim.clock->holding() == 1; }));
-
-  sim.machine.fakes().counters->pushReading(std::nullopt);  // the next sample fails
-  sim.clock->release();
-  ASSERT_TRUE(waitUntil([&] { return sim.clock->holding() == 1 && sim.clock->waits().size() == 3; }));
-  QCoreApplication::processEvents();
-  EXPECT_EQ(published.count(), 1);
-
-  sim.clock->release();
-  ASSERT_TRUE(waitUntil([&] { return published.count() == 2; }));
-  EXPECT_EQ(sim.clock->waits(), (std::vector<double>{LiveMonitor::kStartDelay, LiveMonitor::kPause,
-                                                     LiveMonitor::kPause, LiveMonitor::kPause}));
+  // Destroyed during a held pause, it returns at once.
+  monitor.reset();
+  EXPECT_EQ(sim.clock->holding(), 0);
 }
 
 TEST(LiveMonitor, FailingFacadeSetsTheErrorWritesOneLineRetriesAndStillChecksForUpdates) {
@@ -195,26 +172,6 @@ TEST(LiveMonitor, FailingFacadeSetsTheErrorWritesOneLineRetriesAndStillChecksFor
   EXPECT_EQ(server.requests(), 1);
   monitor.reset();  // the worker has ended
   EXPECT_EQ(published.count(), 0);
-}
-
-TEST(LiveMonitor, DestroyingReturnsDuringAHeldPauseOrStartDelay) {
-  {
-    // Every wait of the monitor is held until it stops: only the stop ends it.
-    SimulatedRig sim(LiveMonitor::kPause);
-    auto monitor = sim.makeMonitor();
-    QSignalSpy published(monitor.get(), &LiveMonitor::published);
-    ASSERT_TRUE(waitUntil([&] { return published.count() == 1 && sim.clock->holding() == 1; }));
-    monitor.reset();
-    EXPECT_EQ(sim.clock->holding(), 0);
-  }
-  {
-    SimulatedRig sim(LiveMonitor::kStartDelay);
-    auto monitor = sim.makeMonitor();
-    ASSERT_TRUE(waitUntil([&] { return sim.clock->holding() == 1; }));
-    monitor.reset();
-    EXPECT_EQ(sim.clock->holding(), 0);
-    EXPECT_EQ(sim.clock->waits(), std::vector<double>{LiveMonitor::kStartDelay});
-  }
 }
 
 }  // namespace

@@ -19,51 +19,47 @@ std::optional<UpdateInfo> check(CannedHttpServer& server, std::optional<QString>
   return update.result();
 }
 
+// The answer offering `version` at `url`, with `more` members after them.
+QByteArray offer(const char* version, const char* url, const QByteArray& more = {}) {
+  return QByteArray(R"({"version":")") + version + R"(","url":")" + url + '"' + more + '}';
+}
+
 TEST(UpdateCheck, AnswersOfTheLocalServer) {
   struct Case {
     const char* name;
     int status;
     QByteArray body;
-    std::optional<QString> local;
     std::optional<UpdateInfo> expected;
+    std::optional<QString> local = QStringLiteral("1.2.0");
   };
-  const UpdateInfo newer{QStringLiteral("1.10.0"), QStringLiteral("https://example.com/calorim")};
+  const char* const web = "https://example.com/calorim";
+  const UpdateInfo two{QStringLiteral("2.0"), QString::fromUtf8(web)};
   const std::vector<Case> cases = {
-      {"newer", 200, R"({"version":"1.10.0","url":"https://example.com/calorim"})", QStringLiteral("1.9.3"), newer},
-      {"404 with a usable body", 404, R"({"version":"1.10.0","url":"https://example.com/calorim"})",
-       QStringLiteral("1.9.3"), newer},
-      {"500 with a usable body", 500, R"({"url":"https://example.com/calorim","version":"1.10.0"})",
-       QStringLiteral("1.9.3"), newer},
-      {"equal", 200, R"({"version":"1.2.0","url":"https://example.com/calorim"})", QStringLiteral("1.2.0"), {}},
-      {"older", 200, R"({"version":"1.1.9","url":"https://example.com/calorim"})", QStringLiteral("1.2.0"), {}},
-      {"non-text member", 200, R"({"version":"2.0","url":"https://example.com/calorim","build":42})",
-       QStringLiteral("1.2.0"), {}},
-      {"text member", 200, R"({"version":"2.0","url":"https://example.com/calorim","build":"42"})",
-       QStringLiteral("1.2.0"), UpdateInfo{QStringLiteral("2.0"), QStringLiteral("https://example.com/calorim")}},
-      {"null member", 200, R"({"version":"2.0","url":"https://example.com/calorim","notes":null})",
-       QStringLiteral("1.2.0"), {}},
-      {"no local version", 200, R"({"version":"0.1","url":"http://example.com/calorim"})", std::nullopt,
-       UpdateInfo{QStringLiteral("0.1"), QStringLiteral("http://example.com/calorim")}},
-      {"missing url", 200, R"({"version":"2.0"})", QStringLiteral("1.2.0"), {}},
-      {"missing version", 200, R"({"url":"https://example.com/calorim"})", QStringLiteral("1.2.0"), {}},
-      {"not an object", 200, R"(["2.0","https://example.com/calorim"])", QStringLiteral("1.2.0"), {}},
-      {"not JSON", 200, "<html>update!</html>", QStringLiteral("1.2.0"), {}},
-      {"empty body", 204, "", QStringLiteral("1.2.0"), {}},
-      {"nested 100,000 deep", 200,
-       R"({"version":"9.0","url":"https://example.com/calorim","x":)" + QByteArray(100'000, '[') +
-           QByteArray(100'000, ']') + "}",
-       QStringLiteral("1.2.0"), {}},
-      {"bytes after the object", 200, QByteArray(R"({"version":"9.0","url":"https://example.com/calorim"})") +
-           QByteArray(1, '\0') + "{}", QStringLiteral("1.2.0"), {}},
+      {"newer", 200, offer("1.10.0", web), UpdateInfo{QStringLiteral("1.10.0"), QString::fromUtf8(web)},
+       QStringLiteral("1.9.3")},
+      {"500 with a usable body", 500, R"({"url":"https://example.com/calorim","version":"2.0"})", two},
+      {"equal", 200, offer("1.2.0", web), {}},
+      {"older", 200, offer("1.1.9", web), {}},
+      {"non-text member", 200, offer("2.0", web, R"(,"build":42)"), {}},
+      {"text member", 200, offer("2.0", web, R"(,"build":"42")"), two},
+      {"null member", 200, offer("2.0", web, R"(,"notes":null)"), {}},
+      {"no local version", 200, offer("0.1", "http://example.com/calorim"),
+       UpdateInfo{QStringLiteral("0.1"), QStringLiteral("http://example.com/calorim")}, std::nullopt},
+      {"missing url", 200, R"({"version":"2.0"})", {}},
+      {"missing version", 200, R"({"url":"https://example.com/calorim"})", {}},
+      {"not an object", 200, R"(["2.0","https://example.com/calorim"])", {}},
+      {"not JSON", 200, "<html>update!</html>", {}},
+      {"empty body", 204, "", {}},
+      {"nested 100,000 deep", 200, offer("9.0", web, ",\"x\":" + QByteArray(100'000, '[') + QByteArray(100'000, ']')),
+       {}},
+      {"bytes after the object", 200, offer("9.0", web) + QByteArray(1, '\0') + "{}", {}},
       // Only web addresses may reach the browser.
-      {"file url", 200, R"({"version":"9.0","url":"file:///etc/passwd"})", QStringLiteral("1.2.0"), {}},
-      {"javascript url", 200, R"j({"version":"9.0","url":"javascript:alert(document.cookie)"})j",
-       QStringLiteral("1.2.0"), {}},
-      {"custom handler", 200, R"({"version":"9.0","url":"x-calorim-helper://install?all"})",
-       QStringLiteral("1.2.0"), {}},
-      {"scheme-relative", 200, R"({"version":"9.0","url":"//example.com/calorim"})", QStringLiteral("1.2.0"), {}},
-      {"unparsable", 200, R"({"version":"9.0","url":"https://exa mple.com/%zz"})", QStringLiteral("1.2.0"), {}},
-      {"empty url", 200, R"({"version":"9.0","url":""})", QStringLiteral("1.2.0"), {}},
+      {"file url", 200, offer("9.0", "file:///etc/passwd"), {}},
+      {"javascript url", 200, offer("9.0", "javascript:alert(document.cookie)"), {}},
+      {"custom handler", 200, offer("9.0", "x-calorim-helper://install?all"), {}},
+      {"scheme-relative", 200, offer("9.0", "//example.com/calorim"), {}},
+      {"unparsable", 200, offer("9.0", "https://exa mple.com/%zz"), {}},
+      {"empty url", 200, offer("9.0", ""), {}},
   };
   for (const Case& c : cases) {
     CannedHttpServer server;

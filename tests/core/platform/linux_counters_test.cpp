@@ -73,18 +73,6 @@ std::map<std::string, std::int64_t> energyByName(const CounterDelta& delta) {
   return values;
 }
 
-std::vector<std::string> names(const CounterDelta& delta) {
-  std::vector<std::string> out;
-  for (const Channel& c : delta) out.push_back(c.name);
-  return out;
-}
-
-std::vector<std::string> numbered(const std::string& prefix, int first, int last) {
-  std::vector<std::string> out;
-  for (int i = first; i <= last; ++i) out.push_back(prefix + std::to_string(i));
-  return out;
-}
-
 TEST(SysfsPowercap, EnergyDeltaWrapsOnceAtTheZoneRange) {
   EXPECT_EQ(energyDelta(1000, 6000, kIntelRange), 5000u);
   EXPECT_EQ(energyDelta(6000, 6000, kIntelRange), 0u);
@@ -159,53 +147,6 @@ TEST(SysfsCpuList, ParsesRangesAndRejectsMalformedLists) {
   EXPECT_EQ(parseCpuList("\n"), std::vector<int>{});
   for (const char* bad : {"3-1", "a", "0,,1", "1-", "-1", "0-99999999"}) {
     EXPECT_FALSE(parseCpuList(bad).has_value()) << bad;
-  }
-}
-
-TEST(LinuxCounters, ChannelShapesPerMachine) {
-  struct Expected {
-    const char* machine;
-    std::vector<std::string> energy;
-    std::vector<std::string> cpus;
-  };
-  std::vector<std::string> laptopCpus = numbered("PCPU", 0, 7);
-  for (const std::string& e : numbered("ECPU", 8, 15)) laptopCpus.push_back(e);
-  std::vector<std::string> rk3399Cpus = numbered("ECPU", 0, 3);
-  for (const std::string& p : numbered("PCPU", 4, 5)) rk3399Cpus.push_back(p);
-  const std::vector<Expected> machines = {
-      {"laptop", {"CPU Energy", "GPU", "DRAM", "Package rest"}, laptopCpus},
-      {"desktop", {"CPU Energy", "Package rest"}, numbered("PCPU", 0, 15)},
-      {"server", {"CPU Energy", "DRAM"}, numbered("PCPU", 0, 39)},
-      {"armboard", {}, numbered("PCPU", 0, 3)},
-      {"rk3399board", {}, rk3399Cpus},
-      {"vm", {}, numbered("PCPU", 0, 1)},
-  };
-  for (const Expected& m : machines) {
-    SCOPED_TRACE(m.machine);
-    LinuxCounterReports port(kMachines / m.machine);
-    EXPECT_EQ(port.copyChannelsInGroup("Energy Model", std::nullopt) != nullptr, !m.energy.empty());
-    EXPECT_NE(port.copyChannelsInGroup("CPU Stats", std::nullopt), nullptr);
-    EXPECT_EQ(port.copyChannelsInGroup("CPU Stats", "CPU Core Performance States") != nullptr, true);
-    EXPECT_EQ(port.copyChannelsInGroup("CPU Stats", "CPU Complex Performance States"), nullptr);
-    EXPECT_EQ(port.copyChannelsInGroup("GPU Stats", "GPU Performance States"), nullptr);
-
-    const CounterDelta delta = deltaAround(port, [] {});
-    std::vector<std::string> expected = m.energy;
-    expected.insert(expected.end(), m.cpus.begin(), m.cpus.end());
-    EXPECT_EQ(names(delta), expected);
-    for (const Channel& c : delta) {
-      if (c.group == "Energy Model") {
-        EXPECT_EQ(c.subgroup, "");
-        EXPECT_EQ(c.unitLabel, "uJ");
-        EXPECT_TRUE(c.states.empty());
-      } else {
-        EXPECT_EQ(c.group, "CPU Stats");
-        EXPECT_EQ(c.subgroup, "CPU Core Performance States");
-        ASSERT_EQ(c.states.size(), 2u);
-        EXPECT_EQ(c.states[0].name, "ACTIVE");
-        EXPECT_EQ(c.states[1].name, "IDLE");
-      }
-    }
   }
 }
 

@@ -21,44 +21,10 @@ using detail::HidSource;
 
 const fs::path kMachines = fs::path(FIXTURE_DIR) / "linux";
 
-// The sensor port as the platform makes it, with the machine's GPU set.
-LinuxHid hidOf(const fs::path& root) {
-  return LinuxHid(root, std::make_shared<GpuSet>(root, std::make_shared<SystemClock>(), ""));
-}
-
-std::vector<HidSensor> sensorsOf(const fs::path& root) {
-  LinuxHid hid = hidOf(root);
-  auto client = hid.createClient();
-  client->setMatching(0xFF00, 5);
-  return client->copyServices().value_or(std::vector<HidSensor>{{"no list", std::nullopt}});
-}
-
 std::vector<std::string> namesOf(const fs::path& root) {
   std::vector<std::string> names;
   for (const HidSource& s : detail::findHidSources(root)) names.push_back(s.product);
   return names;
-}
-
-TEST(LinuxHid, SensorsPerMachine) {
-  // coretemp only: ACPI, NVMe, Wi-Fi, the ThinkPad EC and the x86_pkg_temp zone are not published.
-  EXPECT_EQ(sensorsOf(kMachines / "laptop"),
-            (std::vector<HidSensor>{{"pACC package 0", 57.0},
-                                    {"PMU tdie0", 54.0},
-                                    {"PMU tdie1", 55.0},
-                                    {"PMU tdie2", 53.0},
-                                    {"PMU tdie3", std::nullopt}}));  // its file cannot be read
-  EXPECT_EQ(sensorsOf(kMachines / "desktop"),
-            (std::vector<HidSensor>{{"pACC package 0", 48.625}, {"pACC ccd1", 44.25}, {"GPU card0", 41.0}}));
-  EXPECT_EQ(sensorsOf(kMachines / "armboard"), (std::vector<HidSensor>{{"SOC MTR Temp Sensor0", 48.686}}));
-  EXPECT_EQ(sensorsOf(kMachines / "vm"), std::vector<HidSensor>{});
-}
-
-// The laptop's condensed temperatures are in the probe's golden transcript.
-TEST(LinuxHid, CoreReaderCondensesThem) {
-  LinuxHid desktop = hidOf(kMachines / "desktop");
-  EXPECT_EQ(IOHIDThermal(desktop).read(), (CoreTemps{46.4375, {44.25, 48.625}, 41.0}));
-  LinuxHid board(kMachines / "armboard");
-  EXPECT_EQ(IOHIDThermal(board).read(), (CoreTemps{48.686, {}, std::nullopt}));
 }
 
 TEST(LinuxHid, ClientReadsAfreshAndHonoursMatching) {

@@ -13,11 +13,13 @@
 // Safe to use from several threads.
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -28,17 +30,9 @@
 
 namespace calorim::testing {
 
-// Ticks per second of one CPU, by the columns of proc/stat.
-struct TickRates {
-  std::uint64_t user = 0;
-  std::uint64_t nice = 0;
-  std::uint64_t system = 0;
-  std::uint64_t idle = 0;
-  std::uint64_t iowait = 0;
-  std::uint64_t irq = 0;
-  std::uint64_t softirq = 0;
-  std::uint64_t steal = 0;
-};
+// Ticks per second of one CPU, by the columns of proc/stat: user, nice, system,
+// idle, iowait, irq, softirq, steal.
+using TickRates = std::array<std::uint64_t, 8>;
 
 class MachineClock final : public ClockPort {
  public:
@@ -57,10 +51,6 @@ class MachineClock final : public ClockPort {
   void setTickRates(int cpu, TickRates rates) {
     std::lock_guard lock(mutex_);
     tickRates_[cpu] = rates;
-  }
-  [[nodiscard]] double slept() const {
-    std::lock_guard lock(mutex_);
-    return slept_;
   }
 
   std::chrono::system_clock::time_point now() override {
@@ -111,47 +101,38 @@ class MachineClock final : public ClockPort {
     std::ofstream(dir / "energy_uj", std::ios::trunc) << value << '\n';
   }
 
+  // Each "cpuN" line gains its CPU's ticks, then the "cpu" line all that they gained.
   void advanceTicks(double seconds) const {
-    const std::filesystem::path path = root_ / "proc/stat";
-    std::istringstream in(read(path));
-    std::vector<std::uint64_t> total;
+    std::istringstream in(read(root_ / "proc/stat"));
     std::vector<std::string> lines;
-    std::size_t totalLine = std::string::npos;
-    for (std::string line; std::getline(in, line);) {
-      std::istringstream fields(line);
-      std::string key;
-      fields >> key;
-      if (!key.starts_with("cpu")) {
-        lines.push_back(line);
-        continue;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    TickRates gained{};
+    TickRates unused{};
+    for (const bool all : {false, true}) {
+      for (std::string& line : lines) {
+        std::istringstream fields(line);
+        std::string key;
+        fields >> key;
+        if (all && key == "cpu") line = "cpu " + advanced(fields, gained, 1.0, unused);
+        if (all || !key.starts_with("cpu") || key == "cpu") continue;
+        const auto rates = tickRates_.find(std::stoi(key.substr(3)));
+        if (rates != tickRates_.end()) line = key + advanced(fields, rates->second, seconds, gained);
       }
-      std::vector<std::uint64_t> values;
-      for (std::uint64_t v; fields >> v;) values.push_back(v);
-      values.resize(std::max<std::size_t>(values.size(), 8));
-      if (key == "cpu") {
-        totalLine = lines.size();
-        total = values;
-        lines.emplace_back();
-        continue;
-      }
-      if (const auto it = tickRates_.find(std::stoi(key.substr(3))); it != tickRates_.end()) {
-        const TickRates& r = it->second;
-        const std::uint64_t add[8] = {r.user, r.nice, r.system, r.idle, r.iowait, r.irq, r.softirq, r.steal};
-        for (std::size_t i = 0; i < 8; ++i) {
-          values[i] += ticks(add[i], seconds);
-          if (!total.empty()) total[i] += ticks(add[i], seconds);
-        }
-      }
-      lines.push_back(key + join(values));
     }
-    if (totalLine != std::string::npos) lines[totalLine] = "cpu " + join(total);
-    std::ofstream out(path, std::ios::trunc);
+    std::ofstream out(root_ / "proc/stat", std::ios::trunc);
     for (const std::string& line : lines) out << line << '\n';
   }
 
-  static std::string join(const std::vector<std::uint64_t>& values) {
+  // The numbers of `fields` (at least eight) raised by their rates over `seconds`, each gain added to `gained`.
+  static std::string advanced(std::istream& fields, const TickRates& rates, double seconds, TickRates& gained) {
+    std::vector<std::uint64_t> values{std::istream_iterator<std::uint64_t>(fields), {}};
+    values.resize(std::max<std::size_t>(values.size(), 8));
     std::string text;
-    for (std::uint64_t v : values) text += " " + std::to_string(v);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const std::uint64_t add = i < 8 ? ticks(rates[i], seconds) : 0;
+      if (i < 8) gained[i] += add;
+      text += " " + std::to_string(values[i] + add);
+    }
     return text;
   }
 

@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "core/base/little_endian.h"
-#include "core/platform/fake/fake_platform.h"
-#include "core/smc_thermal.h"
 #include "linux_machine_tree.h"
 
 namespace calorim::sysfs {
@@ -53,7 +51,7 @@ std::optional<float> readFloat(SmcConnection& c, const std::string& key) {
 }
 
 TEST(LinuxSmc, AnswersFanKeysOnly) {
-  // The laptop's one fan, as the core reads it, is in the probe's golden transcript.
+  // What each machine's fans read is in the golden files of the fixture machines.
   LinuxSmc laptop(kMachines / "laptop");
   auto c = laptop.open();
   ASSERT_NE(c, nullptr);
@@ -62,23 +60,6 @@ TEST(LinuxSmc, AnswersFanKeysOnly) {
   EXPECT_FALSE(keyInfo(*c, "Tp00").has_value());
   EXPECT_FALSE(c->call(3, request("FNum", 9)).has_value());
   EXPECT_FALSE(c->call(2, request("FNum", 7)).has_value());
-
-  for (const char* machine : {"armboard", "vm"}) {
-    LinuxSmc none(kMachines / machine);
-    c = none.open();
-    ASSERT_NE(c, nullptr) << machine;
-    EXPECT_EQ(readByte(*c, "FNum"), 0) << machine;
-    EXPECT_FALSE(keyInfo(*c, "F0Ac").has_value()) << machine;
-  }
-}
-
-// The graphics card's fan comes with the others; the Super-I/O's stopped fan is a fan reading 0 RPM.
-TEST(LinuxSmc, CoreReaderSeesTheFans) {
-  LinuxSmc smc(kMachines / "desktop");
-  fake::FakeClock clock;
-  SMCThermal reader(smc, clock);
-  EXPECT_TRUE(reader.cpuKeys().empty());
-  EXPECT_EQ(reader.read(), (ThermalReading{std::nullopt, std::nullopt, {{0, 1150.0}, {1, 1180.0}, {2, 0.0}}}));
 }
 
 TEST(LinuxSmc, FansFoundAtOpenAndReadAfresh) {

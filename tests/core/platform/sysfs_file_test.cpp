@@ -1,31 +1,18 @@
 #include "core/platform/linux/sysfs_file.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "linux_machine_tree.h"
+
 namespace calorim::sysfs {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh directory under the system's temporary folder, removed with its contents.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "calorim-sysfs-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // Rewrites a file in place (same inode), as the kernel updates an attribute.
 void write(const fs::path& path, const std::string& text) {
@@ -57,34 +44,34 @@ TEST(SysfsFileParse, NumbersAndTrimming) {
 }
 
 TEST(SysfsFileRead, AttributeIsOnePageTrimmedAndTableReadsWholeLines) {
-  TempDir dir;
-  write(dir.path() / "energy_uj", "98213374112\n");
-  EXPECT_EQ(readAttribute(dir.path() / "energy_uj"), "98213374112");
-  EXPECT_FALSE(readAttribute(dir.path() / "missing").has_value());
-  fs::create_directory(dir.path() / "folder");
-  EXPECT_FALSE(readAttribute(dir.path() / "folder").has_value());
+  testing::MachineTree dir;
+  write(dir.root() / "energy_uj", "98213374112\n");
+  EXPECT_EQ(readAttribute(dir.root() / "energy_uj"), "98213374112");
+  EXPECT_FALSE(readAttribute(dir.root() / "missing").has_value());
+  fs::create_directory(dir.root() / "folder");
+  EXPECT_FALSE(readAttribute(dir.root() / "folder").has_value());
 
   // An attribute never holds more than a page; one read takes at most that.
-  write(dir.path() / "long", std::string(10000, 'x'));
-  EXPECT_EQ(readAttribute(dir.path() / "long")->size(), kAttributeMaxBytes);
+  write(dir.root() / "long", std::string(10000, 'x'));
+  EXPECT_EQ(readAttribute(dir.root() / "long")->size(), kAttributeMaxBytes);
 
   // A table is read past the first page, to its end.
   std::string table;
   for (int i = 0; i < 2000; ++i) table += "cpu" + std::to_string(i) + " 1 2 3 4\n";
-  write(dir.path() / "stat", table);
-  EXPECT_EQ(readTable(dir.path() / "stat"), table);
+  write(dir.root() / "stat", table);
+  EXPECT_EQ(readTable(dir.root() / "stat"), table);
   // Cut at the limit, a table keeps only its whole lines; a file of exactly the limit is whole.
-  write(dir.path() / "two", "cpu0 1 2 3 4\ncpu1 1 2 3 4\n");
-  EXPECT_EQ(readTable(dir.path() / "two", 26), "cpu0 1 2 3 4\ncpu1 1 2 3 4\n");
-  EXPECT_EQ(readTable(dir.path() / "two", 25), "cpu0 1 2 3 4\n");
-  EXPECT_EQ(readTable(dir.path() / "two", 5), "");
-  EXPECT_FALSE(readTable(dir.path() / "missing").has_value());
-  EXPECT_FALSE(readTable(dir.path() / "folder").has_value());
+  write(dir.root() / "two", "cpu0 1 2 3 4\ncpu1 1 2 3 4\n");
+  EXPECT_EQ(readTable(dir.root() / "two", 26), "cpu0 1 2 3 4\ncpu1 1 2 3 4\n");
+  EXPECT_EQ(readTable(dir.root() / "two", 25), "cpu0 1 2 3 4\n");
+  EXPECT_EQ(readTable(dir.root() / "two", 5), "");
+  EXPECT_FALSE(readTable(dir.root() / "missing").has_value());
+  EXPECT_FALSE(readTable(dir.root() / "folder").has_value());
 }
 
 TEST(SysfsKeptFile, RereadsInPlaceReopensWhenStaleAndClosesItsDescriptor) {
-  TempDir dir;
-  const fs::path counter = dir.path() / "energy_uj";
+  testing::MachineTree dir;
+  const fs::path counter = dir.root() / "energy_uj";
   const int before = openDescriptors();
   {
     write(counter, "100\n");
@@ -95,18 +82,18 @@ TEST(SysfsKeptFile, RereadsInPlaceReopensWhenStaleAndClosesItsDescriptor) {
     EXPECT_EQ(kept.read(), "200");
 
     // A path that does not exist yet is opened by a later read.
-    KeptFile later(dir.path() / "late");
+    KeptFile later(dir.root() / "late");
     EXPECT_FALSE(later.isOpen());
     EXPECT_FALSE(later.read().has_value());
-    write(dir.path() / "late", "5\n");
+    write(dir.root() / "late", "5\n");
     EXPECT_EQ(later.read(), "5");
 
     // A descriptor whose reads fail (here: a folder) is given up and the path reopened.
-    fs::create_directory(dir.path() / "swap");
-    KeptFile swapped(dir.path() / "swap");
+    fs::create_directory(dir.root() / "swap");
+    KeptFile swapped(dir.root() / "swap");
     EXPECT_FALSE(swapped.read().has_value());
-    fs::remove(dir.path() / "swap");
-    write(dir.path() / "swap", "300\n");
+    fs::remove(dir.root() / "swap");
+    write(dir.root() / "swap", "300\n");
     EXPECT_EQ(swapped.read(), "300");
 
     KeptFile moved(std::move(kept));

@@ -164,7 +164,7 @@ Json machineFacts(const fs::path& root) {
 
 TEST(LinuxMachines, EveryPortPerFixtureMachine) {
   for (const char* machine : {"apulaptop", "arcdesktop", "armboard", "desktop", "epycserver", "laptop", "rk3399board",
-                              "server", "vm", "workstation", "no-such-machine"}) {
+                              "server", "t480", "handheld", "vm", "workstation", "no-such-machine"}) {
     SCOPED_TRACE(machine);
     std::string text;
     flatten(machineFacts(fs::path(FIXTURE_DIR) / "linux" / machine), "", text);

@@ -26,7 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kMachines = fs::path(FIXTURE_DIR) / "linux";
 constexpr std::uint64_t kIntelRange = 262143328850;
 constexpr std::uint64_t kDramRange = 65712999613;
 
@@ -88,22 +87,9 @@ TEST(SysfsPowercap, EnergyDeltaWrapsOnceAtTheZoneRange) {
 TEST(SysfsPowercap, DomainsAndZoneDiscovery) {
   EXPECT_EQ(raplDomain("package-0"), RaplDomain::package);
   EXPECT_EQ(raplDomain("package-1-die-0"), RaplDomain::package);
-  EXPECT_EQ(raplDomain("core"), RaplDomain::core);
-  EXPECT_EQ(raplDomain("uncore"), RaplDomain::uncore);
-  EXPECT_EQ(raplDomain("dram"), RaplDomain::dram);
   EXPECT_EQ(raplDomain("psys-1"), RaplDomain::platform);
   EXPECT_EQ(raplDomain("package-"), RaplDomain::other);
   EXPECT_EQ(raplDomain("package-0-die"), RaplDomain::other);
-
-  // Laptop: psys and the MMIO mirror of package-0 are left out.
-  std::vector<RaplZone> zones = findRaplZones(kMachines / "laptop");
-  ASSERT_EQ(zones.size(), 4u);
-  EXPECT_EQ(zones[0].id, "intel-rapl:0");
-  EXPECT_EQ(zones[1].id, "intel-rapl:0:0");
-  EXPECT_EQ(zones[2].id, "intel-rapl:0:1");
-  EXPECT_EQ(zones[2].domain, RaplDomain::uncore);
-  EXPECT_EQ(zones[3].domain, RaplDomain::dram);
-  EXPECT_EQ(zones[0].maxEnergyRangeUj, kIntelRange);
 
   // Ids are hex and order by value; the MMIO zones count when they are all there is.
   MachineCopy copy("laptop");
@@ -116,7 +102,7 @@ TEST(SysfsPowercap, DomainsAndZoneDiscovery) {
   EXPECT_EQ(ids, (std::vector<std::string>{"intel-rapl:0:0", "intel-rapl:0:1", "intel-rapl:0:2", "intel-rapl:a",
                                             "intel-rapl:10"}));
   for (const std::string& id : ids) copy.makeUnreadable("sys/class/powercap/" + id + "/energy_uj");
-  zones = findRaplZones(copy.root());
+  const std::vector<RaplZone> zones = findRaplZones(copy.root());
   ASSERT_EQ(zones.size(), 1u);
   EXPECT_EQ(zones[0].id, "intel-rapl-mmio:0");
 }

@@ -56,10 +56,6 @@ class MachineTree {
     std::filesystem::create_directories(root_ / relative);
   }
   void remove(const std::string& relative) const { std::filesystem::remove_all(root_ / relative); }
-  void link(const std::string& target, const std::string& relative) const {
-    std::filesystem::create_directories((root_ / relative).parent_path());
-    std::filesystem::create_directory_symlink(target, root_ / relative);
-  }
 
  private:
   std::filesystem::path root_;

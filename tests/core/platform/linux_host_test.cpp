@@ -10,9 +10,6 @@ namespace calorim::sysfs {
 namespace {
 
 TEST(LinuxHostParse, KernelReleaseMeminfoAndModelName) {
-  EXPECT_EQ(parseKernelRelease("6.1.0-18-amd64\n"), (OsVersion{"Linux", 6, 1, 0}));
-  EXPECT_EQ(parseKernelRelease("6.6.31+rpt-rpi-v8"), (OsVersion{"Linux", 6, 6, 31}));
-  EXPECT_EQ(parseKernelRelease("5.14.0-427.13.1.el9_4.x86_64"), (OsVersion{"Linux", 5, 14, 0}));
   EXPECT_EQ(parseKernelRelease("6.8"), (OsVersion{"Linux", 6, 8, 0}));
   EXPECT_EQ(parseKernelRelease("6.9-rc3"), (OsVersion{"Linux", 6, 9, 0}));
   EXPECT_FALSE(parseKernelRelease("").has_value());

@@ -40,10 +40,10 @@ class MachineClock final : public ClockPort {
 
   // `zone` is the folder name under sys/class/powercap, e.g. "intel-rapl:0:1".
   void setEnergyRate(const std::string& zone, std::uint64_t microwatts) {
-    std::lock_guard lock(mutex_);
-    energyRates_[zone] = microwatts;
+    setCounterRate("sys/class/powercap/" + zone + "/energy_uj", microwatts);
   }
-  // `file` is relative to the root, e.g. "sys/class/hwmon/hwmon1/energy1_input".
+  // `file` is relative to the root, e.g. "sys/class/hwmon/hwmon1/energy1_input";
+  // it wraps past a `max_energy_range_uj` beside it.
   void setCounterRate(const std::string& file, std::uint64_t perSecond) {
     std::lock_guard lock(mutex_);
     counterRates_[file] = perSecond;
@@ -66,12 +66,14 @@ class MachineClock final : public ClockPort {
   void sleep(double seconds) override {
     if (!(seconds > 0)) return;
     std::lock_guard lock(mutex_);
-    for (const auto& [zone, rate] : energyRates_) advanceZone(zone, rate, seconds);
     advanceTicks(seconds);
     for (const auto& [file, rate] : counterRates_) {
-      if (!std::filesystem::exists(root_ / file)) continue;
-      const std::uint64_t value = std::stoull(read(root_ / file)) + ticks(rate, seconds);
-      std::ofstream(root_ / file, std::ios::trunc) << value << '\n';
+      const std::filesystem::path path = root_ / file;
+      const std::filesystem::path range = path.parent_path() / "max_energy_range_uj";
+      if (!std::filesystem::exists(path)) continue;
+      std::uint64_t value = std::stoull(read(path)) + ticks(rate, seconds);
+      if (std::filesystem::exists(range) && value > std::stoull(read(range))) value -= std::stoull(read(range));
+      std::ofstream(path, std::ios::trunc) << value << '\n';
     }
     slept_ += seconds;
   }
@@ -91,14 +93,6 @@ class MachineClock final : public ClockPort {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-  }
-
-  void advanceZone(const std::string& zone, std::uint64_t rate, double seconds) const {
-    const std::filesystem::path dir = root_ / "sys/class/powercap" / zone;
-    const std::uint64_t range = std::stoull(read(dir / "max_energy_range_uj"));
-    std::uint64_t value = std::stoull(read(dir / "energy_uj")) + ticks(rate, seconds);
-    if (value > range) value -= range;
-    std::ofstream(dir / "energy_uj", std::ios::trunc) << value << '\n';
   }
 
   // Each "cpuN" line gains its CPU's ticks, then the "cpu" line all that they gained.
@@ -138,7 +132,6 @@ class MachineClock final : public ClockPort {
 
   std::filesystem::path root_;
   mutable std::mutex mutex_;
-  std::map<std::string, std::uint64_t> energyRates_;
   std::map<int, TickRates> tickRates_;
   std::map<std::string, std::uint64_t> counterRates_;
   double slept_ = 0;

@@ -4,7 +4,9 @@
 
 #include <stdlib.h>
 
+#include <cstddef>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <string>
 #include <system_error>
@@ -60,5 +62,10 @@ class MachineTree {
  private:
   std::filesystem::path root_;
 };
+
+// How many descriptors this process has open.
+inline std::ptrdiff_t openDescriptors() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+}
 
 }  // namespace calorim::testing

@@ -19,12 +19,6 @@ void write(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-int openDescriptors() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
-  return count;
-}
-
 TEST(SysfsFileParse, NumbersAndTrimming) {
   EXPECT_EQ(parseUnsigned("240422366267\n"), 240422366267u);
   EXPECT_EQ(parseUnsigned(" 7 "), 7u);
@@ -72,7 +66,7 @@ TEST(SysfsFileRead, AttributeIsOnePageTrimmedAndTableReadsWholeLines) {
 TEST(SysfsKeptFile, RereadsInPlaceReopensWhenStaleAndClosesItsDescriptor) {
   testing::MachineTree dir;
   const fs::path counter = dir.root() / "energy_uj";
-  const int before = openDescriptors();
+  const auto before = testing::openDescriptors();
   {
     write(counter, "100\n");
     KeptFile kept(counter);
@@ -102,7 +96,7 @@ TEST(SysfsKeptFile, RereadsInPlaceReopensWhenStaleAndClosesItsDescriptor) {
     moved = std::move(later);
     EXPECT_EQ(moved.read(), "5");
   }
-  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_EQ(testing::openDescriptors(), before);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ const RegistryDictionary& dict(const RegistryDictionary& d, std::string_view key
   return *at(d, key).as<RegistryDictionary>();
 }
 
-TEST(LinuxRegistryBattery, KeptServiceFollowsUnplugAndBatteryRemoval) {
+TEST(LinuxRegistry, KeptServicesFollowUnplugAndRemoval) {
   MachineTree tree("laptop");
   LinuxRegistry registry(tree.root());
   auto services = registry.matchingServices("AppleSmartBattery");
@@ -60,6 +60,12 @@ TEST(LinuxRegistryBattery, KeptServiceFollowsUnplugAndBatteryRemoval) {
   EXPECT_FALSE(registry.property(*services.front(), "PowerTelemetryData").has_value());
   // The mouse's battery (scope Device) is not the machine's.
   EXPECT_TRUE(registry.matchingServices("AppleSmartBattery").empty());
+
+  const auto usb = registry.matchingServices("IOUSBHostDevice");
+  ASSERT_FALSE(usb.empty());
+  tree.remove("sys/bus/usb/devices/1-2");
+  EXPECT_FALSE(registry.properties(*usb[0]).has_value());
+  EXPECT_FALSE(registry.property(*usb[0], "USB Product Name").has_value());
 }
 
 PowerSupply battery(std::string name, std::string status) {
@@ -139,16 +145,6 @@ TEST(SysfsPowerSupply, ParsersAndChargerOffers) {
   sourcing.write("sys/class/typec/port0/power_role", "[source] sink");
   sourcing.remove("sys/class/usb_power_delivery/pd0");
   EXPECT_TRUE(readChargerPdos(sourcing.root()).empty());
-}
-
-TEST(LinuxRegistryUsb, UnpluggedDeviceHasNoProperties) {
-  MachineTree tree("laptop");
-  LinuxRegistry registry(tree.root());
-  const auto services = registry.matchingServices("IOUSBHostDevice");
-  ASSERT_FALSE(services.empty());
-  tree.remove("sys/bus/usb/devices/1-2");
-  EXPECT_FALSE(registry.properties(*services[0]).has_value());
-  EXPECT_FALSE(registry.property(*services[0], "USB Product Name").has_value());
 }
 
 TEST(SysfsUsb, NamesAndValues) {

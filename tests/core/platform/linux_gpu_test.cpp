@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -137,31 +136,28 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
 TEST(LinuxGpu, NvidiaLibraryPresentFailingOrAbsent) {
   struct Case {
     const char* name;
-    std::function<void(const FakeNvml&, const MachineTree&)> setUp;
+    bool withGpus;
+    bool initFails;
     std::string library;
     std::vector<std::string> gpus;
     bool shutDown;  // the library was initialised, so it is shut down with the set
   };
-  const std::vector<Case> cases = {
-      {"two GPUs", [](const FakeNvml&, const MachineTree& tree) {
-         nvmlGpu(tree, 0, "NVIDIA L4", "power_mw", "72000", 10, 1500, 40);
-         // A name that the breakdown would count as the neural engine gets a plain one.
-         nvmlGpu(tree, 1, "Arcane Accelerator", "power_mw", "1000", 10, 1500, 40);
-       }, FAKE_NVML, {"NVIDIA L4", "GPU nvidia1"}, true},
-      {"no GPU", [](const FakeNvml&, const MachineTree&) {}, FAKE_NVML, {}, true},
-      {"initialisation fails", [](const FakeNvml& nvml, const MachineTree& tree) {
-         nvmlGpu(tree, 0, "NVIDIA L4", "power_mw", "72000", 10, 1500, 40);
-         std::ofstream(nvml.dir() / "init_fails") << "1\n";
-       }, FAKE_NVML, {}, false},
-      {"no library", [](const FakeNvml&, const MachineTree& tree) {
-         nvmlGpu(tree, 0, "NVIDIA L4", "power_mw", "72000", 10, 1500, 40);
-       }, "/nonexistent/libnvidia-ml.so.1", {}, false},
+  const Case cases[] = {
+      // A name that the breakdown would count as the neural engine gets a plain one.
+      {"two GPUs", true, false, FAKE_NVML, {"NVIDIA L4", "GPU nvidia1"}, true},
+      {"no GPU", false, false, FAKE_NVML, {}, true},
+      {"initialisation fails", true, true, FAKE_NVML, {}, false},
+      {"no library", true, false, "/nonexistent/libnvidia-ml.so.1", {}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     MachineTree tree;
     FakeNvml nvml(tree);
-    c.setUp(nvml, tree);
+    if (c.withGpus) {
+      nvmlGpu(tree, 0, "NVIDIA L4", "power_mw", "72000", 10, 1500, 40);
+      nvmlGpu(tree, 1, "Arcane Accelerator", "power_mw", "1000", 10, 1500, 40);
+    }
+    if (c.initFails) tree.write("nvml/init_fails", "1");
     {
       GpuSet set(tree.root(), std::make_shared<MachineClock>(tree.root()), c.library);
       std::vector<std::string> names;

@@ -48,12 +48,9 @@ TEST(LinuxRegistry, KeptServicesFollowUnplugAndRemoval) {
   EXPECT_NE(b->find("AdapterDetails"), nullptr);
   EXPECT_EQ(dict(*b, "PowerTelemetryData").find("BatteryPower"), nullptr);
 
-  // Without `capacity` the charge comes from energy now / full; a broken file is just absent.
-  tree.remove("sys/class/power_supply/BAT0/capacity");
+  // A broken file is just absent (charge from energy without `capacity` is on the t480 and handheld).
   tree.makeUnreadable("sys/class/power_supply/BAT0/voltage_now");
-  b = registry.properties(*services.front());
-  EXPECT_EQ(integer(*b, "CurrentCapacity"), 78);  // 41.21 / 52.83 Wh
-  EXPECT_EQ(b->find("Voltage"), nullptr);
+  EXPECT_EQ(registry.properties(*services.front())->find("Voltage"), nullptr);
 
   tree.remove("sys/class/power_supply/BAT0");
   EXPECT_FALSE(registry.properties(*services.front()).has_value());
@@ -82,7 +79,7 @@ TEST(LinuxRegistryBattery, ShapesFromSupplies) {
   PowerSupply bat0 = battery("BAT0", "Charging");
   PowerSupply mouse = battery("hidpp_battery_0", "Discharging");
   mouse.scope = "Device";
-  // A PPS contract names no fixed offer; a plain mains adapter says only what it is.
+  // A PPS contract names no fixed offer (the laptop's PD one does); a plain mains adapter says only what it is.
   PowerSupply ucsi;
   ucsi.name = "ucsi-source-psy-USBC000:001";
   ucsi.type = "USB";
@@ -92,8 +89,6 @@ TEST(LinuxRegistryBattery, ShapesFromSupplies) {
   const std::vector<Pdo> pdos = {{1, PdoKind::fixedSupply, 5000, std::nullopt, 3000},
                                  {2, PdoKind::fixedSupply, 9000, std::nullopt, 3000}};
   EXPECT_EQ(integer(dict(*detail::batteryDictionary({bat0, ucsi}, pdos), "AdapterDetails"), "UsbHvcHvcIndex"), -1);
-  ucsi.usbType = "PD";
-  EXPECT_EQ(integer(dict(*detail::batteryDictionary({bat0, ucsi}, pdos), "AdapterDetails"), "UsbHvcHvcIndex"), 1);
 
   PowerSupply ac;
   ac.name = "AC";
@@ -109,19 +104,16 @@ TEST(LinuxRegistryBattery, ShapesFromSupplies) {
 }
 
 TEST(SysfsPowerSupply, ParsersAndChargerOffers) {
-  EXPECT_EQ(parseActiveUsbType("C [PD] PD_PPS\n"), "PD");
   EXPECT_EQ(parseActiveUsbType("[C] PD PD_PPS"), "C");
   EXPECT_EQ(parseActiveUsbType("Unknown SDP [DCP] CDP"), "DCP");
   EXPECT_EQ(parseActiveUsbType("USB"), "USB");
   EXPECT_FALSE(parseActiveUsbType("C PD").has_value());
   EXPECT_FALSE(parseActiveUsbType(" ").has_value());
 
-  EXPECT_EQ(parsePdoFolderName("1:fixed_supply"), (std::pair{1, PdoKind::fixedSupply}));
   EXPECT_EQ(parsePdoFolderName("12:programmable_supply"), (std::pair{12, PdoKind::programmableSupply}));
   EXPECT_FALSE(parsePdoFolderName("0:battery").has_value());
   EXPECT_FALSE(parsePdoFolderName("3:adjustable_voltage_supply").has_value());
   EXPECT_FALSE(parsePdoFolderName("fixed_supply").has_value());
-  EXPECT_EQ(parseUnitValue("5000mV\n", "mV"), 5000);
   EXPECT_FALSE(parseUnitValue("5000mA", "mV").has_value());
   EXPECT_FALSE(parseUnitValue("mV", "mV").has_value());
   EXPECT_FALSE(parseUnitValue("-5mV", "mV").has_value());

@@ -3,9 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <thread>
@@ -135,7 +133,7 @@ TEST(SysfsCpuList, ParsesRangesAndRejectsMalformedLists) {
   }
 }
 
-TEST(LinuxCounters, EnergyPerDomainWithWrapAndPackageRest) {
+TEST(LinuxCounters, EnergyPerDomainWithWrapsAndUnreadableZones) {
   MachineCopy laptop("laptop");
   laptop.setEnergy("intel-rapl:0", kIntelRange - 1000);
   laptop.setEnergy("intel-rapl:0:0", 50'000'000);
@@ -162,24 +160,10 @@ TEST(LinuxCounters, EnergyPerDomainWithWrapAndPackageRest) {
   EXPECT_EQ(energyByName(delta)["Package rest"], 0);
   EXPECT_EQ(energyByName(delta)["CPU Energy"], 1'000'000);
 
-  // Server: both packages make up the CPU, both DRAM zones wrap at their own range.
-  MachineCopy server("server");
-  server.setEnergy("intel-rapl:0:0", kDramRange - 100);
-  LinuxCounterReports serverPort(server.root());
-  delta = deltaAround(serverPort, [&] {
-    server.setEnergy("intel-rapl:0", 126'710'457'281 + 3'000'000);
-    server.setEnergy("intel-rapl:1", 119'004'738'526 + 2'000'000);
-    server.setEnergy("intel-rapl:0:0", 400);
-    server.setEnergy("intel-rapl:1:0", 21'977'102'418 + 1'000);
-  });
-  EXPECT_EQ(energyByName(delta),
-            (std::map<std::string, std::int64_t>{{"CPU Energy", 5'000'000}, {"DRAM", 1'500}}));
-}
-
-TEST(LinuxCounters, UnreadableZonesAreMissingOrContributeNothing) {
-  MachineCopy laptop("laptop");
-  LinuxCounterReports port(laptop.root());
-  const CounterDelta delta = deltaAround(port, [&] {
+  // A zone that cannot be read contributes nothing.
+  laptop.setEnergy("intel-rapl:0", 240'422'366'267);
+  laptop.setEnergy("intel-rapl:0:0", 98'213'374'112);
+  delta = deltaAround(port, [&] {
     laptop.setEnergy("intel-rapl:0", 240'422'366'267 + 900);
     laptop.setEnergy("intel-rapl:0:0", 98'213'374'112 + 300);
     laptop.makeUnreadable("sys/class/powercap/intel-rapl:0:1/energy_uj");
@@ -197,6 +181,19 @@ TEST(LinuxCounters, UnreadableZonesAreMissingOrContributeNothing) {
   rootOnly.makeUnreadable("sys/class/powercap/intel-rapl:0:0/energy_uj");
   EXPECT_EQ(LinuxCounterReports(rootOnly.root()).energyChannelNames(),
             (std::vector<std::string>{"CPU Energy", "GPU", "DRAM"}));
+
+  // Server: both packages make up the CPU, both DRAM zones wrap at their own range.
+  MachineCopy server("server");
+  server.setEnergy("intel-rapl:0:0", kDramRange - 100);
+  LinuxCounterReports serverPort(server.root());
+  delta = deltaAround(serverPort, [&] {
+    server.setEnergy("intel-rapl:0", 126'710'457'281 + 3'000'000);
+    server.setEnergy("intel-rapl:1", 119'004'738'526 + 2'000'000);
+    server.setEnergy("intel-rapl:0:0", 400);
+    server.setEnergy("intel-rapl:1:0", 21'977'102'418 + 1'000);
+  });
+  EXPECT_EQ(energyByName(delta),
+            (std::map<std::string, std::int64_t>{{"CPU Energy", 5'000'000}, {"DRAM", 1'500}}));
 }
 
 TEST(LinuxCounters, TellsCountersRefusedToThisUserFromNoCounters) {

@@ -25,21 +25,6 @@ using detail::HidSource;
 
 const fs::path kMachines = fs::path(FIXTURE_DIR) / "linux";
 
-TEST(LinuxHid, ClientReadsAfreshAndHonoursMatching) {
-  MachineTree tree("laptop");
-  LinuxHid hid(tree.root());
-  auto client = hid.createClient();
-  client->setMatching(0xFF00, 5);
-  tree.write("sys/class/hwmon/hwmon3/temp2_input", "61500");
-  const auto sensors = client->copyServices();
-  ASSERT_TRUE(sensors.has_value());
-  EXPECT_EQ((*sensors)[1], (HidSensor{"PMU tdie0", 61.5}));
-  tree.write("sys/class/hwmon/hwmon3/temp2_input", "garbage");
-  EXPECT_EQ((*client->copyServices())[1], (HidSensor{"PMU tdie0", std::nullopt}));
-
-  client->setMatching(0x0001, 6);  // a keyboard's usage: no temperature sensors match
-  EXPECT_EQ(client->copyServices(), std::vector<HidSensor>{});
-}
 
 // Names across chips and zones are in the golden files of the workstation and EPYC fixtures.
 TEST(LinuxHid, PackageZoneStandsInWithoutCpuChip) {
@@ -105,7 +90,7 @@ TEST(LinuxSmc, AnswersFanKeysOnly) {
   EXPECT_FALSE(c->call(2, request("FNum", 7)).has_value());
 }
 
-TEST(LinuxSmc, FansFoundAtOpenAndReadAfresh) {
+TEST(LinuxHwmon, SensorsAndFansReadAfresh) {
   MachineTree tree("desktop");
   tree.makeUnreadable("sys/class/hwmon/hwmon3/fan2_input");
   LinuxSmc smc(tree.root());
@@ -118,6 +103,16 @@ TEST(LinuxSmc, FansFoundAtOpenAndReadAfresh) {
   tree.write("sys/class/hwmon/hwmon3/fan1_input", "-1");
   EXPECT_FALSE(readFloat(*c, "F1Ac").has_value());
   EXPECT_TRUE(knows(*c, "F1Ac"));
+
+  LinuxHid hid(tree.root());
+  auto client = hid.createClient();
+  client->setMatching(0xFF00, 5);
+  tree.write("sys/class/hwmon/hwmon1/temp3_input", "61500");
+  EXPECT_EQ(client->copyServices()->at(1), (HidSensor{"pACC ccd1", 61.5}));
+  tree.write("sys/class/hwmon/hwmon1/temp3_input", "garbage");
+  EXPECT_EQ(client->copyServices()->at(1), (HidSensor{"pACC ccd1", std::nullopt}));
+  client->setMatching(0x0001, 6);  // a keyboard's usage: no temperature sensors match
+  EXPECT_EQ(client->copyServices(), std::vector<HidSensor>{});
 }
 
 TEST(LinuxSmc, AtMostTenFans) {

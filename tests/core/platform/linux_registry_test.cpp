@@ -20,7 +20,6 @@ const RegistryValue& at(const RegistryDictionary& d, std::string_view key) {
   if (v == nullptr) throw std::runtime_error("missing key " + std::string(key));
   return *v;
 }
-std::int64_t integer(const RegistryDictionary& d, std::string_view key) { return *at(d, key).as<std::int64_t>(); }
 const RegistryDictionary& dict(const RegistryDictionary& d, std::string_view key) {
   return *at(d, key).as<RegistryDictionary>();
 }
@@ -88,7 +87,8 @@ TEST(LinuxRegistryBattery, ShapesFromSupplies) {
   ucsi.voltageNow = 9'000'000;
   const std::vector<Pdo> pdos = {{1, PdoKind::fixedSupply, 5000, std::nullopt, 3000},
                                  {2, PdoKind::fixedSupply, 9000, std::nullopt, 3000}};
-  EXPECT_EQ(integer(dict(*detail::batteryDictionary({bat0, ucsi}, pdos), "AdapterDetails"), "UsbHvcHvcIndex"), -1);
+  const RegistryDictionary pps = *detail::batteryDictionary({bat0, ucsi}, pdos);
+  EXPECT_EQ(at(dict(pps, "AdapterDetails"), "UsbHvcHvcIndex"), RegistryValue(-1));
 
   PowerSupply ac;
   ac.name = "AC";

@@ -44,12 +44,6 @@ class FakeNvml {
   fs::path dir_;
 };
 
-struct Machine {
-  const char* name;
-  const char* fixture;
-  std::function<void(MachineTree&, MachineClock&)> setUp;
-};
-
 void nvmlGpu(const MachineTree& tree, int index, const std::string& name, const std::string& file,
              const std::string& value, int util, int clock, int temp) {
   const std::string dir = "nvml/gpu" + std::to_string(index) + "/";
@@ -67,7 +61,11 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
     clock.setEnergyRate("intel-rapl:0", 60'000'000);
     clock.setEnergyRate("intel-rapl:0:0", 40'000'000);
   };
-  const std::vector<Machine> machines = {
+  const struct {
+    const char* name;
+    const char* fixture;
+    std::function<void(MachineTree&, MachineClock&)> setUp;
+  } machines[] = {
       // The Radeon's 31 W average integrated over the second; its own clock
       // (freq1_input) and its edge sensor; the package's rest is the CPU's.
       {"discrete Radeon", "desktop", desktopLoad},
@@ -115,7 +113,7 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
   };
   std::ostringstream out;
   out.precision(12);
-  for (const Machine& m : machines) {
+  for (const auto& m : machines) {
     MachineTree tree(m.fixture);
     if (fs::exists(fs::path(FIXTURE_DIR) / "linux" / m.fixture / "proc")) tree.copyProc(m.fixture);
     FakeNvml nvml(tree);

@@ -88,10 +88,9 @@ class MachineClock final : public ClockPort {
     return static_cast<std::uint64_t>(std::llround(static_cast<double>(perSecond) * seconds));
   }
 
-  std::string read(const std::filesystem::path& path) const {
-    std::ifstream in(path);
+  static std::string read(const std::filesystem::path& path) {
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path).rdbuf();
     return text.str();
   }
 

@@ -288,8 +288,9 @@ TEST(LinuxCounters, SamplesOnSeveralThreadsAtOnce) {
     laptop.setStat(ticks);
 
     const CounterDelta expected = *port.createSamplesDelta(*baseline, *port.createSamples(*subscription, *subscribed));
-    ASSERT_EQ(energyByName(expected), (std::map<std::string, std::int64_t>{
-                                          {"CPU Energy", 4'000}, {"GPU", 0}, {"DRAM", 1'000}, {"Package rest", 5'000}}));
+    ASSERT_EQ(energyByName(expected),
+              (std::map<std::string, std::int64_t>{
+                  {"CPU Energy", 4'000}, {"GPU", 0}, {"DRAM", 1'000}, {"Package rest", 5'000}}));
     ASSERT_EQ(expected.size(), 4u + 16u);
     ASSERT_EQ(expected.back().states[0].residency, 60u * 15);
     constexpr int kThreads = 4;

@@ -169,10 +169,9 @@ TEST(LinuxGpu, NvidiaLibraryPresentFailingOrAbsent) {
 }
 
 TEST(LinuxGpu, DpmTableMarkedLine) {
-  // A fine-grained table (min, current, max) is the AMD APU's, in the GPU snapshots.
   const std::vector<std::pair<const char*, std::optional<double>>> cases = {
       {"0: 500Mhz \n1: 1835Mhz *\n2: 2575Mhz \n", 1835},
-      {"S: 400Mhz *\n0: 500Mhz \n1: 2100Mhz \n", 400},  // deep sleep
+      {"S: 400Mhz *\n0: 500Mhz \n1: 2100Mhz \n", 400},  // deep sleep; fine-grained: the APU snapshot
       {"0: 96Mhz *\n", 96},
       {"1: 1835MHz *", 1835},
       {"0: 500Mhz \n1: 1835Mhz \n", std::nullopt},  // nothing marked

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -38,25 +37,14 @@ struct NodeReader {
   }
 };
 
-Node leaf(ValueKind kind) {
-  Node n;
-  n.kind = kind;
-  return n;
-}
-template <class T>
-Node leaf(ValueKind kind, T Node::*member, T value) {
-  Node n = leaf(kind);
-  n.*member = std::move(value);
-  return n;
-}
-Node boolean(bool v) { return leaf(ValueKind::boolean, &Node::flag, v); }
-Node number(NumberParts v) { return leaf(ValueKind::number, &Node::number, v); }
+Node boolean(bool v) { return {.kind = ValueKind::boolean, .flag = v}; }
+Node number(NumberParts v) { return {.kind = ValueKind::number, .number = v}; }
 Node integer(std::int64_t v) { return number({false, v, static_cast<double>(v)}); }
-Node text(std::optional<std::string> t) { return leaf(ValueKind::text, &Node::text, std::move(t)); }
-Node bytes(RegistryBytes b) { return leaf(ValueKind::bytes, &Node::bytes, std::move(b)); }
-Node array(std::vector<Node> items) { return leaf(ValueKind::array, &Node::items, std::move(items)); }
+Node text(std::optional<std::string> t) { return {.kind = ValueKind::text, .text = std::move(t)}; }
+Node bytes(RegistryBytes b) { return {.kind = ValueKind::bytes, .bytes = std::move(b)}; }
+Node array(std::vector<Node> items) { return {.kind = ValueKind::array, .items = std::move(items)}; }
 Node dictionary(std::vector<std::pair<Node, Node>> entries) {
-  Node n = leaf(ValueKind::dictionary);
+  Node n{.kind = ValueKind::dictionary};
   for (auto& [key, value] : entries) {
     n.keys.push_back(std::move(key));
     n.values.push_back(std::move(value));
@@ -82,14 +70,14 @@ TEST(DarwinValuesTest, ConvertsPropertyTreesToRegistryValues) {
       {"text", text("AppleSmartBattery"), RegistryValue("AppleSmartBattery")},
       {"text that cannot be converted", text(std::nullopt), std::nullopt},
       {"bytes", bytes({0x00, 0xff}), RegistryValue(RegistryBytes{0x00, 0xff})},
-      {"a date or other kind", leaf(ValueKind::other), std::nullopt},
+      {"a date or other kind", Node{}, std::nullopt},
       {"array keeps order, leaves out what does not convert",
-       array({integer(1), leaf(ValueKind::other), text("x")}), RegistryValue(RegistryArray{1, "x"})},
+       array({integer(1), Node{}, text("x")}), RegistryValue(RegistryArray{1, "x"})},
       {"dictionary skips keys that are not text",
        dictionary({{text("Watts"), integer(96)},
                    {integer(7), integer(1)},
                    {text(std::nullopt), integer(2)},
-                   {text("Date"), leaf(ValueKind::other)},
+                   {text("Date"), Node{}},
                    {text("AdapterDetails"), dictionary({{text("Name"), text("96W")}})}}),
        RegistryValue(RegistryDictionary{{"Watts", 96}, {"AdapterDetails", RegistryDictionary{{"Name", "96W"}}}})},
       {"deepest nesting kept", nested(kMaxValueDepth), [] {

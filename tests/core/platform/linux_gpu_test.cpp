@@ -6,10 +6,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +18,7 @@
 #include "core/power_metrics.h"
 #include "tests/core/platform/linux_machine_clock.h"
 #include "tests/core/platform/linux_machine_tree.h"
+#include "tests/support/golden.h"
 
 namespace calorim::sysfs {
 namespace {
@@ -43,24 +44,6 @@ class FakeNvml {
   fs::path dir_;
 };
 
-struct Breakdown {
-  std::string name;
-  double watts;
-  bool operator==(const Breakdown&) const = default;
-};
-
-struct Machine {
-  const char* name;
-  const char* fixture;
-  std::function<void(MachineTree&, MachineClock&)> setUp;
-  double gpuPower;
-  double gpuUsage;
-  double gpuFreq;
-  std::optional<double> gpuTemp;
-  std::vector<Breakdown> other;
-  double totalPower;
-};
-
 void nvmlGpu(const MachineTree& tree, int index, const std::string& name, const std::string& file,
              const std::string& value, int util, int clock, int temp) {
   const std::string dir = "nvml/gpu" + std::to_string(index) + "/";
@@ -78,10 +61,14 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
     clock.setEnergyRate("intel-rapl:0", 60'000'000);
     clock.setEnergyRate("intel-rapl:0:0", 40'000'000);
   };
-  const std::vector<Machine> machines = {
+  const struct {
+    const char* name;
+    const char* fixture;
+    std::function<void(MachineTree&, MachineClock&)> setUp;
+  } machines[] = {
       // The Radeon's 31 W average integrated over the second; its own clock
       // (freq1_input) and its edge sensor; the package's rest is the CPU's.
-      {"discrete Radeon", "desktop", desktopLoad, 31, 0.37, 1835, 41, {{"GPU card0", 31}, {"Package rest", 20}}, 91},
+      {"discrete Radeon", "desktop", desktopLoad},
       // Asleep (the driver refuses reads) and then garbage: no power and no
       // busy time, but the sensor still reads.
       {"Radeon refusing reads", "desktop",
@@ -89,22 +76,19 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
          desktopLoad(tree, clock);
          tree.makeUnreadable(kRadeon + "gpu_busy_percent");
          tree.write("sys/class/hwmon/hwmon2/power1_average", "-31000000");
-       },
-       0, 0, 0, 41, {{"Package rest", 20}}, 60},
+       }},
       {"Radeon busy beyond 100 %", "desktop",
        [&](MachineTree& tree, MachineClock& clock) {
          desktopLoad(tree, clock);
          tree.write(kRadeon + "gpu_busy_percent", "250");
-       },
-       31, 0, 0, 41, {{"GPU card0", 31}, {"Package rest", 20}}, 91},
+       }},
       // The APU's power1_input is the whole package: already in RAPL's package,
       // so it is not a GPU channel. Its clock comes from the DPM table.
       {"AMD APU", "apulaptop",
        [](MachineTree&, MachineClock& clock) {
          clock.setEnergyRate("intel-rapl:0", 25'000'000);
          clock.setEnergyRate("intel-rapl:0:0", 12'000'000);
-       },
-       0, 0.62, 1530, 49, {{"Package rest", 13}}, 25},
+       }},
       // The Arc card's energy counter, busy from the render GT's idle residency.
       {"Arc on xe", "arcdesktop",
        [](MachineTree&, MachineClock& clock) {
@@ -115,8 +99,7 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
              "sys/devices/pci0000:00/0000:00:01.0/0000:01:00.0/0000:02:01.0/0000:03:00.0/tile0/gt0/gtidle/"
              "idle_residency_ms",
              250);
-       },
-       95, 0.75, 2400, 63, {{"GPU card1", 95}, {"Package rest", 25}}, 175},
+       }},
       // Intel graphics and two NVIDIA cards, one counting energy and one only
       // reporting power: the power is their sum, the rest is the busiest
       // card's (most energy), its temperature alone included.
@@ -126,14 +109,11 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
          nvmlGpu(tree, 0, "NVIDIA GeForce RTX 4070 Laptop GPU", "energy_mj", "912345678", 55, 1980, 67);
          nvmlGpu(tree, 1, "NVIDIA RTX A500 Laptop GPU", "power_mw", "15000", 90, 1200, 58);
          clock.setCounterRate("nvml/gpu0/energy_mj", 80'000);
-       },
-       97, 0.55, 1980, 67,
-       {{"GPU card0", 2}, {"NVIDIA GeForce RTX 4070 Laptop GPU", 80}, {"NVIDIA RTX A500 Laptop GPU", 15},
-        {"Package rest", 5}},
-       108.5},
+       }},
   };
-  for (const Machine& m : machines) {
-    SCOPED_TRACE(m.name);
+  std::ostringstream out;
+  out.precision(12);
+  for (const auto& m : machines) {
     MachineTree tree(m.fixture);
     if (fs::exists(fs::path(FIXTURE_DIR) / "linux" / m.fixture / "proc")) tree.copyProc(m.fixture);
     FakeNvml nvml(tree);
@@ -142,45 +122,40 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
     PowerMetrics metrics(makeLinuxPlatform(tree.root(), clock, FAKE_NVML));
 
     const PowerSnapshot s = metrics.sample(1.0);
-    EXPECT_NEAR(s.gpuPower(), m.gpuPower, 1e-9);
-    EXPECT_NEAR(s.gpuUsage(), m.gpuUsage, 1e-9);
-    EXPECT_NEAR(s.gpuFreqMHz(), m.gpuFreq, 1e-9);
-    EXPECT_EQ(s.gpuTemp(), m.gpuTemp);
-    std::vector<Breakdown> other;
-    for (const ChannelPower& c : s.energyBreakdown().other()) other.push_back({c.name(), c.watts()});
-    EXPECT_EQ(other, m.other);
-    EXPECT_NEAR(s.totalPower(), m.totalPower, 1e-9);
+    out << m.name << ": GPU " << s.gpuPower() << " W, busy " << s.gpuUsage() << ", " << s.gpuFreqMHz() << " MHz, "
+        << s.gpuTemp().value_or(-1) << " °C; total " << s.totalPower() << " W\n";
+    for (const ChannelPower& c : s.energyBreakdown().other()) {
+      out << m.name << ": other " << c.name() << " " << c.watts() << " W\n";
+    }
   }
+  testing::expectGolden(fs::path(GOLDEN_DIR) / "linux_gpu_snapshots.txt", out.str());
 }
 
 TEST(LinuxGpu, NvidiaLibraryPresentFailingOrAbsent) {
   struct Case {
     const char* name;
-    std::function<void(const FakeNvml&, const MachineTree&)> setUp;
+    bool withGpus;
+    bool initFails;
     std::string library;
     std::vector<std::string> gpus;
     bool shutDown;  // the library was initialised, so it is shut down with the set
   };
-  const std::vector<Case> cases = {
-      {"two GPUs", [](const FakeNvml&, const MachineTree& tree) {
-         nvmlGpu(tree, 0, "NVIDIA L4", "power_mw", "72000", 10, 1500, 40);
-         // A name that the breakdown would count as the neural engine gets a plain one.
-         nvmlGpu(tree, 1, "Arcane Accelerator", "power_mw", "1000", 10, 1500, 40);
-       }, FAKE_NVML, {"NVIDIA L4", "GPU nvidia1"}, true},
-      {"no GPU", [](const FakeNvml&, const MachineTree&) {}, FAKE_NVML, {}, true},
-      {"initialisation fails", [](const FakeNvml& nvml, const MachineTree& tree) {
-         nvmlGpu(tree, 0, "NVIDIA L4", "power_mw", "72000", 10, 1500, 40);
-         std::ofstream(nvml.dir() / "init_fails") << "1\n";
-       }, FAKE_NVML, {}, false},
-      {"no library", [](const FakeNvml&, const MachineTree& tree) {
-         nvmlGpu(tree, 0, "NVIDIA L4", "power_mw", "72000", 10, 1500, 40);
-       }, "/nonexistent/libnvidia-ml.so.1", {}, false},
+  const Case cases[] = {
+      // A name that the breakdown would count as the neural engine gets a plain one.
+      {"two GPUs", true, false, FAKE_NVML, {"NVIDIA L4", "GPU nvidia1"}, true},
+      {"no GPU", false, false, FAKE_NVML, {}, true},
+      {"initialisation fails", true, true, FAKE_NVML, {}, false},
+      {"no library", true, false, "/nonexistent/libnvidia-ml.so.1", {}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     MachineTree tree;
     FakeNvml nvml(tree);
-    c.setUp(nvml, tree);
+    if (c.withGpus) {
+      nvmlGpu(tree, 0, "NVIDIA L4", "power_mw", "72000", 10, 1500, 40);
+      nvmlGpu(tree, 1, "Arcane Accelerator", "power_mw", "1000", 10, 1500, 40);
+    }
+    if (c.initFails) tree.write("nvml/init_fails", "1");
     {
       GpuSet set(tree.root(), std::make_shared<MachineClock>(tree.root()), c.library);
       std::vector<std::string> names;
@@ -196,8 +171,7 @@ TEST(LinuxGpu, NvidiaLibraryPresentFailingOrAbsent) {
 TEST(LinuxGpu, DpmTableMarkedLine) {
   const std::vector<std::pair<const char*, std::optional<double>>> cases = {
       {"0: 500Mhz \n1: 1835Mhz *\n2: 2575Mhz \n", 1835},
-      {"S: 400Mhz *\n0: 500Mhz \n1: 2100Mhz \n", 400},  // deep sleep
-      {"0: 800Mhz\n1: 1530Mhz *\n2: 2700Mhz", 1530},     // fine-grained: min, current, max
+      {"S: 400Mhz *\n0: 500Mhz \n1: 2100Mhz \n", 400},  // deep sleep; fine-grained: the APU snapshot
       {"0: 96Mhz *\n", 96},
       {"1: 1835MHz *", 1835},
       {"0: 500Mhz \n1: 1835Mhz \n", std::nullopt},  // nothing marked

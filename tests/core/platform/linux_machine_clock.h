@@ -13,11 +13,13 @@
 // Safe to use from several threads.
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -28,17 +30,9 @@
 
 namespace calorim::testing {
 
-// Ticks per second of one CPU, by the columns of proc/stat.
-struct TickRates {
-  std::uint64_t user = 0;
-  std::uint64_t nice = 0;
-  std::uint64_t system = 0;
-  std::uint64_t idle = 0;
-  std::uint64_t iowait = 0;
-  std::uint64_t irq = 0;
-  std::uint64_t softirq = 0;
-  std::uint64_t steal = 0;
-};
+// Ticks per second of one CPU, by the columns of proc/stat: user, nice, system,
+// idle, iowait, irq, softirq, steal.
+using TickRates = std::array<std::uint64_t, 8>;
 
 class MachineClock final : public ClockPort {
  public:
@@ -46,10 +40,10 @@ class MachineClock final : public ClockPort {
 
   // `zone` is the folder name under sys/class/powercap, e.g. "intel-rapl:0:1".
   void setEnergyRate(const std::string& zone, std::uint64_t microwatts) {
-    std::lock_guard lock(mutex_);
-    energyRates_[zone] = microwatts;
+    setCounterRate("sys/class/powercap/" + zone + "/energy_uj", microwatts);
   }
-  // `file` is relative to the root, e.g. "sys/class/hwmon/hwmon1/energy1_input".
+  // `file` is relative to the root, e.g. "sys/class/hwmon/hwmon1/energy1_input";
+  // it wraps past a `max_energy_range_uj` beside it.
   void setCounterRate(const std::string& file, std::uint64_t perSecond) {
     std::lock_guard lock(mutex_);
     counterRates_[file] = perSecond;
@@ -57,10 +51,6 @@ class MachineClock final : public ClockPort {
   void setTickRates(int cpu, TickRates rates) {
     std::lock_guard lock(mutex_);
     tickRates_[cpu] = rates;
-  }
-  [[nodiscard]] double slept() const {
-    std::lock_guard lock(mutex_);
-    return slept_;
   }
 
   std::chrono::system_clock::time_point now() override {
@@ -76,12 +66,14 @@ class MachineClock final : public ClockPort {
   void sleep(double seconds) override {
     if (!(seconds > 0)) return;
     std::lock_guard lock(mutex_);
-    for (const auto& [zone, rate] : energyRates_) advanceZone(zone, rate, seconds);
     advanceTicks(seconds);
     for (const auto& [file, rate] : counterRates_) {
-      if (!std::filesystem::exists(root_ / file)) continue;
-      const std::uint64_t value = std::stoull(read(root_ / file)) + ticks(rate, seconds);
-      std::ofstream(root_ / file, std::ios::trunc) << value << '\n';
+      const std::filesystem::path path = root_ / file;
+      const std::filesystem::path range = path.parent_path() / "max_energy_range_uj";
+      if (!std::filesystem::exists(path)) continue;
+      std::uint64_t value = std::stoull(read(path)) + ticks(rate, seconds);
+      if (std::filesystem::exists(range) && value > std::stoull(read(range))) value -= std::stoull(read(range));
+      std::ofstream(path, std::ios::trunc) << value << '\n';
     }
     slept_ += seconds;
   }
@@ -96,68 +88,49 @@ class MachineClock final : public ClockPort {
     return static_cast<std::uint64_t>(std::llround(static_cast<double>(perSecond) * seconds));
   }
 
-  std::string read(const std::filesystem::path& path) const {
-    std::ifstream in(path);
+  static std::string read(const std::filesystem::path& path) {
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path).rdbuf();
     return text.str();
   }
 
-  void advanceZone(const std::string& zone, std::uint64_t rate, double seconds) const {
-    const std::filesystem::path dir = root_ / "sys/class/powercap" / zone;
-    const std::uint64_t range = std::stoull(read(dir / "max_energy_range_uj"));
-    std::uint64_t value = std::stoull(read(dir / "energy_uj")) + ticks(rate, seconds);
-    if (value > range) value -= range;
-    std::ofstream(dir / "energy_uj", std::ios::trunc) << value << '\n';
-  }
-
+  // Each "cpuN" line gains its CPU's ticks, then the "cpu" line all that they gained.
   void advanceTicks(double seconds) const {
-    const std::filesystem::path path = root_ / "proc/stat";
-    std::istringstream in(read(path));
-    std::vector<std::uint64_t> total;
+    std::istringstream in(read(root_ / "proc/stat"));
     std::vector<std::string> lines;
-    std::size_t totalLine = std::string::npos;
-    for (std::string line; std::getline(in, line);) {
-      std::istringstream fields(line);
-      std::string key;
-      fields >> key;
-      if (!key.starts_with("cpu")) {
-        lines.push_back(line);
-        continue;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    TickRates gained{};
+    TickRates unused{};
+    for (const bool all : {false, true}) {
+      for (std::string& line : lines) {
+        std::istringstream fields(line);
+        std::string key;
+        fields >> key;
+        if (all && key == "cpu") line = "cpu " + advanced(fields, gained, 1.0, unused);
+        if (all || !key.starts_with("cpu") || key == "cpu") continue;
+        const auto rates = tickRates_.find(std::stoi(key.substr(3)));
+        if (rates != tickRates_.end()) line = key + advanced(fields, rates->second, seconds, gained);
       }
-      std::vector<std::uint64_t> values;
-      for (std::uint64_t v; fields >> v;) values.push_back(v);
-      values.resize(std::max<std::size_t>(values.size(), 8));
-      if (key == "cpu") {
-        totalLine = lines.size();
-        total = values;
-        lines.emplace_back();
-        continue;
-      }
-      if (const auto it = tickRates_.find(std::stoi(key.substr(3))); it != tickRates_.end()) {
-        const TickRates& r = it->second;
-        const std::uint64_t add[8] = {r.user, r.nice, r.system, r.idle, r.iowait, r.irq, r.softirq, r.steal};
-        for (std::size_t i = 0; i < 8; ++i) {
-          values[i] += ticks(add[i], seconds);
-          if (!total.empty()) total[i] += ticks(add[i], seconds);
-        }
-      }
-      lines.push_back(key + join(values));
     }
-    if (totalLine != std::string::npos) lines[totalLine] = "cpu " + join(total);
-    std::ofstream out(path, std::ios::trunc);
+    std::ofstream out(root_ / "proc/stat", std::ios::trunc);
     for (const std::string& line : lines) out << line << '\n';
   }
 
-  static std::string join(const std::vector<std::uint64_t>& values) {
+  // The numbers of `fields` (at least eight) raised by their rates over `seconds`, each gain added to `gained`.
+  static std::string advanced(std::istream& fields, const TickRates& rates, double seconds, TickRates& gained) {
+    std::vector<std::uint64_t> values{std::istream_iterator<std::uint64_t>(fields), {}};
+    values.resize(std::max<std::size_t>(values.size(), 8));
     std::string text;
-    for (std::uint64_t v : values) text += " " + std::to_string(v);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const std::uint64_t add = i < 8 ? ticks(rates[i], seconds) : 0;
+      if (i < 8) gained[i] += add;
+      text += " " + std::to_string(values[i] + add);
+    }
     return text;
   }
 
   std::filesystem::path root_;
   mutable std::mutex mutex_;
-  std::map<std::string, std::uint64_t> energyRates_;
   std::map<int, TickRates> tickRates_;
   std::map<std::string, std::uint64_t> counterRates_;
   double slept_ = 0;

@@ -4,7 +4,9 @@
 
 #include <stdlib.h>
 
+#include <cstddef>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <string>
 #include <system_error>
@@ -56,13 +58,14 @@ class MachineTree {
     std::filesystem::create_directories(root_ / relative);
   }
   void remove(const std::string& relative) const { std::filesystem::remove_all(root_ / relative); }
-  void link(const std::string& target, const std::string& relative) const {
-    std::filesystem::create_directories((root_ / relative).parent_path());
-    std::filesystem::create_directory_symlink(target, root_ / relative);
-  }
 
  private:
   std::filesystem::path root_;
 };
+
+// How many descriptors this process has open.
+inline std::ptrdiff_t openDescriptors() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+}
 
 }  // namespace calorim::testing

@@ -15,72 +15,16 @@ namespace {
 namespace fs = std::filesystem;
 using calorim::testing::MachineTree;
 
-const fs::path kMachines = fs::path(FIXTURE_DIR) / "linux";
-
 const RegistryValue& at(const RegistryDictionary& d, std::string_view key) {
   const RegistryValue* v = d.find(key);
   if (v == nullptr) throw std::runtime_error("missing key " + std::string(key));
   return *v;
 }
-std::int64_t integer(const RegistryDictionary& d, std::string_view key) { return *at(d, key).as<std::int64_t>(); }
 const RegistryDictionary& dict(const RegistryDictionary& d, std::string_view key) {
   return *at(d, key).as<RegistryDictionary>();
 }
 
-std::optional<RegistryDictionary> battery(LinuxRegistry& registry) {
-  auto services = registry.matchingServices("AppleSmartBattery");
-  if (services.size() != 1) return std::nullopt;
-  return registry.properties(*services.front());
-}
-
-TEST(LinuxRegistryBattery, LaptopChargingFromUsbCPd) {
-  LinuxRegistry registry(kMachines / "laptop");
-  const std::optional<RegistryDictionary> b = battery(registry);
-  ASSERT_TRUE(b.has_value());
-  EXPECT_EQ(integer(*b, "CurrentCapacity"), 78);
-  EXPECT_EQ(at(*b, "IsCharging"), RegistryValue(true));
-  EXPECT_EQ(at(*b, "ExternalConnected"), RegistryValue(true));
-  EXPECT_EQ(integer(*b, "Voltage"), 16810);
-  EXPECT_EQ(integer(*b, "Amperage"), 1104);  // no current_now: 18.56 W at 16.81 V
-  EXPECT_EQ(integer(*b, "CycleCount"), 112);
-
-  // The PD supply wins over the ACPI "AC" that is online at the same time.
-  const RegistryDictionary& adapter = dict(*b, "AdapterDetails");
-  EXPECT_EQ(integer(adapter, "Watts"), 65);  // best offer: 20 V × 3.25 A
-  EXPECT_EQ(integer(adapter, "AdapterVoltage"), 20000);
-  EXPECT_EQ(integer(adapter, "Current"), 3250);
-  EXPECT_EQ(at(adapter, "Description"), RegistryValue("USB-C PD (ucsi-source-psy-USBC000:001)"));
-  EXPECT_EQ(adapter.find("Name"), nullptr);
-  EXPECT_EQ(integer(adapter, "UsbHvcHvcIndex"), 3);  // the 20 V offer
-
-  // The charger's offers, not the laptop port's own (pd1).
-  const RegistryArray& menu = *at(adapter, "UsbHvcMenu").as<RegistryArray>();
-  ASSERT_EQ(menu.size(), 5u);
-  const std::vector<std::vector<std::int64_t>> expected = {
-      {0, 5000, 3000}, {1, 9000, 3000}, {2, 15000, 3000}, {3, 20000, 3250}, {4, 21000, 3000}};
-  for (std::size_t i = 0; i < menu.size(); ++i) {
-    const RegistryDictionary& pdo = *menu[i].as<RegistryDictionary>();
-    EXPECT_EQ(integer(pdo, "Index"), expected[i][0]);
-    EXPECT_EQ(integer(pdo, "MaxVoltage"), expected[i][1]);
-    EXPECT_EQ(integer(pdo, "MaxCurrent"), expected[i][2]);
-    EXPECT_EQ(pdo.find("MinVoltage") != nullptr, i == 4) << i;
-  }
-
-  // The UCSI supply's current is the contract, not a measurement: only the bus voltage is telemetry.
-  const RegistryDictionary& telemetry = dict(*b, "PowerTelemetryData");
-  EXPECT_EQ(integer(telemetry, "SystemVoltageIn"), 20000);
-  EXPECT_EQ(telemetry.find("SystemPowerIn"), nullptr);
-  EXPECT_EQ(telemetry.find("SystemCurrentIn"), nullptr);
-  EXPECT_EQ(telemetry.find("BatteryPower"), nullptr);
-
-  // One key at a time gives the same values.
-  auto services = registry.matchingServices("AppleSmartBattery");
-  EXPECT_EQ(registry.property(*services.front(), "AdapterDetails"), at(*b, "AdapterDetails"));
-  EXPECT_EQ(registry.property(*services.front(), "CurrentCapacity"), RegistryValue(78));
-  EXPECT_FALSE(registry.property(*services.front(), "NoSuchKey").has_value());
-}
-
-TEST(LinuxRegistryBattery, KeptServiceFollowsUnplugAndBatteryRemoval) {
+TEST(LinuxRegistry, KeptServicesFollowUnplugAndRemoval) {
   MachineTree tree("laptop");
   LinuxRegistry registry(tree.root());
   auto services = registry.matchingServices("AppleSmartBattery");
@@ -103,26 +47,21 @@ TEST(LinuxRegistryBattery, KeptServiceFollowsUnplugAndBatteryRemoval) {
   EXPECT_NE(b->find("AdapterDetails"), nullptr);
   EXPECT_EQ(dict(*b, "PowerTelemetryData").find("BatteryPower"), nullptr);
 
-  // Without `capacity` the charge comes from energy now / full; a broken file is just absent.
-  tree.remove("sys/class/power_supply/BAT0/capacity");
+  // A broken file is just absent (charge from energy without `capacity` is on the t480 and handheld).
   tree.makeUnreadable("sys/class/power_supply/BAT0/voltage_now");
-  b = registry.properties(*services.front());
-  EXPECT_EQ(integer(*b, "CurrentCapacity"), 78);  // 41.21 / 52.83 Wh
-  EXPECT_EQ(b->find("Voltage"), nullptr);
+  EXPECT_EQ(registry.properties(*services.front())->find("Voltage"), nullptr);
 
   tree.remove("sys/class/power_supply/BAT0");
   EXPECT_FALSE(registry.properties(*services.front()).has_value());
   EXPECT_FALSE(registry.property(*services.front(), "PowerTelemetryData").has_value());
   // The mouse's battery (scope Device) is not the machine's.
   EXPECT_TRUE(registry.matchingServices("AppleSmartBattery").empty());
-}
 
-TEST(LinuxRegistryBattery, NoBatteryNoService) {
-  for (const char* machine : {"desktop", "armboard", "vm"}) {
-    LinuxRegistry registry(kMachines / machine);
-    EXPECT_TRUE(registry.matchingServices("AppleSmartBattery").empty()) << machine;
-    EXPECT_TRUE(registry.matchingServices("AppleSMC").empty()) << machine;
-  }
+  const auto usb = registry.matchingServices("IOUSBHostDevice");
+  ASSERT_FALSE(usb.empty());
+  tree.remove("sys/bus/usb/devices/1-2");
+  EXPECT_FALSE(registry.properties(*usb[0]).has_value());
+  EXPECT_FALSE(registry.property(*usb[0], "USB Product Name").has_value());
 }
 
 PowerSupply battery(std::string name, std::string status) {
@@ -133,47 +72,13 @@ PowerSupply battery(std::string name, std::string status) {
   return s;
 }
 
+// Two batteries (t480) and a charger that measures what flows (handheld) are in
+// the golden files of those fixture machines.
 TEST(LinuxRegistryBattery, ShapesFromSupplies) {
-  // Two batteries: charge from their summed energy; discharge summed over those discharging.
-  PowerSupply bat0 = battery("BAT0", "Discharging");
-  bat0.energyNow = 20'000'000;
-  bat0.energyFull = 40'000'000;
-  bat0.powerNow = 7'500'000;
-  bat0.currentNow = 500'000;  // magnitude, as the ACPI driver writes it
-  PowerSupply bat1 = battery("BAT1", "Unknown");
-  bat1.energyNow = 20'000'000;
-  bat1.energyFull = 20'000'000;
-  bat1.currentNow = 0;
+  PowerSupply bat0 = battery("BAT0", "Charging");
   PowerSupply mouse = battery("hidpp_battery_0", "Discharging");
   mouse.scope = "Device";
-  mouse.powerNow = 1'000'000;
-  std::optional<RegistryDictionary> b = detail::batteryDictionary({bat0, bat1, mouse}, {});
-  ASSERT_TRUE(b.has_value());
-  EXPECT_EQ(integer(*b, "CurrentCapacity"), 67);
-  EXPECT_EQ(integer(*b, "Amperage"), -500);
-  EXPECT_EQ(dict(*b, "PowerTelemetryData"), (RegistryDictionary{{"BatteryPower", std::int64_t{7500}}}));
-
-  // A charger that measures what flows gives the input telemetry; µV × µA without power_now.
-  PowerSupply charger;
-  charger.name = "bq25890-charger-0";
-  charger.type = "USB";
-  charger.online = 1;
-  charger.voltageNow = 5'100'000;
-  charger.currentNow = -2'000'000;
-  bat0.status = "Charging";
-  bat0.powerNow.reset();
-  bat0.voltageNow = 8'000'000;
-  b = detail::batteryDictionary({bat0, charger}, {});
-  EXPECT_EQ(dict(*b, "PowerTelemetryData"), (RegistryDictionary{{"SystemVoltageIn", std::int64_t{5100}},
-                                                                  {"SystemCurrentIn", std::int64_t{2000}},
-                                                                  {"SystemPowerIn", std::int64_t{10200}}}));
-  const RegistryDictionary& adapter = dict(*b, "AdapterDetails");
-  EXPECT_EQ(integer(adapter, "Watts"), 10);
-  EXPECT_EQ(integer(adapter, "UsbHvcHvcIndex"), -1);
-  EXPECT_EQ(adapter.find("UsbHvcMenu"), nullptr);
-  EXPECT_EQ(integer(*b, "Amperage"), 500);
-
-  // A PPS contract names no fixed offer; a plain mains adapter says only what it is.
+  // A PPS contract names no fixed offer (the laptop's PD one does); a plain mains adapter says only what it is.
   PowerSupply ucsi;
   ucsi.name = "ucsi-source-psy-USBC000:001";
   ucsi.type = "USB";
@@ -182,9 +87,8 @@ TEST(LinuxRegistryBattery, ShapesFromSupplies) {
   ucsi.voltageNow = 9'000'000;
   const std::vector<Pdo> pdos = {{1, PdoKind::fixedSupply, 5000, std::nullopt, 3000},
                                  {2, PdoKind::fixedSupply, 9000, std::nullopt, 3000}};
-  EXPECT_EQ(integer(dict(*detail::batteryDictionary({bat0, ucsi}, pdos), "AdapterDetails"), "UsbHvcHvcIndex"), -1);
-  ucsi.usbType = "PD";
-  EXPECT_EQ(integer(dict(*detail::batteryDictionary({bat0, ucsi}, pdos), "AdapterDetails"), "UsbHvcHvcIndex"), 1);
+  const RegistryDictionary pps = *detail::batteryDictionary({bat0, ucsi}, pdos);
+  EXPECT_EQ(at(dict(pps, "AdapterDetails"), "UsbHvcHvcIndex"), RegistryValue(-1));
 
   PowerSupply ac;
   ac.name = "AC";
@@ -200,19 +104,16 @@ TEST(LinuxRegistryBattery, ShapesFromSupplies) {
 }
 
 TEST(SysfsPowerSupply, ParsersAndChargerOffers) {
-  EXPECT_EQ(parseActiveUsbType("C [PD] PD_PPS\n"), "PD");
   EXPECT_EQ(parseActiveUsbType("[C] PD PD_PPS"), "C");
   EXPECT_EQ(parseActiveUsbType("Unknown SDP [DCP] CDP"), "DCP");
   EXPECT_EQ(parseActiveUsbType("USB"), "USB");
   EXPECT_FALSE(parseActiveUsbType("C PD").has_value());
   EXPECT_FALSE(parseActiveUsbType(" ").has_value());
 
-  EXPECT_EQ(parsePdoFolderName("1:fixed_supply"), (std::pair{1, PdoKind::fixedSupply}));
   EXPECT_EQ(parsePdoFolderName("12:programmable_supply"), (std::pair{12, PdoKind::programmableSupply}));
   EXPECT_FALSE(parsePdoFolderName("0:battery").has_value());
   EXPECT_FALSE(parsePdoFolderName("3:adjustable_voltage_supply").has_value());
   EXPECT_FALSE(parsePdoFolderName("fixed_supply").has_value());
-  EXPECT_EQ(parseUnitValue("5000mV\n", "mV"), 5000);
   EXPECT_FALSE(parseUnitValue("5000mA", "mV").has_value());
   EXPECT_FALSE(parseUnitValue("mV", "mV").has_value());
   EXPECT_FALSE(parseUnitValue("-5mV", "mV").has_value());
@@ -238,79 +139,19 @@ TEST(SysfsPowerSupply, ParsersAndChargerOffers) {
   EXPECT_TRUE(readChargerPdos(sourcing.root()).empty());
 }
 
-TEST(LinuxRegistryUsb, LaptopDevicesInNameOrder) {
-  LinuxRegistry registry(kMachines / "laptop");
-  const auto services = registry.matchingServices("IOUSBHostDevice");
-  struct Expected {
-    const char* product;  // "" when the device has no product string
-    std::int64_t speed;
-    std::int64_t vendor;
-  };
-  const std::vector<Expected> expected = {
-      {"USB2.1 Hub", 480'000'000, 0x05e3},
-      {"USB Receiver", 12'000'000, 0x046d},
-      {"Dell KB216 Wired Keyboard", 1'500'000, 0x413c},
-      {"", 12'000'000, 0x06cb},
-      {"USB3.1 Hub", 5'000'000'000, 0x05e3},
-      {"xHCI Host Controller", 480'000'000, 0x1d6b},     // usb1, root hubs are devices too
-      {"xHCI Host Controller", 10'000'000'000, 0x1d6b},  // usb2
-  };
-  ASSERT_EQ(services.size(), expected.size());
-  for (std::size_t i = 0; i < services.size(); ++i) {
-    const std::optional<RegistryDictionary> d = registry.properties(*services[i]);
-    ASSERT_TRUE(d.has_value());
-    if (*expected[i].product == '\0') {
-      EXPECT_EQ(d->find("USB Product Name"), nullptr);
-      EXPECT_EQ(d->find("kUSBVendorString"), nullptr);
-    } else {
-      EXPECT_EQ(at(*d, "USB Product Name"), RegistryValue(expected[i].product)) << i;
-    }
-    EXPECT_EQ(integer(*d, "UsbLinkSpeed"), expected[i].speed) << i;
-    EXPECT_EQ(integer(*d, "idVendor"), expected[i].vendor) << i;
-  }
-  const RegistryDictionary receiver = *registry.properties(*services[1]);
-  EXPECT_EQ(at(receiver, "kUSBVendorString"), RegistryValue("Logitech"));
-  EXPECT_EQ(integer(receiver, "idProduct"), 0xc52b);
-  EXPECT_EQ(integer(receiver, "bcdUSB"), 0x0200);
-  EXPECT_EQ(integer(receiver, "USB Address"), 4);
-  EXPECT_EQ(registry.property(*services[0], "bDeviceClass"), RegistryValue(9));
-  EXPECT_EQ(registry.property(*services[6], "USB Serial Number"), RegistryValue("0000:00:14.0"));
-
-  LinuxRegistry desktop(kMachines / "desktop");
-  EXPECT_EQ(desktop.matchingServices("IOUSBHostDevice").size(), 4u);
-  LinuxRegistry vm(kMachines / "vm");
-  EXPECT_TRUE(vm.matchingServices("IOUSBHostDevice").empty());
-}
-
-TEST(LinuxRegistryUsb, UnpluggedDeviceHasNoProperties) {
-  MachineTree tree("laptop");
-  LinuxRegistry registry(tree.root());
-  const auto services = registry.matchingServices("IOUSBHostDevice");
-  ASSERT_FALSE(services.empty());
-  tree.remove("sys/bus/usb/devices/1-2");
-  EXPECT_FALSE(registry.properties(*services[0]).has_value());
-  EXPECT_FALSE(registry.property(*services[0], "USB Product Name").has_value());
-}
-
 TEST(SysfsUsb, NamesAndValues) {
   for (const char* device : {"usb1", "usb12", "1-2", "1-2.1", "3-10.4.2"}) EXPECT_TRUE(isUsbDeviceName(device)) << device;
   for (const char* other : {"1-0:1.0", "1-2.1:1.1", "usb", "usbx", "1-", "-2", "1-2.", "1-a"}) {
     EXPECT_FALSE(isUsbDeviceName(other)) << other;
   }
-  EXPECT_EQ(parseUsbSpeed("1.5\n"), 1'500'000);
-  EXPECT_EQ(parseUsbSpeed("12"), 12'000'000);
-  EXPECT_EQ(parseUsbSpeed("480"), 480'000'000);
-  EXPECT_EQ(parseUsbSpeed("5000"), 5'000'000'000);
   EXPECT_EQ(parseUsbSpeed("20000"), 20'000'000'000);
   for (const char* bad : {"unknown", "", "-12", "1.", ".5", "1.5.0", "99999999999"}) {
     EXPECT_FALSE(parseUsbSpeed(bad).has_value()) << bad;
   }
-  EXPECT_EQ(parseHex("046d"), 0x046d);
   EXPECT_EQ(parseHex("0x8086"), 0x8086);
   EXPECT_FALSE(parseHex("xyz").has_value());
   EXPECT_FALSE(parseHex("ffffffffffffffff").has_value());
   EXPECT_EQ(parseBcdVersion(" 3.10\n"), 0x0310);
-  EXPECT_EQ(parseBcdVersion(" 2.00"), 0x0200);
   EXPECT_FALSE(parseBcdVersion("3").has_value());
   EXPECT_FALSE(parseBcdVersion("3.1").has_value());
 }

@@ -4,8 +4,6 @@
 // instead of stalling it. The simulated machine runs on the real clock, so a
 // snapshot takes about a second; most tools share one server process.
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,6 +14,7 @@
 #include <string_view>
 
 #include "core/json.h"
+#include "tests/core/platform/linux_machine_tree.h"
 #include "tests/support/child_process.h"
 
 namespace calorim::probe {
@@ -87,9 +86,8 @@ TEST(ProbeProcess, HostClosingAPipeEndsTheServer) {
 }
 
 TEST(ProbeProcess, SimulatorProfileArgument) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("calorim_probe_process_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const testing::MachineTree folder;  // an empty temporary folder
+  const std::filesystem::path dir = folder.root();
   const auto writeFile = [&](const char* name, std::string_view text) {
     std::ofstream(dir / name, std::ios::binary) << text;
     return (dir / name).string();
@@ -122,7 +120,6 @@ TEST(ProbeProcess, SimulatorProfileArgument) {
     EXPECT_NE(server.errorOutput().find("usage:"), std::string::npos);
     EXPECT_EQ(server.wait().status, "exit 2");
   }
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -115,17 +115,14 @@ TEST_F(PowerMetricsTest, TemperatureAndGpuFallbacks) {
   EXPECT_TRUE(s.cpuTemp().has_value());
 }
 
-TEST_F(PowerMetricsTest, NoTemperatureSourceLeavesThemAbsent) {
+// Without sensors the temperatures are absent; a failed reading fails the sample.
+TEST_F(PowerMetricsTest, NoTemperatureSourceAndFailedReadings) {
   auto metrics = make();
   script({energy("CPU Energy", 1000)});
   const PowerSnapshot s = metrics->sample(1.0);
-  EXPECT_FALSE(s.cpuTemp().has_value());
-  EXPECT_FALSE(s.gpuTemp().has_value());
+  EXPECT_FALSE(s.cpuTemp() || s.gpuTemp());
   EXPECT_TRUE(s.fans().empty());
-}
 
-TEST_F(PowerMetricsTest, FailedReadingsFailTheSample) {
-  auto metrics = make();
   machine.counters->pushReading(std::nullopt);  // first reading
   EXPECT_THROW((void)metrics->sample(1.0), PMError);
   machine.counters->pushReading(CounterDelta{energy("CPU Energy", 0)});
@@ -137,7 +134,6 @@ TEST_F(PowerMetricsTest, FailedReadingsFailTheSample) {
     FAIL();
   } catch (const PMError& e) {
     EXPECT_EQ(e.kind(), PMError::Kind::sampleFailed);
-    EXPECT_EQ(e.description(), "Failed to take IOReport sample");
   }
 }
 

@@ -37,10 +37,7 @@ TEST(LinuxProbeProcess, ReadsTheMachineMountedOverSysAndProc) {
   ChildProcess probe({PROBE_BINARY}, {.fixtureRoot = tree.root()});
   if (probe.failure()) GTEST_SKIP() << noNamespace(*probe.failure());
 
-  const Json info = probe.callTool(1, "power_system_info");
-  EXPECT_EQ(info["chipName"], "12th Gen Intel(R) Core(TM) i7-1260P");
-  EXPECT_EQ(info["osVersion"], "Linux 6.1.0");
-  EXPECT_DOUBLE_EQ(info["totalMemoryGB"].get<double>(), 16084868.0 / (1 << 20));
+  EXPECT_EQ(probe.callTool(1, "power_system_info")["chipName"], "12th Gen Intel(R) Core(TM) i7-1260P");
 
   // The counters move only while the window is open. Energy is a difference of
   // two readings over the window's own time, so the joules are exact whatever

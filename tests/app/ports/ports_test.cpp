@@ -40,7 +40,7 @@ const std::filesystem::path kMachines = std::filesystem::path(FIXTURE_DIR) / "li
 bool settled(PortsView& view) { return QTest::qWaitFor([&] { return !view.model().isRefreshing(); }, 20000); }
 
 void expectPage(const PortsView& view, const std::string& golden) {
-  testing::expectGolden(std::filesystem::path(GOLDEN_DIR) / golden, app::testing::widgetTree(&view).toStdString());
+  EXPECT_GOLDEN(std::filesystem::path(GOLDEN_DIR) / golden, app::testing::widgetTree(&view).toStdString());
 }
 
 RegistryValue pdo(std::int64_t index, std::int64_t mv, std::int64_t ma) {

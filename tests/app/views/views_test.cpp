@@ -1,10 +1,16 @@
-// The detail window: the texts of it and of the panel as tables (each row a
-// sample and the texts it gives, optional parts joined by "|", "-" where
-// absent); its building blocks (channel labels, the temperature colour, fading
-// of idle rows, capped bars and the two grids); the whole window on samples
-// built for each case and published through the live monitor, plus
-// screenshots of it on the simulated laptop.
+// The views, with screenshots of each. The menu-bar panel on samples
+// published through the live monitor: the rows and their colours, the fan
+// rows, the update link, the buttons' actions and shortcuts. The settings
+// window: the item checkboxes and their at-most-three rule, the unit
+// segments, the style buttons and the launch-at-login toggle, driven by clicks
+// and checked against the stored preferences. The detail window: the texts of
+// it and of the panel as tables (each row a sample and the texts it gives,
+// optional parts joined by "|", "-" where absent); its building blocks
+// (channel labels, the temperature colour, fading of idle rows, capped bars
+// and the two grids); the whole window on samples built for each case and
+// published through the live monitor.
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QMap>
 #include <QPointer>
@@ -24,6 +30,8 @@
 #include "app/views/detail_text.h"
 #include "app/views/detail_view.h"
 #include "app/views/detail_widgets.h"
+#include "app/views/panel_view.h"
+#include "app/views/settings_view.h"
 #include "app/views/temperature_colour.h"
 #include "core/platform/fake/fake_platform.h"
 #include "core/platform/simulated/machine_profile.h"
@@ -34,7 +42,50 @@
 namespace calorim::app {
 namespace {
 
-QString part(const std::optional<QString>& text) { return text.value_or(QStringLiteral("-")); }
+using testing::part;
+using testing::shown;
+using testing::SimulatedRig;
+
+bool pictureIs(const QWidget* root, const char* golden) {
+  return testing::matchesGolden(std::string(GOLDEN_DIR "/") + golden, testing::widgetTree(root));
+}
+
+class FakeLoginItem final : public LoginItem {
+ public:
+  [[nodiscard]] bool isEnabled() const override { return enabled; }
+  bool setEnabled(bool on) override {
+    ++writes;
+    if (failing) return false;
+    enabled = on;
+    return true;
+  }
+
+  bool enabled = false;
+  bool failing = false;
+  int writes = 0;
+};
+
+// A settings window with the boxes at hand.
+struct SettingsRig {
+  explicit SettingsRig(const QString& storedItems = QString(), bool registered = false) {
+    if (!storedItems.isNull()) preferences.setMenuBarItemsRaw(storedItems);
+    loginItem.enabled = registered;
+    view = std::make_unique<SettingsView>(preferences, loginItem);
+  }
+
+  QCheckBox* box(MenuBarItem item) const {
+    return part<QCheckBox>(view.get(), ("item_" + std::string(rawValue(item))).c_str());
+  }
+  QAbstractButton* button(const char* name) const { return part<QAbstractButton>(view.get(), name); }
+  void click(QAbstractButton* b) const { QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2)); }
+  void click(MenuBarItem item) const { click(box(item)); }
+
+  Preferences preferences;
+  FakeLoginItem loginItem;
+  std::unique_ptr<SettingsView> view;
+};
+
+QString orDash(const std::optional<QString>& text) { return text.value_or(QStringLiteral("-")); }
 
 QString joined(const QStringList& parts) { return parts.join(QLatin1Char('|')); }
 
@@ -47,8 +98,6 @@ void checkTable(const std::vector<Row>& rows, Texts texts) {
   }
 }
 
-QLabel* child(const QWidget& w, const char* name) { return w.findChild<QLabel*>(QLatin1String(name)); }
-
 QColor textColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
 
 const QColor kGreen = temperatureColour(TemperatureLevel::normal);
@@ -59,11 +108,11 @@ QPoint positionIn(const QWidget* widget, const QWidget* ancestor) { return widge
 
 using calorim::fake::HeldClock;
 
-// A monitor that only publishes what the test hands it, with the view on it.
+// A monitor that only publishes what the test hands it, with the detail view on it.
 // On the simulated laptop it has its system information; on a bare fake
 // machine (no energy counters) its start fails and it holds an error.
-struct Rig {
-  explicit Rig(bool failedStart = false) {
+struct DetailRig {
+  explicit DetailRig(bool failedStart = false) {
     std::shared_ptr<Platform> platform;
     if (failedStart) {
       bare = std::make_unique<fake::FakeMachine>();
@@ -80,13 +129,9 @@ struct Rig {
   }
 
   template <typename T = QWidget>
-  T* part(const char* name) const {
-    T* found = view->findChild<T*>(QLatin1String(name));
-    if (found == nullptr) qFatal("no part named %s", name);
-    return found;
-  }
+  T* part(const char* name) const { return testing::part<T>(view.get(), name); }
   [[nodiscard]] QString text(const char* name) const { return part<QLabel>(name)->text(); }
-  [[nodiscard]] bool hidden(const char* name) const { return !part(name)->isVisibleTo(view.get()); }
+  [[nodiscard]] bool hidden(const char* name) const { return !testing::shown(view.get(), name); }
   [[nodiscard]] QPoint at(const char* name) const { return part(name)->mapTo(view.get(), QPoint(0, 0)); }
   // The page as text, with the faded rows, the icons' symbols and the size of the SoC figure.
   [[nodiscard]] QString tree() const {
@@ -156,15 +201,219 @@ void settle() {
 
 }  // namespace
 
-class DetailViewTest : public QObject {
+// One panel on a monitor that publishes only what each test hands it; each
+// settings and detail test makes its own window.
+class ViewsTest : public QObject {
   Q_OBJECT
 
  public:
   static void initMain() { testing::prepareTestProgram(); }
 
  private slots:
-  void initTestCase() { QVERIFY(testing::openSourceStringBundle()); }
-  void init() { Preferences().setTempUnit(TempUnit::celsius); }
+  void initTestCase() {
+    QVERIFY(testing::openSourceStringBundle());
+    testing::clearPreferences();
+    actions.openWindow = [this](const QString& id) { calls << QStringLiteral("open ") + id; };
+    actions.showApplication = [this] {
+      calls << (monitor->isPaused() ? QStringLiteral("regular, paused") : QStringLiteral("regular"));
+    };
+    actions.bringToFront = [this] { calls << QStringLiteral("front"); };
+    actions.quit = [this] { calls << QStringLiteral("quit"); };
+    panel = std::make_unique<MenuBarPanel>(*monitor, preferences, actions);
+    panel->show();
+    QVERIFY(QTest::qWaitForWindowExposed(panel.get()));
+  }
+  void init() {
+    preferences.setTempUnitRaw(QStringLiteral("celsius"));  // the panel redraws in Celsius
+    testing::clearPreferences();
+  }
+
+  void rowsOfEachSample() {
+    QCOMPARE(panel->width(), MenuBarPanel::kWidth);
+    // The zero sample: the neural engine and DRAM have no load, so their box
+    // takes no room; no fans.
+    QVERIFY(pictureIs(panel.get(), "panel_zero.txt"));
+    // Every box is as wide, so the watts line up with the CPU's all the same.
+    const auto wattsRight = [&](const char* row) {
+      QWidget* watts = part(part(panel.get(), row), "watts");
+      return watts->mapTo(panel.get(), QPoint(watts->width(), 0)).x();
+    };
+    QCOMPARE(wattsRight("aneRow"), wattsRight("cpuRow"));
+    QCOMPARE(wattsRight("dramRow"), wattsRight("gpuRow"));
+    const int heightWithoutFans = panel->height();
+
+    monitor->publish(testing::sampleWith(50, {FanInfo(0, 999.9), FanInfo(2, 1302.4)}));
+    QTRY_VERIFY(panel->height() > heightWithoutFans);
+    // A new unit redraws at once.
+    preferences.setTempUnitRaw(QStringLiteral("fahrenheit"));
+    QVERIFY(pictureIs(panel.get(), "panel_fans_fahrenheit.txt"));
+
+    // No reading leaves the temperature box empty; the fan rows go.
+    monitor->publish(testing::sampleWith(std::nan("")));
+    QCOMPARE(part<QLabel>(part(panel.get(), "cpuRow"), "temp")->text(), QString());
+    QVERIFY(!shown(panel.get(), "fans") && !shown(panel.get(), "fansDivider"));
+    QTRY_COMPARE(panel->height(), heightWithoutFans);
+  }
+
+  void temperatureColourFollowsCelsius() {
+    struct Row {
+      double celsius;
+      const char* unit;
+      const char* text;
+      TemperatureLevel level;
+    };
+    // In Fahrenheit 69.9 and 70 °C both read 158°, yet only 70 is orange.
+    for (const Row& row : {Row{90, "celsius", "90°", TemperatureLevel::hot},
+                           Row{69.9, "fahrenheit", "158°", TemperatureLevel::normal},
+                           Row{70, "fahrenheit", "158°", TemperatureLevel::warm}}) {
+      preferences.setTempUnitRaw(QLatin1String(row.unit));
+      monitor->publish(testing::sampleWith(row.celsius));
+      auto* temp = part<QLabel>(part(panel.get(), "cpuRow"), "temp");
+      QCOMPARE(temp->text(), QString::fromUtf8(row.text));
+      QCOMPARE(temp->palette().color(QPalette::WindowText), temperatureColour(row.level));
+    }
+  }
+
+  void updateLinkOnlyWhenAnUpdateExists() {
+    testing::CannedHttpServer server;
+    server.answer(200, "{\"version\":\"9.1.0\",\"url\":\"https://calorim.invalid/download\"}");
+    // One real sample, then the update check.
+    SimulatedRig rig(LiveMonitor::kPause, server.url());
+    auto monitor = rig.makeMonitor();
+    Preferences preferences;
+    MenuBarPanel panel(*monitor, preferences, {});
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+
+    // Without an update the quit button ends the panel.
+    QVERIFY(!shown(&panel, "updateLink") && !shown(&panel, "updateDivider"));
+    QWidget* quit = part(&panel, "quitButton");
+    QCOMPARE(quit->geometry().bottom() + 1 + MenuBarPanel::kMargin, panel.height());
+
+    QVERIFY(testing::waitUntil([&] { return monitor->updateAvailable().has_value(); }));
+    auto* link = part<QLabel>(&panel, "updateLink");
+    QVERIFY(shown(&panel, "updateDivider") && link->isVisibleTo(&panel));
+    QVERIFY(link->text().contains(QStringLiteral("\u2B06 Update available: v9.1.0")));
+    QVERIFY(link->text().contains(QStringLiteral("href=\"https://calorim.invalid/download\"")));
+    QTRY_VERIFY(link->geometry().top() > quit->geometry().bottom());
+
+    // The simulated laptop's first sample, with its fans, and the link.
+    QVERIFY(testing::waitUntil([&] { return !monitor->latest().fans.empty(); }));
+    QTRY_COMPARE(panel.height(), panel.sizeHint().height());
+    // Nothing clipped: every text gets at least the room it asks for.
+    for (QLabel* label : panel.findChildren<QLabel*>()) {
+      if (label->isVisibleTo(&panel)) QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+    }
+    QVERIFY(testing::saveScreenshot(panel.grab(), QStringLiteral("panel_simulated.png")));
+  }
+
+  void buttonsAskTheShellInOrder() {
+    auto click = [&](const char* button) {
+      calls.clear();
+      QTest::mouseClick(part(panel.get(), button), Qt::LeftButton);
+      return calls;
+    };
+    QCOMPARE(click("settingsButton"), QStringList({"front", "open settings"}));
+    QVERIFY(!monitor->isPaused());
+    // Sampling pauses before anything else happens.
+    QCOMPARE(click("detailButton"), QStringList({"regular, paused", "front", "open detail"}));
+    monitor->setPaused(false);
+    QCOMPARE(click("portsButton"), QStringList({"regular", "front", "open ports"}));
+    QVERIFY(!monitor->isPaused());
+    QCOMPARE(click("quitButton"), QStringList({"quit"}));
+
+    panel->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(panel.get()));
+    calls.clear();
+    // A shortcut presses its button with a short animation, then clicks.
+    QTest::keyClick(panel.get(), Qt::Key_Comma, Qt::ControlModifier);
+    QTRY_COMPARE(calls, QStringList({"front", "open settings"}));
+    QTest::keyClick(panel.get(), Qt::Key_Q, Qt::ControlModifier);
+    QTRY_COMPARE(calls, QStringList({"front", "open settings", "quit"}));
+  }
+
+  void defaultsAndTheAtMostThreeRule() {
+    {
+      SettingsRig rig;
+      // Unticking the only item keeps it ticked.
+      rig.click(MenuBarItem::socPower);
+      QVERIFY(pictureIs(rig.view.get(), "settings_defaults.txt"));
+      QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("socPower"));
+      // Three ticked: the rest disabled, and a click on one of them changes nothing.
+      rig.click(MenuBarItem::gpuPower);
+      rig.click(MenuBarItem::cpuTemp);
+      rig.click(MenuBarItem::ramFreeGB);
+      QVERIFY(pictureIs(rig.view.get(), "settings_three_items.txt"));
+      QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("cpuTemp,gpuPower,socPower"));
+      rig.click(MenuBarItem::gpuPower);
+      QVERIFY(rig.box(MenuBarItem::ramFreeGB)->isEnabled());
+    }
+    // Four stored (written by hand): all shown, the rest disabled until three are left.
+    SettingsRig rig(QStringLiteral("ramFreeGB,gpuTemp,cpuPower,socPower"));
+    QVERIFY(pictureIs(rig.view.get(), "settings_four_stored.txt"));
+    rig.click(MenuBarItem::ramFreeGB);
+    QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("cpuPower,gpuTemp,socPower"));
+    QVERIFY(!rig.box(MenuBarItem::ramFreeGB)->isEnabled());
+    // Unticking the only item left falls back to the default.
+    SettingsRig single(QStringLiteral("cpuPower"));
+    single.click(MenuBarItem::cpuPower);
+    QVERIFY(single.box(MenuBarItem::socPower)->isChecked() && !single.box(MenuBarItem::cpuPower)->isChecked());
+  }
+
+  void unitAndStyleAreStoredAtOnce() {
+    SettingsRig rig;
+    rig.click(rig.button("fahrenheitSegment"));
+    QCOMPARE(rig.preferences.tempUnitRaw(), QStringLiteral("fahrenheit"));
+    QVERIFY(!rig.button("celsiusSegment")->isChecked());
+    rig.click(rig.button("style_minimal"));
+    QCOMPARE(rig.preferences.menuBarStyleRaw(), QStringLiteral("minimal"));
+    rig.click(rig.button("style_short"));
+    QCOMPARE(rig.preferences.menuBarStyleRaw(), QStringLiteral("short"));
+
+    // Stored texts outside the raw values show their fallbacks.
+    rig.preferences.setTempUnitRaw(QStringLiteral("Fahrenheit"));
+    rig.preferences.setMenuBarStyleRaw(QStringLiteral("Full"));
+    QVERIFY(rig.button("celsiusSegment")->isChecked());
+    QVERIFY(rig.button("style_full")->isChecked());
+  }
+
+  void launchAtLoginShowsTheRealState() {
+    SettingsRig rig;
+    QVERIFY(!rig.button("launchAtLogin")->isChecked());
+    rig.click(rig.button("launchAtLogin"));
+    QVERIFY(rig.loginItem.enabled);
+    QVERIFY(rig.button("launchAtLogin")->isChecked());
+
+    // Registered elsewhere: seen when the window is made again.
+    FakeLoginItem registered;
+    registered.enabled = true;
+    SettingsView again(rig.preferences, registered);
+    auto* toggle = part<QCheckBox>(&again, "launchAtLogin");
+    QVERIFY(toggle->isChecked());
+    // A removal that fails leaves the toggle on, as the registration is.
+    registered.failing = true;
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(6, toggle->height() / 2));
+    QCOMPARE(registered.writes, 1);
+    QVERIFY(toggle->isChecked());
+  }
+
+  void screenshot() {
+    SettingsRig rig(QStringLiteral("cpuTemp,gpuPower,socPower"), /*registered=*/true);
+    rig.view->setFixedSize(SettingsView::kWidth, SettingsView::kHeight);
+    rig.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    QCOMPARE(rig.view->size(), QSize(320, 400));
+    // The window is narrower than the form would like only vertically.
+    for (QAbstractButton* b : rig.view->findChildren<QAbstractButton*>()) {
+      QVERIFY2(b->width() >= b->sizeHint().width(), qPrintable(b->text()));
+    }
+    QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("settings.png")));
+    // The form is taller than the window: its lower half, scrolled to.
+    auto* scroll = rig.view->findChild<QScrollArea*>();
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    QVERIFY(scroll->verticalScrollBar()->maximum() > 0);
+    QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("settings_scrolled.png")));
+  }
 
   void heroTexts() {
     struct Row {
@@ -186,7 +435,7 @@ class DetailViewTest : public QObject {
                  s.systemPower = r.system;
                  s.isCharging = r.charging;
                  const HeroTexts t = calorim::app::heroTexts(s, 8.04, 7.6);
-                 return joined({part(t.systemCaption), part(t.systemValue), t.socValue, t.peak, t.avg});
+                 return joined({orDash(t.systemCaption), orDash(t.systemValue), t.socValue, t.peak, t.avg});
                });
   }
 
@@ -216,7 +465,7 @@ class DetailViewTest : public QObject {
                  s.chargingPower = r.chargingPower;
                  s.batteryDischargeW = r.discharge;
                  const auto t = calorim::app::batteryTexts(s);
-                 return t ? joined({t->percent, t->icon, part(t->adapter), part(t->charging), part(t->boost)})
+                 return t ? joined({t->percent, t->icon, orDash(t->adapter), orDash(t->charging), orDash(t->boost)})
                           : QStringLiteral("none");
                });
   }
@@ -237,7 +486,7 @@ class DetailViewTest : public QObject {
                  s.ramTotalGB = r.total;
                  s.swapUsedGB = r.swap;
                  const auto t = calorim::app::memoryTexts(s);
-                 return t ? joined({t->ram, part(t->swap)}) : QStringLiteral("none");
+                 return t ? joined({t->ram, orDash(t->swap)}) : QStringLiteral("none");
                });
   }
 
@@ -332,7 +581,7 @@ class DetailViewTest : public QObject {
       picture(QStringLiteral("cluster bar at %1, %2 W").arg(fraction).arg(watts), cluster);
       picture(QStringLiteral("usage bar at %1").arg(fraction), usage);
     }
-    QVERIFY(testing::matchesGolden(QStringLiteral(GOLDEN_DIR "/detail_widgets.txt"), out));
+    QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_widgets.txt", out));
   }
 
   void usageBarIsAtMost200Wide() {
@@ -341,9 +590,9 @@ class DetailViewTest : public QObject {
     bar.resize(600, 30);
     bar.show();
     QVERIFY(QTest::qWaitForWindowExposed(&bar));
-    const auto* level = bar.findChild<LevelBar*>(QStringLiteral("bar"));
+    const auto* level = testing::part<LevelBar>(&bar, "bar");
     QCOMPARE(level->width(), UsageBar::kMaxBarWidth);
-    QVERIFY(child(bar, "percent")->geometry().left() >= level->geometry().right());
+    QVERIFY(testing::part(&bar, "percent")->geometry().left() >= level->geometry().right());
   }
 
   void channelGridFillsTwoColumnsRowByRowAndKeepsItsCells() {
@@ -415,7 +664,7 @@ class DetailViewTest : public QObject {
   // The texts themselves are tabled above; here the page shows
   // each in its place, and hides the parts without one.
   void pageOfEachSample() {
-    Rig rig;
+    DetailRig rig;
     QVERIFY(rig.showAt(1000, 1400));
     QTRY_VERIFY(rig.monitor->systemInfo().has_value());
     PowerSample s = sampleWith();
@@ -448,7 +697,7 @@ class DetailViewTest : public QObject {
     rig.monitor->publish(s);
     QVERIFY(rig.hidden("unclassifiedGrid"));  // collapsed until opened
     rig.part<QToolButton>("unclassifiedToggle")->click();
-    QVERIFY(testing::matchesGolden(QStringLiteral(GOLDEN_DIR "/detail_full.txt"), rig.tree()));
+    QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_full.txt", rig.tree()));
     HistoryLine* line = rig.view->historyLine();
     QCOMPARE(line->points(), HistoryLine::pointsFor({7.24, 8.04}, line->size()));
     QVERIFY(rig.at("avgLabel").x() > rig.at("peakLabel").x() + 300);
@@ -471,10 +720,10 @@ class DetailViewTest : public QObject {
       const QByteArray name = it.key().toLatin1();
       QCOMPARE(QRect(rig.at(name.constData()), rig.part(name.constData())->size()), it.value());
     }
-    QCOMPARE(rig.part("fansRow")->findChild<QLabel*>(QStringLiteral("fanRpm"))->text(), QStringLiteral("1300 RPM"));
+    QCOMPARE(testing::part<QLabel>(rig.part("fansRow"), "fanRpm")->text(), QStringLiteral("1300 RPM"));
     // A new unit redraws at once.
     rig.preferences.setTempUnit(TempUnit::fahrenheit);
-    QCOMPARE(rig.part("cpuHeader")->findChild<QLabel*>(QStringLiteral("temp"))->text(), QStringLiteral("160°F"));
+    QCOMPARE(testing::part<QLabel>(rig.part("cpuHeader"), "temp")->text(), QStringLiteral("160°F"));
 
     // Without system power, adapter, charging, boost, swap, lists, core
     // temperatures, GPU frequency or fans those parts go; a display card only
@@ -484,13 +733,13 @@ class DetailViewTest : public QObject {
     s.ramUsedGB = 11.4;
     s.ramTotalGB = 18;
     rig.monitor->publish(s);
-    QVERIFY(testing::matchesGolden(QStringLiteral(GOLDEN_DIR "/detail_bare.txt"), rig.tree()));
+    QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_bare.txt", rig.tree()));
     rig.monitor->publish(sampleWith({}, {}, {}, 0.001, 0.0011));
     QVERIFY(!rig.hidden("displayCard") && rig.hidden("displayInternalRow") && !rig.hidden("displayExternalRow"));
   }
 
   void errorBannerAboveThePage() {
-    Rig failed(true);
+    DetailRig failed(true);
     QVERIFY(failed.showAt(600, 900));
     // The monitor's worker finds the failure and reads the machine's description.
     QTRY_VERIFY(failed.monitor->error().has_value() && failed.monitor->systemInfo().has_value());
@@ -510,7 +759,7 @@ class DetailViewTest : public QObject {
   }
 
   void pauseClearedAfterShowingAndAtOnceOnClosing() {
-    Rig rig;
+    DetailRig rig;
     rig.monitor->setPaused(true);
     rig.view->resize(600, 900);
     rig.view->show();
@@ -523,7 +772,7 @@ class DetailViewTest : public QObject {
   }
 
   void screenshotsOfTheSimulatedLaptop() {
-    Rig rig;
+    DetailRig rig;
     for (const PowerSample& s : laptopSamples(12)) rig.monitor->publish(s);
 
     QVERIFY(rig.showAt(600, 1180));
@@ -564,9 +813,16 @@ class DetailViewTest : public QObject {
     QVERIFY(scroll->widget()->minimumSizeHint().width() <=
             rig.view->width() - scroll->verticalScrollBar()->sizeHint().width());
   }
+ private:
+  SimulatedRig rig;
+  std::unique_ptr<LiveMonitor> monitor = rig.makeMonitor();
+  Preferences preferences;
+  QStringList calls;
+  PanelActions actions;
+  std::unique_ptr<MenuBarPanel> panel;
 };
 
 }  // namespace calorim::app
 
-QTEST_MAIN(calorim::app::DetailViewTest)
-#include "detail_view_test.moc"
+QTEST_MAIN(calorim::app::ViewsTest)
+#include "views_test.moc"

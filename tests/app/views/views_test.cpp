@@ -22,6 +22,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <set>
 
 #include "app/model/battery_readers.h"
 #include "app/model/live_monitor.h"
@@ -100,33 +101,25 @@ void checkTable(const std::vector<Row>& rows, Texts texts) {
 
 QColor textColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
 
-const QColor kGreen = temperatureColour(TemperatureLevel::normal);
-const QColor kOrange = temperatureColour(TemperatureLevel::warm);
-const QColor kRed = temperatureColour(TemperatureLevel::hot);
-
-QPoint positionIn(const QWidget* widget, const QWidget* ancestor) { return widget->mapTo(ancestor, QPoint(0, 0)); }
-
-using calorim::fake::HeldClock;
-
-// A monitor that only publishes what the test hands it, with the detail view on it.
-// On the simulated laptop it has its system information; on a bare fake
-// machine (no energy counters) its start fails and it holds an error.
-struct DetailRig {
-  explicit DetailRig(bool failedStart = false) {
-    std::shared_ptr<Platform> platform;
-    if (failedStart) {
-      bare = std::make_unique<fake::FakeMachine>();
-      platform = bare->platform;
-    } else {
-      machine = std::make_unique<fake::SimulatedMachine>(fake::builtinProfile());
-      platform = machine->platform();
-    }
-    LiveMonitorOptions options;
-    options.clock = std::make_shared<HeldClock>();
-    options.updateUrl = QString();
-    monitor = std::make_unique<LiveMonitor>(platform, options);
-    view = std::make_unique<DetailView>(*monitor, preferences);
+// "(row r, column c)" of a grid's cell, counted among the tops and lefts of its kind.
+QString cellPlace(const QWidget* cell) {
+  std::set<int> tops, lefts;
+  for (const QWidget* other : cell->parentWidget()->findChildren<QWidget*>(cell->objectName())) {
+    tops.insert(other->y());
+    lefts.insert(other->x());
   }
+  return QStringLiteral("(row %1, column %2)")
+      .arg(std::distance(tops.begin(), tops.find(cell->y())))
+      .arg(std::distance(lefts.begin(), lefts.find(cell->x())));
+}
+
+// A monitor that only publishes what the test hands it, with the detail view
+// on it. On the simulated laptop it has its system information; on a bare
+// fake machine (no energy counters) its start fails and it holds an error.
+struct DetailRig {
+  explicit DetailRig(bool failedStart = false)
+      : monitor(std::make_unique<LiveMonitor>(failedStart ? bare.platform : sim.machine.platform(), sim.options)),
+        view(std::make_unique<DetailView>(*monitor, preferences)) {}
 
   template <typename T = QWidget>
   T* part(const char* name) const { return testing::part<T>(view.get(), name); }
@@ -150,8 +143,8 @@ struct DetailRig {
     return QTest::qWaitForWindowExposed(view.get());
   }
 
-  std::unique_ptr<fake::FakeMachine> bare;
-  std::unique_ptr<fake::SimulatedMachine> machine;
+  SimulatedRig sim;
+  fake::FakeMachine bare;
   std::unique_ptr<LiveMonitor> monitor;
   Preferences preferences;
   std::unique_ptr<DetailView> view;
@@ -542,17 +535,19 @@ class ViewsTest : public QObject {
   }
 
   // Each widget through a run of values, as text with the colour of each
-  // figure, a row's opacity and a bar's level. Shown and hidden, faded and
-  // opaque take turns, so each way between them is taken. A header shows a
-  // temperature only above zero, coloured by its Celsius value; a row fades
-  // when idle unless bold; bars are capped while texts show the true value.
+  // figure, a row's opacity, a bar's level and a grid cell's place. Shown and
+  // hidden, faded and opaque take turns, so each way between them is taken. A
+  // header shows a temperature only above zero, coloured by its Celsius value;
+  // a row fades when idle unless bold; bars are capped while texts show the
+  // true value; grids fill their columns row by row in list order.
   void widgetsThroughTheirValues() {
     QString out;
     const auto picture = [&](const QString& title, const QWidget& widget) {
       out += title + QLatin1Char('\n') + testing::widgetTree(&widget, [](const QWidget* w) {
         if (const auto* bar = qobject_cast<const LevelBar*>(w)) return QString::number(bar->level());
+        if (w->objectName().endsWith(QLatin1String("Cell"))) return cellPlace(w);
         const auto* label = qobject_cast<const QLabel*>(w);
-        const bool figure = w->objectName() == QLatin1String("temp") || w->objectName() == QLatin1String("watts");
+        const bool figure = QStringList{"temp", "watts", "value"}.contains(w->objectName());
         return figure ? textColour(label).name(QColor::HexArgb) : QString();
       });
     };
@@ -581,6 +576,30 @@ class ViewsTest : public QObject {
       picture(QStringLiteral("cluster bar at %1, %2 W").arg(fraction).arg(watts), cluster);
       picture(QStringLiteral("usage bar at %1").arg(fraction), usage);
     }
+    ChannelGrid channels;
+    CoreTempGrid temps;
+    for (LabelGrid* grid : std::initializer_list<LabelGrid*>{&channels, &temps}) {
+      grid->resize(400, 60);
+      grid->show();
+    }
+    const auto gridPicture = [&](const QString& title, const LabelGrid& grid) {
+      settle();
+      picture(title, grid);
+    };
+    channels.setChannels({{"EACC_CPU0", 0.1234}, {"PACC0_CPU1", 1.0}, {"GPU SRAM", 0.0004}});
+    gridPicture(QStringLiteral("channel grid of three"), channels);
+    // The same number of channels relabels the cells it has.
+    const QPointer<QLabel> first = channels.nameLabel(0);
+    channels.setChannels({{"ECPU", 0.5}, {"SOC_AON", 0.04}, {"ISP2", 0.0}});
+    QCOMPARE(channels.nameLabel(0), first.data());
+    gridPicture(QStringLiteral("the same, relabelled"), channels);
+    channels.setChannels({{"ECPU", 0.5}});
+    QCOMPARE(channels.findChildren<QWidget*>(QStringLiteral("channelCell")).size(), 1);
+    gridPicture(QStringLiteral("channel grid of one"), channels);
+    temps.setTemps({45, 75, 95, 60}, TempUnit::celsius);
+    gridPicture(QStringLiteral("core temperatures in °C"), temps);
+    temps.setTemps({30, 91}, TempUnit::fahrenheit);
+    gridPicture(QStringLiteral("core temperatures at 30 and 91 °C in °F"), temps);
     QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_widgets.txt", out));
   }
 
@@ -593,56 +612,6 @@ class ViewsTest : public QObject {
     const auto* level = testing::part<LevelBar>(&bar, "bar");
     QCOMPARE(level->width(), UsageBar::kMaxBarWidth);
     QVERIFY(testing::part(&bar, "percent")->geometry().left() >= level->geometry().right());
-  }
-
-  void channelGridFillsTwoColumnsRowByRowAndKeepsItsCells() {
-    ChannelGrid grid;
-    grid.setChannels({{"EACC_CPU0", 0.1234}, {"PACC0_CPU1", 1.0}, {"GPU SRAM", 0.0004}});
-    grid.resize(400, 60);
-    grid.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&grid));
-    QCOMPARE(grid.count(), 3);
-    QCOMPARE(grid.valueLabel(0)->text() + grid.valueLabel(2)->text(), QStringLiteral("0.1230.000"));
-    // Row by row: 0 and 1 side by side, 2 under 0.
-    const QPoint p0 = positionIn(grid.nameLabel(0), &grid);
-    const QPoint p1 = positionIn(grid.nameLabel(1), &grid);
-    const QPoint p2 = positionIn(grid.nameLabel(2), &grid);
-    QCOMPARE(p1.y(), p0.y());
-    QVERIFY(p1.x() > p0.x() + 100);
-    QCOMPARE(p2.x(), p0.x());
-    QVERIFY(p2.y() > p0.y());
-
-    // The same number of channels relabels the cells it has.
-    const QPointer<QLabel> first = grid.nameLabel(0);
-    grid.setChannels({{"ECPU", 0.5}, {"SOC_AON", 0.04}, {"ISP2", 0.0}});
-    QCOMPARE(grid.nameLabel(0), first.data());
-    QCOMPARE(grid.nameLabel(0)->text(), QStringLiteral("ECPU"));
-    QCOMPARE(grid.valueLabel(1)->text(), QStringLiteral("0.040"));
-    grid.setChannels({{"ECPU", 0.5}});
-    QCOMPARE(grid.count(), 1);
-    QCOMPARE(grid.findChildren<QWidget*>(QStringLiteral("channelCell")).size(), 1);
-  }
-
-  void coreTempGridLabelsCellsInListOrder() {
-    CoreTempGrid grid;
-    grid.setTemps({45, 75, 95, 60}, TempUnit::celsius);
-    grid.resize(400, 60);
-    grid.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&grid));
-    QCOMPARE(grid.count(), 4);
-    QCOMPARE(grid.nameLabel(3)->text() + grid.valueLabel(3)->text(), QStringLiteral("C360°C"));
-    QCOMPARE(textColour(grid.valueLabel(1)), kOrange);
-    // Three columns: the fourth cell starts the second row.
-    QCOMPARE(positionIn(grid.nameLabel(2), &grid).y(), positionIn(grid.nameLabel(0), &grid).y());
-    QCOMPARE(positionIn(grid.nameLabel(3), &grid).x(), positionIn(grid.nameLabel(0), &grid).x());
-    QVERIFY(positionIn(grid.nameLabel(3), &grid).y() > positionIn(grid.nameLabel(0), &grid).y());
-
-    // Fahrenheit text, Celsius colour.
-    grid.setTemps({30, 91}, TempUnit::fahrenheit);
-    QCOMPARE(grid.count(), 2);
-    QCOMPARE(grid.valueLabel(0)->text() + grid.valueLabel(1)->text(), QStringLiteral("86°F196°F"));
-    QCOMPARE(textColour(grid.valueLabel(0)), kGreen);
-    QCOMPARE(textColour(grid.valueLabel(1)), kRed);
   }
 
   void historyLinePoints() {

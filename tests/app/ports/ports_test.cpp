@@ -78,14 +78,10 @@ TEST(ReadUSBDevices, NamesHubsVendorsAndSpeeds) {
   EXPECT_NE(again[0].id, devices[0].id);
   EXPECT_NE(devices[0].id, devices[1].id);
 
-  EXPECT_EQ(usbSpeedWords(5'000'000'000), "5 Gbps (USB 3.0)");
-  EXPECT_EQ(usbSpeedWords(1'500'000), "1.5 Mbps (USB 1.0)");
-  EXPECT_EQ(usbSpeedWords(1'500'000'000), "1500 Mbps");
-  EXPECT_EQ(usbSpeedWords(40'000'000'000), "40000 Mbps");
-  EXPECT_EQ(usbSpeedWords(999'999), "0 Mbps");
-  EXPECT_EQ(usbSpeedWords(0), "Unknown");
-  EXPECT_EQ(usbSpeedWords(-5), "Unknown");
-  EXPECT_EQ(usbSpeedWords(std::nullopt), "Unknown");
+  const std::vector<std::pair<std::optional<std::int64_t>, std::string>> speeds{
+      {5'000'000'000, "5 Gbps (USB 3.0)"}, {1'500'000, "1.5 Mbps (USB 1.0)"}, {1'500'000'000, "1500 Mbps"},
+      {40'000'000'000, "40000 Mbps"}, {999'999, "0 Mbps"}, {0, "Unknown"}, {-5, "Unknown"}, {std::nullopt, "Unknown"}};
+  for (const auto& [bitsPerSecond, words] : speeds) EXPECT_EQ(usbSpeedWords(bitsPerSecond), words);
 }
 
 TEST(ReadThunderboltPorts, BusesDevicesAndSpeedFallbacks) {

@@ -442,15 +442,12 @@ class ShellAppTest : public QObject {
   }
 
 #ifdef __linux__
-  // Last: a watcher, once on the bus, stays there.
-  void withoutAWatcherTheQtTrayIconIsUsed() {
+  // Last: the watcher, once on the bus, stays there.
+  void onlyWithAWatcherTheItemRegistersShowsTheLineAndOpensThePanel() {
     if (!watcherBus_.isConnected()) QSKIP("no dbus-daemon here: the status notifier item is not tested");
+    // Without a watcher the Qt tray icon is used.
     QVERIFY(!StatusNotifierItem::watcherPresent(QDBusConnection::sessionBus()));
     QVERIFY(dynamic_cast<QtTrayItem*>(makeStatusItem().get()) != nullptr);
-  }
-
-  void withAWatcherTheItemRegistersShowsTheLineAndOpensThePanel() {
-    if (!watcherBus_.isConnected()) QSKIP("no dbus-daemon here: the status notifier item is not tested");
     Watcher watcher;
     QVERIFY(watcherBus_.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
                                        QDBusConnection::ExportAllSlots));

@@ -200,7 +200,7 @@ TEST(PortsView, EmptyDesktopAndLaptopWithDockAndCharger) {
   desktop.resize(400, 400);
   desktop.show();
   // No "nothing connected" before the first reading.
-  EXPECT_FALSE(desktop.findChild<QWidget*>("emptyStateLabel")->isVisibleTo(&desktop));
+  EXPECT_FALSE(app::testing::shown(&desktop, "emptyStateLabel"));
   ASSERT_TRUE(settled(desktop));
   expectPage(desktop, "ports_desktop.txt");
   EXPECT_TRUE(saveScreenshot(desktop.grab(), "ports_desktop_empty.png"));
@@ -305,8 +305,7 @@ TEST(PortsView, RefreshRebuildsOnlyWhatChangedAndKeepsTheScrollPosition) {
 TEST(PortsView, ModelRefreshesEveryThreeSecondsOnlyWhileShown) {
   fake::FakeMachine machine;
   PortsView view(machine.platform);
-  const auto* timer = view.findChild<QTimer*>("refreshTimer");
-  ASSERT_NE(timer, nullptr);
+  const auto* timer = app::testing::part<QTimer>(&view, "refreshTimer");
   EXPECT_EQ(timer->interval(), 3000);
   EXPECT_FALSE(timer->isActive());
   QSignalSpy refreshes(&view.model(), &PortsModel::changed);

@@ -14,7 +14,7 @@
 namespace calorim::testing {
 
 // What sets `actual` apart from the golden file `path`: empty where they are
-// equal, else the first line that differs and what to do about it.
+// equal, else the first line that differs and the whole output.
 inline std::string goldenDifference(const std::filesystem::path& path, const std::string& actual) {
   if (const char* update = std::getenv("UPDATE_GOLDEN"); update != nullptr && std::string_view(update) == "1") {
     std::ofstream(path, std::ios::binary) << actual;
@@ -27,17 +27,10 @@ inline std::string goldenDifference(const std::filesystem::path& path, const std
   if (expected.str() == actual) return {};
   std::istringstream got(actual);
   std::string wanted, line;
-  int number = 0;
-  for (bool more = true; more && wanted == line; ++number) {
-    const bool moreWanted = static_cast<bool>(std::getline(expected, wanted));
-    const bool moreGot = static_cast<bool>(std::getline(got, line));
-    if (!moreWanted) wanted = "(the end)";
-    if (!moreGot) line = "(the end)";
-    more = moreWanted && moreGot;
-  }
-  return path.string() + " differs from line " + std::to_string(number) + " on:\n  expected: " + wanted +
-         "\n  actual:   " + line + "\nthe whole output:\n" + actual +
-         "refresh it with UPDATE_GOLDEN=1 after checking the difference";
+  int number = 1;
+  while (std::getline(expected, wanted) && std::getline(got, line) && wanted == line) ++number;
+  return path.string() + " differs from line " + std::to_string(number) + " on; the output is:\n" + actual +
+         "refresh the file with UPDATE_GOLDEN=1 after checking the difference";
 }
 
 }  // namespace calorim::testing

@@ -1,18 +1,19 @@
 #pragma once
 // Helpers of the view and shell tests: those of every application test, a
 // place for screenshots, a text picture of a widget tree and golden files
-// for QTest programs.
+// for QTest programs, and looking widgets up by name.
 
 #include <QAbstractButton>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QPixmap>
 #include <QScrollBar>
 
 #include <functional>
+#include <string>
 
 #include "tests/app/app_test_support.h"
+#include "tests/support/golden.h"
 
 namespace calorim::app::testing {
 
@@ -22,6 +23,17 @@ inline bool saveScreenshot(const QPixmap& picture, const QString& name) {
   const QDir dir(qEnvironmentVariable("SCREENSHOT_DIR", QDir::tempPath()));
   return QDir().mkpath(dir.path()) && picture.save(dir.filePath(name));
 }
+
+// The widget named `name` under `root`; the program ends where there is none.
+template <typename T = QWidget>
+T* part(const QObject* root, const char* name) {
+  T* found = root->findChild<T*>(QLatin1String(name));
+  if (found == nullptr) qFatal("no part named %s", name);
+  return found;
+}
+
+// Whether the widget named `name` under `root` shows when `root` does.
+inline bool shown(const QWidget* root, const char* name) { return part(root, name)->isVisibleTo(root); }
 
 // The named widgets shown under `root`, one a line in the order they were
 // made, indented by their depth among named widgets: the name, a label's or
@@ -56,21 +68,12 @@ inline QString widgetTree(const QWidget* root, const std::function<QString(const
   return out;
 }
 
-// True when `actual` is the text of the golden file `path`; with
-// UPDATE_GOLDEN=1 it writes the file instead (review the difference like
-// code). A difference or a missing file is told on the log.
-inline bool matchesGolden(const QString& path, const QString& actual) {
-  QFile file(path);
-  if (qEnvironmentVariable("UPDATE_GOLDEN") == QLatin1String("1")) {
-    return file.open(QIODevice::WriteOnly) && file.write(actual.toUtf8()) >= 0;
-  }
-  if (!file.open(QIODevice::ReadOnly)) {
-    qWarning("%s is missing: write it with UPDATE_GOLDEN=1 and review it", qPrintable(path));
-    return false;
-  }
-  const QString expected = QString::fromUtf8(file.readAll());
-  if (expected != actual) qWarning("%s differs; the widgets show:\n%s", qPrintable(path), qPrintable(actual));
-  return expected == actual;
+// True when `actual` is the text of the golden file `path` (see
+// tests/support/golden.h); a difference is told on the log.
+inline bool matchesGolden(const std::string& path, const QString& actual) {
+  const std::string difference = calorim::testing::goldenDifference(path, actual.toStdString());
+  if (!difference.empty()) qWarning("%s", difference.c_str());
+  return difference.empty();
 }
 
 }  // namespace calorim::app::testing

@@ -248,7 +248,7 @@ TEST(ChannelClassification, RulesInOrderWithCaseKept) {
 
   // Clusters and cores keep their order and case; the dtl channels are listed
   // apart; a later DRAM channel replaces the earlier; the media blocks add up.
-  testing::expectGolden(GOLDEN_DIR "/core_breakdown.json", Json(e).dump(2) + "\n");
+  EXPECT_GOLDEN(GOLDEN_DIR "/core_breakdown.json", Json(e).dump(2) + "\n");
   // Cores, clusters, dtl channels and "gpu energy" stay out of the chip total.
   EXPECT_NEAR(e.socTotal(), 5 + 1.5 + 1.0 + 0.5 + 0.3 + 0.2 + 0.6 + 0.7 + 0.05 + 0.15 + 1.5 + 0.125 + 0.35, 1e-12);
 }

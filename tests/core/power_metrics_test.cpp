@@ -86,7 +86,7 @@ TEST_F(PowerMetricsTest, SnapshotFieldsFromEveryReader) {
   // The HID sensors win over the SMC; without a "GPU" channel the GPU's power
   // is that of "GPU Energy"; fan 0's negative speed leaves it out.
   EXPECT_EQ(s.timestamp(), before);
-  testing::expectGolden(GOLDEN_DIR "/core_snapshot.json", Json(s).dump(2) + "\n");
+  EXPECT_GOLDEN(GOLDEN_DIR "/core_snapshot.json", Json(s).dump(2) + "\n");
   EXPECT_DOUBLE_EQ(machine.clock->slept(), 5 * 0.05 + 2.0);  // probing Tp01, then the interval
 }
 

@@ -63,7 +63,7 @@ TEST_F(PowerServiceTest, ThrottlingThresholds) {
     next(step.cpuTemp, step.gpuTemp, step.off, step.p1, step.p2);
     records += toJsonText(service->isThrottling()) + "\n";
   }
-  testing::expectGolden(GOLDEN_DIR "/core_throttling.jsonl", records);
+  EXPECT_GOLDEN(GOLDEN_DIR "/core_throttling.jsonl", records);
 }
 
 // At 30 W of the M3 Pro's 35 W budget, at 50 W (capped at 100 %), at 90 °C
@@ -74,7 +74,7 @@ TEST_F(PowerServiceTest, HeadroomAgainstTheChipBudget) {
     next(temp, 0, 0, 1, 0, watts);
     records += toJsonText(service->headroom()) + "\n";
   }
-  testing::expectGolden(GOLDEN_DIR "/core_headroom.jsonl", records);
+  EXPECT_GOLDEN(GOLDEN_DIR "/core_headroom.jsonl", records);
 
   EXPECT_EQ(PowerService::estimateGPUTDP("Apple M2 ULTRA"), 120);
   EXPECT_EQ(PowerService::estimateGPUTDP("Apple M1 Max Pro"), 60);

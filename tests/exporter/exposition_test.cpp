@@ -123,7 +123,7 @@ TEST(Exposition, GoldenFilesOfFixedSamples) {
     const auto [text, openMetrics] = c.exposition();
     const std::string both = text + "\n" + openMetrics;
 
-    calorim::testing::expectGolden(fs::path(GOLDEN_DIR) / (std::string(c.name) + ".txt"), both);
+    EXPECT_GOLDEN(fs::path(GOLDEN_DIR) / (std::string(c.name) + ".txt"), both);
 
     const fs::path lintInput = fs::temp_directory_path() / ("calorim-exporter-" + std::string(c.name) + ".prom");
     std::ofstream(lintInput, std::ios::binary) << text;

@@ -121,7 +121,7 @@ void replay(const std::string& name, std::shared_ptr<Platform> platform) {
     server.handleLine(request);
     transcript += "\n";
   }
-  testing::expectGolden(path, transcript);
+  EXPECT_GOLDEN(path, transcript);
 }
 
 TEST(ProbeGolden, SimulatedLaptop) {

@@ -10,9 +10,9 @@ namespace {
 using testing::CannedHttpServer;
 using testing::waitUntil;
 
-// Runs one check against `server` and gives its result.
-std::optional<UpdateInfo> check(CannedHttpServer& server, std::optional<QString> local = QStringLiteral("1.2.0")) {
-  UpdateCheck update(server.url(), std::move(local));
+// Runs one check against `url` and gives its result.
+std::optional<UpdateInfo> check(const QString& url, std::optional<QString> local = QStringLiteral("1.2.0")) {
+  UpdateCheck update(url, std::move(local));
   update.start();
   update.start();  // a second start sends nothing
   EXPECT_TRUE(waitUntil([&] { return update.isFinished(); }));
@@ -65,7 +65,7 @@ TEST(UpdateCheck, AnswersOfTheLocalServer) {
     CannedHttpServer server;
     ASSERT_TRUE(server.isListening());
     server.answer(c.status, c.body);
-    EXPECT_EQ(check(server, c.local), c.expected) << c.name;
+    EXPECT_EQ(check(server.url(), c.local), c.expected) << c.name;
     EXPECT_EQ(server.requests(), 1) << c.name;
   }
 }
@@ -74,16 +74,13 @@ TEST(UpdateCheck, FailuresEndSilentlyWithoutAnUpdate) {
   {
     CannedHttpServer server;
     server.hangUp();  // the connection closes without an answer
-    EXPECT_FALSE(check(server));
+    EXPECT_FALSE(check(server.url()));
   }
   {
     CannedHttpServer gone;
     const QString url = gone.url();
     gone.close();  // nothing listens on that port any more
-    UpdateCheck update(url, QStringLiteral("1.0"));
-    update.start();
-    ASSERT_TRUE(waitUntil([&] { return update.isFinished(); }));
-    EXPECT_FALSE(update.result());
+    EXPECT_FALSE(check(url));
   }
   for (const char* endpoint : {"", "not a url at all", "/version.json"}) {
     UpdateCheck update(QString::fromUtf8(endpoint), QStringLiteral("1.0"));

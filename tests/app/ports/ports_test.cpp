@@ -40,7 +40,7 @@ const std::filesystem::path kMachines = std::filesystem::path(FIXTURE_DIR) / "li
 bool settled(PortsView& view) { return QTest::qWaitFor([&] { return !view.model().isRefreshing(); }, 20000); }
 
 void expectPage(const PortsView& view, const std::string& golden) {
-  testing::expectGolden(std::filesystem::path(GOLDEN_DIR) / golden, app::testing::widgetTree(&view).toStdString());
+  EXPECT_GOLDEN(std::filesystem::path(GOLDEN_DIR) / golden, app::testing::widgetTree(&view).toStdString());
 }
 
 RegistryValue pdo(std::int64_t index, std::int64_t mv, std::int64_t ma) {
@@ -78,14 +78,10 @@ TEST(ReadUSBDevices, NamesHubsVendorsAndSpeeds) {
   EXPECT_NE(again[0].id, devices[0].id);
   EXPECT_NE(devices[0].id, devices[1].id);
 
-  EXPECT_EQ(usbSpeedWords(5'000'000'000), "5 Gbps (USB 3.0)");
-  EXPECT_EQ(usbSpeedWords(1'500'000), "1.5 Mbps (USB 1.0)");
-  EXPECT_EQ(usbSpeedWords(1'500'000'000), "1500 Mbps");
-  EXPECT_EQ(usbSpeedWords(40'000'000'000), "40000 Mbps");
-  EXPECT_EQ(usbSpeedWords(999'999), "0 Mbps");
-  EXPECT_EQ(usbSpeedWords(0), "Unknown");
-  EXPECT_EQ(usbSpeedWords(-5), "Unknown");
-  EXPECT_EQ(usbSpeedWords(std::nullopt), "Unknown");
+  const std::vector<std::pair<std::optional<std::int64_t>, std::string>> speeds{
+      {5'000'000'000, "5 Gbps (USB 3.0)"}, {1'500'000, "1.5 Mbps (USB 1.0)"}, {1'500'000'000, "1500 Mbps"},
+      {40'000'000'000, "40000 Mbps"}, {999'999, "0 Mbps"}, {0, "Unknown"}, {-5, "Unknown"}, {std::nullopt, "Unknown"}};
+  for (const auto& [bitsPerSecond, words] : speeds) EXPECT_EQ(usbSpeedWords(bitsPerSecond), words);
 }
 
 TEST(ReadThunderboltPorts, BusesDevicesAndSpeedFallbacks) {
@@ -204,7 +200,7 @@ TEST(PortsView, EmptyDesktopAndLaptopWithDockAndCharger) {
   desktop.resize(400, 400);
   desktop.show();
   // No "nothing connected" before the first reading.
-  EXPECT_FALSE(desktop.findChild<QWidget*>("emptyStateLabel")->isVisibleTo(&desktop));
+  EXPECT_FALSE(app::testing::shown(&desktop, "emptyStateLabel"));
   ASSERT_TRUE(settled(desktop));
   expectPage(desktop, "ports_desktop.txt");
   EXPECT_TRUE(saveScreenshot(desktop.grab(), "ports_desktop_empty.png"));
@@ -309,8 +305,7 @@ TEST(PortsView, RefreshRebuildsOnlyWhatChangedAndKeepsTheScrollPosition) {
 TEST(PortsView, ModelRefreshesEveryThreeSecondsOnlyWhileShown) {
   fake::FakeMachine machine;
   PortsView view(machine.platform);
-  const auto* timer = view.findChild<QTimer*>("refreshTimer");
-  ASSERT_NE(timer, nullptr);
+  const auto* timer = app::testing::part<QTimer>(&view, "refreshTimer");
   EXPECT_EQ(timer->interval(), 3000);
   EXPECT_FALSE(timer->isActive());
   QSignalSpy refreshes(&view.model(), &PortsModel::changed);

@@ -128,7 +128,7 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
       out << m.name << ": other " << c.name() << " " << c.watts() << " W\n";
     }
   }
-  testing::expectGolden(fs::path(GOLDEN_DIR) / "linux_gpu_snapshots.txt", out.str());
+  EXPECT_GOLDEN(fs::path(GOLDEN_DIR) / "linux_gpu_snapshots.txt", out.str());
 }
 
 TEST(LinuxGpu, NvidiaLibraryPresentFailingOrAbsent) {

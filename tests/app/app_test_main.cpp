@@ -1,6 +1,6 @@
-// The ports tests run under one QApplication per process, prepared as every
-// application test program is, with the texts of the source tree's string
-// bundle.
+// The model and ports tests run under one QApplication per process, prepared
+// as every application test program is, with the texts of the source tree's
+// string bundle.
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,16 @@
-// The detail window: the texts of it and of the panel as tables (each row a
-// sample and the texts it gives, optional parts joined by "|", "-" where
-// absent); its building blocks (channel labels, the temperature colour, fading
-// of idle rows, capped bars and the two grids); the whole window on samples
-// built for each case and published through the live monitor, plus
-// screenshots of it on the simulated laptop.
+// The views, with screenshots of each. The menu-bar panel on samples
+// published through the live monitor: the rows and their colours, the fan
+// rows, the update link, the buttons' actions and shortcuts. The settings
+// window: the item checkboxes and their at-most-three rule, the unit
+// segments, the style buttons and the launch-at-login toggle, driven by clicks
+// and checked against the stored preferences. The detail window: the texts of
+// it and of the panel as tables (each row a sample and the texts it gives,
+// optional parts joined by "|", "-" where absent); its building blocks
+// (channel labels, the temperature colour, fading of idle rows, capped bars
+// and the two grids); the whole window on samples built for each case and
+// published through the live monitor.
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QMap>
 #include <QPointer>
@@ -16,6 +22,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <set>
 
 #include "app/model/battery_readers.h"
 #include "app/model/live_monitor.h"
@@ -24,6 +31,8 @@
 #include "app/views/detail_text.h"
 #include "app/views/detail_view.h"
 #include "app/views/detail_widgets.h"
+#include "app/views/panel_view.h"
+#include "app/views/settings_view.h"
 #include "app/views/temperature_colour.h"
 #include "core/platform/fake/fake_platform.h"
 #include "core/platform/simulated/machine_profile.h"
@@ -34,7 +43,50 @@
 namespace calorim::app {
 namespace {
 
-QString part(const std::optional<QString>& text) { return text.value_or(QStringLiteral("-")); }
+using testing::part;
+using testing::shown;
+using testing::SimulatedRig;
+
+bool pictureIs(const QWidget* root, const char* golden) {
+  return testing::matchesGolden(std::string(GOLDEN_DIR "/") + golden, testing::widgetTree(root));
+}
+
+class FakeLoginItem final : public LoginItem {
+ public:
+  [[nodiscard]] bool isEnabled() const override { return enabled; }
+  bool setEnabled(bool on) override {
+    ++writes;
+    if (failing) return false;
+    enabled = on;
+    return true;
+  }
+
+  bool enabled = false;
+  bool failing = false;
+  int writes = 0;
+};
+
+// A settings window with the boxes at hand.
+struct SettingsRig {
+  explicit SettingsRig(const QString& storedItems = QString(), bool registered = false) {
+    if (!storedItems.isNull()) preferences.setMenuBarItemsRaw(storedItems);
+    loginItem.enabled = registered;
+    view = std::make_unique<SettingsView>(preferences, loginItem);
+  }
+
+  QCheckBox* box(MenuBarItem item) const {
+    return part<QCheckBox>(view.get(), ("item_" + std::string(rawValue(item))).c_str());
+  }
+  QAbstractButton* button(const char* name) const { return part<QAbstractButton>(view.get(), name); }
+  void click(QAbstractButton* b) const { QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2)); }
+  void click(MenuBarItem item) const { click(box(item)); }
+
+  Preferences preferences;
+  FakeLoginItem loginItem;
+  std::unique_ptr<SettingsView> view;
+};
+
+QString orDash(const std::optional<QString>& text) { return text.value_or(QStringLiteral("-")); }
 
 QString joined(const QStringList& parts) { return parts.join(QLatin1Char('|')); }
 
@@ -47,46 +99,32 @@ void checkTable(const std::vector<Row>& rows, Texts texts) {
   }
 }
 
-QLabel* child(const QWidget& w, const char* name) { return w.findChild<QLabel*>(QLatin1String(name)); }
-
 QColor textColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
 
-const QColor kGreen = temperatureColour(TemperatureLevel::normal);
-const QColor kOrange = temperatureColour(TemperatureLevel::warm);
-const QColor kRed = temperatureColour(TemperatureLevel::hot);
-
-QPoint positionIn(const QWidget* widget, const QWidget* ancestor) { return widget->mapTo(ancestor, QPoint(0, 0)); }
-
-using calorim::fake::HeldClock;
-
-// A monitor that only publishes what the test hands it, with the view on it.
-// On the simulated laptop it has its system information; on a bare fake
-// machine (no energy counters) its start fails and it holds an error.
-struct Rig {
-  explicit Rig(bool failedStart = false) {
-    std::shared_ptr<Platform> platform;
-    if (failedStart) {
-      bare = std::make_unique<fake::FakeMachine>();
-      platform = bare->platform;
-    } else {
-      machine = std::make_unique<fake::SimulatedMachine>(fake::builtinProfile());
-      platform = machine->platform();
-    }
-    LiveMonitorOptions options;
-    options.clock = std::make_shared<HeldClock>();
-    options.updateUrl = QString();
-    monitor = std::make_unique<LiveMonitor>(platform, options);
-    view = std::make_unique<DetailView>(*monitor, preferences);
+// "(row r, column c)" of a grid's cell, counted among the tops and lefts of its kind.
+QString cellPlace(const QWidget* cell) {
+  std::set<int> tops, lefts;
+  for (const QWidget* other : cell->parentWidget()->findChildren<QWidget*>(cell->objectName())) {
+    tops.insert(other->y());
+    lefts.insert(other->x());
   }
+  return QStringLiteral("(row %1, column %2)")
+      .arg(std::distance(tops.begin(), tops.find(cell->y())))
+      .arg(std::distance(lefts.begin(), lefts.find(cell->x())));
+}
+
+// A monitor that only publishes what the test hands it, with the detail view
+// on it. On the simulated laptop it has its system information; on a bare
+// fake machine (no energy counters) its start fails and it holds an error.
+struct DetailRig {
+  explicit DetailRig(bool failedStart = false)
+      : monitor(std::make_unique<LiveMonitor>(failedStart ? bare.platform : sim.machine.platform(), sim.options)),
+        view(std::make_unique<DetailView>(*monitor, preferences)) {}
 
   template <typename T = QWidget>
-  T* part(const char* name) const {
-    T* found = view->findChild<T*>(QLatin1String(name));
-    if (found == nullptr) qFatal("no part named %s", name);
-    return found;
-  }
+  T* part(const char* name) const { return testing::part<T>(view.get(), name); }
   [[nodiscard]] QString text(const char* name) const { return part<QLabel>(name)->text(); }
-  [[nodiscard]] bool hidden(const char* name) const { return !part(name)->isVisibleTo(view.get()); }
+  [[nodiscard]] bool hidden(const char* name) const { return !testing::shown(view.get(), name); }
   [[nodiscard]] QPoint at(const char* name) const { return part(name)->mapTo(view.get(), QPoint(0, 0)); }
   // The page as text, with the faded rows, the icons' symbols and the size of the SoC figure.
   [[nodiscard]] QString tree() const {
@@ -105,8 +143,8 @@ struct Rig {
     return QTest::qWaitForWindowExposed(view.get());
   }
 
-  std::unique_ptr<fake::FakeMachine> bare;
-  std::unique_ptr<fake::SimulatedMachine> machine;
+  SimulatedRig sim;
+  fake::FakeMachine bare;
   std::unique_ptr<LiveMonitor> monitor;
   Preferences preferences;
   std::unique_ptr<DetailView> view;
@@ -156,15 +194,216 @@ void settle() {
 
 }  // namespace
 
-class DetailViewTest : public QObject {
+// One panel on a monitor that publishes only what each test hands it; each
+// settings and detail test makes its own window.
+class ViewsTest : public QObject {
   Q_OBJECT
 
  public:
   static void initMain() { testing::prepareTestProgram(); }
 
  private slots:
-  void initTestCase() { QVERIFY(testing::openSourceStringBundle()); }
-  void init() { Preferences().setTempUnit(TempUnit::celsius); }
+  void initTestCase() {
+    QVERIFY(testing::openSourceStringBundle());
+    testing::clearPreferences();
+    actions.openWindow = [this](const QString& id) { calls << QStringLiteral("open ") + id; };
+    actions.showApplication = [this] {
+      calls << (monitor->isPaused() ? QStringLiteral("regular, paused") : QStringLiteral("regular"));
+    };
+    actions.bringToFront = [this] { calls << QStringLiteral("front"); };
+    actions.quit = [this] { calls << QStringLiteral("quit"); };
+    panel = std::make_unique<MenuBarPanel>(*monitor, preferences, actions);
+    panel->show();
+    QVERIFY(QTest::qWaitForWindowExposed(panel.get()));
+  }
+  void init() {
+    preferences.setTempUnitRaw(QStringLiteral("celsius"));  // the panel redraws in Celsius
+    testing::clearPreferences();
+  }
+
+  void rowsOfEachSample() {
+    QCOMPARE(panel->width(), MenuBarPanel::kWidth);
+    // The zero sample: the neural engine and DRAM have no load, so their box
+    // takes no room; no fans.
+    QVERIFY(pictureIs(panel.get(), "panel_zero.txt"));
+    // Every box is as wide, so the watts line up with the CPU's all the same.
+    const auto wattsRight = [&](const char* row) {
+      QWidget* watts = part(part(panel.get(), row), "watts");
+      return watts->mapTo(panel.get(), QPoint(watts->width(), 0)).x();
+    };
+    QCOMPARE(wattsRight("aneRow"), wattsRight("cpuRow"));
+    QCOMPARE(wattsRight("dramRow"), wattsRight("gpuRow"));
+    const int heightWithoutFans = panel->height();
+
+    monitor->publish(testing::sampleWith(50, {FanInfo(0, 999.9), FanInfo(2, 1302.4)}));
+    QTRY_VERIFY(panel->height() > heightWithoutFans);
+    // A new unit redraws at once.
+    preferences.setTempUnitRaw(QStringLiteral("fahrenheit"));
+    QVERIFY(pictureIs(panel.get(), "panel_fans_fahrenheit.txt"));
+
+    // No reading leaves the temperature box empty; the fan rows go.
+    monitor->publish(testing::sampleWith(std::nan("")));
+    QCOMPARE(part<QLabel>(part(panel.get(), "cpuRow"), "temp")->text(), QString());
+    QVERIFY(!shown(panel.get(), "fans") && !shown(panel.get(), "fansDivider"));
+    QTRY_COMPARE(panel->height(), heightWithoutFans);
+  }
+
+  void temperatureColourFollowsCelsius() {
+    struct Row {
+      double celsius;
+      const char* unit;
+      const char* text;
+      TemperatureLevel level;
+    };
+    // In Fahrenheit 69.9 and 70 °C both read 158°, yet only 70 is orange.
+    for (const Row& row : {Row{90, "celsius", "90°", TemperatureLevel::hot},
+                           Row{69.9, "fahrenheit", "158°", TemperatureLevel::normal},
+                           Row{70, "fahrenheit", "158°", TemperatureLevel::warm}}) {
+      preferences.setTempUnitRaw(QLatin1String(row.unit));
+      monitor->publish(testing::sampleWith(row.celsius));
+      auto* temp = part<QLabel>(part(panel.get(), "cpuRow"), "temp");
+      QCOMPARE(temp->text(), QString::fromUtf8(row.text));
+      QCOMPARE(temp->palette().color(QPalette::WindowText), temperatureColour(row.level));
+    }
+  }
+
+  void updateLinkOnlyWhenAnUpdateExists() {
+    testing::CannedHttpServer server;
+    server.answer(200, "{\"version\":\"9.1.0\",\"url\":\"https://calorim.invalid/download\"}");
+    // One real sample, then the update check.
+    SimulatedRig rig(LiveMonitor::kPause, server.url());
+    auto monitor = rig.makeMonitor();
+    Preferences preferences;
+    MenuBarPanel panel(*monitor, preferences, {});
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+
+    // Without an update the quit button ends the panel.
+    QVERIFY(!shown(&panel, "updateLink") && !shown(&panel, "updateDivider"));
+    QWidget* quit = part(&panel, "quitButton");
+    QCOMPARE(quit->geometry().bottom() + 1 + MenuBarPanel::kMargin, panel.height());
+
+    QVERIFY(testing::waitUntil([&] { return monitor->updateAvailable().has_value(); }));
+    auto* link = part<QLabel>(&panel, "updateLink");
+    QVERIFY(shown(&panel, "updateDivider") && link->isVisibleTo(&panel));
+    QVERIFY(link->text().contains(QStringLiteral("\u2B06 Update available: v9.1.0")));
+    QVERIFY(link->text().contains(QStringLiteral("href=\"https://calorim.invalid/download\"")));
+    QTRY_VERIFY(link->geometry().top() > quit->geometry().bottom());
+
+    // The simulated laptop's first sample, with its fans, and the link.
+    QVERIFY(testing::waitUntil([&] { return !monitor->latest().fans.empty(); }));
+    QTRY_COMPARE(panel.height(), panel.sizeHint().height());
+    // Nothing clipped: every text gets at least the room it asks for.
+    for (QLabel* label : panel.findChildren<QLabel*>()) {
+      if (label->isVisibleTo(&panel)) QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+    }
+    QVERIFY(testing::saveScreenshot(panel.grab(), QStringLiteral("panel_simulated.png")));
+  }
+
+  void buttonsAskTheShellInOrder() {
+    auto click = [&](const char* button) {
+      calls.clear();
+      QTest::mouseClick(part(panel.get(), button), Qt::LeftButton);
+      return calls;
+    };
+    QCOMPARE(click("settingsButton"), QStringList({"front", "open settings"}));
+    QVERIFY(!monitor->isPaused());
+    // Sampling pauses before anything else happens.
+    QCOMPARE(click("detailButton"), QStringList({"regular, paused", "front", "open detail"}));
+    monitor->setPaused(false);
+    QCOMPARE(click("portsButton"), QStringList({"regular", "front", "open ports"}));
+    QVERIFY(!monitor->isPaused());
+    QCOMPARE(click("quitButton"), QStringList({"quit"}));
+
+    panel->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(panel.get()));
+    calls.clear();
+    // A shortcut presses its button with a short animation, then clicks.
+    QTest::keyClick(panel.get(), Qt::Key_Comma, Qt::ControlModifier);
+    QTRY_COMPARE(calls, QStringList({"front", "open settings"}));
+    QTest::keyClick(panel.get(), Qt::Key_Q, Qt::ControlModifier);
+    QTRY_COMPARE(calls, QStringList({"front", "open settings", "quit"}));
+  }
+
+  void defaultsAndTheAtMostThreeRule() {
+    {
+      SettingsRig rig;
+      // Unticking the only item keeps it ticked.
+      rig.click(MenuBarItem::socPower);
+      QVERIFY(pictureIs(rig.view.get(), "settings_defaults.txt"));
+      QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("socPower"));
+      // Three ticked: the rest disabled, and a click on one of them changes nothing.
+      rig.click(MenuBarItem::gpuPower);
+      rig.click(MenuBarItem::cpuTemp);
+      rig.click(MenuBarItem::ramFreeGB);
+      QVERIFY(pictureIs(rig.view.get(), "settings_three_items.txt"));
+      QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("cpuTemp,gpuPower,socPower"));
+      rig.click(MenuBarItem::gpuPower);
+      QVERIFY(rig.box(MenuBarItem::ramFreeGB)->isEnabled());
+    }
+    // Four stored (written by hand): all shown, the rest disabled until three are left.
+    SettingsRig rig(QStringLiteral("ramFreeGB,gpuTemp,cpuPower,socPower"));
+    QVERIFY(pictureIs(rig.view.get(), "settings_four_stored.txt"));
+    rig.click(MenuBarItem::ramFreeGB);
+    QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("cpuPower,gpuTemp,socPower"));
+    QVERIFY(!rig.box(MenuBarItem::ramFreeGB)->isEnabled());
+    // Unticking the only item left falls back to the default.
+    SettingsRig single(QStringLiteral("cpuPower"));
+    single.click(MenuBarItem::cpuPower);
+    QVERIFY(single.box(MenuBarItem::socPower)->isChecked() && !single.box(MenuBarItem::cpuPower)->isChecked());
+  }
+
+  void unitAndStyleAreStoredAtOnce() {
+    SettingsRig rig;
+    rig.click(rig.button("fahrenheitSegment"));
+    QCOMPARE(rig.preferences.tempUnitRaw(), QStringLiteral("fahrenheit"));
+    QVERIFY(!rig.button("celsiusSegment")->isChecked());
+    rig.click(rig.button("style_minimal"));
+    QCOMPARE(rig.preferences.menuBarStyleRaw(), QStringLiteral("minimal"));
+    rig.click(rig.button("style_short"));
+    QCOMPARE(rig.preferences.menuBarStyleRaw(), QStringLiteral("short"));
+
+    // Stored texts outside the raw values show their fallbacks.
+    rig.preferences.setTempUnitRaw(QStringLiteral("Fahrenheit"));
+    rig.preferences.setMenuBarStyleRaw(QStringLiteral("Full"));
+    QVERIFY(rig.button("celsiusSegment")->isChecked());
+    QVERIFY(rig.button("style_full")->isChecked());
+  }
+
+  void launchAtLoginShowsTheRealState() {
+    SettingsRig rig;
+    QVERIFY(!rig.button("launchAtLogin")->isChecked());
+    rig.click(rig.button("launchAtLogin"));
+    QVERIFY(rig.loginItem.enabled);
+    QVERIFY(rig.button("launchAtLogin")->isChecked());
+
+    // Registered elsewhere: seen when the window is made.
+    SettingsRig registered(QString(), /*registered=*/true);
+    QVERIFY(registered.button("launchAtLogin")->isChecked());
+    // A removal that fails leaves the toggle on, as the registration is.
+    registered.loginItem.failing = true;
+    registered.click(registered.button("launchAtLogin"));
+    QCOMPARE(registered.loginItem.writes, 1);
+    QVERIFY(registered.button("launchAtLogin")->isChecked());
+  }
+
+  void screenshot() {
+    SettingsRig rig(QStringLiteral("cpuTemp,gpuPower,socPower"), /*registered=*/true);
+    rig.view->setFixedSize(SettingsView::kWidth, SettingsView::kHeight);
+    rig.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    QCOMPARE(rig.view->size(), QSize(320, 400));
+    // The window is narrower than the form would like only vertically.
+    for (QAbstractButton* b : rig.view->findChildren<QAbstractButton*>()) {
+      QVERIFY2(b->width() >= b->sizeHint().width(), qPrintable(b->text()));
+    }
+    QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("settings.png")));
+    // The form is taller than the window: its lower half, scrolled to.
+    auto* scroll = rig.view->findChild<QScrollArea*>();
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    QVERIFY(scroll->verticalScrollBar()->maximum() > 0);
+    QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("settings_scrolled.png")));
+  }
 
   void heroTexts() {
     struct Row {
@@ -186,7 +425,7 @@ class DetailViewTest : public QObject {
                  s.systemPower = r.system;
                  s.isCharging = r.charging;
                  const HeroTexts t = calorim::app::heroTexts(s, 8.04, 7.6);
-                 return joined({part(t.systemCaption), part(t.systemValue), t.socValue, t.peak, t.avg});
+                 return joined({orDash(t.systemCaption), orDash(t.systemValue), t.socValue, t.peak, t.avg});
                });
   }
 
@@ -216,7 +455,7 @@ class DetailViewTest : public QObject {
                  s.chargingPower = r.chargingPower;
                  s.batteryDischargeW = r.discharge;
                  const auto t = calorim::app::batteryTexts(s);
-                 return t ? joined({t->percent, t->icon, part(t->adapter), part(t->charging), part(t->boost)})
+                 return t ? joined({t->percent, t->icon, orDash(t->adapter), orDash(t->charging), orDash(t->boost)})
                           : QStringLiteral("none");
                });
   }
@@ -237,7 +476,7 @@ class DetailViewTest : public QObject {
                  s.ramTotalGB = r.total;
                  s.swapUsedGB = r.swap;
                  const auto t = calorim::app::memoryTexts(s);
-                 return t ? joined({t->ram, part(t->swap)}) : QStringLiteral("none");
+                 return t ? joined({t->ram, orDash(t->swap)}) : QStringLiteral("none");
                });
   }
 
@@ -293,17 +532,19 @@ class DetailViewTest : public QObject {
   }
 
   // Each widget through a run of values, as text with the colour of each
-  // figure, a row's opacity and a bar's level. Shown and hidden, faded and
-  // opaque take turns, so each way between them is taken. A header shows a
-  // temperature only above zero, coloured by its Celsius value; a row fades
-  // when idle unless bold; bars are capped while texts show the true value.
+  // figure, a row's opacity, a bar's level and a grid cell's place. Shown and
+  // hidden, faded and opaque take turns, so each way between them is taken. A
+  // header shows a temperature only above zero, coloured by its Celsius value;
+  // a row fades when idle unless bold; bars are capped while texts show the
+  // true value; grids fill their columns row by row in list order.
   void widgetsThroughTheirValues() {
     QString out;
     const auto picture = [&](const QString& title, const QWidget& widget) {
       out += title + QLatin1Char('\n') + testing::widgetTree(&widget, [](const QWidget* w) {
         if (const auto* bar = qobject_cast<const LevelBar*>(w)) return QString::number(bar->level());
+        if (w->objectName().endsWith(QLatin1String("Cell"))) return cellPlace(w);
         const auto* label = qobject_cast<const QLabel*>(w);
-        const bool figure = w->objectName() == QLatin1String("temp") || w->objectName() == QLatin1String("watts");
+        const bool figure = QStringList{"temp", "watts", "value"}.contains(w->objectName());
         return figure ? textColour(label).name(QColor::HexArgb) : QString();
       });
     };
@@ -332,7 +573,31 @@ class DetailViewTest : public QObject {
       picture(QStringLiteral("cluster bar at %1, %2 W").arg(fraction).arg(watts), cluster);
       picture(QStringLiteral("usage bar at %1").arg(fraction), usage);
     }
-    QVERIFY(testing::matchesGolden(QStringLiteral(GOLDEN_DIR "/detail_widgets.txt"), out));
+    ChannelGrid channels;
+    CoreTempGrid temps;
+    for (LabelGrid* grid : std::initializer_list<LabelGrid*>{&channels, &temps}) {
+      grid->resize(400, 60);
+      grid->show();
+    }
+    const auto gridPicture = [&](const QString& title, const LabelGrid& grid) {
+      settle();
+      picture(title, grid);
+    };
+    channels.setChannels({{"EACC_CPU0", 0.1234}, {"PACC0_CPU1", 1.0}, {"GPU SRAM", 0.0004}});
+    gridPicture(QStringLiteral("channel grid of three"), channels);
+    // The same number of channels relabels the cells it has.
+    const QPointer<QLabel> first = channels.nameLabel(0);
+    channels.setChannels({{"ECPU", 0.5}, {"SOC_AON", 0.04}, {"ISP2", 0.0}});
+    QCOMPARE(channels.nameLabel(0), first.data());
+    gridPicture(QStringLiteral("the same, relabelled"), channels);
+    channels.setChannels({{"ECPU", 0.5}});
+    QCOMPARE(channels.findChildren<QWidget*>(QStringLiteral("channelCell")).size(), 1);
+    gridPicture(QStringLiteral("channel grid of one"), channels);
+    temps.setTemps({45, 75, 95, 60}, TempUnit::celsius);
+    gridPicture(QStringLiteral("core temperatures in °C"), temps);
+    temps.setTemps({30, 91}, TempUnit::fahrenheit);
+    gridPicture(QStringLiteral("core temperatures at 30 and 91 °C in °F"), temps);
+    QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_widgets.txt", out));
   }
 
   void usageBarIsAtMost200Wide() {
@@ -341,59 +606,9 @@ class DetailViewTest : public QObject {
     bar.resize(600, 30);
     bar.show();
     QVERIFY(QTest::qWaitForWindowExposed(&bar));
-    const auto* level = bar.findChild<LevelBar*>(QStringLiteral("bar"));
+    const auto* level = testing::part<LevelBar>(&bar, "bar");
     QCOMPARE(level->width(), UsageBar::kMaxBarWidth);
-    QVERIFY(child(bar, "percent")->geometry().left() >= level->geometry().right());
-  }
-
-  void channelGridFillsTwoColumnsRowByRowAndKeepsItsCells() {
-    ChannelGrid grid;
-    grid.setChannels({{"EACC_CPU0", 0.1234}, {"PACC0_CPU1", 1.0}, {"GPU SRAM", 0.0004}});
-    grid.resize(400, 60);
-    grid.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&grid));
-    QCOMPARE(grid.count(), 3);
-    QCOMPARE(grid.valueLabel(0)->text() + grid.valueLabel(2)->text(), QStringLiteral("0.1230.000"));
-    // Row by row: 0 and 1 side by side, 2 under 0.
-    const QPoint p0 = positionIn(grid.nameLabel(0), &grid);
-    const QPoint p1 = positionIn(grid.nameLabel(1), &grid);
-    const QPoint p2 = positionIn(grid.nameLabel(2), &grid);
-    QCOMPARE(p1.y(), p0.y());
-    QVERIFY(p1.x() > p0.x() + 100);
-    QCOMPARE(p2.x(), p0.x());
-    QVERIFY(p2.y() > p0.y());
-
-    // The same number of channels relabels the cells it has.
-    const QPointer<QLabel> first = grid.nameLabel(0);
-    grid.setChannels({{"ECPU", 0.5}, {"SOC_AON", 0.04}, {"ISP2", 0.0}});
-    QCOMPARE(grid.nameLabel(0), first.data());
-    QCOMPARE(grid.nameLabel(0)->text(), QStringLiteral("ECPU"));
-    QCOMPARE(grid.valueLabel(1)->text(), QStringLiteral("0.040"));
-    grid.setChannels({{"ECPU", 0.5}});
-    QCOMPARE(grid.count(), 1);
-    QCOMPARE(grid.findChildren<QWidget*>(QStringLiteral("channelCell")).size(), 1);
-  }
-
-  void coreTempGridLabelsCellsInListOrder() {
-    CoreTempGrid grid;
-    grid.setTemps({45, 75, 95, 60}, TempUnit::celsius);
-    grid.resize(400, 60);
-    grid.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&grid));
-    QCOMPARE(grid.count(), 4);
-    QCOMPARE(grid.nameLabel(3)->text() + grid.valueLabel(3)->text(), QStringLiteral("C360°C"));
-    QCOMPARE(textColour(grid.valueLabel(1)), kOrange);
-    // Three columns: the fourth cell starts the second row.
-    QCOMPARE(positionIn(grid.nameLabel(2), &grid).y(), positionIn(grid.nameLabel(0), &grid).y());
-    QCOMPARE(positionIn(grid.nameLabel(3), &grid).x(), positionIn(grid.nameLabel(0), &grid).x());
-    QVERIFY(positionIn(grid.nameLabel(3), &grid).y() > positionIn(grid.nameLabel(0), &grid).y());
-
-    // Fahrenheit text, Celsius colour.
-    grid.setTemps({30, 91}, TempUnit::fahrenheit);
-    QCOMPARE(grid.count(), 2);
-    QCOMPARE(grid.valueLabel(0)->text() + grid.valueLabel(1)->text(), QStringLiteral("86°F196°F"));
-    QCOMPARE(textColour(grid.valueLabel(0)), kGreen);
-    QCOMPARE(textColour(grid.valueLabel(1)), kRed);
+    QVERIFY(testing::part(&bar, "percent")->geometry().left() >= level->geometry().right());
   }
 
   void historyLinePoints() {
@@ -415,7 +630,7 @@ class DetailViewTest : public QObject {
   // The texts themselves are tabled above; here the page shows
   // each in its place, and hides the parts without one.
   void pageOfEachSample() {
-    Rig rig;
+    DetailRig rig;
     QVERIFY(rig.showAt(1000, 1400));
     QTRY_VERIFY(rig.monitor->systemInfo().has_value());
     PowerSample s = sampleWith();
@@ -448,7 +663,7 @@ class DetailViewTest : public QObject {
     rig.monitor->publish(s);
     QVERIFY(rig.hidden("unclassifiedGrid"));  // collapsed until opened
     rig.part<QToolButton>("unclassifiedToggle")->click();
-    QVERIFY(testing::matchesGolden(QStringLiteral(GOLDEN_DIR "/detail_full.txt"), rig.tree()));
+    QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_full.txt", rig.tree()));
     HistoryLine* line = rig.view->historyLine();
     QCOMPARE(line->points(), HistoryLine::pointsFor({7.24, 8.04}, line->size()));
     QVERIFY(rig.at("avgLabel").x() > rig.at("peakLabel").x() + 300);
@@ -471,10 +686,10 @@ class DetailViewTest : public QObject {
       const QByteArray name = it.key().toLatin1();
       QCOMPARE(QRect(rig.at(name.constData()), rig.part(name.constData())->size()), it.value());
     }
-    QCOMPARE(rig.part("fansRow")->findChild<QLabel*>(QStringLiteral("fanRpm"))->text(), QStringLiteral("1300 RPM"));
+    QCOMPARE(testing::part<QLabel>(rig.part("fansRow"), "fanRpm")->text(), QStringLiteral("1300 RPM"));
     // A new unit redraws at once.
     rig.preferences.setTempUnit(TempUnit::fahrenheit);
-    QCOMPARE(rig.part("cpuHeader")->findChild<QLabel*>(QStringLiteral("temp"))->text(), QStringLiteral("160°F"));
+    QCOMPARE(testing::part<QLabel>(rig.part("cpuHeader"), "temp")->text(), QStringLiteral("160°F"));
 
     // Without system power, adapter, charging, boost, swap, lists, core
     // temperatures, GPU frequency or fans those parts go; a display card only
@@ -484,20 +699,19 @@ class DetailViewTest : public QObject {
     s.ramUsedGB = 11.4;
     s.ramTotalGB = 18;
     rig.monitor->publish(s);
-    QVERIFY(testing::matchesGolden(QStringLiteral(GOLDEN_DIR "/detail_bare.txt"), rig.tree()));
+    QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_bare.txt", rig.tree()));
     rig.monitor->publish(sampleWith({}, {}, {}, 0.001, 0.0011));
     QVERIFY(!rig.hidden("displayCard") && rig.hidden("displayInternalRow") && !rig.hidden("displayExternalRow"));
   }
 
   void errorBannerAboveThePage() {
-    Rig failed(true);
+    DetailRig failed(true);
     QVERIFY(failed.showAt(600, 900));
     // The monitor's worker finds the failure and reads the machine's description.
     QTRY_VERIFY(failed.monitor->error().has_value() && failed.monitor->systemInfo().has_value());
     // A backend that names no folder: the notice says only that power cannot be read.
     QCOMPARE(failed.text("energyNotice"), QStringLiteral("No power figures: the energy counters could not be read."));
-    QVERIFY(!failed.hidden("energyNotice"));
-    QVERIFY(!failed.hidden("errorBanner"));
+    QVERIFY(!failed.hidden("energyNotice") && !failed.hidden("errorBanner"));
     QCOMPARE(failed.text("errorText"), *failed.monitor->error());
     QVERIFY(failed.at("errorBanner").y() < failed.at("heroCard").y());
     // The rest of the page keeps showing whatever was published last.
@@ -510,7 +724,7 @@ class DetailViewTest : public QObject {
   }
 
   void pauseClearedAfterShowingAndAtOnceOnClosing() {
-    Rig rig;
+    DetailRig rig;
     rig.monitor->setPaused(true);
     rig.view->resize(600, 900);
     rig.view->show();
@@ -523,7 +737,7 @@ class DetailViewTest : public QObject {
   }
 
   void screenshotsOfTheSimulatedLaptop() {
-    Rig rig;
+    DetailRig rig;
     for (const PowerSample& s : laptopSamples(12)) rig.monitor->publish(s);
 
     QVERIFY(rig.showAt(600, 1180));
@@ -564,9 +778,16 @@ class DetailViewTest : public QObject {
     QVERIFY(scroll->widget()->minimumSizeHint().width() <=
             rig.view->width() - scroll->verticalScrollBar()->sizeHint().width());
   }
+ private:
+  SimulatedRig rig;
+  std::unique_ptr<LiveMonitor> monitor = rig.makeMonitor();
+  Preferences preferences;
+  QStringList calls;
+  PanelActions actions;
+  std::unique_ptr<MenuBarPanel> panel;
 };
 
 }  // namespace calorim::app
 
-QTEST_MAIN(calorim::app::DetailViewTest)
-#include "detail_view_test.moc"
+QTEST_MAIN(calorim::app::ViewsTest)
+#include "views_test.moc"

@@ -1,6 +1,5 @@
 #include "core/platform/simulated/simulated_machine.h"
 
-#include <chrono>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -163,16 +162,6 @@ TEST(SimulatedMachine, RegistryHostAndReportsFollowTheProfile) {
   machine.fakes().counters->pushReading(std::nullopt);
   EXPECT_EQ(platform.counters->createSamples(sampler.subscription(), sampler.channels()), nullptr);
   EXPECT_NE(platform.counters->createSamples(sampler.subscription(), sampler.channels()), nullptr);
-}
-
-TEST(SimulatedMachine, RealClockVariantUsesTheSystemClock) {
-  SimulatedMachine machine(builtinProfile(), 1, SimulatedClock::real);
-  EXPECT_EQ(machine.fakeClock(), nullptr);
-  EXPECT_EQ(machine.fakes().clock, nullptr);
-  const auto skew = machine.platform()->clock->now() - std::chrono::system_clock::now();
-  EXPECT_LT(std::chrono::abs(skew), std::chrono::minutes(1));  // not the fake clock's fixed date
-  const IOReportSampler sampler(*machine.platform()->counters, *machine.platform()->registry);
-  EXPECT_EQ(sampler.gpuDVFS().size(), 9u);
 }
 
 TEST(SimulatedMachineProfile, BadProfilesNameTheMember) {

@@ -44,12 +44,7 @@ TEST(ProbeProcess, ServesTheSimulatedMachineOverPipes) {
   EXPECT_EQ(snapshot["duration"], 1.0);
   EXPECT_GT(snapshot.value("totalPower", 0.0), 0.0);
 
-  // CR LF, then a last line without terminator.
-  server.write("{\"jsonrpc\":\"2.0\",\"id\":14,\"method\":\"tools/list\"}\r\n");
-  const std::optional<std::string> crlf = server.readLine();
-  ASSERT_TRUE(crlf.has_value());
-  EXPECT_EQ(crlf->find('\r'), std::string::npos);
-  EXPECT_EQ(Json::parse(*crlf)["id"], 14);
+  // A last line without terminator (CR LF is the loop's test).
   server.write(R"({"jsonrpc":"2.0","id":15,"method":"tools/list"})");
   server.closeInput();
   const std::optional<std::string> last = server.readLine();

@@ -1,76 +1,52 @@
 #include "probe/calorim_probe.h"
 
 #include <poll.h>
-#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
+#include <system_error>
+#include <utility>
+
+#include "probe/tool_catalogue.h"
 
 namespace calorim::probe {
 namespace {
 
+constexpr int kInvalidParams = -32602;
 constexpr int kMethodNotFound = -32601;
 constexpr int kToolFailed = -32000;
-// How often a closed input is looked at again while lines read before it are
-// still being handled.
-constexpr int kInputRecheckMs = 100;
 
-// The started, missing-window and unknown-tool texts. The name goes in as a
-// JSON string, so the text stays valid JSON whatever the name holds.
-std::string startedText(const std::string& name) {
-  return R"({"status":"started","window":)" + Json(name).dump() + "}";
-}
-std::string errorText(const std::string& message) { return R"({"error":)" + Json(message).dump() + "}"; }
+// Revisions from which the server shows a feature.
+constexpr std::size_t kAnnotationsFrom = 1;  // "2025-03-26": tool annotations, instructions
+constexpr std::size_t kTypedResultsFrom = 2;  // "2025-06-18": titles, output schemas, structured results
 
-std::string stringArgument(const Json& arguments, const char* key, const char* fallback) {
-  const auto it = arguments.find(key);
-  return it != arguments.end() && it->is_string() ? it->get<std::string>() : fallback;
-}
+constexpr const char* kInstructions =
+    "These tools measure the machine this server runs on: power in watts, energy in joules, temperatures in "
+    "\u00B0C. To learn what a task costs, call power_begin_window with a name before it and power_end_window with "
+    "the same name after it. power_snapshot takes a one-second reading; power_is_throttling and power_headroom "
+    "tell whether to hold back heavy work. power_cooldown waits until the machine is below target_temp, for up to "
+    "60 s: allow it about 65 s. On a simulated machine power_system_info says so in machineName, and no figure is "
+    "a measurement.";
 
-// Reads one line into `line`; false at end of input. A line longer than
-// `limit` is drained without being kept and comes back empty with
-// `tooLong` set.
-bool readLine(std::istream& in, std::string& line, std::size_t limit, bool& tooLong) {
-  line.clear();
-  tooLong = false;
-  std::streambuf& buffer = *in.rdbuf();
-  bool any = false;
-  for (;;) {
-    const int c = buffer.sbumpc();
-    if (c == std::char_traits<char>::eof()) {
-      in.setstate(std::ios::eofbit);
-      return any;
-    }
-    any = true;
-    if (c == '\n') return true;
-    if (tooLong) continue;
-    if (line.size() >= limit) {
-      tooLong = true;
-      line.clear();
-      line.shrink_to_fit();
-      continue;
-    }
-    line.push_back(static_cast<char>(c));
-  }
+// A member of `object`, or nullptr.
+const Json* member(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  return it == object.end() ? nullptr : &*it;
 }
 
-std::string refusalText(PowerMetrics::WindowRefusal refusal) {
-  switch (refusal) {
-    case PowerMetrics::WindowRefusal::tooManyWindows:
-      return errorText("too many open windows: at most " + std::to_string(PowerMetrics::kMaxWindows));
-    case PowerMetrics::WindowRefusal::nameTooLong:
-      return errorText("window name too long: at most " + std::to_string(PowerMetrics::kMaxWindowNameBytes) +
-                       " bytes");
-  }
-  return errorText("window refused");
+// Whether the descriptor is a pipe or a socket: its end means its writer went
+// away, while a file simply has nothing more.
+bool isStream(int fd) {
+  struct stat status {};
+  return ::fstat(fd, &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
 }
 
 }  // namespace
 
-HostWatch::HostWatch(int input, int output) : input_(input), output_(output) {
+HostWatch::HostWatch(int output, std::function<void()> gone) : output_(output), gone_(std::move(gone)) {
   if (::pipe(wake_) != 0) return;  // nothing to wake the thread with: no watching
   thread_ = std::thread([this] { watch(); });
 }
@@ -87,115 +63,144 @@ HostWatch::~HostWatch() {
   }
 }
 
-bool HostWatch::inputExhausted() const {
-  int pending = 0;
-  return ::ioctl(input_, FIONREAD, &pending) != 0 || pending == 0;
-}
-
 void HostWatch::watch() {
   // With no events asked for, poll still reports a hang-up or an error: a
-  // pipe whose reader closed gives POLLERR on its write end, one whose writer
-  // closed gives POLLHUP on its read end.
+  // pipe whose reader closed gives POLLERR on its write end.
   bool watchOutput = true;
-  bool inputClosed = false;
-  bool watchInput = true;
   for (;;) {
-    pollfd fds[3] = {{wake_[0], POLLIN, 0},
-                     {watchOutput ? output_ : -1, 0, 0},
-                     {watchInput && !inputClosed ? input_ : -1, 0, 0}};
-    const int ready = ::poll(fds, 3, inputClosed ? kInputRecheckMs : -1);
-    if (ready < 0) {
+    pollfd fds[2] = {{wake_[0], POLLIN, 0}, {watchOutput ? output_ : -1, 0, 0}};
+    if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[0].revents != 0) return;
     if ((fds[1].revents & (POLLERR | POLLHUP)) != 0) {
-      gone_.requestStop();
+      gone_();
       return;
     }
     if ((fds[1].revents & POLLNVAL) != 0) watchOutput = false;
-    if ((fds[2].revents & POLLNVAL) != 0) watchInput = false;
-    if ((fds[2].revents & (POLLERR | POLLHUP)) != 0) inputClosed = true;
-    if (inputClosed && state_ == State::lastCall && inputExhausted()) {
-      gone_.requestStop();
-      return;
+  }
+}
+
+CalorimProbe::CalorimProbe(std::shared_ptr<PowerService> service, Writer writer)
+    : service_(std::move(service)), writer_(std::move(writer)) {}
+
+Json CalorimProbe::toolList() const {
+  Json tools = Json::array();
+  for (const Tool& tool : toolCatalogue()) {
+    Json entry = Json::object();
+    entry["name"] = tool.name;
+    if (version_ >= kTypedResultsFrom) entry["title"] = tool.title;
+    entry["description"] = tool.description;
+    entry["inputSchema"] = inputSchema(tool);
+    if (version_ >= kTypedResultsFrom && !tool.outputSchema.is_null()) entry["outputSchema"] = tool.outputSchema;
+    if (version_ >= kAnnotationsFrom) {
+      entry["annotations"] = Json{{"readOnlyHint", tool.readOnly},
+                                  {"destructiveHint", false},
+                                  {"idempotentHint", tool.idempotent},
+                                  {"openWorldHint", false}};
+    }
+    tools.push_back(std::move(entry));
+  }
+  return tools;
+}
+
+Json CalorimProbe::initializeResult(const Json& params) {
+  version_ = kProtocolVersions.size() - 1;
+  if (const Json* asked = member(params, "protocolVersion"); asked != nullptr && asked->is_string()) {
+    for (std::size_t i = 0; i < kProtocolVersions.size(); ++i) {
+      if (asked->get_ref<const std::string&>() == kProtocolVersions[i]) version_ = i;
     }
   }
+  Json result = Json::object();
+  result["protocolVersion"] = kProtocolVersions[version_];
+  result["capabilities"] = Json{{"tools", Json::object()}};
+  result["serverInfo"] = Json{{"name", "calorim-power"}, {"version", "0.2.0"}};
+  if (version_ >= kAnnotationsFrom) result["instructions"] = kInstructions;
+  return result;
 }
 
-CalorimProbe::CalorimProbe(std::shared_ptr<PowerService> service, Writer writer, HostWatch* watch)
-    : service_(std::move(service)), writer_(std::move(writer)), watch_(watch) {}
-
-Json CalorimProbe::tool(std::string_view name, std::string_view description, Json properties) {
-  Json schema = Json::object();
-  schema["type"] = "object";
-  schema["properties"] = std::move(properties);
-  Json entry = Json::object();
-  entry["name"] = name;
-  entry["description"] = description;
-  entry["inputSchema"] = std::move(schema);
-  return entry;
-}
-
-Json CalorimProbe::toolList() {
-  const auto property = [](const char* type, const char* description) {
-    Json p = Json::object();
-    p["type"] = type;
-    p["description"] = description;
-    return p;
-  };
-  const Json none = Json::object();
-  const Json windowName = Json{{"name", property("string", "Window name")}};
-  return Json::array({
-      tool("power_snapshot", "Take a power/thermal/utilization reading (1s sample)", none),
-      tool("power_begin_window", "Start measuring energy for a named task", windowName),
-      tool("power_end_window", "End measurement, return energy in Joules", windowName),
-      tool("power_is_throttling", "Check if system is thermally throttling", none),
-      tool("power_headroom", "Check GPU power headroom and thermal status", none),
-      tool("power_cooldown", "Wait for temperature to drop below threshold",
-           Json{{"target_temp", property("number", "Target temp in \u00B0C (default 80)")}}),
-      tool("power_system_info", "Get chip model, core counts, memory", none),
-  });
-}
-
-CalorimProbe::ToolResult CalorimProbe::handleTool(const std::string& name, const Json& arguments,
-                                                  const Json& progressToken) {
-  const StopToken stop = hostGone();
-  if (name == "power_snapshot") return {encodeRecord(service_->snapshot(kSnapshotInterval, stop))};
-  if (name == "power_begin_window") {
-    const std::string window = stringArgument(arguments, "name", "default");
-    if (const auto refusal = service_->beginWindow(window)) return {refusalText(*refusal), true};
-    return {startedText(window)};
+bool CalorimProbe::callTool(const Json& id, const Json* params) {
+  const Json* name = params != nullptr && params->is_object() ? member(*params, "name") : nullptr;
+  if (name == nullptr || !name->is_string()) {
+    return respondError(id, kInvalidParams, "Invalid params: tools/call needs params with a string \"name\"");
   }
-  if (name == "power_end_window") {
-    const std::string window = stringArgument(arguments, "name", "default");
-    const std::optional<EnergyMetrics> energy = service_->endWindow(window);
-    if (!energy) return {errorText("no window named '" + window + "'"), true};
-    return {encodeRecord(*energy)};
+  static const Json kNoArguments = Json::object();
+  const Json* arguments = member(*params, "arguments");
+  if (arguments != nullptr && arguments->is_null()) arguments = nullptr;
+  if (arguments != nullptr && !arguments->is_object()) {
+    return respondError(id, kInvalidParams, "Invalid params: \"arguments\" must be an object");
   }
-  if (name == "power_is_throttling") return {encodeRecord(service_->isThrottling(stop))};
-  if (name == "power_headroom") return {encodeRecord(service_->headroom(stop))};
-  if (name == "power_cooldown") {
-    const auto it = arguments.find("target_temp");
-    const double target = it != arguments.end() && it->is_number() ? it->get<double>() : kDefaultTargetTemp;
-    PowerService::CooldownProgress progress;
-    if (!progressToken.is_null()) {
-      progress = [this, &progressToken](double waited) {
-        Json params = Json::object();
-        params["progressToken"] = progressToken;
-        params["progress"] = waited;
-        params["total"] = kCooldownTimeout;
-        Json note = Json::object();
-        note["jsonrpc"] = "2.0";
-        note["method"] = "notifications/progress";
-        note["params"] = std::move(params);
-        send(note);
-      };
+  if (arguments == nullptr) arguments = &kNoArguments;
+
+  Json progressToken = nullptr;
+  if (const Json* meta = member(*params, "_meta"); meta != nullptr && meta->is_object()) {
+    if (const Json* token = member(*meta, "progressToken");
+        token != nullptr && (token->is_string() || token->is_number_integer())) {
+      progressToken = *token;
     }
-    return {encodeRecord(service_->waitForCooldown(target, kCooldownTimeout, progress, stop))};
   }
-  if (name == "power_system_info") return {encodeRecord(service_->info())};
-  return {errorText("unknown tool: " + name), true};
+  PowerService::CooldownProgress progress;
+  if (!progressToken.is_null()) {
+    progress = [this, &progressToken](double waited) {
+      Json note = Json::object();
+      note["jsonrpc"] = "2.0";
+      note["method"] = "notifications/progress";
+      note["params"] = Json{{"progressToken", progressToken}, {"progress", waited}, {"total", kCooldownTimeout}};
+      send(note);
+    };
+  }
+
+  const std::string& toolName = name->get_ref<const std::string&>();
+  const Tool* tool = findTool(toolName);
+  ToolResult answer;
+  if (tool == nullptr) {
+    answer = {errorText("unknown tool: " + toolName), true, nullptr};
+  } else if (auto wrong = argumentError(*tool, *arguments)) {
+    answer = {std::move(*wrong), true, nullptr};
+  } else {
+    StopToken stop;
+    {
+      std::lock_guard lock(mutex_);
+      callStop_ = StopSource();
+      runningCall_ = id;
+      cancelled_ = false;
+      // The last request of a host that has stopped writing: no one waits for it.
+      if (gone_ || (inputIsStream_ && inputEnded_ && queue_.empty())) {
+        gone_ = true;
+        callStop_.requestStop();
+      }
+      stop = callStop_.token();
+    }
+    const auto finish = [this] {
+      std::lock_guard lock(mutex_);
+      runningCall_.reset();
+      return std::pair{gone_, cancelled_};
+    };
+    try {
+      answer = tool->run(ToolCall{*service_, *arguments, stop, progress});
+    } catch (const PMError& e) {
+      const auto [gone, cancelled] = finish();
+      if (gone) outputClosed_ = true;
+      if (gone || cancelled) return !gone;
+      return respondError(id, kToolFailed, e.description());
+    }
+    // A call the host cancelled, or cut short because it went away, has no one to answer.
+    const auto [gone, cancelled] = finish();
+    if (gone) outputClosed_ = true;
+    if (gone || cancelled) return !gone;
+  }
+
+  Json item = Json::object();
+  item["type"] = "text";
+  item["text"] = std::move(answer.text);
+  Json result = Json::object();
+  result["content"] = Json::array({std::move(item)});
+  if (version_ >= kTypedResultsFrom && !answer.structured.is_null()) {
+    result["structuredContent"] = std::move(answer.structured);
+  }
+  if (answer.isError) result["isError"] = true;
+  return respond(id, result);
 }
 
 bool CalorimProbe::send(const Json& message) {
@@ -238,71 +243,145 @@ bool CalorimProbe::handleLine(std::string_view line) {
   if (!parsed || !parsed->is_object()) return true;  // not JSON, or not an object: no answer
   const Json& request = *parsed;
 
-  const auto member = [&](const char* key) -> const Json* {
-    const auto it = request.find(key);
-    return it == request.end() ? nullptr : &*it;
-  };
-  const Json* idMember = member("id");
+  const Json* idMember = member(request, "id");
   const Json id = idMember != nullptr ? *idMember : Json(nullptr);
-  const Json* methodMember = member("method");
+  const Json* methodMember = member(request, "method");
   const std::string method = methodMember != nullptr && methodMember->is_string() ? methodMember->get<std::string>() : "";
-  const Json* paramsMember = member("params");
-  const Json params = paramsMember != nullptr && paramsMember->is_object() ? *paramsMember : Json::object();
+  const Json* params = member(request, "params");
+  static const Json kNoParams = Json::object();
+  const Json& paramsObject = params != nullptr && params->is_object() ? *params : kNoParams;
 
+  // A cancellation reaches a running call through the reading thread; one read
+  // here names no call in progress.
   if (method.starts_with("notifications/")) return true;
-  if (method == "initialize") {
-    Json result = Json::object();
-    result["protocolVersion"] = "2024-11-05";
-    result["capabilities"] = Json{{"tools", Json::object()}};
-    result["serverInfo"] = Json{{"name", "calorim-power"}, {"version", "0.2.0"}};
-    return respond(id, result);
-  }
+  if (method == "initialize") return respond(id, initializeResult(paramsObject));
+  if (method == "ping") return respond(id, Json::object());
   if (method == "tools/list") return respond(id, Json{{"tools", toolList()}});
-  if (method == "tools/call") {
-    const auto name = params.find("name");
-    const auto arguments = params.find("arguments");
-    Json progressToken = nullptr;
-    if (const auto meta = params.find("_meta"); meta != params.end() && meta->is_object()) {
-      if (const auto token = meta->find("progressToken");
-          token != meta->end() && (token->is_string() || token->is_number_integer())) {
-        progressToken = *token;
-      }
-    }
-    ToolResult tool;
-    try {
-      tool = handleTool(name != params.end() && name->is_string() ? name->get<std::string>() : "",
-                        arguments != params.end() && arguments->is_object() ? *arguments : Json::object(),
-                        progressToken);
-    } catch (const PMError& e) {
-      if (hostGone().stopRequested()) return false;
-      return respondError(id, kToolFailed, e.description());
-    }
-    // A call cut short because the host went away has no one to answer.
-    if (hostGone().stopRequested()) {
-      outputClosed_ = true;
-      return false;
-    }
-    Json item = Json::object();
-    item["type"] = "text";
-    item["text"] = std::move(tool.text);
-    Json result = Json::object();
-    result["content"] = Json::array({std::move(item)});
-    if (tool.isError) result["isError"] = true;
-    return respond(id, result);
-  }
+  if (method == "tools/call") return callTool(id, params);
   return respondError(id, kMethodNotFound, "Unknown method: " + method);
 }
 
-void CalorimProbe::run(std::istream& in) {
+void CalorimProbe::hostGone() {
+  {
+    std::lock_guard lock(mutex_);
+    gone_ = true;
+    callStop_.requestStop();
+  }
+  changed_.notify_all();
+}
+
+bool CalorimProbe::deliver(std::string line) {
+  // Only a line that mentions the method is parsed here; the others once, when handled.
+  if (line.find("notifications/cancelled") != std::string::npos) {
+    std::string_view text = line;
+    if (text.ends_with('\r')) text.remove_suffix(1);
+    if (const std::optional<Json> message = readJson(text); message && message->is_object()) {
+      const Json* method = member(*message, "method");
+      if (method != nullptr && *method == "notifications/cancelled") {
+        const Json* params = member(*message, "params");
+        const Json* requestId = params != nullptr && params->is_object() ? member(*params, "requestId") : nullptr;
+        std::lock_guard lock(mutex_);
+        if (requestId != nullptr && runningCall_ && *runningCall_ == *requestId) {
+          cancelled_ = true;
+          callStop_.requestStop();
+        }
+        return !stopping_;  // a notification: nothing to answer
+      }
+    }
+  }
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return queuedBytes_ < kMaxQueuedBytes || stopping_; });
+  if (stopping_) return false;
+  queuedBytes_ += line.size();
+  queue_.push_back(std::move(line));
+  lock.unlock();
+  changed_.notify_all();
+  return true;
+}
+
+void CalorimProbe::readInput(int input, int wake) {
   std::string line;
   bool tooLong = false;
-  while (readLine(in, line, kMaxLineBytes, tooLong)) {
-    if (tooLong) continue;  // treated like a line that is not JSON
-    if (watch_ != nullptr) watch_->beginCall(in.rdbuf()->in_avail() > 0);
-    const bool goOn = handleLine(line);
-    if (watch_ != nullptr) watch_->endCall();
-    if (!goOn) return;
+  char buffer[1 << 16];
+  for (;;) {
+    pollfd fds[2] = {{input, POLLIN, 0}, {wake, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents != 0) return;
+    const ssize_t n = ::read(input, buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) break;
+    std::string_view chunk(buffer, static_cast<std::size_t>(n));
+    while (!chunk.empty()) {
+      const std::size_t end = chunk.find('\n');
+      const std::string_view piece = chunk.substr(0, end);
+      // A line longer than the limit is drained without being kept.
+      if (!tooLong && line.size() + piece.size() > kMaxLineBytes) {
+        tooLong = true;
+        std::string().swap(line);
+      }
+      if (!tooLong) line.append(piece);
+      if (end == std::string_view::npos) break;
+      chunk.remove_prefix(end + 1);
+      if (!tooLong && !deliver(std::move(line))) return;
+      line.clear();
+      tooLong = false;
+    }
   }
+  if (!tooLong && !line.empty() && !deliver(std::move(line))) return;  // a last line without terminator
+  {
+    std::lock_guard lock(mutex_);
+    inputEnded_ = true;
+    // A host that stops writing while its last call waits has gone.
+    if (inputIsStream_ && queue_.empty() && runningCall_) {
+      gone_ = true;
+      callStop_.requestStop();
+    }
+  }
+  changed_.notify_all();
+}
+
+void CalorimProbe::run(int input) {
+  int wake[2];
+  if (::pipe(wake) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+  {
+    std::lock_guard lock(mutex_);
+    inputIsStream_ = isStream(input);
+  }
+  std::thread reader;
+  try {
+    reader = std::thread([this, input, &wake] { readInput(input, wake[0]); });
+  } catch (const std::system_error&) {
+    ::close(wake[0]);
+    ::close(wake[1]);
+    throw;
+  }
+  for (;;) {
+    std::string line;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return !queue_.empty() || inputEnded_ || gone_; });
+      if (gone_ || queue_.empty()) break;
+      line = std::move(queue_.front());
+      queue_.pop_front();
+      queuedBytes_ -= line.size();
+    }
+    changed_.notify_all();
+    if (!handleLine(line)) break;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  const char byte = 0;
+  while (::write(wake[1], &byte, 1) < 0 && errno == EINTR) {
+  }
+  reader.join();
+  ::close(wake[0]);
+  ::close(wake[1]);
 }
 
 std::string energyAccessLine(const EnergyAccess& access) {
@@ -335,7 +414,6 @@ int mcpMain(const std::function<std::shared_ptr<Platform>()>& platform) {
     return 1;
   }
 
-  HostWatch watch(STDIN_FILENO, STDOUT_FILENO);
   CalorimProbe server(service, [](std::string_view text) {
     while (!text.empty()) {
       const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
@@ -344,9 +422,15 @@ int mcpMain(const std::function<std::shared_ptr<Platform>()>& platform) {
       text.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
-  }, &watch);
-  std::ios::sync_with_stdio(false);
-  server.run(std::cin);
+  });
+  HostWatch watch(STDOUT_FILENO, [&server] { server.hostGone(); });
+  try {
+    server.run(STDIN_FILENO);
+  } catch (const std::system_error& e) {
+    const std::string message = std::string("calorim-probe: cannot serve: ") + e.what() + "\n";
+    (void)!::write(STDERR_FILENO, message.data(), message.size());
+    return 1;
+  }
   return 0;
 }
 

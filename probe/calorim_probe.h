@@ -1,13 +1,18 @@
 #pragma once
 // The MCP server: JSON-RPC 2.0 over a line-oriented byte stream, one request
-// at a time. Each request line gets at most one response line; notifications
-// (methods beginning "notifications/") never get one. Tool calls go to the
-// power service and come back as JSON text.
+// at a time. Each request line gets at most one response line, in the order
+// the requests came; notifications (methods beginning "notifications/") never
+// get one, nor does a tool call the host cancelled. Tool calls go to the tools
+// of probe/tool_catalogue.h.
 
-#include <atomic>
+#include <array>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
 #include <functional>
-#include <istream>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -18,101 +23,97 @@
 
 namespace calorim::probe {
 
-// Notices, on a thread of its own, that the host has gone: its end of
-// `output` closed (the host died or hung up), or `input` closed with nothing
-// left to handle. `gone()` is then requested, which cuts short whatever wait a
-// tool call is in. Works on pipes, sockets and terminals; regular files never
-// count as gone.
+// Notices, on a thread of its own, that the host has closed its end of
+// `output` (it died or hung up), and then calls `gone` once. Works on pipes,
+// sockets and terminals.
 class HostWatch {
  public:
-  HostWatch(int input, int output);
+  HostWatch(int output, std::function<void()> gone);
   ~HostWatch();
   HostWatch(const HostWatch&) = delete;
   HostWatch& operator=(const HostWatch&) = delete;
 
-  [[nodiscard]] StopToken gone() const { return gone_.token(); }
-
-  // A call is about to be handled; `moreInput` when lines after it were
-  // already read: while they wait, a closed input does not count.
-  void beginCall(bool moreInput) { state_ = moreInput ? State::callWithMoreInput : State::lastCall; }
-  void endCall() { state_ = State::idle; }
-
  private:
-  enum class State { idle, callWithMoreInput, lastCall };
   void watch();
-  [[nodiscard]] bool inputExhausted() const;
 
-  int input_;
   int output_;
   int wake_[2] = {-1, -1};
-  std::atomic<State> state_ = State::idle;
-  StopSource gone_;
+  std::function<void()> gone_;
   std::thread thread_;
 };
+
+// The protocol revisions the server speaks, oldest first. A host that asks for
+// one of them gets it; any other request gets the newest.
+inline constexpr std::array<std::string_view, 4> kProtocolVersions = {"2024-11-05", "2025-03-26", "2025-06-18",
+                                                                      "2025-11-25"};
 
 class CalorimProbe {
  public:
   // Longest request line kept; a longer one is discarded as it is read.
   static constexpr std::size_t kMaxLineBytes = 16u << 20;
-  static constexpr double kSnapshotInterval = 1.0;
+  // Request text read ahead while a call runs; beyond it reading waits.
+  static constexpr std::size_t kMaxQueuedBytes = 2 * kMaxLineBytes;
   static constexpr double kCooldownTimeout = 60.0;
-  static constexpr double kDefaultTargetTemp = 80.0;
 
   // Writes one message line (text and its line feed) and flushes it. Returns
   // false once the reader has gone away; the server then stops.
   using Writer = std::function<bool(std::string_view line)>;
 
-  // `watch`, when given, must outlive the server: its stop ends a waiting
-  // call and then the server, without a word written.
-  CalorimProbe(std::shared_ptr<PowerService> service, Writer writer, HostWatch* watch = nullptr);
+  CalorimProbe(std::shared_ptr<PowerService> service, Writer writer);
 
-  // Handles every line of `in` until end of input or until output is closed.
-  void run(std::istream& in);
+  // Serves the requests read from file descriptor `input` until its end, until
+  // output is closed or until the host is gone. A second thread reads while a
+  // call runs, so that a cancellation reaches the call; answers are still
+  // written one per request, in order, by the calling thread. When `input` is
+  // a pipe or socket and ends while a tool call waits with nothing left to
+  // handle, the host is gone. Throws std::system_error when the reading
+  // thread cannot be started.
+  void run(int input);
 
-  // Handles one line without its terminator (a trailing CR is dropped).
-  // Returns false once output is closed.
+  // Handles one line without its terminator (a trailing CR is dropped), on the
+  // calling thread. Returns false once output is closed or the host is gone.
   bool handleLine(std::string_view line);
 
-  // The tool catalogue, in order.
-  [[nodiscard]] static Json toolList();
-  [[nodiscard]] static Json tool(std::string_view name, std::string_view description, Json properties);
+  // The host cannot read answers any more: a waiting call ends at once, its
+  // answer and every later one are dropped and `run` returns. Thread-safe.
+  void hostGone();
 
-  // A tool's text; `isError` when the text is an {"error":...} object.
-  struct ToolResult {
-    std::string text;
-    bool isError = false;
-  };
-
-  // Runs tool `name`: its text, or the error object text for an unknown tool,
-  // an unknown window or a refused window. `progressToken`, when not null,
-  // receives a progress notification per sample of a cooldown wait. Throws the
-  // service's PMError when a sample fails.
-  [[nodiscard]] ToolResult handleTool(const std::string& name, const Json& arguments,
-                                      const Json& progressToken = nullptr);
-
-  bool respond(const Json& id, const Json& result);
-  bool respondError(const Json& id, int code, const std::string& message);
+  // The revision agreed in the last "initialize"; the oldest before any.
+  [[nodiscard]] std::string_view protocolVersion() const { return kProtocolVersions[version_]; }
 
  private:
   bool send(const Json& message);
-  [[nodiscard]] StopToken hostGone() const { return watch_ != nullptr ? watch_->gone() : StopToken{}; }
+  bool respond(const Json& id, const Json& result);
+  bool respondError(const Json& id, int code, const std::string& message);
+  [[nodiscard]] Json initializeResult(const Json& params);
+  [[nodiscard]] Json toolList() const;
+  bool callTool(const Json& id, const Json* params);
+
+  // The reading thread: splits `input` into lines and queues them, until its
+  // end or until `wake` becomes readable.
+  void readInput(int input, int wake);
+  // Queues `line`, or hands a cancellation to the running call. False once
+  // `run` is ending.
+  bool deliver(std::string line);
 
   std::shared_ptr<PowerService> service_;
   Writer writer_;
-  HostWatch* watch_;
   bool outputClosed_ = false;
-};
+  std::size_t version_ = 0;
 
-// Compact JSON text of a record, or "{}" when it cannot be written (a
-// non-finite number, text that is not UTF-8).
-template <class T>
-[[nodiscard]] std::string encodeRecord(const T& record) {
-  try {
-    return toJsonText(record);
-  } catch (const std::exception&) {
-    return "{}";
-  }
-}
+  // Shared with the reading and host-watching threads.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> queue_;
+  std::size_t queuedBytes_ = 0;
+  bool inputIsStream_ = false;  // a pipe or socket, whose end means the host has gone
+  bool inputEnded_ = false;
+  bool stopping_ = false;
+  bool gone_ = false;
+  std::optional<Json> runningCall_;  // the id of the tool call in progress
+  bool cancelled_ = false;
+  StopSource callStop_;
+};
 
 // The line that follows "Failed to start: channelNotFound(...)" on standard
 // error: whether the machine has no energy counters or this user may not read

@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
 
 #include "core/platform/fake/fake_platform.h"
 #include "core/platform/simulated/simulated_machine.h"
+#include "probe/tool_catalogue.h"
 #include "tests/support/golden.h"
 
 #if defined(__linux__)
@@ -91,9 +97,180 @@ TEST_F(ProbeTest, OpenWindowsAreBoundedAndRefusalsFlagged) {
   EXPECT_EQ(begin("x"), R"({"status":"started","window":"x"})");
 }
 
-TEST_F(ProbeTest, RecordThatCannotBeWrittenBecomesEmptyObject) {
-  const ThrottleStatus bad(false, std::nan(""), 0, 0, 0, std::nullopt);
-  EXPECT_EQ(encodeRecord(bad), "{}");
+// A record that JSON cannot carry is an error, not a record that is not there.
+TEST_F(ProbeTest, RecordThatCannotBeWrittenIsAnError) {
+  const ToolResult result = recordResult(ThrottleStatus(false, std::nan(""), 0, 0, 0, std::nullopt));
+  EXPECT_TRUE(result.isError);
+  EXPECT_EQ(result.text, R"({"error":"the reading holds a number that JSON cannot carry"})");
+  EXPECT_TRUE(result.structured.is_null());
+}
+
+// The revision a host asks for decides what it sees: annotations and
+// instructions from "2025-03-26" on, titles, output schemas and structured
+// results from "2025-06-18" on. A host that never initializes sees the oldest.
+TEST_F(ProbeTest, TheAskedRevisionDecidesWhatTheHostSees) {
+  struct Case {
+    std::optional<Json> asked;  // std::nullopt: no initialize at all
+    const char* answered;
+    bool annotated;
+    bool typed;
+  };
+  const Case cases[] = {
+      {std::nullopt, "2024-11-05", false, false},   {Json("2024-11-05"), "2024-11-05", false, false},
+      {Json("2025-03-26"), "2025-03-26", true, false}, {Json("2025-06-18"), "2025-06-18", true, true},
+      {Json("2025-11-25"), "2025-11-25", true, true},  {Json("2099-01-01"), "2025-11-25", true, true},
+      {Json(20251125), "2025-11-25", true, true},      {Json(), "2025-11-25", true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.asked ? c.asked->dump() : "no initialize");
+    SetUp();
+    if (c.asked) {
+      Json params = Json::object();
+      if (!c.asked->is_null()) params["protocolVersion"] = *c.asked;
+      const Json init = exchange(Json{{"id", 0}, {"method", "initialize"}, {"params", params}}.dump())["result"];
+      EXPECT_EQ(init["protocolVersion"], c.answered);
+      EXPECT_EQ(init.contains("instructions"), c.annotated);
+    }
+    EXPECT_EQ(server->protocolVersion(), c.answered);
+    const Json tools = exchange(R"({"id":1,"method":"tools/list"})")["result"]["tools"];
+    ASSERT_EQ(tools.size(), toolCatalogue().size());
+    for (const Json& tool : tools) {
+      EXPECT_EQ(tool.contains("annotations"), c.annotated) << tool["name"];
+      EXPECT_EQ(tool.contains("title"), c.typed) << tool["name"];
+      EXPECT_EQ(tool.contains("outputSchema"), c.typed) << tool["name"];
+      EXPECT_FALSE(tool["inputSchema"].contains("required")) << tool["name"];
+    }
+    const Json result = exchange(R"({"id":2,"method":"tools/call","params":{"name":"power_system_info"}})")["result"];
+    EXPECT_EQ(result.contains("structuredContent"), c.typed);
+    if (c.typed) EXPECT_EQ(result["structuredContent"], Json::parse(result["content"][0]["text"].get<std::string>()));
+  }
+}
+
+// Arguments the tool cannot use are the model's to correct: a tool error that
+// names the argument and what it must be. A request that names no tool is the
+// host's fault: "Invalid params".
+TEST_F(ProbeTest, ArgumentsAreChecked) {
+  exchange(R"({"id":0,"method":"initialize","params":{"protocolVersion":"2025-11-25"}})");
+  struct Case {
+    const char* tool;
+    const char* arguments;
+    const char* error;  // nullptr: the call goes ahead
+  };
+  const Case cases[] = {
+      {"power_cooldown", R"({"target_temp":"hot"})", R"(argument 'target_temp' must be a number from -50 to 150, not "hot")"},
+      {"power_cooldown", R"({"target_temp":true})", "argument 'target_temp' must be a number from -50 to 150, not true"},
+      {"power_cooldown", R"({"target_temp":150.5})", "argument 'target_temp' must be a number from -50 to 150, not 150.5"},
+      {"power_cooldown", R"({"target_temp":-51})", "argument 'target_temp' must be a number from -50 to 150, not -51"},
+      {"power_begin_window", R"({"name":42})", "argument 'name' must be a string, not 42"},
+      {"power_end_window", R"({"name":["0123456789","0123456789","0123456789","0123456789"]})",
+       R"(argument 'name' must be a string, not ["0123456789","0123456789","0123456789",...)"},
+      {"power_begin_window", R"({"name":null})", nullptr},
+      {"power_system_info", R"({"unexpected":1})", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tool) + " " + c.arguments);
+    const Json result = exchange(R"({"id":1,"method":"tools/call","params":{"name":")" + std::string(c.tool) +
+                                 R"(","arguments":)" + c.arguments + "}}")["result"];
+    EXPECT_EQ(result.value("isError", false), c.error != nullptr);
+    if (c.error != nullptr) {
+      EXPECT_EQ(Json::parse(result["content"][0]["text"].get<std::string>()).at("error"), c.error);
+      EXPECT_FALSE(result.contains("structuredContent"));
+    }
+  }
+  EXPECT_EQ(callText("power_end_window"), R"({"duration":0.0,"cpuEnergy":0.0,"gpuEnergy":0.0,"aneEnergy":0.0,)"
+                                          R"("dramEnergy":0.0,"totalEnergy":0.0})");  // the null name began "default"
+
+  for (const char* params : {"", R"(,"params":[])", R"(,"params":{})", R"(,"params":{"name":5})",
+                             R"(,"params":{"name":"power_snapshot","arguments":"all"})"}) {
+    SCOPED_TRACE(params);
+    const Json error = exchange(std::string(R"({"id":3,"method":"tools/call")") + params + "}")["error"];
+    EXPECT_EQ(error["code"], -32602);
+    EXPECT_TRUE(error["message"].get<std::string>().starts_with("Invalid params")) << error;
+  }
+}
+
+// Checks `value` against `schema` (the parts the output schemas use: type,
+// properties, required, additionalProperties false, items), noting every
+// schema path a value reached. Returns the first mismatch, or "".
+std::string schemaMismatch(const Json& value, const Json& schema, const std::string& path, std::set<std::string>& reached) {
+  reached.insert(path);
+  const std::string type = schema.at("type");
+  const bool typed = type == "object"    ? value.is_object()
+                     : type == "array"   ? value.is_array()
+                     : type == "string"  ? value.is_string()
+                     : type == "boolean" ? value.is_boolean()
+                     : type == "integer" ? value.is_number_integer()
+                                         : type == "number" && value.is_number();
+  if (!typed) return path + " is not of type " + type + ": " + value.dump();
+  if (type == "object") {
+    if (schema.at("additionalProperties") != false) return path + " allows members the writer never writes";
+    for (const auto& [key, member] : value.items()) {
+      if (!schema["properties"].contains(key)) return path + "." + key + " is written but not in the schema";
+      if (std::string m = schemaMismatch(member, schema["properties"][key], path + "." + key, reached); !m.empty()) return m;
+    }
+    for (const Json& key : schema.at("required")) {
+      if (!value.contains(key.get<std::string>())) return path + "." + key.get<std::string>() + " is required but not written";
+    }
+  }
+  if (type == "array") {
+    for (const Json& element : value) {
+      if (std::string m = schemaMismatch(element, schema.at("items"), path + "[]", reached); !m.empty()) return m;
+    }
+  }
+  return "";
+}
+
+// Every path of `schema`; each member must say what it is and in which unit.
+void schemaPaths(const Json& schema, const std::string& path, std::set<std::string>& into) {
+  into.insert(path);
+  const Json properties = schema.value("properties", Json::object());
+  for (const auto& [key, member] : properties.items()) {
+    EXPECT_TRUE(member.contains("description")) << path << "." << key;
+    schemaPaths(member, path + "." + key, into);
+  }
+  if (schema.contains("items")) schemaPaths(schema["items"], path + "[]", into);
+}
+
+// Each tool's output schema against what the records' own JSON writers write,
+// with every optional member present and with every one absent: a member
+// written but not described, described but never written, or of another type
+// fails. So does a tool with an output schema and no records here.
+TEST_F(ProbeTest, OutputSchemasMatchTheWriters) {
+  const auto channels = [](const char* name) { return std::vector<ChannelPower>{{name, 0.5}}; };
+  const auto breakdown = [&](bool lists) {
+    const auto some = [&](const char* name) { return lists ? channels(name) : std::vector<ChannelPower>{}; };
+    return EnergyBreakdown(some("EACC_CPU0"), some("PACC0_CPU"), 3, 1, 1, 0, 0.5, 0.3, 0.4, 0.9, 0, 0.2, 0, 0.1,
+                           some("ANE_DTL"), some("SOC_AON"));
+  };
+  const auto snapshot = [&](bool full) {
+    const auto optional = [&](double v) { return full ? std::optional<double>(v) : std::nullopt; };
+    const auto values = [&](double v) { return full ? std::vector<double>{v, v} : std::vector<double>{}; };
+    return PowerSnapshot(std::chrono::system_clock::time_point{}, 1, 3, 1, 0, 0.5, 7, 1, 2, optional(47), optional(42),
+                         values(45), 0.2, 0.2, 0.3, 0.1, values(0.3), 605, MemoryBandwidth::zero(),
+                         full ? std::vector<FanInfo>{{0, 1250}} : std::vector<FanInfo>{}, breakdown(full));
+  };
+  const Json started = Json::parse(callText("power_begin_window", {{"name", "w"}}));
+  const std::map<std::string, std::vector<Json>> written = {
+      {"power_snapshot", {snapshot(true), snapshot(false)}},
+      {"power_begin_window", {started}},
+      {"power_end_window", {EnergyMetrics(1, 3, 1, 0, 0.5, 7)}},
+      {"power_is_throttling",
+       {ThrottleStatus(true, 95, 60, 400, 0.9, "thermal"), ThrottleStatus(false, 50, 0, 600, 0.1, std::nullopt)}},
+      {"power_headroom", {HeadroomStatus(1.4, 35, 4, true, true)}},
+      {"power_cooldown", {CooldownResult(false, 81.5, 60)}},
+      {"power_system_info", {SystemInfo("Apple M3 Pro", 6, 6, 18, 18, "MacBook Pro (simulated)", "macOS 15.1.0")}},
+  };
+  for (const Tool& tool : toolCatalogue()) {
+    SCOPED_TRACE(tool.name);
+    if (tool.outputSchema.is_null()) continue;
+    const auto records = written.find(tool.name);
+    ASSERT_NE(records, written.end()) << "no records to check the output schema of " << tool.name << " against";
+    std::set<std::string> reached;
+    for (const Json& record : records->second) EXPECT_EQ(schemaMismatch(record, tool.outputSchema, "", reached), "");
+    std::set<std::string> described;
+    schemaPaths(tool.outputSchema, "", described);
+    for (const std::string& path : described) EXPECT_TRUE(reached.contains(path)) << path << " is never written";
+  }
 }
 
 // A transcript in tests/golden/ is a list of blocks: one request line, every
@@ -124,9 +301,13 @@ void replay(const std::string& name, std::shared_ptr<Platform> platform) {
   EXPECT_GOLDEN(path, transcript);
 }
 
+// A host of the first revision, and one of the newest.
 TEST(ProbeGolden, SimulatedLaptop) {
-  fake::SimulatedMachine machine(fake::builtinProfile());
-  replay("probe_sim.jsonl", machine.platform());
+  for (const char* name : {"probe_sim.jsonl", "probe_sim_2025-11-25.jsonl"}) {
+    SCOPED_TRACE(name);
+    fake::SimulatedMachine machine(fake::builtinProfile());
+    replay(name, machine.platform());
+  }
 }
 
 #if defined(__linux__)
@@ -154,8 +335,12 @@ TEST(ProbeLoop, DropsOverlongLinesAndStopsWhenOutputCloses) {
   input += R"({"id":3,"method":"ping"})" "\n";
   input += R"({"id":4,"method":"ping"})" "\n";
   input += R"({"id":5,"method":"ping"})";  // no terminator
-  std::istringstream in(input);
-  server.run(in);
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(std::fwrite(input.data(), 1, input.size(), file), input.size());
+  std::rewind(file);
+  server.run(::fileno(file));
+  std::fclose(file);
   ASSERT_EQ(out.size(), 3u);  // stopped once output closed
   EXPECT_EQ(Json::parse(out[1])["id"], 2);
 }

@@ -13,7 +13,19 @@ debian_packages=(
   dpkg-dev fakeroot lintian
 )
 
-homebrew_packages=(cmake ninja nlohmann-json googletest google-benchmark qt librsvg cpp-httplib prometheus)
+homebrew_packages=(cmake ninja nlohmann-json googletest google-benchmark qt librsvg cpp-httplib prometheus node)
+
+# The official MCP client SDK that the test suite drives the probe with, at the
+# versions pinned in tests/package-lock.json; installed again only when the
+# lock file changed since.
+install_test_client() {
+  local tests
+  tests="$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests" && pwd)"
+  if [[ ! -f "$tests/node_modules/.package-lock.json" || "$tests/package-lock.json" -nt "$tests/node_modules/.package-lock.json" ]]; then
+    echo "Installing the MCP client SDK for the tests (npm ci in tests/)"
+    (cd "$tests" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+}
 
 if [[ "$(uname -s)" == "Darwin" ]]; then
   missing=()
@@ -25,6 +37,7 @@ if [[ "$(uname -s)" == "Darwin" ]]; then
     echo "Install them with: brew install ${missing[*]}"
     exit 1
   fi
+  install_test_client
   exit 0
 fi
 
@@ -33,11 +46,17 @@ for p in "${debian_packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
-((${#missing[@]})) || exit 0
+# Node.js may come from another source than Debian's packages (whose npm
+# would then conflict with it): only the commands are needed.
+command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
 
-echo "Installing: ${missing[*]}"
-sudo=()
-[[ $(id -u) -eq 0 ]] || sudo=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo=()
+  [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+install_test_client

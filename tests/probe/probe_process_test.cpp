@@ -88,6 +88,35 @@ TEST(ProbeProcess, HostClosingAPipeEndsTheServer) {
   }
 }
 
+// A host's cancellation reaches a cooldown while it waits: the call ends
+// unanswered and the next request is answered long before the minute the
+// wait would have lasted. A cancellation naming another request, or one that
+// arrives after its call ended, changes nothing.
+TEST(ProbeProcess, CancellingAWaitingCall) {
+  ChildProcess server({PROBE_SIM_BINARY});
+  server.send(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"power_cooldown",)"
+              R"("arguments":{"target_temp":-50},"_meta":{"progressToken":"t"}}})");  // never reached
+  server.send(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":2}})");
+  ASSERT_NE(server.readLine().value_or("").find("notifications/progress"), std::string::npos);
+  ASSERT_NE(server.readLine().value_or("").find("notifications/progress"), std::string::npos);  // still waiting
+  const auto cancelled = Clock::now();
+  server.send(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":1,"reason":"done"}})");
+  server.send(R"({"jsonrpc":"2.0","id":2,"method":"ping"})");
+  std::optional<std::string> line;
+  do {
+    line = server.readLine(20);
+  } while (line && line->find("notifications/progress") != std::string::npos);
+  ASSERT_TRUE(line.has_value());
+  EXPECT_EQ(*line, R"({"jsonrpc":"2.0","id":2,"result":{}})");
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - cancelled).count(), 10.0);
+
+  server.send(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":1}})");
+  EXPECT_EQ(server.exchange(R"({"jsonrpc":"2.0","id":3,"method":"ping"})")["id"], 3);
+  server.closeInput();
+  EXPECT_EQ(server.restOfOutput(), "");
+  EXPECT_EQ(server.wait().status, "exit 0");
+}
+
 TEST(ProbeProcess, SimulatorProfileArgument) {
   const testing::MachineTree folder;  // an empty temporary folder
   const std::filesystem::path dir = folder.root();

@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdio>
 #include <system_error>
-#include <utility>
 
 #include "probe/tool_catalogue.h"
 
@@ -172,23 +171,29 @@ bool CalorimProbe::callTool(const Json& id, const Json* params) {
       }
       stop = callStop_.token();
     }
-    const auto finish = [this] {
-      std::lock_guard lock(mutex_);
-      runningCall_.reset();
-      return std::pair{gone_, cancelled_};
-    };
+    std::optional<std::string> failure;
     try {
       answer = tool->run(ToolCall{*service_, *arguments, stop, progress});
     } catch (const PMError& e) {
-      const auto [gone, cancelled] = finish();
-      if (gone) outputClosed_ = true;
-      if (gone || cancelled) return !gone;
-      return respondError(id, kToolFailed, e.description());
+      failure = e.description();
     }
-    // A call the host cancelled, or cut short because it went away, has no one to answer.
-    const auto [gone, cancelled] = finish();
-    if (gone) outputClosed_ = true;
-    if (gone || cancelled) return !gone;
+    bool gone = false;
+    bool cancelled = false;
+    {
+      std::lock_guard lock(mutex_);
+      runningCall_.reset();
+      gone = gone_;
+      // A call that changed the server's windows is answered anyway, so that
+      // the host learns what became of them.
+      cancelled = cancelled_ && tool->readOnly;
+    }
+    // A call cut short because the host went away, or one it cancelled, has no one to answer.
+    if (gone) {
+      outputClosed_ = true;
+      return false;
+    }
+    if (cancelled) return true;
+    if (failure) return respondError(id, kToolFailed, *failure);
   }
 
   Json item = Json::object();

@@ -250,9 +250,9 @@ std::vector<Tool> makeCatalogue() {
 // What an argument of `property` must be, for the model to read.
 std::string expected(const Json& property) {
   const std::string type = property.value("type", std::string());
-  std::string what = type == "number" ? "a number" : type == "string" ? "a string" : "of type " + type;
+  std::string what = type == "integer" ? "an integer" : "a " + type;
   if (property.contains("minimum") && property.contains("maximum")) {
-    what += " from " + Json(property["minimum"]).dump() + " to " + Json(property["maximum"]).dump();
+    what += " from " + property["minimum"].dump() + " to " + property["maximum"].dump();
   }
   return what;
 }
@@ -265,15 +265,18 @@ std::string shown(const Json& value) {
   return text;
 }
 
+// Whether `value` is of the property's JSON Schema type and within its range.
 bool fits(const Json& value, const Json& property) {
   const std::string type = property.value("type", std::string());
   if (type == "string") return value.is_string();
-  if (type != "number" || !value.is_number()) return false;
+  if (type == "boolean") return value.is_boolean();
+  if (!value.is_number()) return false;
   const double number = value.get<double>();
   if (!std::isfinite(number)) return false;
+  if (type == "integer" && number != std::trunc(number)) return false;
   if (const auto low = property.find("minimum"); low != property.end() && number < low->get<double>()) return false;
   if (const auto high = property.find("maximum"); high != property.end() && number > high->get<double>()) return false;
-  return true;
+  return type == "number" || type == "integer";
 }
 
 }  // namespace

@@ -44,7 +44,8 @@ struct Tool {
   const char* description;
   bool readOnly;    // changes nothing, not even the server's own windows
   bool idempotent;  // a repeated call with the same arguments changes nothing more
-  // Argument name → {"type", "description"} and, for numbers, "minimum"/"maximum".
+  // Argument name → {"type" (string, number, integer or boolean), "description"}
+  // and, for numbers, "minimum" and "maximum".
   // Every argument is optional.
   Json inputProperties;
   Json outputSchema;

@@ -142,7 +142,9 @@ TEST_F(ProbeTest, TheAskedRevisionDecidesWhatTheHostSees) {
     }
     const Json result = exchange(R"({"id":2,"method":"tools/call","params":{"name":"power_system_info"}})")["result"];
     EXPECT_EQ(result.contains("structuredContent"), c.typed);
-    if (c.typed) EXPECT_EQ(result["structuredContent"], Json::parse(result["content"][0]["text"].get<std::string>()));
+    if (c.typed) {
+      EXPECT_EQ(result["structuredContent"], Json::parse(result["content"][0]["text"].get<std::string>()));
+    }
   }
 }
 

@@ -36,6 +36,10 @@ const Json* member(const Json& object, const char* key) {
   return it == object.end() ? nullptr : &*it;
 }
 
+// What a queued line costs, its own bookkeeping included, so that a flood of
+// short lines is bounded too.
+std::size_t queuedSize(const std::string& line) { return line.size() + sizeof(std::string); }
+
 // Whether the descriptor is a pipe or a socket: its end means its writer went
 // away, while a file simply has nothing more.
 bool isStream(int fd) {
@@ -275,38 +279,47 @@ void CalorimProbe::hostGone() {
   changed_.notify_all();
 }
 
-bool CalorimProbe::deliver(std::string line) {
+bool CalorimProbe::isCancellation(std::string_view line) {
   // Only a line that mentions the method is parsed here; the others once, when handled.
-  if (line.find("notifications/cancelled") != std::string::npos) {
-    std::string_view text = line;
-    if (text.ends_with('\r')) text.remove_suffix(1);
-    if (const std::optional<Json> message = readJson(text); message && message->is_object()) {
-      const Json* method = member(*message, "method");
-      if (method != nullptr && *method == "notifications/cancelled") {
-        const Json* params = member(*message, "params");
-        const Json* requestId = params != nullptr && params->is_object() ? member(*params, "requestId") : nullptr;
-        std::lock_guard lock(mutex_);
-        if (requestId != nullptr && runningCall_ && *runningCall_ == *requestId) {
-          cancelled_ = true;
-          callStop_.requestStop();
-        }
-        return !stopping_;  // a notification: nothing to answer
-      }
-    }
+  if (line.find("notifications/cancelled") == std::string_view::npos) return false;
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  const std::optional<Json> message = readJson(line);
+  if (!message || !message->is_object()) return false;
+  const Json* method = member(*message, "method");
+  if (method == nullptr || *method != "notifications/cancelled") return false;
+  const Json* params = member(*message, "params");
+  const Json* requestId = params != nullptr && params->is_object() ? member(*params, "requestId") : nullptr;
+  std::lock_guard lock(mutex_);
+  if (requestId != nullptr && runningCall_ && *runningCall_ == *requestId) {
+    cancelled_ = true;
+    callStop_.requestStop();
   }
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return queuedBytes_ < kMaxQueuedBytes || stopping_; });
-  if (stopping_) return false;
-  queuedBytes_ += line.size();
-  queue_.push_back(std::move(line));
-  lock.unlock();
-  changed_.notify_all();
   return true;
+}
+
+bool CalorimProbe::deliver(std::vector<std::string>& lines) {
+  std::unique_lock lock(mutex_);
+  for (std::string& line : lines) {
+    changed_.wait(lock, [this] { return queuedBytes_ < kMaxQueuedBytes || stopping_; });
+    if (stopping_) return false;
+    queuedBytes_ += queuedSize(line);
+    queue_.push_back(std::move(line));
+    changed_.notify_all();
+  }
+  lines.clear();
+  return !stopping_;
 }
 
 void CalorimProbe::readInput(int input, int wake) {
   std::string line;
   bool tooLong = false;
+  std::vector<std::string> lines;  // the complete lines of one read, handed over together
+  const auto complete = [&] {
+    // An empty line, or one that cancels a call, has nothing to answer.
+    if (!tooLong && !line.empty() && line != "\r" && !isCancellation(line)) lines.push_back(std::move(line));
+    line.clear();
+    tooLong = false;
+  };
   char buffer[1 << 16];
   for (;;) {
     pollfd fds[2] = {{input, POLLIN, 0}, {wake, POLLIN, 0}};
@@ -330,12 +343,12 @@ void CalorimProbe::readInput(int input, int wake) {
       if (!tooLong) line.append(piece);
       if (end == std::string_view::npos) break;
       chunk.remove_prefix(end + 1);
-      if (!tooLong && !deliver(std::move(line))) return;
-      line.clear();
-      tooLong = false;
+      complete();
     }
+    if (!deliver(lines)) return;
   }
-  if (!tooLong && !line.empty() && !deliver(std::move(line))) return;  // a last line without terminator
+  complete();  // a last line without terminator
+  if (!deliver(lines)) return;
   {
     std::lock_guard lock(mutex_);
     inputEnded_ = true;
@@ -371,7 +384,7 @@ void CalorimProbe::run(int input) {
       if (gone_ || queue_.empty()) break;
       line = std::move(queue_.front());
       queue_.pop_front();
-      queuedBytes_ -= line.size();
+      queuedBytes_ -= queuedSize(line);
     }
     changed_.notify_all();
     if (!handleLine(line)) break;

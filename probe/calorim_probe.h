@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "core/json.h"
 #include "core/platform/stop_signal.h"
@@ -92,9 +93,11 @@ class CalorimProbe {
   // The reading thread: splits `input` into lines and queues them, until its
   // end or until `wake` becomes readable.
   void readInput(int input, int wake);
-  // Queues `line`, or hands a cancellation to the running call. False once
-  // `run` is ending.
-  bool deliver(std::string line);
+  // Whether `line` is a cancellation; one that names the running call stops it.
+  bool isCancellation(std::string_view line);
+  // Queues `lines` for the calling thread, waiting while too much is queued.
+  // False once `run` is ending.
+  bool deliver(std::vector<std::string>& lines);
 
   std::shared_ptr<PowerService> service_;
   Writer writer_;

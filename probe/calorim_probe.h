@@ -54,7 +54,6 @@ class CalorimProbe {
   static constexpr std::size_t kMaxLineBytes = 16u << 20;
   // Request text read ahead while a call runs; beyond it reading waits.
   static constexpr std::size_t kMaxQueuedBytes = 2 * kMaxLineBytes;
-  static constexpr double kCooldownTimeout = 60.0;
 
   // Writes one message line (text and its line feed) and flushes it. Returns
   // false once the reader has gone away; the server then stops.
@@ -126,8 +125,9 @@ class CalorimProbe {
 
 // The program: creates the service on `platform` and serves standard input and
 // output. A start failure writes "Failed to start: <case>" to standard error,
-// then for missing energy counters `energyAccessLine`, and returns 1;
-// otherwise returns 0 at end of input or once the host is gone.
+// then for missing energy counters `energyAccessLine`, and returns 1, as it
+// does when it cannot start reading; otherwise returns 0 at end of input or
+// once the host is gone.
 int mcpMain(const std::function<std::shared_ptr<Platform>()>& platform);
 
 }  // namespace calorim::probe

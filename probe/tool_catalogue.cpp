@@ -8,7 +8,6 @@ namespace calorim::probe {
 namespace {
 
 constexpr double kSnapshotInterval = 1.0;
-constexpr double kCooldownTimeout = 60.0;
 constexpr double kDefaultTargetTemp = 80.0;
 // Below and above anything a machine that still runs can be cooled to.
 constexpr int kLowestTargetTemp = -50;

@@ -20,6 +20,9 @@
 
 namespace calorim::probe {
 
+// The longest "power_cooldown" waits for its target, in seconds.
+inline constexpr double kCooldownTimeout = 60.0;
+
 // What a tool's function gets. `arguments` is an object whose members have
 // already been checked against the tool's input schema (`argumentError`).
 struct ToolCall {

@@ -153,7 +153,8 @@ RegistryDictionary adapterDictionary(const PowerSupply& s, const std::vector<Pdo
   if (s.modelName) d.set("Name", *s.modelName);
   if (s.manufacturer) d.set("Manufacturer", *s.manufacturer);
   if (s.serialNumber) d.set("SerialString", *s.serialNumber);
-  d.set("Description", describeKind(s) + " (" + s.name + ")");
+  // The kind in words; the kernel's name of the supply ("ucsi-source-psy-USBC000:001") means nothing to a reader.
+  d.set("Description", describeKind(s));
   RegistryArray menu;
   for (const Pdo& pdo : pdos) {
     RegistryDictionary entry{{"Index", std::int64_t{pdo.position - 1}},

@@ -95,7 +95,7 @@ TEST(LinuxRegistryBattery, ShapesFromSupplies) {
   ac.type = "Mains";
   ac.online = 1;
   EXPECT_EQ(dict(*detail::batteryDictionary({bat0, ac}, {}), "AdapterDetails"),
-            (RegistryDictionary{{"Description", "Mains (AC)"}, {"UsbHvcHvcIndex", std::int64_t{-1}}}));
+            (RegistryDictionary{{"Description", "Mains"}, {"UsbHvcHvcIndex", std::int64_t{-1}}}));
 
   // Only peripherals, or an empty battery bay: no battery service.
   PowerSupply bay = battery("BAT1", "Unknown");

@@ -4,6 +4,9 @@
 //
 //   calorim [--simulate [PROFILE]]
 //
+// One runs per user: started again while it runs, the program asks the
+// running one to open its panel and ends with status 0.
+//
 // The display texts come from the string bundle "CalorimGUI_Calorim.bundle"
 // beside the executable or in the installed data directory; without one the
 // program stops at once with "could not load resource bundle: from " and the
@@ -23,6 +26,8 @@
 #include <variant>
 
 #include "app/shell/calorim_app.h"
+#include "app/shell/single_instance.h"
+#include "app/shell/tray.h"
 #include "app/model/strings.h"
 #include "app/model/update_check.h"
 #include "core/platform/simulated/simulated_machine.h"
@@ -94,13 +99,26 @@ int main(int argc, char** argv) {
 
   QApplication application(argc, argv);
   describe();
-  QApplication::setApplicationDisplayName(QStringLiteral("Calorim"));
+  // Docks match the windows to the desktop entry by this name (the Wayland
+  // application id); the X11 window class is the application name, which the
+  // entry names as StartupWMClass. No display name: Qt would append it to
+  // every window title, after titles that already name the application.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.calorim.Calorim"));
 
   const QStringList locations = calorim::app::stringBundleLocations();
   if (!calorim::app::openStringBundle(locations)) {
     std::fprintf(stderr, "%s\n", qPrintable(calorim::app::stringBundleFailure(locations)));
     return 1;
   }
+
+  // A second launch shows the running program's panel instead.
+  auto claim = calorim::app::SingleInstance::claim(calorim::app::SingleInstance::defaultDirectory());
+  if (std::holds_alternative<calorim::app::SingleInstance::Told>(claim)) return 0;
+  if (const auto* failed = std::get_if<calorim::app::SingleInstance::Failed>(&claim)) {
+    fail(failed->reason);
+    return 1;
+  }
+  const auto instance = std::move(std::get<std::unique_ptr<calorim::app::SingleInstance>>(claim));
 
   std::shared_ptr<calorim::Platform> platform =
       arguments.simulate ? simulatedPlatform(arguments.profile) : calorim::makeNativePlatform();
@@ -110,5 +128,7 @@ int main(int argc, char** argv) {
   calorim::app::LiveMonitorOptions options;
   options.simulated = arguments.simulate;
   calorim::app::CalorimApp app(std::move(platform), std::move(options));
+  QObject::connect(instance.get(), &calorim::app::SingleInstance::showRequested, &app,
+                   [&app] { app.tray().showPanel(); });
   return QApplication::exec();
 }

@@ -63,4 +63,24 @@ void Preferences::setTempUnit(TempUnit unit) {
   setTempUnitRaw(QString::fromUtf8(rawValue(unit).data(), static_cast<qsizetype>(rawValue(unit).size())));
 }
 
+namespace {
+
+QString windowSizeKey(const QString& identifier) { return QStringLiteral("windows/%1/size").arg(identifier); }
+
+}  // namespace
+
+std::optional<QSize> Preferences::windowSize(const QString& identifier) const {
+  const QVariant stored = settings_.value(windowSizeKey(identifier));
+  if (stored.typeId() != QMetaType::QSize) return std::nullopt;
+  const QSize size = stored.toSize();
+  // Another program may have written anything here.
+  constexpr int kLargest = 16384;
+  if (!size.isValid() || size.isEmpty() || size.width() > kLargest || size.height() > kLargest) return std::nullopt;
+  return size;
+}
+
+void Preferences::setWindowSize(const QString& identifier, QSize size) {
+  settings_.setValue(windowSizeKey(identifier), size);
+}
+
 }  // namespace calorim::app

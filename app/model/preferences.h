@@ -11,13 +11,19 @@
 // readers apply the fallbacks (style `full`, unit `celsius`, unknown item
 // names dropped and nothing left meaning `defaultItems`).
 //
+// Besides these, the size each window had when it last closed (see
+// `windowSize`).
+//
 // The application makes one `Preferences` and hands it to every view: each
 // setter writes at once and signals the change, so every view sees it at once.
 // Use from the UI thread.
 
 #include <QObject>
 #include <QSettings>
+#include <QSize>
 #include <QString>
+
+#include <optional>
 
 #include "app/model/menu_bar_text.h"
 
@@ -52,6 +58,11 @@ class Preferences : public QObject {
   void setMenuBarItems(const MenuBarItemSet& items);
   void setMenuBarStyle(MenuBarStyle style);
   void setTempUnit(TempUnit unit);
+
+  // The size a window of `identifier` had when it last closed
+  // ("windows/<identifier>/size"); absent when none, or none of sense, is stored.
+  [[nodiscard]] std::optional<QSize> windowSize(const QString& identifier) const;
+  void setWindowSize(const QString& identifier, QSize size);
 
  signals:
   void menuBarItemsChanged();

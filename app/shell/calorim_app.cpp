@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -25,10 +28,44 @@
 namespace calorim::app {
 namespace {
 
-// The first size of a new window: what its content asks for, at least its minimum.
-void sizeNewWindow(QWidget* window, QSize minimum, QSize preferred) {
+// Keeps the size of a window in the preferences as the user changes it, for
+// the next window of its identifier to open at.
+class SizeKeeper : public QObject {
+ public:
+  SizeKeeper(QWidget* window, Preferences& preferences, QString identifier)
+      : QObject(window), preferences_(preferences), identifier_(std::move(identifier)) {
+    window->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* window = static_cast<QWidget*>(watched);
+    if (event->type() == QEvent::Resize && window->isVisible() && !window->isMinimized() && !window->isMaximized() &&
+        !window->isFullScreen()) {
+      preferences_.setWindowSize(identifier_, window->size());
+    }
+    return false;
+  }
+
+ private:
+  Preferences& preferences_;
+  QString identifier_;
+};
+
+// The first size of a new window: the one it had when last closed, else
+// `preferred`; at least its minimum and at most the screen's room.
+void sizeNewWindow(QWidget* window, const QString& identifier, Preferences& preferences, QSize minimum,
+                   QSize preferred) {
   window->setMinimumSize(minimum);
-  window->resize(preferred.expandedTo(minimum));
+  QSize size = preferences.windowSize(identifier).value_or(preferred).expandedTo(minimum);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) size = size.boundedTo(screen->availableGeometry().size());
+  window->resize(size);
+  new SizeKeeper(window, preferences, identifier);
+}
+
+QSize screenRoom() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen != nullptr ? screen->availableGeometry().size() : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
 }  // namespace
@@ -68,7 +105,9 @@ void CalorimApp::registerWindows() {
       [this] {
         auto* window = new DetailView(*monitor_, *preferences_);
         window->setWindowTitle(localized(monitor_->simulated() ? "app.nameSimulated" : "app.name"));
-        sizeNewWindow(window, {420, 450}, window->sizeHint());
+        // Its sizes with the style's fonts and margins, as it will be shown.
+        window->ensurePolished();
+        sizeNewWindow(window, kDetail, *preferences_, {420, 450}, window->openingSize(screenRoom()));
         return window;
       },
       // The panel's button paused sampling for a window that is already open,
@@ -79,14 +118,15 @@ void CalorimApp::registerWindows() {
   windows_->add(kSettings, [this] {
     auto* window = new SettingsView(*preferences_, *loginItem_);
     window->setWindowTitle(localized("settings.title"));
-    window->setFixedSize(SettingsView::kWidth, SettingsView::kHeight);
+    // As large as its sections, and resizable: smaller, it scrolls.
+    sizeNewWindow(window, kSettings, *preferences_, {SettingsView::kMinimumWidth, 200}, window->sizeHint());
     return window;
   });
 
   windows_->add(kPorts, [this] {
-    auto* window = new ports::PortsView(platform_);
+    auto* window = new ports::PortsView(platform_, monitor_->simulated());
     window->setWindowTitle(localized(monitor_->simulated() ? "ports.titleSimulated" : "ports.title"));
-    sizeNewWindow(window, {400, 400}, {480, 560});
+    sizeNewWindow(window, kPorts, *preferences_, {400, 400}, {480, 560});
     return window;
   });
 }

@@ -4,9 +4,14 @@
 // presence with its panel, and the three windows the panel opens by
 // identifier:
 //
-//   "detail"    title of "app.name", at least 420 × 450 px
-//   "settings"  title of "settings.title", fixed 320 × 400 px
+//   "detail"    title of "app.name", at least 420 × 450 px, opening tall
+//               enough for its first three cards
+//   "settings"  title of "settings.title", opening as large as its content,
+//               at least 320 px wide
 //   "ports"     title of "ports.title", at least 400 × 400 px
+//
+// Each window opens at the size it had when last closed (kept in the
+// preferences), within the screen's room.
 //
 // On a simulated machine the detail and ports windows take the titles of
 // "app.nameSimulated" and "ports.titleSimulated".

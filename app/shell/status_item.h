@@ -45,10 +45,47 @@ class StatusItem : public QObject {
  signals:
   // The primary click: the panel opens (or closes, when open).
   void activated();
+  // `isAvailable` may have changed (a desktop panel started or ended). Items
+  // that cannot tell emit nothing; the controller also looks now and then.
+  void availabilityChanged();
+};
+
+// Two ways of showing the item, the first preferred: shows `preferred`
+// while it is available, else `other`, and moves between the two as their
+// availability changes while shown (a desktop panel restarting), so the
+// application never stays without an item while one of them could show it.
+// Looks and menus go to both.
+class PreferringStatusItem : public StatusItem {
+  Q_OBJECT
+
+ public:
+  PreferringStatusItem(std::unique_ptr<StatusItem> preferred, std::unique_ptr<StatusItem> other,
+                       QObject* parent = nullptr);
+
+  [[nodiscard]] bool isAvailable() const override;
+  void show() override;
+  void hide() override;
+  [[nodiscard]] bool isShown() const override;
+  void setLook(const StatusItemLook& look) override;
+  void setMenu(QMenu* menu) override;
+  [[nodiscard]] QRect anchor() const override;
+
+  // The one shown now; null while hidden.
+  [[nodiscard]] StatusItem* current() const { return current_; }
+
+ private:
+  // The one that should show now, of those available; null when neither is.
+  [[nodiscard]] StatusItem* wanted() const;
+  void follow();
+
+  std::unique_ptr<StatusItem> preferred_;
+  std::unique_ptr<StatusItem> other_;
+  StatusItem* current_ = nullptr;
 };
 
 // Makes the item for the desktop the application runs on: on Linux a
-// StatusNotifierItem where a watcher is on the session bus, else Qt's tray icon.
+// StatusNotifierItem while a watcher is on the session bus, else Qt's tray
+// icon (a `PreferringStatusItem` of the two).
 using StatusItemFactory = std::function<std::unique_ptr<StatusItem>()>;
 [[nodiscard]] std::unique_ptr<StatusItem> makeStatusItem();
 

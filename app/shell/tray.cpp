@@ -145,17 +145,21 @@ TrayController::TrayController(LiveMonitor& monitor, Preferences& preferences, P
   actions_.quit = closingPopup(std::move(actions.quit));
 
   menu_ = std::make_unique<QMenu>();
-  menu_->addAction(localized("menu.openDetail"), this, [this] { openDetailWindow(monitor_, actions_); });
-  menu_->addAction(localized("menu.settings"), this, [this] { openSettingsWindow(actions_); });
-  menu_->addAction(localized("ports.title"), this, [this] { openPortsWindow(actions_); });
+  menu_->addAction(withoutMnemonic(localized("menu.openDetail")), this, [this] { openDetailWindow(monitor_, actions_); });
+  menu_->addAction(withoutMnemonic(localized("menu.settings")), this, [this] { openSettingsWindow(actions_); });
+  menu_->addAction(withoutMnemonic(localized("ports.title")), this, [this] { openPortsWindow(actions_); });
   menu_->addSeparator();
-  menu_->addAction(localized("menu.quit"), this, [this] {
+  menu_->addAction(withoutMnemonic(localized("menu.quit")), this, [this] {
     if (actions_.quit) actions_.quit();
   });
   item_->setMenu(menu_.get());
 
   trayCheck_->setInterval(kTrayCheckMs);
   connect(trayCheck_, &QTimer::timeout, this, &TrayController::checkTray);
+  // A panel that starts or ends is followed at once, not at the next look.
+  connect(item_.get(), &StatusItem::availabilityChanged, this, [this] {
+    if (trayCheck_->isActive()) checkTray();
+  });
   connect(item_.get(), &StatusItem::activated, this, [this] {
     if (popupPanel_ && popupPanel_->isVisible()) {
       hidePopup();

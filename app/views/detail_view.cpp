@@ -109,6 +109,23 @@ void DetailView::arrange(bool wide) {
   columns_->setStretchFactor(right, wide ? 1 : 0);
 }
 
+QSize DetailView::openingSize(QSize available) const {
+  // The one-column order: banner, hero card, then the cards.
+  std::vector<QWidget*> order = {banner_, hero_};
+  order.insert(order.end(), cards_.begin(), cards_.end());
+  const int innerWidth = kOpeningWidth - 2 * kPagePadding;
+  int height = 2 * kPagePadding;
+  int counted = 0;
+  for (QWidget* card : order) {
+    if (card->isHidden()) continue;
+    if (counted == kCardsShownAtOpening) break;
+    if (counted > 0) height += kPageSpacing;
+    height += card->hasHeightForWidth() ? card->heightForWidth(innerWidth) : card->sizeHint().height();
+    ++counted;
+  }
+  return QSize(kOpeningWidth, height).boundedTo(available);
+}
+
 void DetailView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   arrange(event->size().width() > kNarrowUpTo);

@@ -65,6 +65,14 @@ class DetailView : public QWidget {
   DetailView(LiveMonitor& monitor, Preferences& preferences, QWidget* parent = nullptr);
   ~DetailView() override;
 
+  static constexpr int kOpeningWidth = 480;
+  static constexpr int kCardsShownAtOpening = 3;
+
+  // The size a new window opens at: `kOpeningWidth` wide and tall enough to
+  // show the first three cards shown (the error banner counts while shown)
+  // without scrolling, at most `available` (the screen's room).
+  [[nodiscard]] QSize openingSize(QSize available) const;
+
   // True while the cards stand in two columns.
   [[nodiscard]] bool isWide() const { return wide_; }
   [[nodiscard]] HistoryLine* historyLine() const;

@@ -262,7 +262,11 @@ class MenuExporter : public QDBusAbstractAdaptor {
     if (id < 1 || id > actions.size()) return {};
     const QAction* action = actions[id - 1];
     if (action->isSeparator()) return {{QStringLiteral("type"), QStringLiteral("separator")}};
-    return {{QStringLiteral("label"), action->text()}, {QStringLiteral("enabled"), action->isEnabled()}};
+    // The actions' texts carry no mnemonic, their "&" doubled; a menu label
+    // here marks one with "_" instead, so a "_" of the text is doubled.
+    QString label = action->text().replace(QStringLiteral("&&"), QStringLiteral("&"));
+    label.replace(QLatin1Char('_'), QStringLiteral("__"));
+    return {{QStringLiteral("label"), label}, {QStringLiteral("enabled"), action->isEnabled()}};
   }
 
   StatusNotifierItem* item_;
@@ -297,8 +301,12 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
     watcherPresent_ = true;
     // A watcher that starts anew knows no items: each registers again.
     if (shown_) registerWithWatcher();
+    emit availabilityChanged();
   });
-  connect(watcher_, &QDBusServiceWatcher::serviceUnregistered, this, [this] { watcherPresent_ = false; });
+  connect(watcher_, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+    watcherPresent_ = false;
+    emit availabilityChanged();
+  });
 }
 
 StatusNotifierItem::~StatusNotifierItem() { hide(); }

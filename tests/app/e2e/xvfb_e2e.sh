@@ -4,6 +4,9 @@
 # shortcut (Ctrl+Q) typed through the XTEST extension; the program must end
 # by itself with exit status 0.
 #
+# A second launch must end with 0 and leave the one running; the window's
+# class must be the desktop entry's StartupWMClass.
+#
 # A bare Xvfb has no system tray, so the panel first opens by itself as an
 # ordinary window titled "Calorim": no option or hook is needed to open it.
 # Where `trayer` is installed the run goes on with a tray: the window must
@@ -67,6 +70,23 @@ app_pid=$!
 
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Calorim$' 2>/dev/null | head -n1)
 [[ -n $window ]] || fail "no window titled Calorim appeared"
+
+# Docks match windows to the desktop entry by the window class it names.
+entry="$(dirname "$0")/../../../packaging/linux/org.calorim.Calorim.desktop"
+wm_class=$(sed -n 's/^StartupWMClass=//p' "$entry")
+[[ -n $wm_class ]] || fail "the desktop entry names no StartupWMClass"
+if command -v xprop >/dev/null; then
+  classes=$(xprop -id "$window" WM_CLASS) || fail "no WM_CLASS on the window"
+  [[ $classes == *"\"$wm_class\""* ]] || fail "the window's class ($classes) is not the entry's $wm_class"
+fi
+
+# Started again, it hands over to the running one and ends with 0 at once.
+timeout 10 "$calorim" --simulate >"$work/second.log" 2>&1
+status=$?
+[[ $status -eq 0 ]] || fail "a second launch ended with $status: $(cat "$work/second.log")"
+kill -0 "$app_pid" 2>/dev/null || fail "the first calorim ended when the second started"
+[[ $(xdotool search --onlyvisible --name '^Calorim$' 2>/dev/null | wc -l) -eq 1 ]] ||
+  fail "a second launch left a second panel window"
 
 # Let it sample for a while; it must keep running on its own.
 for _ in $(seq "$seconds"); do

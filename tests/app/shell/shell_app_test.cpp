@@ -1,15 +1,22 @@
 // The running application on the simulated laptop, under the offscreen
 // platform (which has no system tray): windows by identifier, the presence
-// policy, the pause of the detail button, the tray icon and its text, the
-// panel's window standing in for the tray, and quitting. On Linux, on a
+// policy, the windows' opening and remembered sizes, the pause of the detail
+// button, the tray icon and its text, the panel's window standing in for the
+// tray, the item moving between its two ways, the notice of a machine without
+// energy counters, and quitting. On Linux, on a
 // private session bus with a watcher written here: the Qt tray icon while no
 // watcher is on the bus; with one, the application's own StatusNotifierItem,
 // registered with the watcher, its label following the menu-bar text, its
 // icon the rendered first value, its activation opening the panel, and its
-// menu offering the panel's buttons.
+// menu offering the panel's buttons, and its return when the watcher restarts.
 
 #include <QApplication>
+#include <QAction>
 #include <QLabel>
+#include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +27,7 @@
 #include "app/shell/status_item.h"
 #include "app/shell/tray.h"
 #include "app/shell/window_registry.h"
+#include "app/views/detail_view.h"
 #include "app/views/panel_view.h"
 #include "core/platform/linux/linux_platform.h"
 #include "tests/app/ui_test_support.h"
@@ -174,8 +182,11 @@ class ShellAppTest : public QObject {
     rig.press("settingsButton");
     QWidget* settings = windows.window(CalorimApp::kSettings);
     QVERIFY(settings != nullptr);
-    QCOMPARE(settings->minimumSize(), QSize(320, 400));
-    QCOMPARE(settings->maximumSize(), QSize(320, 400));
+    // As large as its content, and resizable.
+    QVERIFY(QTest::qWaitForWindowExposed(settings));
+    QTRY_COMPARE(settings->findChild<QScrollArea*>()->verticalScrollBar()->maximum(), 0);
+    QCOMPARE(settings->minimumWidth(), 320);
+    QVERIFY(settings->maximumHeight() > settings->height());
     QCOMPARE(rig.app.presence().policy(), PresencePolicy::accessory);
     rig.press("portsButton");
     QWidget* ports = windows.window(CalorimApp::kPorts);
@@ -191,6 +202,13 @@ class ShellAppTest : public QObject {
     QCOMPARE(detail->windowTitle(), QStringLiteral("Calorim"));
     QVERIFY(detail->findChild<QLabel*>(QStringLiteral("simulatedLabel")) == nullptr);
     QCOMPARE(detail->minimumSize(), QSize(420, 450));
+    // It opens showing its first three cards whole, without scrolling.
+    QVERIFY(QTest::qWaitForWindowExposed(detail));
+    for (const char* card : {"heroCard", "cpuCard", "gpuCard"}) {
+      QWidget* shownCard = part(detail, card);
+      QVERIFY2(shownCard->mapTo(detail, QPoint(0, shownCard->height())).y() <= detail->height(), card);
+    }
+    QVERIFY(testing::saveScreenshot(detail->grab(), QStringLiteral("detail_opening.png")));
     QTRY_VERIFY(!monitor.isPaused());
     rig.press("detailButton");
     QVERIFY(!monitor.isPaused());
@@ -218,6 +236,23 @@ class ShellAppTest : public QObject {
     QVERIFY(!monitor.isPaused());
     rig.app.openWindow(CalorimApp::kSettings);
     QCOMPARE(windows.openCount(), 1);
+
+    // Each window opens again at the size the user left it at.
+    rig.app.openWindow(CalorimApp::kDetail);
+    windows.window(CalorimApp::kDetail)->resize(640, 520);
+    QVERIFY(QTest::qWaitForWindowExposed(windows.window(CalorimApp::kDetail)));
+    QTRY_COMPARE(rig.app.preferences().windowSize(CalorimApp::kDetail), std::optional(QSize(640, 520)));
+    windows.window(CalorimApp::kDetail)->close();
+    QTRY_VERIFY(windows.window(CalorimApp::kDetail) == nullptr);
+    rig.app.openWindow(CalorimApp::kDetail);
+    QCOMPARE(windows.window(CalorimApp::kDetail)->size(), QSize(640, 520));
+    // A stored size of no sense is not used.
+    windows.window(CalorimApp::kDetail)->close();
+    QTRY_VERIFY(windows.window(CalorimApp::kDetail) == nullptr);
+    QSettings(QStringLiteral("Calorim"), QStringLiteral("Calorim")).setValue(QStringLiteral("windows/detail/size"),
+                                                                          QStringLiteral("huge"));
+    rig.app.openWindow(CalorimApp::kDetail);
+    QVERIFY(windows.window(CalorimApp::kDetail)->width() < 640);
   }
 
   void withoutATrayThePanelStandsInAWindowAndTheIconFollowsTheSample() {
@@ -249,7 +284,7 @@ class ShellAppTest : public QObject {
     QCOMPARE(tray.iconText(), QStringLiteral("6"));
     // The icon shows the first chosen item in declaration order; the tooltip all.
     rig.app.preferences().setMenuBarItemsRaw(QStringLiteral("cpuTemp,gpuPower"));
-    QCOMPARE(tray.toolTip() + tray.iconText(), QStringLiteral("GPU1.1W CPU50\u00B01"));
+    QCOMPARE(tray.toolTip() + tray.iconText(), QStringLiteral("GPU1.1W \u00B7 CPU50\u00B01"));
     rig.app.preferences().setMenuBarItemsRaw(QStringLiteral("cpuTemp"));
     redrawn.clear();
     rig.app.preferences().setTempUnitRaw(QStringLiteral("fahrenheit"));
@@ -284,6 +319,7 @@ class ShellAppTest : public QObject {
     QWidget* ports = app.windows().window(CalorimApp::kPorts);
     QVERIFY(QTest::qWaitForWindowExposed(ports));
     QCOMPARE(ports->windowTitle(), localized("ports.titleSimulated"));
+    QCOMPARE(part<QLabel>(ports, "simulatedLabel")->text(), localized("detail.simulated"));
     QTRY_VERIFY(ports->findChild<QLabel*>(QStringLiteral("adapterTitle")) != nullptr);  // read off the UI thread
     QVERIFY(testing::saveScreenshot(ports->grab(), QStringLiteral("simulated_ports.png")));
   }
@@ -297,6 +333,11 @@ class ShellAppTest : public QObject {
     TrayController tray(*monitor, preferences, {}, std::move(owned));
     tray.start();
     QVERIFY(!item.shown && tray.fallbackWindow() != nullptr);
+    // The menu shows its texts as they are: no "&" taken for a mnemonic.
+    QStringList shownTexts;
+    for (const QAction* action : tray.menu().actions()) shownTexts << action->iconText();
+    QCOMPARE(shownTexts, (QStringList{localized("menu.openDetail"), localized("menu.settings"),
+                                      QStringLiteral("Ports & Power"), QString(), localized("menu.quit")}));
 
     item.available = true;
     QTest::qWait(TrayController::kTrayCheckMs + 200);
@@ -313,6 +354,61 @@ class ShellAppTest : public QObject {
     QCOMPARE(tray.popupPanel()->y(), 22 + 4);
     emit item.activated();
     QVERIFY(!tray.popupPanel()->isVisible());
+  }
+
+  // A desktop's panel that restarts takes the preferred way of showing the
+  // item away and back: the item moves to the other way and back at once,
+  // and no window ever stands in for it.
+  void theItemMovesBetweenItsTwoWaysAsTheyComeAndGo() {
+    testing::SimulatedRig sim;
+    auto monitor = sim.makeMonitor();
+    Preferences preferences;
+    auto preferredOwned = std::make_unique<FakeStatusItem>();
+    auto otherOwned = std::make_unique<FakeStatusItem>();
+    FakeStatusItem& preferred = *preferredOwned;
+    FakeStatusItem& other = *otherOwned;
+    preferred.available = other.available = true;
+    auto owned = std::make_unique<PreferringStatusItem>(std::move(preferredOwned), std::move(otherOwned));
+    PreferringStatusItem& item = *owned;
+    TrayController tray(*monitor, preferences, {}, std::move(owned));
+    tray.start();
+    QVERIFY(preferred.shown && !other.shown && item.current() == &preferred);
+    monitor->publish(testing::sampleWith(50));
+    QCOMPARE(other.look.text, preferred.look.text);  // ready to take over
+
+    preferred.available = false;
+    emit preferred.availabilityChanged();
+    QVERIFY(!preferred.shown && other.shown && item.current() == &other);
+    preferred.available = true;
+    emit preferred.availabilityChanged();
+    QVERIFY(preferred.shown && !other.shown);
+    QVERIFY(tray.fallbackWindow() == nullptr);
+
+    // With neither, the controller puts the panel in a window at once.
+    preferred.available = other.available = false;
+    emit preferred.availabilityChanged();
+    QVERIFY(!item.isShown());
+    QVERIFY(tray.fallbackWindow() != nullptr);
+  }
+
+  // A machine without energy counters (a virtual machine) is told so, with
+  // what still works, and not sent to grant an access that would not help.
+  void withoutEnergyCountersTheNoticeSaysWhatStillWorks() {
+    calorim::testing::MachineTree tree("vm");
+    tree.copyProc("vm");
+    auto machineClock = std::make_shared<calorim::testing::MachineClock>(tree.root());
+    LiveMonitorOptions options;
+    options.updateUrl = QString();
+    CalorimApp app(sysfs::makeLinuxPlatform(tree.root(), machineClock, ""), options);
+    QSignalSpy published(&app.monitor(), &LiveMonitor::published);
+    QTRY_VERIFY_WITH_TIMEOUT(published.count() >= 1, 20000);
+    QCOMPARE(app.monitor().energyAccess().state, EnergyAccess::State::absent);
+    MenuBarPanel* panel = app.tray().fallbackWindow()->findChild<MenuBarPanel*>();
+    const QString notice = part<QLabel>(panel, "energyNotice")->text();
+    QCOMPARE(notice, localized("energy.absent"));
+    QVERIFY(!notice.contains(QStringLiteral("Granting")));
+    QVERIFY(notice.contains(QStringLiteral("virtual machine")));
+    QVERIFY(testing::saveScreenshot(panel->window()->grab(), QStringLiteral("panel_without_counters.png")));
   }
 
   // The laptop fixture with its energy counters root's alone, as the kernel
@@ -374,7 +470,7 @@ class ShellAppTest : public QObject {
       }
       QVERIFY(shown(detail, "fansCard"));
       detailShot = detail->grab();
-      QCOMPARE(detail->width(), detail->minimumWidth());  // the window opens at its narrowest
+      QCOMPARE(detail->width(), DetailView::kOpeningWidth);
 
       // The administrator applies the rule; the next round reads the counters.
       locked.grant();
@@ -445,9 +541,9 @@ class ShellAppTest : public QObject {
   // Last: the watcher, once on the bus, stays there.
   void onlyWithAWatcherTheItemRegistersShowsTheLineAndOpensThePanel() {
     if (!watcherBus_.isConnected()) QSKIP("no dbus-daemon here: the status notifier item is not tested");
-    // Without a watcher the Qt tray icon is used.
+    // Without a watcher (and, offscreen, without a tray) nothing can show the item.
     QVERIFY(!StatusNotifierItem::watcherPresent(QDBusConnection::sessionBus()));
-    QVERIFY(dynamic_cast<QtTrayItem*>(makeStatusItem().get()) != nullptr);
+    QVERIFY(!makeStatusItem()->isAvailable());
     Watcher watcher;
     QVERIFY(watcherBus_.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
                                        QDBusConnection::ExportAllSlots));
@@ -455,7 +551,9 @@ class ShellAppTest : public QObject {
 
     testing::SimulatedRig rig;
     CalorimApp app(rig.machine.platform(), rig.options);
-    auto* item = dynamic_cast<StatusNotifierItem*>(&app.tray().statusItem());
+    auto* preferring = dynamic_cast<PreferringStatusItem*>(&app.tray().statusItem());
+    QVERIFY(preferring != nullptr);
+    auto* item = dynamic_cast<StatusNotifierItem*>(preferring->current());
     QVERIFY(item != nullptr);
     QTRY_COMPARE(watcher.registered, QStringList{item->serviceName()});
     QVERIFY(app.tray().hasTrayIcon());
@@ -473,8 +571,8 @@ class ShellAppTest : public QObject {
     QTRY_COMPARE(watcher.labels, QStringList{QStringLiteral("SoC 5.6W|SoC 0.0W")});
     app.preferences().setMenuBarItemsRaw(QStringLiteral("cpuTemp,gpuPower"));
     QTRY_COMPARE(watcher.labels.size(), 2);
-    QCOMPARE(watcher.labels.last(), QStringLiteral("GPU1.1W CPU50\u00B0|GPU0.0W CPU00\u00B0"));
-    QCOMPARE(itemProperty(service, "XAyatanaLabel").toString(), QStringLiteral("GPU1.1W CPU50\u00B0"));
+    QCOMPARE(watcher.labels.last(), QStringLiteral("GPU1.1W \u00B7 CPU50\u00B0|GPU0.0W \u00B7 CPU00\u00B0"));
+    QCOMPARE(itemProperty(service, "XAyatanaLabel").toString(), QStringLiteral("GPU1.1W \u00B7 CPU50\u00B0"));
 
     // The icon: the rendered first value at three sizes, ARGB32 in network byte order.
     const auto pixmaps = qvariant_cast<QDBusArgument>(itemProperty(service, "IconPixmap"));
@@ -539,6 +637,16 @@ class ShellAppTest : public QObject {
                                    QStringLiteral("4 separator"), QStringLiteral("5 ") + localized("menu.quit")}));
     watcherBus_.send(menuCall("Event") << 2 << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u);
     QTRY_VERIFY(app.windows().window(CalorimApp::kSettings) != nullptr);
+
+    // The desktop's panel ends: with no tray either, the panel's window stands
+    // in at once; the panel back, the item registers again and the window goes.
+    QVERIFY(watcherBus_.unregisterService(StatusNotifierItem::kWatcherService));
+    QTRY_VERIFY(app.tray().fallbackWindow() != nullptr);
+    QVERIFY(!app.tray().hasTrayIcon());
+    QVERIFY(watcherBus_.registerService(StatusNotifierItem::kWatcherService));
+    QTRY_COMPARE(watcher.registered.size(), 2);
+    QVERIFY(app.tray().hasTrayIcon());
+    QTRY_VERIFY(app.tray().fallbackWindow() == nullptr);
   }
 #endif
 };

@@ -1,13 +1,16 @@
 // The parts of the shell that need no running application: the string
 // bundle (the strings-file reader, the bundle shipped in the source tree,
 // and which table `localized` answers from once one is opened), launch at
-// login through an XDG autostart entry, and the parts of the macOS shell that
+// login through an XDG autostart entry, the one running instance and the
+// hand-over of a second one, and the parts of the macOS shell that
 // are not AppKit calls (where the status item lies in Qt's coordinates, and
 // what the settings window's toggle makes of the login item's statuses).
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QLocalSocket>
+#include <QSignalSpy>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +23,7 @@
 #include "app/shell/calorim_app.h"
 #include "app/shell/login_item.h"
 #include "app/shell/macos/screen_rect.h"
+#include "app/shell/single_instance.h"
 #include "tests/app/ui_test_support.h"
 
 namespace calorim::app {
@@ -82,6 +86,7 @@ class ShellPartsTest : public QObject {
     // Every key quoted in a `localized` call of the program's sources, and the labels of the menu-bar items.
     std::set<std::string> keys;
     for (MenuBarItem item : kAllMenuBarItems) keys.insert("mode." + std::string(rawValue(item)));
+    for (MenuBarStyle style : kAllMenuBarStyles) keys.insert("settings.style." + std::string(rawValue(style)));
     const QRegularExpression quotedKey(QStringLiteral(R"re("([a-z]+\.[A-Za-z0-9]+)")re"));
     QDirIterator sources(QStringLiteral(FIXTURE_DIR "/../../app"), {QStringLiteral("*.cpp"), QStringLiteral("*.mm")},
                          QDir::Files, QDirIterator::Subdirectories);
@@ -134,6 +139,42 @@ class ShellPartsTest : public QObject {
     // The build tree's copy, beside the executable, comes first.
     QCOMPARE(stringBundleLocations().front(),
              QDir(QCoreApplication::applicationDirPath()).filePath("CalorimGUI_Calorim.bundle"));
+  }
+
+  void oneInstanceAndTheHandOverOfASecond() {
+    QTemporaryDir runtime;
+    const QString folder = runtime.filePath(QStringLiteral("run"));  // made on the way
+    auto first = SingleInstance::claim(folder);
+    QVERIFY(std::holds_alternative<std::unique_ptr<SingleInstance>>(first));
+    SingleInstance& running = *std::get<std::unique_ptr<SingleInstance>>(first);
+    QSignalSpy asked(&running, &SingleInstance::showRequested);
+
+    // Junk, or too much of it, on the socket asks for nothing and ends nothing.
+    for (const QByteArray& junk : {QByteArray("hello\n"), QByteArray(100, 's'), QByteArray("show")}) {
+      QLocalSocket socket;
+      socket.connectToServer(QDir(folder).filePath(QStringLiteral("calorim.socket")));
+      QVERIFY(socket.waitForConnected(3000));
+      socket.write(junk);
+      QVERIFY(socket.waitForBytesWritten(3000));
+      QTest::qWait(100);
+    }
+    QCOMPARE(asked.count(), 0);
+
+    // A second program hands over and is told so.
+    QVERIFY(std::holds_alternative<SingleInstance::Told>(SingleInstance::claim(folder)));
+    QTRY_COMPARE(asked.count(), 1);
+
+    // Once the first ends, the next claims the application; so does one after
+    // a program that died and left its lock and socket behind.
+    std::get<std::unique_ptr<SingleInstance>>(first).reset();
+    QVERIFY(std::holds_alternative<std::unique_ptr<SingleInstance>>(SingleInstance::claim(folder)));
+    write(QDir(folder).filePath(QStringLiteral("calorim.lock")), "999999999\ncalorim\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    write(QDir(folder).filePath(QStringLiteral("calorim.socket")), "left behind");
+    QVERIFY(std::holds_alternative<std::unique_ptr<SingleInstance>>(SingleInstance::claim(folder)));
+
+    // A folder that cannot be made is said to be one.
+    const auto failed = SingleInstance::claim(QStringLiteral("/proc/calorim-cannot-be-here"));
+    QVERIFY(std::holds_alternative<SingleInstance::Failed>(failed));
   }
 
   void entryLivesInTheUsersAutostartFolder() {

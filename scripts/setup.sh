@@ -8,7 +8,7 @@ debian_packages=(
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev prometheus
   qt6-base-dev fonts-dejavu-core fonts-noto-color-emoji
-  xvfb xauth xdotool imagemagick trayer dbus-daemon
+  xvfb xauth xdotool imagemagick trayer dbus-daemon at-spi2-core python3-pyatspi x11-utils
   librsvg2-bin desktop-file-utils appstream man-db groff-base systemd python3
   dpkg-dev fakeroot lintian
 )

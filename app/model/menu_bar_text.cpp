@@ -12,6 +12,8 @@ namespace {
 constexpr std::string_view kDegree = "\u00B0";
 constexpr std::string_view kCharging = "\u26A1";
 const std::string kAbsent = "\u2014";  // a figure that could not be measured
+// Between two items: a space alone would let "SoC7.9W CPU21%" read as one word.
+constexpr std::string_view kItemSeparator = " \u00B7 ";
 
 std::string fixed(double v, int decimals, std::string_view suffix = {}) {
   std::string out = fixedDecimal(v, decimals);
@@ -205,7 +207,7 @@ std::string menuBarText(const PowerSample& sample, std::string_view storedItems,
   std::size_t shown = 0;
   for (MenuBarItem item : items) {
     if (shown++ == MenuBarConfig::kMaxShown) break;
-    if (!text.empty()) text.push_back(' ');
+    if (!text.empty()) text.append(kItemSeparator);
     switch (style) {
       case MenuBarStyle::full:
         text.append(fullPrefix(item));
@@ -222,6 +224,30 @@ std::string menuBarText(const PowerSample& sample, std::string_view storedItems,
     }
   }
   return text;
+}
+
+}  // namespace calorim::app
+
+namespace calorim::app {
+
+PowerSample styleExampleSample() {
+  PowerSample s = PowerSample::zero({});
+  s.hasPower = true;
+  s.systemPower = 12.4;
+  s.total = 7.8;
+  s.cpu = 5.2;
+  s.gpu = 1.1;
+  s.cpuUsage = 0.21;
+  s.gpuUsage = 0.08;
+  s.cpuTemp = 47;
+  s.gpuTemp = 41;
+  s.ramTotalGB = 16;
+  s.ramUsedGB = 9.6;
+  return s;
+}
+
+std::string styleExample(MenuBarStyle style, std::string_view storedItems, std::string_view storedUnit) {
+  return menuBarText(styleExampleSample(), storedItems, rawValue(style), storedUnit);
 }
 
 }  // namespace calorim::app

@@ -98,10 +98,18 @@ struct MenuBarConfig {
 
 // The menu-bar line for `sample` and the three stored preferences, as stored
 // (raw texts, with their fallbacks applied here): the first three chosen items
-// in declaration order, each written in the style, joined by single spaces.
+// in declaration order, each written in the style, joined by " · ".
 // In the full style a single chosen item gets a space between prefix and value
 // ("SoC 4.2W"). Pure; never throws except std::bad_alloc.
 [[nodiscard]] std::string menuBarText(const PowerSample& sample, std::string_view storedItems,
                                       std::string_view storedStyle, std::string_view storedUnit);
+
+// A fixed sample of plausible figures (12.4 W from the adapter, 7.8 W for
+// the chip, 47° on the CPU, ...) for showing what a style looks like.
+[[nodiscard]] PowerSample styleExampleSample();
+// What the menu bar shows in `style` for the stored items and unit, written
+// from `styleExampleSample` by `menuBarText` itself, so the settings'
+// examples never differ from the real line.
+[[nodiscard]] std::string styleExample(MenuBarStyle style, std::string_view storedItems, std::string_view storedUnit);
 
 }  // namespace calorim::app

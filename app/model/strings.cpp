@@ -133,6 +133,8 @@ std::optional<StringTable> parseStringTable(QByteArrayView text) {
       .parse();
 }
 
+QString withoutMnemonic(const QString& text) { return QString(text).replace(QLatin1Char('&'), QStringLiteral("&&")); }
+
 std::optional<QString> openStringBundle(const QStringList& locations) {
   for (const QString& location : locations) {
     QFile file(QDir(location).filePath(fromUtf8(kStringTableFile)));

@@ -42,6 +42,11 @@ inline constexpr std::string_view kStringTableFile = "Localizable.strings";
 // UTF-8). A later entry for the same key replaces an earlier one. Pure.
 [[nodiscard]] std::optional<StringTable> parseStringTable(QByteArrayView text);
 
+// `text` for a menu item or button, which would take a lone "&" as the mark
+// of its keyboard mnemonic ("Ports & Power" showing as "Ports _Power"): every
+// "&" doubled, so it shows as itself. Pure.
+[[nodiscard]] QString withoutMnemonic(const QString& text);
+
 // Reads the string table of the first bundle folder in `locations` whose
 // table file exists and parses, and makes it the table `localized` answers
 // from. Returns that folder; absent when none could be opened (the table in

@@ -31,18 +31,18 @@ double thousandths(std::optional<std::int64_t> value) { return static_cast<doubl
 
 std::string usbSpeedWords(std::optional<std::int64_t> bitsPerSecond) {
   static constexpr std::array<std::pair<std::int64_t, const char*>, 6> kKnown = {{
-      {1'500'000, "1.5 Mbps (USB 1.0)"},
-      {12'000'000, "12 Mbps (USB 1.1)"},
-      {480'000'000, "480 Mbps (USB 2.0)"},
-      {5'000'000'000, "5 Gbps (USB 3.0)"},
-      {10'000'000'000, "10 Gbps (USB 3.1)"},
-      {20'000'000'000, "20 Gbps (USB 3.2)"},
+      {1'500'000, "1.5 Mb/s (USB 1.0)"},
+      {12'000'000, "12 Mb/s (USB 1.1)"},
+      {480'000'000, "480 Mb/s (USB 2.0)"},
+      {5'000'000'000, "5 Gb/s (USB 3.0)"},
+      {10'000'000'000, "10 Gb/s (USB 3.1)"},
+      {20'000'000'000, "20 Gb/s (USB 3.2)"},
   }};
   if (!bitsPerSecond || *bitsPerSecond <= 0) return "Unknown";
   for (const auto& [speed, words] : kKnown) {
     if (*bitsPerSecond == speed) return words;
   }
-  return std::to_string(*bitsPerSecond / 1'000'000) + " Mbps";
+  return std::to_string(*bitsPerSecond / 1'000'000) + " Mb/s";
 }
 
 std::vector<USBDevice> readUSBDevices(RegistryPort& registry) {

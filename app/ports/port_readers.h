@@ -22,7 +22,7 @@ struct USBDevice {
   QUuid id;
   std::string name;    // product name; never empty
   std::string vendor;  // empty when the device reports none
-  std::string speed;   // link speed in words, e.g. "480 Mbps (USB 2.0)", or "Unknown"
+  std::string speed;   // link speed in words, e.g. "480 Mb/s (USB 2.0)", or "Unknown"
 };
 
 struct TBPort {

@@ -32,8 +32,8 @@ constexpr int kStackSpacing = 8;
 constexpr int kNameVendorSpacing = 2;
 constexpr int kInfoLabelWidth = 90;
 constexpr int kPdoLabelWidth = 40;
-constexpr int kPdoVoltageWidth = 40;
-constexpr int kPdoCurrentWidth = 50;
+constexpr int kPdoVoltageWidth = 48;
+constexpr int kPdoCurrentWidth = 58;
 constexpr int kColumnSpacing = 8;
 
 // Text sizes relative to the body font, in the proportions of the desktop's
@@ -109,7 +109,7 @@ QFrame* makeSection(const QString& objectName) {
 
 }  // namespace
 
-PortsView::PortsView(std::shared_ptr<Platform> platform, QWidget* parent)
+PortsView::PortsView(std::shared_ptr<Platform> platform, bool simulated, QWidget* parent)
     : QScrollArea(parent), model_(new PortsModel(std::move(platform), this)) {
   setObjectName("portsView");
   setMinimumSize(380, 300);
@@ -132,6 +132,13 @@ PortsView::PortsView(std::shared_ptr<Platform> platform, QWidget* parent)
   makeSecondary(emptyLabel_);
   emptyLabel_->hide();
 
+  if (simulated) {
+    // Said in the content too: a title is easily overlooked, or not shown at all.
+    QLabel* banner = makeLabel(localized("detail.simulated"), font(), "simulatedLabel");
+    banner->setWordWrap(true);
+    makeSecondary(banner);
+    stack->addWidget(banner);
+  }
   stack->addWidget(adapterSection_);
   stack->addWidget(thunderboltSection_);
   stack->addWidget(usbSection_);
@@ -219,6 +226,8 @@ void PortsView::fillAdapter(QVBoxLayout* body) {
     QLabel* valueLabel = makeLabel(value, mono, "infoValue");
     valueLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     valueLabel->setWordWrap(true);  // a long description wraps instead of widening the page
+    // Read alone, "65 W" would not say what it is.
+    valueLabel->setAccessibleName((label + QLatin1Char(' ') + value).trimmed());
     row->addWidget(labelLabel);
     row->addWidget(valueLabel, 1);
     auto* holder = new QWidget;
@@ -230,12 +239,12 @@ void PortsView::fillAdapter(QVBoxLayout* body) {
 
   if (!adapter.name.empty()) addInfoRow(localized("ports.name"), fromUtf8(adapter.name));
   if (!adapter.manufacturer.empty()) addInfoRow(localized("ports.manufacturer"), fromUtf8(adapter.manufacturer));
-  addInfoRow(localized("ports.rated"), integerText(adapter.watts) + "W");
-  addInfoRow(localized("ports.negotiated"), QStringLiteral("%1V / %2A (max %3W)")
+  addInfoRow(localized("ports.rated"), integerText(adapter.watts) + " W");
+  addInfoRow(localized("ports.negotiated"), QStringLiteral("%1 V / %2 A (max %3 W)")
                                 .arg(fixedText(adapter.voltage, 0), fixedText(adapter.current, 2),
                                      fixedText(adapter.voltage * adapter.current, 0)));
   if (adapter.systemPowerW > 0) {
-    addInfoRow(localized("ports.actual"), QStringLiteral("%1 W (%2V × %3A)")
+    addInfoRow(localized("ports.actual"), QStringLiteral("%1 W (%2 V × %3 A)")
                                .arg(fixedText(adapter.systemPowerW, 1), fixedText(adapter.actualVoltage, 1),
                                     fixedText(adapter.actualCurrent, 2)));
   }
@@ -255,14 +264,15 @@ void PortsView::fillAdapter(QVBoxLayout* body) {
     row->setSpacing(kColumnSpacing);
     QLabel* label = makeLabel(localized("ports.pdo").arg(integerText(pdo.index)), mono, "pdoLabel");
     label->setFixedWidth(kPdoLabelWidth);
-    QLabel* volts = makeLabel(fixedText(pdo.maxVoltage, 0) + "V", mono, "pdoVoltage");
+    QLabel* volts = makeLabel(fixedText(pdo.maxVoltage, 0) + " V", mono, "pdoVoltage");
     volts->setFixedWidth(kPdoVoltageWidth);
     volts->setAlignment(Qt::AlignCenter);
-    QLabel* amps = makeLabel(fixedText(pdo.maxCurrent, 2) + "A", mono, "pdoCurrent");
+    QLabel* amps = makeLabel(fixedText(pdo.maxCurrent, 2) + " A", mono, "pdoCurrent");
     amps->setFixedWidth(kPdoCurrentWidth);
     amps->setAlignment(Qt::AlignCenter);
-    QLabel* watts = makeLabel(fixedText(pdo.maxVoltage * pdo.maxCurrent, 0) + "W", mono, "pdoPower");
+    QLabel* watts = makeLabel(fixedText(pdo.maxVoltage * pdo.maxCurrent, 0) + " W", mono, "pdoPower");
     makeSecondary(watts);
+    holder->setAccessibleName(QStringLiteral("%1: %2, %3, %4").arg(label->text(), volts->text(), amps->text(), watts->text()));
     row->addWidget(label);
     row->addWidget(volts);
     row->addWidget(amps);
@@ -286,6 +296,7 @@ void PortsView::addDeviceRows(QVBoxLayout* body, const std::vector<Device>& devi
     const auto [name, vendor, speed] = fields(device);
     auto* holder = new QWidget;
     holder->setObjectName("deviceRow");
+    holder->setAccessibleName(fromUtf8(name));
     auto* row = new QHBoxLayout(holder);
     row->setContentsMargins(0, 0, 0, 0);
     auto* names = new QVBoxLayout;

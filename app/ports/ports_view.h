@@ -27,7 +27,8 @@ class PortsView : public QScrollArea {
 
  public:
   // Reads through `platform` (see `PortsModel`).
-  explicit PortsView(std::shared_ptr<Platform> platform, QWidget* parent = nullptr);
+  // A `simulated` machine is said to be one above the sections ("simulatedLabel").
+  explicit PortsView(std::shared_ptr<Platform> platform, bool simulated = false, QWidget* parent = nullptr);
 
   [[nodiscard]] PortsModel& model() const { return *model_; }
 

@@ -176,6 +176,9 @@ void HeroCard::update(const PowerSample& s, const std::vector<double>& history, 
     socValue_->setFont(totalFont(socSize));
   }
   setLabelText(socValue_, t.socValue);
+  if (t.systemValue) setSpoken(systemValue_, localized("detail.systemTotal"), spokenWatts(s.systemPower, 1));
+  setSpoken(socValue_, localized("detail.socTotal"),
+            spokenWatts(s.hasPower ? std::optional(s.total) : std::nullopt, 1));
 
   historyLine_->setValues(history);
   setLabelText(peak_, t.peak);
@@ -290,7 +293,7 @@ GpuCard::GpuCard(QWidget* parent) : Card("gpuCard", parent) {
 
 void GpuCard::update(const PowerSample& s, TempUnit unit) {
   header_->setValues(localized("gpu.title"), powerOf(s, s.breakdown.gpu()), s.gpuTemp, unit);
-  usage_->setUsage(s.gpuUsage);
+  usage_->setUsage(s.gpuUsage, localized("gpu.title"));
   showText(freq_, s.gpuFreqMHz > 0 ? std::optional(frequencyText(s.gpuFreqMHz)) : std::nullopt);
 }
 

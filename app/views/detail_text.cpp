@@ -47,7 +47,7 @@ std::optional<BatteryTexts> batteryTexts(const PowerSample& s) {
   t.percent = integerText(s.batteryPercent) + QLatin1Char('%') + (s.isCharging ? kBolt : QString());
   t.icon = s.isCharging ? QStringLiteral("battery.100.bolt") : QStringLiteral("battery.75");
   if (s.adapterWatts >= 1) {
-    t.adapter = integerText(s.adapterWatts) + QStringLiteral("W@") + fixedText(s.adapterVoltage, 0) + QLatin1Char('V');
+    t.adapter = integerText(s.adapterWatts) + QStringLiteral(" W @ ") + fixedText(s.adapterVoltage, 0) + QStringLiteral(" V");
   }
   if (s.chargingPower > 1.0) t.charging = localized("detail.charging").arg(fixedText(s.chargingPower, 0));
   if (s.batteryDischargeW > 1.0) t.boost = localized("detail.boost").arg(fixedText(s.batteryDischargeW, 0));
@@ -65,7 +65,7 @@ std::optional<MemoryTexts> memoryTexts(const PowerSample& s) {
 MachineTexts machineTexts(const SystemInfo& info) {
   return {integerText(info.eCores()) + QStringLiteral("E+") + integerText(info.pCores()) + QLatin1Char('P'),
           localized("detail.gpuCores").arg(integerText(info.gpuCores())),
-          wholeText(info.totalMemoryGB()) + QStringLiteral("GB")};
+          wholeText(info.totalMemoryGB()) + QStringLiteral(" GB")};
 }
 
 QString frequencyText(double mhz) { return fixedText(mhz, 0) + QStringLiteral(" MHz"); }

@@ -33,7 +33,7 @@ struct HeroTexts {
 struct BatteryTexts {
   QString percent;                 // "76% ⚡" while charging, else "76%"
   QString icon;                    // "battery.100.bolt" while charging, else "battery.75"
-  std::optional<QString> adapter;  // "96W@20V" from 1 W of adapter
+  std::optional<QString> adapter;  // "96 W @ 20 V" from 1 W of adapter
   std::optional<QString> charging; // "⚡ 30W charging" above 1 W
   std::optional<QString> boost;    // "🔋 13W boost" above 1 W of discharge
 };
@@ -46,7 +46,7 @@ struct MemoryTexts {
 };
 [[nodiscard]] std::optional<MemoryTexts> memoryTexts(const PowerSample& s);
 
-// The machine card's items: "8E+4P", "10 GPU" ("detail.gpuCores"), "24GB".
+// The machine card's items: "8E+4P", "10 GPU" ("detail.gpuCores"), "24 GB".
 struct MachineTexts {
   QString cores;
   QString gpuCores;

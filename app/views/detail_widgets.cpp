@@ -97,6 +97,28 @@ void setShown(QWidget* widget, bool shown) {
   widget->setVisible(shown);
 }
 
+void setSpoken(QWidget* widget, const QString& subject, const QString& value) {
+  const QString name = subject + QLatin1Char(' ') + value;
+  if (widget->accessibleName() != name) widget->setAccessibleName(name);
+}
+
+QString spokenWatts(std::optional<double> watts, int decimals) {
+  return watts ? localized("spoken.watts").arg(fixedText(*watts, decimals)) : localized("spoken.absent");
+}
+
+QString spokenPercent(double fraction) { return localized("spoken.percent").arg(fixedText(fraction * 100, 0)); }
+
+QString spokenTemperature(std::optional<double> celsius, TempUnit unit) {
+  // NaN is not above 0 either: no reading.
+  if (!celsius || !(*celsius > 0)) return localized("spoken.absent");
+  return localized(unit == TempUnit::fahrenheit ? "spoken.fahrenheit" : "spoken.celsius")
+      .arg(fixedText(convert(unit, *celsius), 0));
+}
+
+QString powerOf(const QString& subject) { return localized("spoken.power").arg(subject); }
+QString loadOf(const QString& subject) { return localized("spoken.load").arg(subject); }
+QString temperatureOf(const QString& subject) { return localized("spoken.temperature").arg(subject); }
+
 QString readableName(QStringView name) {
   if (name == u"EACC_CPU") return localized("core.eCluster");
   if (name.startsWith(u"PACC") && name.endsWith(u"_CPU")) {
@@ -277,6 +299,8 @@ SectionHeader::SectionHeader(QWidget* parent) : QWidget(parent) {
 void SectionHeader::setValues(const QString& title, std::optional<double> watts, double temp, TempUnit unit) {
   setLabelText(title_, title);
   setLabelText(watts_, watts ? fixedText(*watts, 2) + QStringLiteral(" W") : QStringLiteral("\u2014"));
+  setSpoken(watts_, powerOf(title), spokenWatts(watts, 2));
+  setSpoken(temp_, temperatureOf(title), spokenTemperature(temp, unit));
   const bool showTemp = temp > 0;
   if (showTemp) {
     setLabelText(temp_, QString::fromStdString(format(unit, temp)));
@@ -307,9 +331,13 @@ ClusterBar::ClusterBar(QColor tint, QWidget* parent) : QWidget(parent) {
 void ClusterBar::setValues(const QString& label, double usage, std::optional<double> power) {
   setLabelText(label_, label);
   QString figures = fixedText(usage * 100, 0) + QLatin1Char('%');
-  if (power) figures += QStringLiteral("  ") + fixedText(*power, 2) + QLatin1Char('W');
+  if (power) figures += QStringLiteral("  ") + fixedText(*power, 2) + QStringLiteral(" W");
   setLabelText(figures_, figures);
   bar_->setLevel(std::min(usage, 1.0));
+  QString spoken = spokenPercent(usage);
+  if (power) spoken += QStringLiteral(", ") + spokenWatts(power, 2);
+  setSpoken(figures_, loadOf(label), spoken);
+  setSpoken(bar_, loadOf(label), spokenPercent(usage));
 }
 
 // ---- UsageBar -------------------------------------------------------------------
@@ -325,9 +353,11 @@ UsageBar::UsageBar(QColor tint, QWidget* parent) : QWidget(parent) {
   row->addWidget(percent_, 0, Qt::AlignVCenter);
 }
 
-void UsageBar::setUsage(double usage) {
+void UsageBar::setUsage(double usage, const QString& subject) {
   bar_->setLevel(std::min(usage, 1.0));
   setLabelText(percent_, fixedText(usage * 100, 0) + QLatin1Char('%'));
+  setSpoken(bar_, loadOf(subject), spokenPercent(usage));
+  setSpoken(percent_, loadOf(subject), spokenPercent(usage));
 }
 
 // ---- WattsRow -------------------------------------------------------------------
@@ -347,6 +377,7 @@ WattsRow::WattsRow(bool bold, QWidget* parent) : QWidget(parent), bold_(bold) {
 void WattsRow::setValues(const QString& label, double watts) {
   setLabelText(label_, label);
   setLabelText(watts_, fixedText(watts, 3) + QStringLiteral(" W"));
+  setSpoken(watts_, powerOf(label), spokenWatts(watts, 3));
   const bool faded = !bold_ && watts < kIdleBelow;
   if (faded != faded_) {
     faded_ = faded;
@@ -421,6 +452,7 @@ void ChannelGrid::setChannels(const std::vector<ChannelPower>& channels) {
     const int cell = static_cast<int>(i);
     setLabelText(nameLabel(cell), readableName(channels[i].name()));
     setLabelText(valueLabel(cell), fixedText(channels[i].watts(), 3));
+    setSpoken(valueLabel(cell), powerOf(nameLabel(cell)->text()), spokenWatts(channels[i].watts(), 3));
     setLabelColour(valueLabel(cell), secondary);
   }
 }
@@ -435,6 +467,7 @@ void CoreTempGrid::setTemps(const std::vector<double>& temps, TempUnit unit) {
     const int cell = static_cast<int>(i);
     setLabelText(nameLabel(cell), QLatin1Char('C') + integerText(cell));
     setLabelText(valueLabel(cell), QString::fromStdString(format(unit, temps[i])));
+    setSpoken(valueLabel(cell), temperatureOf(nameLabel(cell)->text()), spokenTemperature(temps[i], unit));
     setLabelColour(valueLabel(cell), temperatureColour(temps[i]));
   }
 }
@@ -442,6 +475,7 @@ void CoreTempGrid::setTemps(const std::vector<double>& temps, TempUnit unit) {
 // ---- HistoryLine ----------------------------------------------------------------
 
 HistoryLine::HistoryLine(QWidget* parent) : QWidget(parent) {
+  setSpoken(this, localized("spoken.history"), localized("spoken.absent"));
   setFixedHeight(kHeight);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
@@ -465,6 +499,14 @@ QList<QPointF> HistoryLine::pointsFor(const std::vector<double>& values, QSizeF 
 void HistoryLine::setValues(const std::vector<double>& values) {
   if (values == values_) return;
   values_ = values;
+  // The line drawn, in words: between which powers it runs.
+  if (values_.empty()) {
+    setSpoken(this, localized("spoken.history"), localized("spoken.absent"));
+  } else {
+    const auto [lowest, highest] = std::minmax_element(values_.begin(), values_.end());
+    setSpoken(this, localized("spoken.history"),
+              localized("spoken.historyRange").arg(fixedText(*lowest, 1), fixedText(*highest, 1)));
+  }
   points_ = pointsFor(values_, size());
   update();
 }

@@ -3,7 +3,7 @@
 // energy channels:
 //
 //   SectionHeader  title, watts "%.2f W" and, when above 0, a coloured temperature
-//   ClusterBar     label, "%.0f%%  %.2fW" and a usage bar
+//   ClusterBar     label, "%.0f%%  %.2f W" and a usage bar
 //   UsageBar       a usage bar (at most 200 px wide) and "%.0f%%"
 //   WattsRow       label and "%.3f W"; drawn at 40 % opacity when idle (< 0.01 W, not bold)
 //   ChannelGrid    two columns of channel cells: readable name, "%.3f"
@@ -58,6 +58,21 @@ void setLabelText(QLabel* label, const QString& text);
 void setLabelColour(QLabel* label, const QColor& colour);
 // Shows or hides `widget` only when that changes its explicit state.
 void setShown(QWidget* widget, bool shown);
+
+// What a screen reader says for a figure: its subject and its value in words,
+// "CPU power 3.62 watts", as the widget's accessible name (the figure's own
+// text, "3.62 W", says too little alone). Set only when it changes.
+void setSpoken(QWidget* widget, const QString& subject, const QString& value);
+// Values in words, from the string bundle's "spoken." texts: "3.62 watts"
+// (the number written as the figure writes it), "23 percent", "48 degrees
+// Celsius"; "not measured" for an absent figure.
+[[nodiscard]] QString spokenWatts(std::optional<double> watts, int decimals);
+[[nodiscard]] QString spokenPercent(double fraction);
+[[nodiscard]] QString spokenTemperature(std::optional<double> celsius, TempUnit unit);
+// "<subject> power", "<subject> load", "<subject> temperature".
+[[nodiscard]] QString powerOf(const QString& subject);
+[[nodiscard]] QString loadOf(const QString& subject);
+[[nodiscard]] QString temperatureOf(const QString& subject);
 
 // The display label of a CPU energy channel: "EACC_CPU" → "core.eCluster";
 // "PACC<c>_CPU" → "core.pCluster" with c; "EACC_CPU…<d>" → "core.eCore" with
@@ -158,7 +173,8 @@ class UsageBar : public QWidget {
 
   UsageBar(QColor tint, QWidget* parent = nullptr);
 
-  void setUsage(double usage);
+  // `subject` names what is loaded ("GPU") for screen readers.
+  void setUsage(double usage, const QString& subject);
 
  private:
   LevelBar* bar_;

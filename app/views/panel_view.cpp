@@ -23,6 +23,7 @@ namespace calorim::app {
 namespace {
 
 constexpr int kTotalPixelSize = 20;
+constexpr double kNoteFrom = 0.005;  // W: what "%.2f" writes as at least 0.01
 
 QString wattsText(std::optional<double> watts) {
   return watts ? fixedText(*watts, 2) + QStringLiteral(" W") : QStringLiteral("\u2014");
@@ -60,8 +61,7 @@ QFrame* makeDivider(QWidget* parent, const char* objectName = "divider") {
 QPushButton* makeButton(const char* objectName, const QString& text, QWidget* parent) {
   auto* button = new QPushButton(parent);
   button->setObjectName(QLatin1String(objectName));
-  // A lone "&" would mark the next letter as the button's mnemonic.
-  button->setText(QString(text).replace(QLatin1Char('&'), QStringLiteral("&&")));
+  button->setText(withoutMnemonic(text));
   button->setFlat(true);
   button->setCursor(Qt::PointingHandCursor);
   // Reached by Tab, not focused by a click: no button starts out marked.
@@ -72,13 +72,17 @@ QPushButton* makeButton(const char* objectName, const QString& text, QWidget* pa
 }  // namespace
 
 std::optional<QString> energyNotice(const EnergyAccess& access) {
-  // A long path may break after each slash when the notice wraps.
-  const QString folder = QString::fromStdString(access.folder).replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
-  if (access.state != EnergyAccess::State::readable && folder.isEmpty()) return localized("energy.unavailable");
   switch (access.state) {
     case EnergyAccess::State::readable: return std::nullopt;
-    case EnergyAccess::State::denied: return localized("energy.denied").arg(folder);
-    case EnergyAccess::State::absent: return localized("energy.absent").arg(folder);
+    // No access would help: the notice says what still works instead.
+    case EnergyAccess::State::absent: return localized("energy.absent");
+    case EnergyAccess::State::denied: {
+      if (access.folder.empty()) return localized("energy.unavailable");
+      // A long path may break after each slash when the notice wraps.
+      const QString folder =
+          QString::fromStdString(access.folder).replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+      return localized("energy.denied").arg(folder);
+    }
   }
   return std::nullopt;
 }
@@ -93,6 +97,7 @@ PowerRow::PowerRow(const QString& label, QWidget* parent) : QWidget(parent) {
 
   label_ = makeLabel("label", font, Qt::AlignLeading, this);
   label_->setText(label);
+  setAccessibleName(label);
   setBoxWidth(label_, kLabelWidth);
   usage_ = makeLabel("usage", font, Qt::AlignTrailing, this);
   setBoxWidth(usage_, kUsageWidth);
@@ -107,6 +112,8 @@ PowerRow::PowerRow(const QString& label, QWidget* parent) : QWidget(parent) {
   row->addStretch(1);
   row->addWidget(usage_);
   row->addWidget(watts_);
+  // Three-digit temperatures ("117°") must not run into the watts.
+  row->addSpacing(kColumnGap);
   row->addWidget(temp_);
 }
 
@@ -114,6 +121,15 @@ void PowerRow::setValues(std::optional<double> watts, std::optional<double> temp
   if (usage) setLabelText(usage_, fixedText(*usage * 100, 0) + QLatin1Char('%'));
   setShown(usage_, usage.has_value());
   setLabelText(watts_, wattsText(watts));
+  const QString subject = label_->text();
+  if (usage) setSpoken(usage_, loadOf(subject), spokenPercent(*usage));
+  setSpoken(watts_, powerOf(subject), spokenWatts(watts, 2));
+  // Rows without a temperature (the neural engine, memory) say nothing of one.
+  if (temp) {
+    setSpoken(temp_, temperatureOf(subject), spokenTemperature(temp, unit));
+  } else if (!temp_->accessibleName().isEmpty()) {
+    temp_->setAccessibleName(QString());
+  }
   // NaN is not above 0 either.
   if (temp && *temp > 0) {
     setLabelText(temp_, QString::fromStdString(formatShort(unit, *temp)));
@@ -184,6 +200,11 @@ MenuBarPanel::MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, Panel
   total->addStretch(1);
   total->addWidget(totalValue_);
   stack->addLayout(total);
+  totalNote_ = makeLabel("totalNote", styleFont(TextStyle::caption), Qt::AlignLeading, this);
+  totalNote_->setWordWrap(true);
+  totalNote_->setFixedWidth(kWidth - 2 * kMargin);
+  setLabelColour(totalNote_, secondaryTextColour(palette()));
+  stack->addWidget(totalNote_);
 
   stack->addWidget(makeDivider(this));
   auto* settings = makeButton("settingsButton", localized("menu.settings"), this);
@@ -236,6 +257,13 @@ void MenuBarPanel::refresh() {
   dramRow_->setValues(power(s.dram), std::nullopt, std::nullopt, unit);
   refreshFans();
   setLabelText(totalValue_, wattsText(power(s.total)));
+  setSpoken(totalValue_, powerOf(localized("menu.total")), spokenWatts(power(s.total), 2));
+  // What the total holds beyond the rows above it, where that shows at the
+  // rows' precision.
+  const double beyondRows = s.total - (s.cpu + s.gpu + s.ane + s.dram);
+  const bool noted = s.hasPower && beyondRows >= kNoteFrom;
+  if (noted) setLabelText(totalNote_, localized("menu.totalNote").arg(wattsText(beyondRows)));
+  setShown(totalNote_, noted);
   const std::optional<QString> notice = energyNotice(monitor_.energyAccess());
   if (notice) setLabelText(energyNotice_, *notice);
   setShown(energyNotice_, notice.has_value());
@@ -273,6 +301,7 @@ void MenuBarPanel::refreshFans() {
   for (std::size_t i = 0; i < fans.size(); ++i) {
     auto* speed = fansLayout_->itemAt(static_cast<int>(i))->widget()->findChild<QLabel*>(QStringLiteral("fanSpeed"));
     setLabelText(speed, fanSpeedText(fans[i].rpm()));
+    setSpoken(speed, localized("menu.fan").arg(fans[i].id()), speed->text());
   }
   setShown(fansDivider_, !fans.empty());
   setShown(fans_, !fans.empty());

@@ -6,10 +6,14 @@
 // the buttons that open the settings, detail and ports windows or quit, and,
 // when the update check found one, a link to the newer version.
 //
+// Every figure carries what a screen reader says for it as its accessible
+// name ("CPU power 3.62 watts"; `setSpoken`).
+//
 // The panel holds no state of its own: every publication of the monitor, a
 // found update and a change of the temperature unit redraw it from the
 // monitor's latest sample and the preferences. Before the first sample it
-// shows the zero sample. Powers are written "%.2f W", loads "%.0f%%",
+// shows the zero sample. Under the total, a note ("totalNote") says how much
+// of it comes from parts without a row. Powers are written "%.2f W", loads "%.0f%%",
 // temperatures in the chosen unit without its letter, coloured by their
 // Celsius value (temperature_colour.h); all numbers in the C locale. Where the
 // energy counters cannot be read, every power shows as "—" and a notice under
@@ -62,10 +66,12 @@ void openSettingsWindow(const PanelActions& actions);
 void openDetailWindow(LiveMonitor& monitor, const PanelActions& actions);
 void openPortsWindow(const PanelActions& actions);
 
-// Why no power is shown, with the counters' folder (a zero-width space after
-// each "/", where a wrapped line may break): the text of "energy.denied" or
-// "energy.absent", or of "energy.unavailable" where the backend names no
-// folder; absent while the counters are read.
+// Why no power is shown: where the machine has no counters, the text of
+// "energy.absent" (what still works; no access would help); where this user
+// may not read them, "energy.denied" with the counters' folder (a zero-width
+// space after each "/", where a wrapped line may break), or
+// "energy.unavailable" where the backend names no folder. Absent while the
+// counters are read.
 [[nodiscard]] std::optional<QString> energyNotice(const EnergyAccess& access);
 
 // One domain's line: label (40 px, leading), a flexible space, the load
@@ -80,6 +86,7 @@ class PowerRow : public QWidget {
   static constexpr int kUsageWidth = 36;
   static constexpr int kWattsWidth = 64;
   static constexpr int kTempWidth = 36;
+  static constexpr int kColumnGap = 6;  // between the watts and the temperature
 
   explicit PowerRow(const QString& label, QWidget* parent = nullptr);
 
@@ -132,6 +139,7 @@ class MenuBarPanel : public QWidget {
   QVBoxLayout* fansLayout_;
   std::vector<std::int64_t> fanIds_;  // of the fan rows shown
   QLabel* totalValue_;
+  QLabel* totalNote_;
   QLabel* energyNotice_;
   QWidget* updateDivider_;
   QLabel* updateLink_;

@@ -1,6 +1,9 @@
 #include "app/views/settings_view.h"
 
 #include <QButtonGroup>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -9,6 +12,8 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "app/model/preferences.h"
 #include "app/model/strings.h"
@@ -53,6 +58,7 @@ SettingsView::SettingsView(Preferences& preferences, LoginItem& loginItem, QWidg
   setWindowTitle(localized("settings.title"));
 
   auto* scroll = new QScrollArea(this);
+  scroll_ = scroll;
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);
   scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -125,14 +131,10 @@ QWidget* SettingsView::buildStyleSection() {
   QVBoxLayout* body = nullptr;
   QWidget* section = makeSection(localized("settings.displayStyle"), this, body);
 
-  const std::map<MenuBarStyle, QString> texts = {
-      {MenuBarStyle::full, localized("settings.styleFull")},
-      {MenuBarStyle::shortForm, localized("settings.styleShort")},
-      {MenuBarStyle::minimal, localized("settings.styleMinimal")},
-  };
   auto* group = new QButtonGroup(section);
   for (MenuBarStyle style : kAllMenuBarStyles) {
-    auto* button = new QRadioButton(texts.at(style), section);
+    // The text, with its example, comes with `refresh`.
+    auto* button = new QRadioButton(section);
     button->setObjectName(QStringLiteral("style_") + fromView(rawValue(style)));
     group->addButton(button);
     connect(button, &QRadioButton::clicked, this, [this, style] { preferences_.setMenuBarStyle(style); });
@@ -168,6 +170,37 @@ void SettingsView::refresh() {
   fahrenheit_->setChecked(unit == TempUnit::fahrenheit);
 
   styleButtons_.at(preferences_.menuBarStyle())->setChecked(true);
+  // Each style's example is the line the menu bar would show with the chosen
+  // items and unit.
+  const std::string storedItems = preferences_.menuBarItemsRaw().toStdString();
+  const std::string storedUnit = preferences_.tempUnitRaw().toStdString();
+  for (auto& [style, button] : styleButtons_) {
+    const std::string key = "settings.style." + std::string(rawValue(style));
+    button->setText(localized(key)
+                        .arg(QString::fromStdString(styleExample(style, storedItems, storedUnit))));
+  }
+}
+
+QSize SettingsView::sizeHint() const {
+  // The whole form without scrolling, where the screen has the room: measured
+  // with the style's fonts and margins, as it will be shown.
+  QWidget* form = scroll_->widget();
+  const QSize size = form->sizeHint().expandedTo(form->minimumSizeHint());
+  return {std::max(size.width(), kMinimumWidth), size.height()};
+}
+
+void SettingsView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // Only now, polished and laid out for the screen, does the form know its
+  // full height: a window opened shorter than that grows to show it all,
+  // within the screen's room.
+  QTimer::singleShot(0, this, [this] {
+    const int missing = scroll_->verticalScrollBar()->maximum();
+    if (missing <= 0 || isMaximized() || isFullScreen()) return;
+    int height = this->height() + missing;
+    if (const QScreen* room = screen()) height = std::min(height, room->availableGeometry().height());
+    resize(width(), height);
+  });
 }
 
 void SettingsView::itemClicked(MenuBarItem item, bool ticked) {

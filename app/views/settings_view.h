@@ -1,12 +1,13 @@
 #pragma once
-// The settings window's content (320 × 400 px, scrolling when its sections
-// are taller): which metrics the menu bar shows and in which style, the
+// The settings window's content (as large as its sections ask, scrolling
+// only where the window is made smaller): which metrics the menu bar shows and in which style, the
 // temperature unit used everywhere, and whether the application starts at
 // login. Four sections:
 //
 //   "settings.menuBarDisplay"  "Select up to 3 items", one checkbox per item
 //   "settings.tempUnit"        two segments, Celsius and Fahrenheit
-//   "Display Style"            three radio buttons, full / short / minimal
+//   "Display Style"            three radio buttons, full / short / minimal,
+//                              each with the line it would show (`styleExample`)
 //   "General"                  "Launch at Login"
 //
 // The three preferences are written at once on every change and read back
@@ -32,6 +33,7 @@
 class QAbstractButton;
 class QCheckBox;
 class QRadioButton;
+class QScrollArea;
 
 namespace calorim::app {
 
@@ -52,11 +54,17 @@ class SettingsView : public QWidget {
   Q_OBJECT
 
  public:
-  static constexpr int kWidth = 320;
-  static constexpr int kHeight = 400;
+  static constexpr int kMinimumWidth = 320;
 
   // `preferences` and `loginItem` must outlive the view.
   SettingsView(Preferences& preferences, LoginItem& loginItem, QWidget* parent = nullptr);
+
+  // The size that shows every section without scrolling.
+  [[nodiscard]] QSize sizeHint() const override;
+
+ protected:
+  // Grows a window opened shorter than its sections, once they are laid out.
+  void showEvent(QShowEvent* event) override;
 
  private:
   QWidget* buildItemsSection();
@@ -74,6 +82,7 @@ class SettingsView : public QWidget {
   QAbstractButton* fahrenheit_ = nullptr;
   std::map<MenuBarStyle, QRadioButton*> styleButtons_;
   QCheckBox* launchAtLogin_ = nullptr;
+  QScrollArea* scroll_ = nullptr;
 };
 
 }  // namespace calorim::app

@@ -37,7 +37,8 @@ inline bool shown(const QWidget* root, const char* name) { return part(root, nam
 
 // The named widgets shown under `root`, one a line in the order they were
 // made, indented by their depth among named widgets: the name, a label's or
-// a button's text ("[x]" after a ticked one), "(disabled)" where it takes
+// a button's text ("[x]" after a ticked one), its accessible name in «» where
+// that says more than the text, "(disabled)" where it takes
 // no input and what `note` adds. Unnamed
 // widgets and Qt's own parts of a scroll area give no line; scroll bars none
 // at all, as they come and go with the window's size.
@@ -58,6 +59,10 @@ inline QString widgetTree(const QWidget* root, const std::function<QString(const
         text = QStringLiteral(": ") + button->text() + (button->isChecked() ? QStringLiteral(" [x]") : QString());
       }
       line += text == QLatin1String(": ") ? QStringLiteral(":") : text;  // no blank at the end of a line
+      // What a screen reader says, where the widget names itself beyond its text.
+      if (!widget->accessibleName().isEmpty() && QStringLiteral(": ") + widget->accessibleName() != text) {
+        line += QStringLiteral(" \u00AB") + widget->accessibleName() + QStringLiteral("\u00BB");
+      }
       if (!widget->isEnabledTo(root)) line += QStringLiteral(" (disabled)");
       if (const QString extra = note ? note(widget) : QString(); !extra.isEmpty()) line += QLatin1Char(' ') + extra;
       out += line + QLatin1Char('\n');

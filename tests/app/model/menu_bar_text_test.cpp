@@ -48,24 +48,24 @@ TEST(MenuBarText, WrittenFromTheStoredPreferences) {
       // Nothing stored: the SoC item alone, in full style, with a space.
       {&zero, "", "full", "celsius", "SoC 0.0W"},
       {&busy, "", "full", "celsius", "SoC 5.6W"},
-      // Two or more items in full style: no space inside a part.
-      {&busy, "socPower,cpuPower", "full", "celsius", "SoC5.6W CPU3.4W"},
-      {&busy, "socPower,cpuPower", "short", "celsius", "T5.6W C3.4W"},
-      {&busy, "socPower,cpuPower", "minimal", "celsius", "6 3"},
+      // Two or more items in full style: no space inside a part, a dot between parts.
+      {&busy, "socPower,cpuPower", "full", "celsius", "SoC5.6W \u00B7 CPU3.4W"},
+      {&busy, "socPower,cpuPower", "short", "celsius", "T5.6W \u00B7 C3.4W"},
+      {&busy, "socPower,cpuPower", "minimal", "celsius", "6 \u00B7 3"},
       // Empty and unknown pieces are dropped; nothing left means the default.
-      {&busy, "gpuPower,,bogus,cpuPower", "full", "celsius", "CPU3.4W GPU1.1W"},
+      {&busy, "gpuPower,,bogus,cpuPower", "full", "celsius", "CPU3.4W \u00B7 GPU1.1W"},
       {&busy, "bogus", "full", "celsius", "SoC 5.6W"},
       {&busy, " cpuPower", "full", "celsius", "SoC 5.6W"},
       // Four stored: the first three in declaration order.
-      {&busy, "ramFreeGB,gpuTemp,cpuPower,socPower", "full", "celsius", "SoC5.6W CPU3.4W GPU42\u00B0"},
+      {&busy, "ramFreeGB,gpuTemp,cpuPower,socPower", "full", "celsius", "SoC5.6W \u00B7 CPU3.4W \u00B7 GPU42\u00B0"},
       // Charging mark in full and short, none in minimal.
-      {&busy, "systemPower,cpuUsage", "full", "celsius", "SYS12.4W\u26A1 CPU23%"},
-      {&busy, "systemPower,cpuUsage", "short", "celsius", "S12.4W\u26A1 C23%"},
-      {&busy, "systemPower,cpuUsage", "minimal", "celsius", "12 23"},
+      {&busy, "systemPower,cpuUsage", "full", "celsius", "SYS12.4W\u26A1 \u00B7 CPU23%"},
+      {&busy, "systemPower,cpuUsage", "short", "celsius", "S12.4W\u26A1 \u00B7 C23%"},
+      {&busy, "systemPower,cpuUsage", "minimal", "celsius", "12 \u00B7 23"},
       {&busy, "systemPower", "full", "celsius", "SYS 12.4W\u26A1"},
-      {&busy, "gpuUsage,gpuTemp", "short", "celsius", "G8% G42\u00B0"},
-      {&busy, "ramFreeGB,ramFreePercent", "full", "celsius", "RAM10G RAM60%"},
-      {&busy, "ramFreeGB,ramFreePercent", "minimal", "celsius", "10 60"},
+      {&busy, "gpuUsage,gpuTemp", "short", "celsius", "G8% \u00B7 G42\u00B0"},
+      {&busy, "ramFreeGB,ramFreePercent", "full", "celsius", "RAM10G \u00B7 RAM60%"},
+      {&busy, "ramFreeGB,ramFreePercent", "minimal", "celsius", "10 \u00B7 60"},
       // No installed memory known: 0, not a division by zero.
       {&noRam, "ramFreePercent", "full", "celsius", "RAM 0%"},
       {&noRam, "ramFreePercent", "minimal", "celsius", "0"},
@@ -77,13 +77,34 @@ TEST(MenuBarText, WrittenFromTheStoredPreferences) {
       {&warm, "cpuTemp", "", "", "CPU 50\u00B0"},
       // Without energy counters the chip's, CPU's and GPU's power are absent;
       // the battery's figures, load and temperatures stay.
-      {&unmeasured, "socPower,cpuPower,gpuPower", "full", "celsius", "SoC\u2014 CPU\u2014 GPU\u2014"},
+      {&unmeasured, "socPower,cpuPower,gpuPower", "full", "celsius", "SoC\u2014 \u00B7 CPU\u2014 \u00B7 GPU\u2014"},
       {&unmeasured, "socPower", "minimal", "celsius", "\u2014"},
-      {&unmeasured, "systemPower,cpuUsage,cpuTemp", "short", "celsius", "S12.4W\u26A1 C23% C48\u00B0"},
+      {&unmeasured, "systemPower,cpuUsage,cpuTemp", "short", "celsius", "S12.4W\u26A1 \u00B7 C23% \u00B7 C48\u00B0"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(menuBarText(*c.sample, c.items, c.style, c.unit), c.expected)
         << "items '" << c.items << "', style '" << c.style << "', unit '" << c.unit << "'";
+  }
+}
+
+TEST(MenuBarText, StyleExamplesAreTheLinesTheMenuBarShows) {
+  struct Case {
+    MenuBarStyle style;
+    const char* items;
+    const char* unit;
+    std::string expected;
+  };
+  const Case cases[] = {
+      // The default item: the chip's power, not the adapter's.
+      {MenuBarStyle::full, "", "celsius", "SoC 7.8W"},
+      {MenuBarStyle::shortForm, "", "celsius", "T7.8W"},
+      {MenuBarStyle::minimal, "", "celsius", "8"},
+      // The chosen items in their order, the chosen unit.
+      {MenuBarStyle::full, "cpuTemp,systemPower", "fahrenheit", "SYS12.4W \u00B7 CPU117\u00B0"},
+      {MenuBarStyle::shortForm, "ramFreeGB,gpuUsage", "celsius", "G8% \u00B7 R6G"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(styleExample(c.style, c.items, c.unit), c.expected) << c.items << " " << rawValue(c.style);
   }
 }
 
@@ -109,7 +130,7 @@ TEST(MenuBarText, NumbersAsPrintfWritesThemInTheCLocale) {
       break;
     }
   }
-  EXPECT_EQ(menuBarText(busyLaptop(), "socPower,cpuPower", "full", "celsius"), "SoC5.6W CPU3.4W");
+  EXPECT_EQ(menuBarText(busyLaptop(), "socPower,cpuPower", "full", "celsius"), "SoC5.6W \u00B7 CPU3.4W");
   EXPECT_EQ(format(TempUnit::fahrenheit, 36.6), "98\u00B0F");
   std::setlocale(LC_ALL, saved.c_str());
   if (!german) std::printf("No German locale installed; the C-locale formatting was checked alone.\n");

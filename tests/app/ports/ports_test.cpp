@@ -71,7 +71,7 @@ TEST(ReadUSBDevices, NamesHubsVendorsAndSpeeds) {
   std::vector<std::string> rows;
   for (const USBDevice& device : devices) rows.push_back(device.name + "|" + device.vendor + "|" + device.speed);
   // Text is not a speed.
-  EXPECT_EQ(rows, (std::vector<std::string>{"Keyboard|Acme|12 Mbps (USB 1.1)", "Hub||Unknown", "USB2.0 Hub||Unknown"}));
+  EXPECT_EQ(rows, (std::vector<std::string>{"Keyboard|Acme|12 Mb/s (USB 1.1)", "Hub||Unknown", "USB2.0 Hub||Unknown"}));
 
   const std::vector<USBDevice> again = readUSBDevices(registry);
   EXPECT_EQ(again[0].name, devices[0].name);
@@ -79,8 +79,8 @@ TEST(ReadUSBDevices, NamesHubsVendorsAndSpeeds) {
   EXPECT_NE(devices[0].id, devices[1].id);
 
   const std::vector<std::pair<std::optional<std::int64_t>, std::string>> speeds{
-      {5'000'000'000, "5 Gbps (USB 3.0)"}, {1'500'000, "1.5 Mbps (USB 1.0)"}, {1'500'000'000, "1500 Mbps"},
-      {40'000'000'000, "40000 Mbps"}, {999'999, "0 Mbps"}, {0, "Unknown"}, {-5, "Unknown"}, {std::nullopt, "Unknown"}};
+      {5'000'000'000, "5 Gb/s (USB 3.0)"}, {1'500'000, "1.5 Mb/s (USB 1.0)"}, {1'500'000'000, "1500 Mb/s"},
+      {40'000'000'000, "40000 Mb/s"}, {999'999, "0 Mb/s"}, {0, "Unknown"}, {-5, "Unknown"}, {std::nullopt, "Unknown"}};
   for (const auto& [bitsPerSecond, words] : speeds) EXPECT_EQ(usbSpeedWords(bitsPerSecond), words);
 }
 

@@ -245,7 +245,10 @@ class ViewsTest : public QObject {
     monitor->publish(testing::sampleWith(std::nan("")));
     QCOMPARE(part<QLabel>(part(panel.get(), "cpuRow"), "temp")->text(), QString());
     QVERIFY(!shown(panel.get(), "fans") && !shown(panel.get(), "fansDivider"));
-    QTRY_COMPARE(panel->height(), heightWithoutFans);
+    // Only the note under the total, which the zero sample has not, is added.
+    const QWidget* note = part(panel.get(), "totalNote");
+    QVERIFY(note->isVisible());
+    QTRY_COMPARE(panel->height(), heightWithoutFans + note->height() + MenuBarPanel::kSpacing);
   }
 
   void temperatureColourFollowsCelsius() {
@@ -387,22 +390,33 @@ class ViewsTest : public QObject {
     QVERIFY(registered.button("launchAtLogin")->isChecked());
   }
 
-  void screenshot() {
+  void sizedToItsContentWithTheMenuBarsOwnExamples() {
     SettingsRig rig(QStringLiteral("cpuTemp,gpuPower,socPower"), /*registered=*/true);
-    rig.view->setFixedSize(SettingsView::kWidth, SettingsView::kHeight);
+    rig.view->resize(rig.view->sizeHint());
     rig.view->show();
     QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
-    QCOMPARE(rig.view->size(), QSize(320, 400));
-    // The window is narrower than the form would like only vertically.
+    QVERIFY(rig.view->width() >= SettingsView::kMinimumWidth);
+    // Every section shows at once, each control at its full width.
+    auto* scroll = rig.view->findChild<QScrollArea*>();
+    QTRY_COMPARE(scroll->verticalScrollBar()->maximum(), 0);
     for (QAbstractButton* b : rig.view->findChildren<QAbstractButton*>()) {
       QVERIFY2(b->width() >= b->sizeHint().width(), qPrintable(b->text()));
     }
     QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("settings.png")));
-    // The form is taller than the window: its lower half, scrolled to.
-    auto* scroll = rig.view->findChild<QScrollArea*>();
-    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
-    QVERIFY(scroll->verticalScrollBar()->maximum() > 0);
-    QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("settings_scrolled.png")));
+
+    // Each style shows the line the menu bar makes of the chosen items, and
+    // follows the unit.
+    QCOMPARE(rig.button("style_full")->text(), QStringLiteral("Full (SoC7.8W \u00B7 GPU1.1W \u00B7 CPU47\u00B0)"));
+    QCOMPARE(rig.button("style_short")->text(), QStringLiteral("Short (T7.8W \u00B7 G1.1W \u00B7 C47\u00B0)"));
+    rig.click(rig.button("fahrenheitSegment"));
+    QCOMPARE(rig.button("style_minimal")->text(), QStringLiteral("Minimal (8 \u00B7 1 \u00B7 117)"));
+    rig.click(rig.box(MenuBarItem::gpuPower));
+    rig.click(rig.box(MenuBarItem::cpuTemp));
+    QCOMPARE(rig.button("style_full")->text(), QStringLiteral("Full (SoC 7.8W)"));
+
+    // Made smaller, the form scrolls.
+    rig.view->resize(SettingsView::kMinimumWidth, 240);
+    QTRY_VERIFY(scroll->verticalScrollBar()->maximum() > 0);
   }
 
   void heroTexts() {
@@ -441,9 +455,9 @@ class ViewsTest : public QObject {
     checkTable(std::vector<Row>{
                    {"no battery: nothing, adapter neither", 0, true, 96, 20, 5, "none"},
                    {"charging 1.0 W: no charging text", 76, true, 96, 1.0, 0,
-                    "76% ⚡|battery.100.bolt|96W@20V|-|-"},
-                   {"charging 1.4 W", 76, true, 96, 1.4, 0, "76% ⚡|battery.100.bolt|96W@20V|⚡ 1W charging|-"},
-                   {"on battery, boost", 1, false, 0, 0, 12.6, "1%|battery.75|-|-|🔋 13W boost"},
+                    "76% ⚡|battery.100.bolt|96 W @ 20 V|-|-"},
+                   {"charging 1.4 W", 76, true, 96, 1.4, 0, "76% ⚡|battery.100.bolt|96 W @ 20 V|⚡ 1 W charging|-"},
+                   {"on battery, boost", 1, false, 0, 0, 12.6, "1%|battery.75|-|-|🔋 13 W boost"},
                    {"discharge 1.0 W: no boost", 50, false, 0, 0, 1.0, "50%|battery.75|-|-|-"},
                },
                [](const Row& r) {
@@ -492,8 +506,8 @@ class ViewsTest : public QObject {
     checkTable(std::vector<Row>{
                    {"cores, without group separators", m.cores, "4E+12345P"},
                    {"GPU cores", m.gpuCores, "10 GPU"},
-                   {"memory, truncated", m.memory, "24GB"},
-                   {"memory beyond an int64", machineTexts(SystemInfo("C", 1, 1, 1, inf, "M", "1")).memory, "—GB"},
+                   {"memory, truncated", m.memory, "24 GB"},
+                   {"memory beyond an int64", machineTexts(SystemInfo("C", 1, 1, 1, inf, "M", "1")).memory, "— GB"},
                    {"fan: infinite", fanSpeedText(inf), "—"},
                    {"fan: NaN", fanSpeedText(std::nan("")), "—"},
                    {"fan: 1e19", fanSpeedText(1e19), "—"},
@@ -569,7 +583,7 @@ class ViewsTest : public QObject {
     const std::vector<std::pair<double, double>> loads{{1.3, 2.5}, {0.456, 1.234}, {-0.2, 0}};
     for (const auto& [fraction, watts] : loads) {
       cluster.setValues(QStringLiteral("Efficiency"), fraction, watts);
-      usage.setUsage(fraction);
+      usage.setUsage(fraction, QStringLiteral("GPU"));
       picture(QStringLiteral("cluster bar at %1, %2 W").arg(fraction).arg(watts), cluster);
       picture(QStringLiteral("usage bar at %1").arg(fraction), usage);
     }
@@ -602,7 +616,7 @@ class ViewsTest : public QObject {
 
   void usageBarIsAtMost200Wide() {
     UsageBar bar(Qt::green);
-    bar.setUsage(0.5);
+    bar.setUsage(0.5, QStringLiteral("GPU"));
     bar.resize(600, 30);
     bar.show();
     QVERIFY(QTest::qWaitForWindowExposed(&bar));
@@ -709,8 +723,8 @@ class ViewsTest : public QObject {
     QVERIFY(failed.showAt(600, 900));
     // The monitor's worker finds the failure and reads the machine's description.
     QTRY_VERIFY(failed.monitor->error().has_value() && failed.monitor->systemInfo().has_value());
-    // A backend that names no folder: the notice says only that power cannot be read.
-    QCOMPARE(failed.text("energyNotice"), QStringLiteral("No power figures: the energy counters could not be read."));
+    // A machine without counters: the notice says so, and what still works.
+    QCOMPARE(failed.text("energyNotice"), localized("energy.absent"));
     QVERIFY(!failed.hidden("energyNotice") && !failed.hidden("errorBanner"));
     QCOMPARE(failed.text("errorText"), *failed.monitor->error());
     QVERIFY(failed.at("errorBanner").y() < failed.at("heroCard").y());

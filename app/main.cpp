@@ -4,13 +4,12 @@
 //
 //   calorim [--simulate [PROFILE]]
 //
-// The display texts come from the string bundle "CalorimGUI_Calorim.bundle"
+// The command line follows core/base/command_line.h. The display texts come from the string bundle "CalorimGUI_Calorim.bundle"
 // beside the executable or in the installed data directory; without one the
 // program stops at once with "could not load resource bundle: from " and the
 // locations it tried, and exit status 1.
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 
@@ -21,8 +20,10 @@
 #include <string>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "app/shell/calorim_app.h"
+#include "core/base/command_line.h"
 #include "app/model/strings.h"
 #include "app/model/update_check.h"
 #include "core/platform/simulated/simulated_machine.h"
@@ -37,36 +38,41 @@ void describe() {
   QCoreApplication::setApplicationVersion(calorim::app::buildVersion().value_or(QStringLiteral("0")));
 }
 
+constexpr std::string_view kProgram = "calorim";
+
+constexpr std::string_view kHelp =
+    "usage: calorim [--simulate [PROFILE]]\n"
+    "       calorim --help | --version\n"
+    "\n"
+    "Power and temperature of this machine in the system tray.\n"
+    "\n"
+    "  --simulate [PROFILE]  show a simulated machine instead of this one: the built-in laptop,\n"
+    "                        or the machine described by the JSON file PROFILE\n"
+    "  --help                this text\n"
+    "  --version             the version\n";
+
+constexpr calorim::cli::OptionSpec kOptions[] = {{"--simulate", calorim::cli::Value::optional, "PROFILE"}};
+
 struct Arguments {
   bool simulate = false;
   QString profile;  // empty: the built-in one
 };
 
 // Reads the command line; --help, --version and a mistake print and end the
-// program here. Runs before the QApplication exists, so that these work
-// without a display.
+// program here, before the QApplication exists, so that they work without a
+// display.
 Arguments parseArguments(int argc, char** argv) {
-  QCoreApplication application(argc, argv);
-  describe();
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Power and temperature of this machine in the system tray."));
-  parser.addHelpOption();
-  parser.addVersionOption();
-  const QCommandLineOption simulate(
-      QStringLiteral("simulate"),
-      QStringLiteral("Show a simulated machine instead of this one: the built-in laptop, or the machine profile "
-                     "PROFILE (a JSON file)."));
-  parser.addOption(simulate);
-  parser.addPositionalArgument(QStringLiteral("PROFILE"), QStringLiteral("Machine profile for --simulate."),
-                               QStringLiteral("[PROFILE]"));
-  parser.process(application);
-
-  const QStringList positional = parser.positionalArguments();
-  if (positional.size() > 1 || (!positional.isEmpty() && !parser.isSet(simulate))) {
-    fail(QStringLiteral("a profile is given only with --simulate; see --help"));
-    std::exit(2);
+  const auto parsed = calorim::cli::parse(std::vector<std::string>(argv + 1, argv + argc), kOptions);
+  if (const auto* error = std::get_if<calorim::cli::UsageError>(&parsed)) {
+    std::exit(calorim::cli::printUsageError(kProgram, *error));
   }
-  return {parser.isSet(simulate), positional.value(0)};
+  if (const auto* info = std::get_if<calorim::cli::InfoRequest>(&parsed)) {
+    const QString version = calorim::app::buildVersion().value_or(QStringLiteral("0"));
+    std::exit(calorim::cli::printInfo(*info, kProgram, kHelp, version.toStdString()));
+  }
+  const calorim::cli::ParsedOption* simulate = std::get<calorim::cli::Arguments>(parsed).last("--simulate");
+  if (simulate == nullptr) return {};
+  return {true, simulate->value ? QFile::decodeName(QByteArray::fromStdString(*simulate->value)) : QString()};
 }
 
 // The simulated machine on the wall clock; null after printing why the
@@ -104,7 +110,7 @@ int main(int argc, char** argv) {
 
   std::shared_ptr<calorim::Platform> platform =
       arguments.simulate ? simulatedPlatform(arguments.profile) : calorim::makeNativePlatform();
-  if (!platform) return 2;
+  if (!platform) return 1;
 
   calorim::app::quitOnTerminationSignals();
   calorim::app::LiveMonitorOptions options;

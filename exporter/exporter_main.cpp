@@ -20,8 +20,6 @@
 namespace calorim::exporter {
 namespace {
 
-constexpr const char* kProgram = "calorim-exporter";
-
 int fail(const std::string& message) {
   std::cerr << kProgram << ": " << message << "\n";
   return 1;
@@ -35,10 +33,9 @@ std::string addressText(const std::string& host, int port) {
 
 int exporterMain(int argc, char** argv) {
   const auto parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-  if (const auto* error = std::get_if<UsageError>(&parsed)) return fail(error->message);
+  if (const auto* error = std::get_if<UsageError>(&parsed)) return cli::printUsageError(kProgram, *error);
   if (const auto* info = std::get_if<InfoRequest>(&parsed)) {
-    std::cout << (*info == InfoRequest::help ? usageText() : std::string(kProgram) + " " CALORIM_VERSION "\n");
-    return 0;
+    return cli::printInfo(*info, kProgram, usageText(), CALORIM_VERSION);
   }
   const Options& options = std::get<Options>(parsed);
 

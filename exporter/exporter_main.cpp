@@ -66,8 +66,8 @@ int exporterMain(int argc, char** argv) {
     return fail("cannot listen on " + addressText(options.host, options.port) + ": " + *error);
   }
   if (!collector.measuresEnergy()) {
-    std::cerr << kProgram << ": no energy counters (" << collector.energyProblem()
-              << "); serving everything else and looking for them again every interval\n";
+    std::cerr << kProgram << ": power is not measured (" << collector.energyProblem()
+              << "); serving everything else and looking for the energy counters again every interval\n";
   }
   std::cout << kProgram << ": serving http://" << addressText(options.host, server.port()) << "/metrics"
             << std::endl;

@@ -29,7 +29,8 @@
 
 namespace calorim::exporter {
 
-// The power domains, in the order they are exported.
+// The power domains the machine's counters may give, in the order they are
+// exported: four parts of the machine, its total, the CPU's two clusters.
 enum class Domain { cpu, gpu, ane, dram, soc, efficiencyCpu, performanceCpu };
 inline constexpr std::size_t kDomainCount = 7;
 
@@ -83,6 +84,7 @@ class Collector {
   std::string energyProblem_;
   PowerSupplyReader powerSupply_;
   double energy_[kDomainCount] = {};
+  double otherEnergy_ = 0;  // the part of the total no domain of its own covers
   MetricsState current_;  // the worker's copy of what was last published
 
   mutable std::mutex mutex_;  // guards `latest_` and `energyProblem_` reads from other threads
@@ -110,6 +112,11 @@ namespace detail {
 // count and every state one tick of residency, so a figure moves exactly when
 // the machine has a channel for it. Pure.
 [[nodiscard]] Capabilities capabilitiesOf(CounterDelta delta, const IOReportSampler& sampler);
+
+// The `reason` label of calorim_energy_available for a sampler that could not
+// start (or a sample that failed) with `error`, the counters' access being
+// `access`. Pure.
+[[nodiscard]] std::string unavailableReason(PMError::Kind error, EnergyAccess::State access);
 
 }  // namespace detail
 }  // namespace calorim::exporter

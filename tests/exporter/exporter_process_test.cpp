@@ -188,6 +188,14 @@ TEST(ExporterProcess, PrometheusScrapesTheSimulatedLaptop) {
   EXPECT_NEAR(*rate, cpuWatts, 0.1 * cpuWatts);
   EXPECT_EQ(query(R"(up{job="calorim"})"), 1.0);
   EXPECT_EQ(query(R"(calorim_machine_info{chip="Apple M3 Pro",simulated="true"})"), 1.0);
+  // The README's queries: the parts add up to the total, which counts energy.
+  const std::optional<double> total = query("sum by (instance) (calorim_total_power_watts)");
+  const std::optional<double> parts = query(R"(sum(calorim_power_watts{job="calorim"}))");
+  ASSERT_TRUE(total && parts);
+  EXPECT_NEAR(*parts, *total, 1e-9 * *total);
+  EXPECT_GT(query(R"(sum(increase(calorim_total_energy_joules_total{job="calorim"}[24h])) / 3.6e6)").value_or(0), 0);
+  EXPECT_EQ(query("calorim_energy_available"), 1.0);
+  EXPECT_EQ(query("calorim_energy_available == 0"), std::nullopt);
 
   prometheus.signal(SIGTERM);
   exporter.signal(SIGTERM);

@@ -8,9 +8,10 @@
 // Energy is counted from the exporter's start: every sample adds its domains'
 // joules (average power × interval, the counters' own difference). Without
 // energy counters (none on the machine, not readable, or a sample that failed)
-// no power or energy series is published, and everything else still is; the
-// counters are looked for again every round, and the totals go on from where
-// they stood once samples succeed again.
+// no power or energy series is published, and everything else still is, with
+// the reason in `energyUnavailableReason`; the counters are looked for again
+// every round, and the totals go on from where they stood once samples
+// succeed again.
 
 #include <bitset>
 #include <memory>

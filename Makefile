@@ -10,7 +10,10 @@ build: setup
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS)
 
-run: build
+# Builds only the two programs the demonstration runs.
+run: setup
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS) --target calorim-probe calorim-probe-sim
 	@scripts/demo.sh build/default/probe
 
 test: setup test-default test-asan test-macos

@@ -4,8 +4,9 @@
 //
 //   calorim [--simulate [PROFILE]]
 //
-// One runs per user: started again while it runs, the program asks the
-// running one to open its panel and ends with status 0.
+// The command line follows core/base/command_line.h. One runs per user:
+// started again while it runs, the program asks the running one to open its
+// panel and ends with status 0.
 //
 // The display texts come from the string bundle "CalorimGUI_Calorim.bundle"
 // beside the executable or in the installed data directory; without one the
@@ -13,7 +14,6 @@
 // locations it tried, and exit status 1.
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 
@@ -24,12 +24,14 @@
 #include <string>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "app/shell/calorim_app.h"
 #include "app/shell/single_instance.h"
 #include "app/shell/tray.h"
 #include "app/model/strings.h"
 #include "app/model/update_check.h"
+#include "core/base/command_line.h"
 #include "core/platform/simulated/simulated_machine.h"
 #include "core/platform/native/native_platform.h"
 
@@ -42,36 +44,41 @@ void describe() {
   QCoreApplication::setApplicationVersion(calorim::app::buildVersion().value_or(QStringLiteral("0")));
 }
 
+constexpr std::string_view kProgram = "calorim";
+
+constexpr std::string_view kHelp =
+    "usage: calorim [--simulate [PROFILE]]\n"
+    "       calorim --help | --version\n"
+    "\n"
+    "Power and temperature of this machine in the system tray.\n"
+    "\n"
+    "  --simulate [PROFILE]  show a simulated machine instead of this one: the built-in laptop,\n"
+    "                        or the machine described by the JSON file PROFILE\n"
+    "  --help                this text\n"
+    "  --version             the version\n";
+
+constexpr calorim::cli::OptionSpec kOptions[] = {{"--simulate", calorim::cli::Value::optional, "PROFILE"}};
+
 struct Arguments {
   bool simulate = false;
   QString profile;  // empty: the built-in one
 };
 
 // Reads the command line; --help, --version and a mistake print and end the
-// program here. Runs before the QApplication exists, so that these work
-// without a display.
+// program here, before the QApplication exists, so that they work without a
+// display.
 Arguments parseArguments(int argc, char** argv) {
-  QCoreApplication application(argc, argv);
-  describe();
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Power and temperature of this machine in the system tray."));
-  parser.addHelpOption();
-  parser.addVersionOption();
-  const QCommandLineOption simulate(
-      QStringLiteral("simulate"),
-      QStringLiteral("Show a simulated machine instead of this one: the built-in laptop, or the machine profile "
-                     "PROFILE (a JSON file)."));
-  parser.addOption(simulate);
-  parser.addPositionalArgument(QStringLiteral("PROFILE"), QStringLiteral("Machine profile for --simulate."),
-                               QStringLiteral("[PROFILE]"));
-  parser.process(application);
-
-  const QStringList positional = parser.positionalArguments();
-  if (positional.size() > 1 || (!positional.isEmpty() && !parser.isSet(simulate))) {
-    fail(QStringLiteral("a profile is given only with --simulate; see --help"));
-    std::exit(2);
+  const auto parsed = calorim::cli::parse(std::vector<std::string>(argv + 1, argv + argc), kOptions);
+  if (const auto* error = std::get_if<calorim::cli::UsageError>(&parsed)) {
+    std::exit(calorim::cli::printUsageError(kProgram, *error));
   }
-  return {parser.isSet(simulate), positional.value(0)};
+  if (const auto* info = std::get_if<calorim::cli::InfoRequest>(&parsed)) {
+    const QString version = calorim::app::buildVersion().value_or(QStringLiteral("0"));
+    std::exit(calorim::cli::printInfo(*info, kProgram, kHelp, version.toStdString()));
+  }
+  const calorim::cli::ParsedOption* simulate = std::get<calorim::cli::Arguments>(parsed).last("--simulate");
+  if (simulate == nullptr) return {};
+  return {true, simulate->value ? QFile::decodeName(QByteArray::fromStdString(*simulate->value)) : QString()};
 }
 
 // The simulated machine on the wall clock; null after printing why the
@@ -122,7 +129,7 @@ int main(int argc, char** argv) {
 
   std::shared_ptr<calorim::Platform> platform =
       arguments.simulate ? simulatedPlatform(arguments.profile) : calorim::makeNativePlatform();
-  if (!platform) return 2;
+  if (!platform) return 1;
 
   calorim::app::quitOnTerminationSignals();
   calorim::app::LiveMonitorOptions options;

@@ -17,59 +17,66 @@ set(CALORIM_SYSUSERS_DIR "lib/sysusers.d" CACHE STRING "sysusers.d entries, rela
 set(calorim_packaging ${CMAKE_CURRENT_LIST_DIR}/../packaging)
 set(calorim_generated ${CMAKE_BINARY_DIR}/packaging)
 
-install(TARGETS calorim-probe calorim-probe-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Two components, two Debian packages: "tools" holds the programs without Qt
+# (the probes, the exporter and their system integration) for headless
+# machines; "app" holds the tray application and depends on "tools".
+set(calorim_tools_doc ${CMAKE_INSTALL_DATADIR}/doc/calorim-tools)
+set(calorim_app_doc ${CMAKE_INSTALL_DATADIR}/doc/calorim)
+
+install(TARGETS calorim-probe calorim-probe-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 if(TARGET calorim-exporter)
-  install(TARGETS calorim-exporter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS calorim-exporter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 endif()
 
-# Manual pages, compressed as the packaging rules want them; man reads them
-# compressed under every prefix.
-set(calorim_manuals calorim calorim-probe)
-if(TARGET calorim-exporter)
-  list(APPEND calorim_manuals calorim-exporter)
-endif()
-set(calorim_manual_files)
-foreach(page IN LISTS calorim_manuals)
-  configure_file(${calorim_packaging}/man/${page}.1.in ${calorim_generated}/man/${page}.1 @ONLY)
-  list(APPEND calorim_manual_files ${calorim_generated}/man/${page}.1)
-endforeach()
-configure_file(${calorim_packaging}/man/calorim-probe-sim.1 ${calorim_generated}/man/calorim-probe-sim.1 COPYONLY)
-list(APPEND calorim_manual_files ${calorim_generated}/man/calorim-probe-sim.1)
-set(calorim_compressed_manuals)
-foreach(page IN LISTS calorim_manual_files)
-  add_custom_command(OUTPUT ${page}.gz
-    COMMAND gzip -9nc ${page} > ${page}.gz
-    DEPENDS ${page}
-    VERBATIM)
-  list(APPEND calorim_compressed_manuals ${page}.gz)
-endforeach()
-add_custom_target(calorim_manuals ALL DEPENDS ${calorim_compressed_manuals})
-install(FILES ${calorim_compressed_manuals} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-
-# Files naming the installed programs by their absolute path are written when
-# installing, under the prefix of that install.
-function(calorim_install_configured source name destination)
+# Files naming installed paths are written when installing, under the prefix
+# of that install (a staging root, /usr/local, or /usr for the package).
+function(calorim_install_configured source name destination component)
   set(at_install ${calorim_generated}/at-install/${name})
   install(CODE "
     set(CMAKE_INSTALL_FULL_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-    configure_file(\"${source}\" \"${at_install}\" @ONLY)")
-  install(FILES ${at_install} DESTINATION ${destination})
+    configure_file(\"${source}\" \"${at_install}\" @ONLY)" COMPONENT ${component})
+  install(FILES ${at_install} DESTINATION ${destination} COMPONENT ${component})
 endfunction()
+
+# Manual pages, compressed as the packaging rules want them (man reads them
+# compressed under every prefix), naming the files of the prefix installed to.
+function(calorim_install_manual source page component)
+  set(at_install ${calorim_generated}/at-install/man/${page}.1)
+  install(CODE "
+    set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+    set(CALORIM_RELEASE_DATE \"${CALORIM_RELEASE_DATE}\")
+    set(CMAKE_INSTALL_FULL_DATADIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}\")
+    set(CALORIM_SYSTEMD_UNIT_FULL_DIR \"\${CMAKE_INSTALL_PREFIX}/${CALORIM_SYSTEMD_UNIT_DIR}\")
+    configure_file(\"${source}\" \"${at_install}\" @ONLY)
+    execute_process(COMMAND gzip -9nf \"${at_install}\" COMMAND_ERROR_IS_FATAL ANY)" COMPONENT ${component})
+  install(FILES ${at_install}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+endfunction()
+
+calorim_install_manual(${calorim_packaging}/man/calorim-probe.1.in calorim-probe tools)
+calorim_install_manual(${calorim_packaging}/man/calorim-probe-sim.1 calorim-probe-sim tools)
+if(TARGET calorim-exporter)
+  calorim_install_manual(${calorim_packaging}/man/calorim-exporter.1.in calorim-exporter tools)
+endif()
+if(TARGET calorim)
+  calorim_install_manual(${calorim_packaging}/man/calorim.1.in calorim app)
+endif()
 
 if(APPLE)
   if(TARGET calorim-exporter)
     calorim_install_configured(${calorim_packaging}/macos/org.calorim.exporter.plist.in
-                               org.calorim.exporter.plist ${CMAKE_INSTALL_DATADIR}/calorim/launchd)
+                               org.calorim.exporter.plist ${CMAKE_INSTALL_DATADIR}/calorim/launchd tools)
   endif()
 else()
   if(TARGET calorim)
-    install(FILES ${calorim_packaging}/linux/org.calorim.Calorim.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    install(FILES ${calorim_packaging}/linux/org.calorim.Calorim.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+            COMPONENT app)
     configure_file(${calorim_packaging}/linux/org.calorim.Calorim.metainfo.xml.in
                    ${calorim_generated}/org.calorim.Calorim.metainfo.xml @ONLY)
-    install(FILES ${calorim_generated}/org.calorim.Calorim.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+    install(FILES ${calorim_generated}/org.calorim.Calorim.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+            COMPONENT app)
 
     set(calorim_icon ${calorim_packaging}/icons/calorim.svg)
-    install(FILES ${calorim_icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+    install(FILES ${calorim_icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT app)
     find_program(RSVG_CONVERT rsvg-convert REQUIRED)
     set(calorim_icon_pngs)
     foreach(size 16 22 24 32 48 64 128 256)
@@ -80,17 +87,18 @@ else()
         DEPENDS ${calorim_icon}
         VERBATIM)
       list(APPEND calorim_icon_pngs ${png})
-      install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+      install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps COMPONENT app)
     endforeach()
     add_custom_target(calorim_icons ALL DEPENDS ${calorim_icon_pngs})
   endif()
 
   if(TARGET calorim-exporter)
     calorim_install_configured(${calorim_packaging}/linux/calorim-exporter.service.in
-                               calorim-exporter.service ${CALORIM_SYSTEMD_UNIT_DIR})
+                               calorim-exporter.service ${CALORIM_SYSTEMD_UNIT_DIR} tools)
   endif()
-  install(FILES ${calorim_packaging}/linux/70-calorim-energy.rules DESTINATION ${CALORIM_UDEV_RULES_DIR})
-  install(FILES ${calorim_packaging}/linux/calorim.sysusers DESTINATION ${CALORIM_SYSUSERS_DIR} RENAME calorim.conf)
+  install(FILES ${calorim_packaging}/linux/70-calorim-energy.rules DESTINATION ${CALORIM_UDEV_RULES_DIR} COMPONENT tools)
+  install(FILES ${calorim_packaging}/linux/calorim.sysusers DESTINATION ${CALORIM_SYSUSERS_DIR} RENAME calorim.conf
+          COMPONENT tools)
   # The package's own documents, in the form Debian's tools read.
   execute_process(COMMAND date -u -R -d ${CALORIM_RELEASE_DATE}
                   OUTPUT_VARIABLE calorim_changelog_date OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
@@ -100,36 +108,60 @@ else()
     DEPENDS ${calorim_generated}/changelog
     VERBATIM)
   add_custom_target(calorim_changelog ALL DEPENDS ${calorim_generated}/changelog.gz)
-  install(FILES ${calorim_packaging}/debian/copyright ${calorim_generated}/changelog.gz
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/calorim)
+  # Each package's folder holds the README, which the programs' messages
+  # point to.
+  set(calorim_documents ${calorim_packaging}/debian/copyright ${calorim_generated}/changelog.gz
+                        ${PROJECT_SOURCE_DIR}/README.md)
+  install(FILES ${calorim_documents} DESTINATION ${calorim_tools_doc} COMPONENT tools)
+  if(TARGET calorim)
+    install(FILES ${calorim_documents} DESTINATION ${calorim_app_doc} COMPONENT app)
+  endif()
 endif()
 
-# The Debian package: `cpack -G DEB` in the build folder.
+# The Debian packages: `cpack -G DEB` in the build folder makes
+# calorim-tools (no Qt) and, with the application, calorim depending on it.
 set(CPACK_PACKAGE_NAME calorim)
 set(CPACK_PACKAGE_VENDOR "Calorim")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${CALORIM_MAINTAINER})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "power and temperature monitor for the tray, AI agents and Prometheus")
 set(CPACK_PACKAGE_HOMEPAGE_URL ${CALORIM_HOMEPAGE_URL})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL tools)
+if(TARGET calorim)
+  list(APPEND CPACK_COMPONENTS_ALL app)
+endif()
+set(CPACK_COMPONENT_APP_DEPENDS tools)
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CALORIM_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# CPack puts the summary above this text.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "Calorim measures where a machine's power goes (CPU and its cores, GPU,
+set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME calorim-tools)
+set(CPACK_DEBIAN_APP_PACKAGE_NAME calorim)
+# CPack puts the first line above the rest as the summary.
+set(CPACK_COMPONENT_TOOLS_DESCRIPTION
+  "power and temperature monitor for AI agents and Prometheus
+Calorim measures where a machine's power goes (CPU and its cores, GPU,
 memory), how busy and how hot it runs, its fans, battery and power adapter.
-It shows the figures in the system tray (calorim), answers AI agents over
-the Model Context Protocol (calorim-probe) and serves them to Prometheus
-(calorim-exporter, with a sandboxed systemd service).
+This package holds the programs that need no desktop: the Model Context
+Protocol server for AI agents (calorim-probe, and calorim-probe-sim on a
+simulated machine) and the Prometheus exporter (calorim-exporter, with a
+sandboxed systemd service).
 .
 On Linux the RAPL energy counters are readable by root alone; an opt-in udev
 rule gives them to the calorim group, which has no members until an
 administrator adds them.")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+set(CPACK_COMPONENT_APP_DESCRIPTION
+  "power and temperature monitor for the system tray
+Calorim measures where a machine's power goes (CPU and its cores, GPU,
+memory), how busy and how hot it runs, its fans, battery and power adapter.
+This package shows the figures in the system tray (calorim), with a detail
+window, a ports and power window and settings. The programs for AI agents
+and Prometheus are in calorim-tools.")
+set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_EXTRA
   ${calorim_packaging}/debian/postinst ${calorim_packaging}/debian/prerm ${calorim_packaging}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

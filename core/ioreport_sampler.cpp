@@ -62,7 +62,11 @@ MemoryBandwidth BandwidthReading::toMemoryBandwidth() const {
 IOReportSampler::IOReportSampler(CounterReportPort& counters, RegistryPort& registry, EnergyCounters energy) {
   std::unique_ptr<ChannelSet> merged = counters.copyChannelsInGroup(kEnergyGroup, std::nullopt);
   hasEnergy_ = merged != nullptr;
-  if (!merged && energy == EnergyCounters::required) throw PMError::channelNotFound(std::string(kEnergyGroup));
+  const auto missingEnergy = [&] {
+    return PMError::channelNotFound(std::string(kEnergyGroup),
+                                    counters.failureText(CounterFailure::groupMissing, kEnergyGroup));
+  };
+  if (!merged && energy == EnergyCounters::required) throw missingEnergy();
   for (auto [group, subgroup] : {std::pair(kCpuGroup, kCpuSubgroup), std::pair(kGpuGroup, kGpuSubgroup)}) {
     std::unique_ptr<ChannelSet> more = counters.copyChannelsInGroup(group, subgroup);
     if (!more) continue;
@@ -72,11 +76,13 @@ IOReportSampler::IOReportSampler(CounterReportPort& counters, RegistryPort& regi
       merged = std::move(more);
     }
   }
-  if (!merged) throw PMError::channelNotFound(std::string(kEnergyGroup));
+  if (!merged) throw missingEnergy();
 
   std::unique_ptr<ChannelSet> subscribed;
   subscription_ = counters.createSubscription(*merged, subscribed);
-  if (!subscription_ || !subscribed) throw PMError::subscriptionFailed();
+  if (!subscription_ || !subscribed) {
+    throw PMError::subscriptionFailed(counters.failureText(CounterFailure::subscriptionFailed, {}));
+  }
   channels_ = std::move(subscribed);
   gpuDVFS_ = loadGPUDVFS(registry);
 }

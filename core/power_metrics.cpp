@@ -40,13 +40,14 @@ PowerSnapshot PowerMetrics::sample(double interval, StopToken stop) {
   CounterReportPort& counters = *platform_->counters;
   const auto start = platform_->clock->now();
 
+  const auto failed = [&] { return PMError::sampleFailed(counters.failureText(CounterFailure::sampleFailed, {})); };
   const std::unique_ptr<RawSample> a = takeRawSample();
-  if (!a) throw PMError::sampleFailed();
+  if (!a) throw failed();
   platform_->clock->sleep(interval, stop);
   const std::unique_ptr<RawSample> b = takeRawSample();
-  if (!b) throw PMError::sampleFailed();
+  if (!b) throw failed();
   const std::optional<CounterDelta> delta = counters.createSamplesDelta(*a, *b);
-  if (!delta) throw PMError::sampleFailed();
+  if (!delta) throw failed();
 
   const double duration = interval;
   const PowerReading power = IOReportSampler::parsePower(*delta, duration);

@@ -118,21 +118,23 @@ double EnergyMetrics::totalPowerAvg() const { return perSecond(totalEnergy_, dur
 PMError::PMError(Kind kind, std::string group, std::string description)
     : kind_(kind), group_(std::move(group)), description_(std::move(description)) {}
 
-PMError PMError::channelNotFound(std::string group) {
-  std::string description = "IOReport channel group '" + group + "' not found";
+PMError PMError::channelNotFound(std::string group, std::string description) {
+  if (description.empty()) description = "IOReport channel group '" + group + "' not found";
   return {Kind::channelNotFound, std::move(group), std::move(description)};
 }
 
-PMError PMError::subscriptionFailed() {
-  return {Kind::subscriptionFailed, {}, "Failed to create IOReport subscription"};
+PMError PMError::subscriptionFailed(std::string description) {
+  if (description.empty()) description = "Failed to create IOReport subscription";
+  return {Kind::subscriptionFailed, {}, std::move(description)};
 }
 
 PMError PMError::smcConnectionFailed() {
   return {Kind::smcConnectionFailed, {}, "Failed to connect to SMC"};
 }
 
-PMError PMError::sampleFailed() {
-  return {Kind::sampleFailed, {}, "Failed to take IOReport sample"};
+PMError PMError::sampleFailed(std::string description) {
+  if (description.empty()) description = "Failed to take IOReport sample";
+  return {Kind::sampleFailed, {}, std::move(description)};
 }
 
 std::string PMError::caseName() const {

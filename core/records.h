@@ -275,14 +275,16 @@ class PMError : public std::exception {
  public:
   enum class Kind { channelNotFound, subscriptionFailed, smcConnectionFailed, sampleFailed };
 
+  // Each case's description is the given one, the backend's own words, or
+  // when that is empty the counter-reporting library's:
   // "IOReport channel group '<group>' not found"
-  [[nodiscard]] static PMError channelNotFound(std::string group);
+  [[nodiscard]] static PMError channelNotFound(std::string group, std::string description = {});
   // "Failed to create IOReport subscription"
-  [[nodiscard]] static PMError subscriptionFailed();
+  [[nodiscard]] static PMError subscriptionFailed(std::string description = {});
   // "Failed to connect to SMC"
   [[nodiscard]] static PMError smcConnectionFailed();
   // "Failed to take IOReport sample"
-  [[nodiscard]] static PMError sampleFailed();
+  [[nodiscard]] static PMError sampleFailed(std::string description = {});
 
   [[nodiscard]] Kind kind() const noexcept { return kind_; }
   // The channel group of `channelNotFound`; empty for every other case.

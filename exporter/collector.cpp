@@ -1,5 +1,6 @@
 #include "exporter/collector.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
@@ -12,8 +13,18 @@
 namespace calorim::exporter {
 namespace {
 
-constexpr std::string_view kDomainNames[kDomainCount] = {"cpu", "gpu", "ane", "dram", "soc", "efficiency_cpu",
-                                                         "performance_cpu"};
+// Where each domain's figure goes: a part of the machine (the `domain` label),
+// the total, or a CPU cluster (the `cluster` label).
+enum class Level { part, total, cluster };
+struct DomainExport {
+  Level level;
+  std::string_view label;
+};
+constexpr DomainExport kDomainExports[kDomainCount] = {
+    {Level::part, "cpu"},   {Level::part, "gpu"},         {Level::part, "ane"},         {Level::part, "dram"},
+    {Level::total, "total"}, {Level::cluster, "efficiency"}, {Level::cluster, "performance"}};
+// The part of the total that no counter of its own covers.
+constexpr std::string_view kOtherPart = "other";
 
 double domainPower(const PowerSnapshot& s, std::size_t domain) {
   switch (static_cast<Domain>(domain)) {
@@ -40,6 +51,15 @@ void setTemperatures(MetricsState& state, std::optional<double> cpu, std::option
   for (std::size_t i = 0; i < cores.size(); ++i) state.temperatures.push_back({"core" + std::to_string(i), cores[i]});
 }
 
+void clearEnergy(MetricsState& state) {
+  state.energyJoules.clear();
+  state.powerWatts.clear();
+  state.totalEnergyJoules.reset();
+  state.totalPowerWatts.reset();
+  state.clusterEnergyJoules.clear();
+  state.clusterPowerWatts.clear();
+}
+
 void setCpuUsage(MetricsState& state, double total, const std::vector<double>& perCore) {
   state.cpuUsage.clear();
   state.coreUsage = perCore;
@@ -58,6 +78,13 @@ struct Collector::Readers {
 };
 
 namespace detail {
+
+std::string unavailableReason(PMError::Kind error, EnergyAccess::State access) {
+  if (access == EnergyAccess::State::denied) return "permission_denied";
+  if (access == EnergyAccess::State::absent || error == PMError::Kind::channelNotFound) return "no_counters";
+  if (error == PMError::Kind::sampleFailed) return "sample_failed";
+  return "counters_unreadable";
+}
 
 Capabilities capabilitiesOf(CounterDelta delta, const IOReportSampler& sampler) {
   for (Channel& channel : delta) {
@@ -104,14 +131,16 @@ void Collector::startSampler() {
     const auto a = counters.createSamples(sampler.subscription(), sampler.channels());
     const auto b = a ? counters.createSamples(sampler.subscription(), sampler.channels()) : nullptr;
     std::optional<CounterDelta> delta = b ? counters.createSamplesDelta(*a, *b) : std::nullopt;
-    if (!delta) throw PMError::sampleFailed();
+    if (!delta) throw PMError::sampleFailed(counters.failureText(CounterFailure::sampleFailed, {}));
     capabilities_ = detail::capabilitiesOf(std::move(*delta), sampler);
     readers_.reset();
+    current_.energyUnavailableReason.clear();
     std::lock_guard lock(mutex_);
     metrics_ = std::move(metrics);
     energyProblem_.clear();
   } catch (const PMError& e) {
     if (!readers_) readers_ = std::make_unique<Readers>(*platform_);
+    current_.energyUnavailableReason = detail::unavailableReason(e.kind(), platform_->counters->energyAccess().state);
     std::lock_guard lock(mutex_);
     energyProblem_ = e.description();
   }
@@ -131,14 +160,33 @@ bool Collector::collect(StopToken stop) {
     }
     if (stop.stopRequested()) return false;
     if (snapshot) {
-      s.energyJoules.clear();
-      s.powerWatts.clear();
+      clearEnergy(s);
+      s.energyUnavailableReason.clear();
+      const double duration = snapshot->duration();
+      double partsWatts = 0;
       for (std::size_t d = 0; d < kDomainCount; ++d) {
         if (!capabilities_.domains[d]) continue;
         const double watts = domainPower(*snapshot, d);
-        energy_[d] += watts * snapshot->duration();
-        s.energyJoules.push_back({std::string(kDomainNames[d]), energy_[d]});
-        s.powerWatts.push_back({std::string(kDomainNames[d]), watts});
+        energy_[d] += watts * duration;
+        const auto [level, label] = kDomainExports[d];
+        if (level == Level::part) {
+          partsWatts += watts;
+          s.energyJoules.push_back({std::string(label), energy_[d]});
+          s.powerWatts.push_back({std::string(label), watts});
+        } else if (level == Level::cluster) {
+          s.clusterEnergyJoules.push_back({std::string(label), energy_[d]});
+          s.clusterPowerWatts.push_back({std::string(label), watts});
+        } else {
+          s.totalEnergyJoules = energy_[d];
+          s.totalPowerWatts = watts;
+        }
+      }
+      if (s.totalPowerWatts) {
+        // Rounding may put the parts a hair above the total: the rest is then 0.
+        const double otherWatts = std::max(0.0, *s.totalPowerWatts - partsWatts);
+        otherEnergy_ += otherWatts * duration;
+        s.energyJoules.push_back({std::string(kOtherPart), otherEnergy_});
+        s.powerWatts.push_back({std::string(kOtherPart), otherWatts});
       }
       setCpuUsage(s, snapshot->cpuUsage(), snapshot->cpuUsagePerCore());
       if (capabilities_.efficiencyUsage) s.cpuUsage.push_back({"efficiency", snapshot->eCpuUsage()});
@@ -155,15 +203,14 @@ bool Collector::collect(StopToken stop) {
     } else {
       // Nothing measured this round: the energy figures are unknown, the
       // other figures stay those of the last good sample.
-      s.energyJoules.clear();
-      s.powerWatts.clear();
+      clearEnergy(s);
+      s.energyUnavailableReason = detail::unavailableReason(PMError::Kind::sampleFailed, EnergyAccess::State::readable);
       const double spent = std::chrono::duration<double>(clock.steadyNow() - begun).count();
       if (!clock.sleep(interval_ - spent, stop)) return false;
     }
   } else {
     if (!clock.sleep(interval_, stop)) return false;
-    s.energyJoules.clear();
-    s.powerWatts.clear();
+    clearEnergy(s);
     const CPUUsageSampler::Usage usage = readers_->usage.sample();
     setCpuUsage(s, usage.total, usage.perCore);
     s.gpuUsage.reset();

@@ -8,9 +8,10 @@
 // Energy is counted from the exporter's start: every sample adds its domains'
 // joules (average power × interval, the counters' own difference). Without
 // energy counters (none on the machine, not readable, or a sample that failed)
-// no power or energy series is published, and everything else still is; the
-// counters are looked for again every round, and the totals go on from where
-// they stood once samples succeed again.
+// no power or energy series is published, and everything else still is, with
+// the reason in `energyUnavailableReason`; the counters are looked for again
+// every round, and the totals go on from where they stood once samples
+// succeed again.
 
 #include <bitset>
 #include <memory>
@@ -29,7 +30,8 @@
 
 namespace calorim::exporter {
 
-// The power domains, in the order they are exported.
+// The power domains the machine's counters may give, in the order they are
+// exported: four parts of the machine, its total, the CPU's two clusters.
 enum class Domain { cpu, gpu, ane, dram, soc, efficiencyCpu, performanceCpu };
 inline constexpr std::size_t kDomainCount = 7;
 
@@ -83,6 +85,7 @@ class Collector {
   std::string energyProblem_;
   PowerSupplyReader powerSupply_;
   double energy_[kDomainCount] = {};
+  double otherEnergy_ = 0;  // the part of the total no domain of its own covers
   MetricsState current_;  // the worker's copy of what was last published
 
   mutable std::mutex mutex_;  // guards `latest_` and `energyProblem_` reads from other threads
@@ -110,6 +113,11 @@ namespace detail {
 // count and every state one tick of residency, so a figure moves exactly when
 // the machine has a channel for it. Pure.
 [[nodiscard]] Capabilities capabilitiesOf(CounterDelta delta, const IOReportSampler& sampler);
+
+// The `reason` label of calorim_energy_available for a sampler that could not
+// start (or a sample that failed) with `error`, the counters' access being
+// `access`. Pure.
+[[nodiscard]] std::string unavailableReason(PMError::Kind error, EnergyAccess::State access);
 
 }  // namespace detail
 }  // namespace calorim::exporter

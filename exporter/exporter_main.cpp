@@ -20,8 +20,6 @@
 namespace calorim::exporter {
 namespace {
 
-constexpr const char* kProgram = "calorim-exporter";
-
 int fail(const std::string& message) {
   std::cerr << kProgram << ": " << message << "\n";
   return 1;
@@ -35,10 +33,9 @@ std::string addressText(const std::string& host, int port) {
 
 int exporterMain(int argc, char** argv) {
   const auto parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-  if (const auto* error = std::get_if<UsageError>(&parsed)) return fail(error->message);
+  if (const auto* error = std::get_if<UsageError>(&parsed)) return cli::printUsageError(kProgram, *error);
   if (const auto* info = std::get_if<InfoRequest>(&parsed)) {
-    std::cout << (*info == InfoRequest::help ? usageText() : std::string(kProgram) + " " CALORIM_VERSION "\n");
-    return 0;
+    return cli::printInfo(*info, kProgram, usageText(), CALORIM_VERSION);
   }
   const Options& options = std::get<Options>(parsed);
 
@@ -69,8 +66,8 @@ int exporterMain(int argc, char** argv) {
     return fail("cannot listen on " + addressText(options.host, options.port) + ": " + *error);
   }
   if (!collector.measuresEnergy()) {
-    std::cerr << kProgram << ": no energy counters (" << collector.energyProblem()
-              << "); serving everything else and looking for them again every interval\n";
+    std::cerr << kProgram << ": power is not measured (" << collector.energyProblem()
+              << "); serving everything else and looking for the energy counters again every interval\n";
   }
   std::cout << kProgram << ": serving http://" << addressText(options.host, server.port()) << "/metrics"
             << std::endl;

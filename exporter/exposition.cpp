@@ -17,6 +17,7 @@ struct Family {
   std::string_view sampleName;
   std::string_view help;
   std::string_view type;  // "counter", "gauge" or "info" (a gauge in the text format)
+  std::string_view unit = {};  // the name's last word when it is a unit; written in OpenMetrics
 };
 
 void appendNumber(std::string& out, double value) {
@@ -26,7 +27,7 @@ void appendNumber(std::string& out, double value) {
     out += value > 0 ? "+Inf" : "-Inf";
   } else {
     char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
     out.append(buffer, result.ptr);
   }
 }
@@ -71,6 +72,13 @@ class Writer {
     out_ += ' ';
     out_ += type;
     out_ += '\n';
+    if (format_ == ExpositionFormat::openMetrics && !family.unit.empty()) {
+      out_ += "# UNIT ";
+      out_ += name;
+      out_ += ' ';
+      out_ += family.unit;
+      out_ += '\n';
+    }
   }
 
   template <typename Number>
@@ -128,26 +136,49 @@ class Writer {
   ExpositionFormat format_;
 };
 
-constexpr Family kEnergy{"calorim_energy_joules_total", "Energy used since the exporter started, by domain.", "counter"};
-constexpr Family kPower{"calorim_power_watts", "Average power over the last sampling interval, by domain.", "gauge"};
-constexpr Family kCpuUsage{"calorim_cpu_usage_ratio", "Busy share of the CPUs over the last interval.", "gauge"};
+constexpr Family kEnergy{"calorim_energy_joules_total",
+                         "Energy used since the exporter started, by part of the machine; the parts do not overlap.",
+                         "counter", "joules"};
+constexpr Family kPower{"calorim_power_watts",
+                        "Average power over the last sampling interval, by part of the machine; the parts do not "
+                        "overlap.",
+                        "gauge", "watts"};
+constexpr Family kTotalEnergy{"calorim_total_energy_joules_total",
+                              "Energy the machine's counters measured since the exporter started, all parts together.",
+                              "counter", "joules"};
+constexpr Family kTotalPower{"calorim_total_power_watts",
+                             "Average power of all measured parts together over the last sampling interval.", "gauge",
+                             "watts"};
+constexpr Family kClusterEnergy{"calorim_cpu_cluster_energy_joules_total",
+                                "Energy used since the exporter started by one CPU cluster, a share of the cpu domain.",
+                                "counter", "joules"};
+constexpr Family kClusterPower{"calorim_cpu_cluster_power_watts",
+                               "Average power of one CPU cluster over the last interval, a share of the cpu domain.",
+                               "gauge", "watts"};
+constexpr Family kEnergyAvailable{"calorim_energy_available",
+                                  "1 while the energy counters are read, else 0 with the reason.", "gauge"};
+constexpr Family kCpuUsage{"calorim_cpu_usage_ratio", "Busy share of the CPUs over the last interval.", "gauge",
+                           "ratio"};
 constexpr Family kCoreUsage{"calorim_cpu_core_usage_ratio", "Busy share of one logical CPU over the last interval.",
-                            "gauge"};
-constexpr Family kGpuUsage{"calorim_gpu_usage_ratio", "Active share of the GPU over the last interval.", "gauge"};
+                            "gauge", "ratio"};
+constexpr Family kGpuUsage{"calorim_gpu_usage_ratio", "Active share of the GPU over the last interval.", "gauge",
+                           "ratio"};
 constexpr Family kGpuFrequency{"calorim_gpu_frequency_hertz", "Mean GPU frequency while active over the last interval.",
-                               "gauge"};
-constexpr Family kTemperature{"calorim_temperature_celsius", "Temperature by sensor.", "gauge"};
-constexpr Family kFan{"calorim_fan_speed_rpm", "Fan speed in revolutions per minute.", "gauge"};
-constexpr Family kBatteryCharge{"calorim_battery_charge_ratio", "Battery charge as a share of its capacity.", "gauge"};
+                               "gauge", "hertz"};
+constexpr Family kTemperature{"calorim_temperature_celsius", "Temperature by sensor.", "gauge", "celsius"};
+constexpr Family kFan{"calorim_fan_speed_rpm", "Fan speed in revolutions per minute.", "gauge", "rpm"};
+constexpr Family kBatteryCharge{"calorim_battery_charge_ratio", "Battery charge as a share of its capacity.", "gauge",
+                                "ratio"};
 constexpr Family kBatteryCharging{"calorim_battery_charging", "1 while the battery charges, else 0.", "gauge"};
-constexpr Family kAdapter{"calorim_adapter_power_watts", "Rated power of the connected power adapter.", "gauge"};
-constexpr Family kMemory{"calorim_memory_used_bytes", "Memory in use.", "gauge"};
-constexpr Family kSwap{"calorim_swap_used_bytes", "Swap in use.", "gauge"};
+constexpr Family kAdapter{"calorim_adapter_power_watts", "Rated power of the connected power adapter.", "gauge",
+                          "watts"};
+constexpr Family kMemory{"calorim_memory_used_bytes", "Memory in use.", "gauge", "bytes"};
+constexpr Family kSwap{"calorim_swap_used_bytes", "Swap in use.", "gauge", "bytes"};
 constexpr Family kMachine{"calorim_machine_info", "The machine measured; always 1.", "info"};
 constexpr Family kFailures{"calorim_sample_failures_total", "Samples whose energy counters could not be read.",
                            "counter"};
 constexpr Family kLastSample{"calorim_last_sample_timestamp_seconds", "Unix time of the latest finished sample.",
-                             "gauge"};
+                             "gauge", "seconds"};
 
 struct MediaRange {
   std::string_view type;
@@ -203,6 +234,16 @@ std::string formatExposition(const MetricsState& state, ExpositionFormat format)
 
   w.labelled(kEnergy, "domain", state.energyJoules);
   w.labelled(kPower, "domain", state.powerWatts);
+  w.single(kTotalEnergy, state.totalEnergyJoules);
+  w.single(kTotalPower, state.totalPowerWatts);
+  w.labelled(kClusterEnergy, "cluster", state.clusterEnergyJoules);
+  w.labelled(kClusterPower, "cluster", state.clusterPowerWatts);
+  w.header(kEnergyAvailable);
+  if (state.energyUnavailableReason.empty()) {
+    w.sample(kEnergyAvailable, 1.0);
+  } else {
+    w.sample(kEnergyAvailable, "reason", state.energyUnavailableReason, 0.0);
+  }
   w.labelled(kCpuUsage, "cpus", state.cpuUsage);
   if (!state.coreUsage.empty()) {
     w.header(kCoreUsage);

@@ -6,6 +6,11 @@
 // degrees Celsius, revolutions per minute, bytes, Unix seconds. A figure the
 // machine cannot give is absent from the state and so from the exposition; it
 // is never written as 0. A family without any series is left out whole.
+//
+// Power and energy come at three levels that are never mixed in one family:
+// the parts of the machine that do not overlap (`domain`: cpu, gpu, ane, dram,
+// and other, the rest of the total that no part of its own counts), whose sum
+// is the total; the total itself; and the CPU's clusters, parts of `cpu`.
 
 #include <cstdint>
 #include <optional>
@@ -35,6 +40,13 @@ struct MachineLabels {
 struct MetricsState {
   std::vector<LabelledValue> energyJoules;   // by domain, since the exporter started
   std::vector<LabelledValue> powerWatts;     // by domain, averaged over the last interval
+  std::optional<double> totalEnergyJoules;   // the sum of the domains, where the machine counts a total
+  std::optional<double> totalPowerWatts;
+  std::vector<LabelledValue> clusterEnergyJoules;  // by CPU cluster: "efficiency", "performance"
+  std::vector<LabelledValue> clusterPowerWatts;
+  // Why energy is not measured ("no_counters", "permission_denied",
+  // "counters_unreadable", "sample_failed"); empty while it is.
+  std::string energyUnavailableReason;
   std::vector<LabelledValue> cpuUsage;       // by CPU kind: "all", "efficiency", "performance"
   std::vector<double> coreUsage;             // by logical CPU, in processor order
   std::optional<double> gpuUsage;
@@ -58,9 +70,13 @@ enum class ExpositionFormat {
   openMetrics,     // application/openmetrics-text; version=1.0.0
 };
 
-// The whole exposition of `state`: HELP and TYPE before each family, every
+// The whole exposition of `state`: HELP and TYPE (and in OpenMetrics UNIT,
+// for a family whose name ends in its unit) before each family, every
 // series of a family in one block, label values escaped (backslash, double
 // quote, line feed) and repaired to UTF-8. OpenMetrics ends with "# EOF".
+// Numbers are written with at most 15 significant digits, the precision a
+// double holds, in the shortest form (3.6608, not 3.6607999999999996): the
+// noise of the arithmetic does not show.
 // Never throws except std::bad_alloc.
 [[nodiscard]] std::string formatExposition(const MetricsState& state, ExpositionFormat format);
 

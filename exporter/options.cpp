@@ -6,13 +6,22 @@
 namespace calorim::exporter {
 namespace {
 
-// "HOST:PORT", the host possibly an IPv6 address in brackets.
+constexpr cli::OptionSpec kOptions[] = {
+    {"--listen", cli::Value::required, "[HOST]:PORT"},
+    {"--interval", cli::Value::required, "SECONDS"},
+    {"--simulate", cli::Value::optional, "PROFILE"},
+};
+
+// "HOST:PORT", the host possibly an IPv6 address in brackets; ":PORT" is
+// every IPv4 address.
 std::optional<std::pair<std::string, int>> parseListen(const std::string& text) {
   const std::size_t colon = text.rfind(':');
   if (colon == std::string::npos) return std::nullopt;
   std::string host = text.substr(0, colon);
   const std::string port = text.substr(colon + 1);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+  if (host.empty()) {
+    host = "0.0.0.0";
+  } else if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
   } else if (host.find(':') != std::string::npos) {
     return std::nullopt;  // an IPv6 address needs its brackets
@@ -40,48 +49,47 @@ std::optional<double> parseInterval(const std::string& text) {
 }  // namespace
 
 std::variant<Options, InfoRequest, UsageError> parseOptions(const std::vector<std::string>& args) {
+  auto parsed = cli::parse(args, kOptions);
+  if (auto* info = std::get_if<InfoRequest>(&parsed)) return *info;
+  if (auto* error = std::get_if<UsageError>(&parsed)) return std::move(*error);
   Options options;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (arg == "--help" || arg == "-h") return InfoRequest::help;
-    if (arg == "--version") return InfoRequest::version;
-    if (arg == "--listen") {
-      if (!hasValue) return UsageError{"--listen needs HOST:PORT"};
-      const auto listen = parseListen(args[++i]);
+  for (const cli::ParsedOption& option : std::get<cli::Arguments>(parsed).options) {
+    const std::string value = option.value.value_or("");
+    if (option.name == "--listen") {
+      const auto listen = parseListen(value);
       if (!listen) {
-        return UsageError{"bad --listen '" + args[i] +
-                          "': expected HOST:PORT with a port from 0 to 65535 (IPv6 in brackets: [::1]:9847)"};
+        return UsageError{"bad --listen '" + value +
+                          "': expected [HOST]:PORT with a port from 0 to 65535 (IPv6 in brackets: [::1]:9847)"};
       }
       options.host = listen->first;
       options.port = listen->second;
-    } else if (arg == "--interval") {
-      if (!hasValue) return UsageError{"--interval needs a number of seconds"};
-      const auto interval = parseInterval(args[++i]);
-      if (!interval) return UsageError{"bad --interval '" + args[i] + "': expected seconds from 0.1 to 3600"};
+    } else if (option.name == "--interval") {
+      const auto interval = parseInterval(value);
+      if (!interval) return UsageError{"bad --interval '" + value + "': expected seconds from 0.1 to 3600"};
       options.interval = *interval;
-    } else if (arg == "--simulate") {
+    } else if (option.name == "--simulate") {
       options.simulate = true;
-      if (hasValue && !args[i + 1].starts_with("-")) options.profilePath = args[++i];
-    } else {
-      return UsageError{"unknown argument '" + arg + "' (see --help)"};
+      options.profilePath = option.value;
     }
   }
   return options;
 }
 
 std::string usageText() {
-  return "usage: calorim-exporter [--listen HOST:PORT] [--interval SECONDS] [--simulate [PROFILE]]\n"
+  return "usage: calorim-exporter [--listen [HOST]:PORT] [--interval SECONDS] [--simulate [PROFILE]]\n"
          "       calorim-exporter --help | --version\n"
          "\n"
          "Serves the machine's power, energy, usage and temperatures to Prometheus.\n"
          "\n"
-         "  --listen HOST:PORT   address to serve on (default 127.0.0.1:9847; port 0: any free port).\n"
+         "  --listen [HOST]:PORT address to serve on (default 127.0.0.1:9847); without a host, every\n"
+         "                       IPv4 address; [::]:PORT for IPv6 too; port 0: any free port.\n"
          "                       There is no authentication: see the README before exposing it.\n"
          "  --interval SECONDS   time between samples, 0.1 to 3600 (default 5)\n"
          "  --simulate [PROFILE] measure a simulated machine: the profile's, or the built-in laptop\n"
          "  --help               this text\n"
          "  --version            the version\n"
+         "\n"
+         "An option's value may also follow an equals sign: --interval=2.\n"
          "\n"
          "GET /metrics answers in the Prometheus text format 0.0.4, or in OpenMetrics 1.0 when the\n"
          "Accept header asks for application/openmetrics-text.\n";

@@ -1,6 +1,7 @@
 #pragma once
-// The command line of calorim-exporter:
-//   calorim-exporter [--listen HOST:PORT] [--interval SECONDS] [--simulate [PROFILE]]
+// The command line of calorim-exporter, read by the convention of
+// core/base/command_line.h:
+//   calorim-exporter [--listen [HOST]:PORT] [--interval SECONDS] [--simulate [PROFILE]]
 //   calorim-exporter --help | --version
 
 #include <optional>
@@ -8,10 +9,12 @@
 #include <variant>
 #include <vector>
 
+#include "core/base/command_line.h"
+
 namespace calorim::exporter {
 
 struct Options {
-  std::string host = "127.0.0.1";
+  std::string host = "127.0.0.1";         // "0.0.0.0" for `--listen :PORT`: every IPv4 address
   int port = 9847;                         // 0: any free port
   double interval = 5;                     // seconds between samples
   bool simulate = false;
@@ -23,15 +26,10 @@ struct Options {
 inline constexpr double kMinInterval = 0.1;
 inline constexpr double kMaxInterval = 3600;
 
-enum class InfoRequest { help, version };
+inline constexpr std::string_view kProgram = "calorim-exporter";
 
-// A command line that cannot be used, with one line saying why (without the
-// program's name or a line end).
-struct UsageError {
-  std::string message;
-
-  bool operator==(const UsageError&) const = default;
-};
+using cli::InfoRequest;
+using cli::UsageError;
 
 // Reads the arguments after the program name. Pure; never throws except std::bad_alloc.
 [[nodiscard]] std::variant<Options, InfoRequest, UsageError> parseOptions(const std::vector<std::string>& args);

@@ -411,7 +411,8 @@ std::string energyAccessLine(const EnergyAccess& access) {
              " are there, but this user may not read them: see \"Granting energy access\" in the README.\n";
     case EnergyAccess::State::absent:
       return "This machine has no energy counters" + folder +
-             " (a VM, a container or a processor without RAPL): see \"Granting energy access\" in the README.\n";
+             " (a VM, a container or a processor without RAPL): calorim-probe-sim serves a simulated machine "
+             "instead.\n";
   }
   return {};
 }

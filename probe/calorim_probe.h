@@ -118,9 +118,10 @@ class CalorimProbe {
 };
 
 // The line that follows "Failed to start: channelNotFound(...)" on standard
-// error: whether the machine has no energy counters or this user may not read
-// them, the folder, and where the README explains access. Empty when the
-// counters are readable (or the backend cannot tell).
+// error: whether the machine has no energy counters (and that the simulator
+// serves a simulated machine) or this user may not read them (and where the
+// README explains access), with the folder. Empty when the counters are
+// readable (or the backend cannot tell).
 [[nodiscard]] std::string energyAccessLine(const EnergyAccess& access);
 
 // The program: creates the service on `platform` and serves standard input and

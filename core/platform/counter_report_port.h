@@ -70,9 +70,25 @@ struct EnergyAccess {
   bool operator==(const EnergyAccess&) const = default;
 };
 
+// What can go wrong with the counters, for a backend to word in its own terms.
+enum class CounterFailure {
+  groupMissing,        // a channel group the caller needs does not exist
+  subscriptionFailed,  // the channels could not be subscribed to
+  sampleFailed,        // a sample or a delta could not be taken
+};
+
 class CounterReportPort {
  public:
   virtual ~CounterReportPort() = default;
+
+  // This backend's own words for `failure` (`group` names the missing group),
+  // one phrase for people to read; empty keeps the wording of the platform's
+  // counter-reporting library.
+  [[nodiscard]] virtual std::string failureText(CounterFailure failure, std::string_view group) {
+    (void)failure;
+    (void)group;
+    return {};
+  }
 
   // Looks at the energy counters afresh. A backend that cannot tell the cases
   // apart answers `readable` and lets a missing channel group speak for itself.

@@ -66,18 +66,22 @@ TEST(ExporterProcess, CommandLine) {
       {{"--listen", "[::1]:0", "--simulate"}, options("::1", 0, 5, true)},
       {{"--simulate", "p.json", "--interval", "3600"}, options("127.0.0.1", 9847, 3600, true, "p.json")},
       {{"--simulate", "--interval", "2"}, options("127.0.0.1", 9847, 2, true)},
+      {{"--listen", ":9847", "--interval=2"}, options("0.0.0.0", 9847, 2, false)},
+      {{"--listen=[::]:9100", "--simulate=p.json"}, options("::", 9100, 5, true, "p.json")},
       {{"--version"}, InfoRequest::version},
       {{"--interval", "1", "--help"}, InfoRequest::help},
   };
   for (const auto& [args, expected] : cases) EXPECT_EQ(parseOptions(args), expected) << ::testing::PrintToString(args);
 
-  // Each bad line: one line on standard error naming the problem, status 1.
+  // Each bad line: one line on standard error naming the problem; status 2
+  // for a mistake in the command line itself (pointing to --help), 1 for a
+  // profile that cannot be used.
   const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
       {{"--listen", "9847"}, "bad --listen '9847'"},
       {{"--listen", "localhost:"}, "bad --listen 'localhost:'"},
       {{"--listen", "localhost:65536"}, "bad --listen 'localhost:65536'"},
       {{"--listen", "::1:9847"}, "bad --listen '::1:9847'"},
-      {{"--listen"}, "--listen needs HOST:PORT"},
+      {{"--listen"}, "--listen needs [HOST]:PORT"},
       {{"--interval", "abc"}, "bad --interval 'abc'"},
       {{"--interval", "0"}, "bad --interval '0'"},
       {{"--interval", "-5"}, "bad --interval '-5'"},
@@ -85,16 +89,19 @@ TEST(ExporterProcess, CommandLine) {
       {{"--interval", "nan"}, "bad --interval 'nan'"},
       {{"--interval", "5s"}, "bad --interval '5s'"},
       {{"--simulate", "/nonexistent/profile.json"}, "cannot read the profile /nonexistent/profile.json"},
-      {{"--verbose"}, "unknown argument '--verbose'"},
+      {{"--verbose"}, "unknown option '--verbose'"},
+      {{"--simulate", "a.json", "b.json"}, "unexpected argument 'b.json'"},
   };
   for (const auto& [args, message] : bad) {
     SCOPED_TRACE(::testing::PrintToString(args));
     std::vector<std::string> argv = {EXPORTER_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     ChildProcess exporter(argv);
-    EXPECT_EQ(exporter.wait().status, "exit 1");
+    const bool usage = !message.starts_with("cannot read");
+    EXPECT_EQ(exporter.wait().status, usage ? "exit 2" : "exit 1");
     const std::string errors = exporter.errorOutput();
     EXPECT_TRUE(errors.starts_with("calorim-exporter: " + message)) << errors;
+    if (usage) EXPECT_TRUE(errors.ends_with(" (see calorim-exporter --help)\n")) << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
   }
 }
@@ -181,6 +188,14 @@ TEST(ExporterProcess, PrometheusScrapesTheSimulatedLaptop) {
   EXPECT_NEAR(*rate, cpuWatts, 0.1 * cpuWatts);
   EXPECT_EQ(query(R"(up{job="calorim"})"), 1.0);
   EXPECT_EQ(query(R"(calorim_machine_info{chip="Apple M3 Pro",simulated="true"})"), 1.0);
+  // The README's queries: the parts add up to the total, which counts energy.
+  const std::optional<double> total = query("sum by (instance) (calorim_total_power_watts)");
+  const std::optional<double> parts = query(R"(sum(calorim_power_watts{job="calorim"}))");
+  ASSERT_TRUE(total && parts);
+  EXPECT_NEAR(*parts, *total, 1e-9 * *total);
+  EXPECT_GT(query(R"(sum(increase(calorim_total_energy_joules_total{job="calorim"}[24h])) / 3.6e6)").value_or(0), 0);
+  EXPECT_EQ(query("calorim_energy_available"), 1.0);
+  EXPECT_EQ(query("calorim_energy_available == 0"), std::nullopt);
 
   prometheus.signal(SIGTERM);
   exporter.signal(SIGTERM);

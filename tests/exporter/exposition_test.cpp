@@ -141,6 +141,7 @@ TEST(Exposition, EnergyCountersThatAppearLaterAreTakenUp) {
   EXPECT_FALSE(collector.measuresEnergy());
   EXPECT_EQ(collector.energyProblem(), "IOReport channel group 'Energy Model' not found");
   EXPECT_TRUE(collector.latest()->energyJoules.empty());
+  EXPECT_EQ(collector.latest()->energyUnavailableReason, "no_counters");
 
   // The counters become readable: one channel, 1,500 mJ over the next sample.
   const auto reading = [](std::int64_t mj) { return CounterDelta{{"Energy Model", "", "CPU Energy", "mJ", mj, {}}}; };
@@ -148,8 +149,11 @@ TEST(Exposition, EnergyCountersThatAppearLaterAreTakenUp) {
   ASSERT_TRUE(collector.collect());
   EXPECT_TRUE(collector.measuresEnergy());
   EXPECT_EQ(collector.energyProblem(), "");
-  const std::vector<LabelledValue> joules = {{"cpu", 1.5}, {"soc", 1.5}};
+  // The one part is the whole total: nothing is left for "other".
+  const std::vector<LabelledValue> joules = {{"cpu", 1.5}, {"other", 0}};
   EXPECT_EQ(collector.latest()->energyJoules, joules);
+  EXPECT_EQ(collector.latest()->totalEnergyJoules, 1.5);
+  EXPECT_EQ(collector.latest()->energyUnavailableReason, "");
 }
 
 TEST(Exposition, FormatFromTheAcceptHeader) {

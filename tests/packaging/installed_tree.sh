@@ -40,7 +40,8 @@ expected=(
   share/icons/hicolor/scalable/apps/calorim.svg
   share/man/man1/calorim.1.gz share/man/man1/calorim-probe.1.gz share/man/man1/calorim-probe-sim.1.gz
   lib/udev/rules.d/70-calorim-energy.rules lib/sysusers.d/calorim.conf
-  share/doc/calorim/copyright share/doc/calorim/changelog.gz
+  share/doc/calorim/copyright share/doc/calorim/changelog.gz share/doc/calorim/README.md
+  share/doc/calorim-tools/copyright share/doc/calorim-tools/changelog.gz share/doc/calorim-tools/README.md
 )
 for size in "${icon_sizes[@]}"; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/calorim.png")
@@ -127,6 +128,8 @@ done
 if ((has_exporter)); then
   unit=$stage/lib/systemd/system/calorim-exporter.service
   grep -qx "ExecStart=$stage/bin/calorim-exporter .*" "$unit" || fail "the unit does not start the installed exporter"
+  zcat "$stage/share/man/man1/calorim-exporter.1.gz" | grep -qxF ".I ${unit%/*}/calorim\-exporter.service" ||
+    fail "calorim-exporter(1) does not name the installed unit $unit"
   if ! systemd-analyze --version >/dev/null 2>&1; then
     echo "note: systemd-analyze cannot run here; the unit is not verified"
   else

@@ -145,11 +145,12 @@ TEST(ProbeProcess, SimulatorProfileArgument) {
     const std::string message = server.errorOutput();
     EXPECT_NE(message.find(path), std::string::npos) << message;
     EXPECT_EQ(server.restOfOutput(), "");
-    EXPECT_EQ(server.wait().status, "exit 2") << path;
+    EXPECT_EQ(server.wait().status, "exit 1") << path;
   }
   {
     ChildProcess server({PROBE_SIM_BINARY, good, good});
-    EXPECT_NE(server.errorOutput().find("usage:"), std::string::npos);
+    EXPECT_EQ(server.errorOutput(),
+              "calorim-probe-sim: unexpected argument '" + good + "' after PROFILE (see calorim-probe-sim --help)\n");
     EXPECT_EQ(server.wait().status, "exit 2");
   }
 }
@@ -204,7 +205,7 @@ TEST(LinuxProbeProcess, WithoutReadableEnergyCountersTheProbeSaysWhy) {
       // The VM: /proc only, an empty /sys.
       {"vm", false,
        "This machine has no energy counters in /sys/class/powercap (a VM, a container or a processor without "
-       "RAPL): see \"Granting energy access\" in the README.\n"},
+       "RAPL): calorim-probe-sim serves a simulated machine instead.\n"},
       // The laptop as the kernel leaves it: every energy_uj root's alone.
       {"laptop", true,
        "The energy counters in /sys/class/powercap are there, but this user may not read them: see "

@@ -140,6 +140,24 @@ EnergyAccess LinuxCounterReports::energyAccess() {
   return {denied ? EnergyAccess::State::denied : EnergyAccess::State::absent, std::move(folder)};
 }
 
+std::string LinuxCounterReports::failureText(CounterFailure failure, std::string_view group) {
+  switch (failure) {
+    case CounterFailure::groupMissing:
+      if (group == kEnergyGroup) {
+        const EnergyAccess access = energyAccess();
+        if (access.state == EnergyAccess::State::denied) {
+          return "the RAPL energy counters in " + access.folder + " are not readable by this user";
+        }
+        return "no RAPL energy counters in " + access.folder;
+      }
+      if (group == kCpuGroup) return "no per-CPU lines in " + (root_ / "proc/stat").string();
+      return "no GPU with usage figures";
+    case CounterFailure::subscriptionFailed: return "the energy and CPU time counters could not be opened";
+    case CounterFailure::sampleFailed: return "the energy and CPU time counters could not be read";
+  }
+  return {};
+}
+
 std::vector<std::string> LinuxCounterReports::energyChannelNames() const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> names;

@@ -82,6 +82,10 @@ class LinuxCounterReports final : public CounterReportPort {
   // `readable` when the energy group exists, else `denied` or `absent` by
   // the RAPL counters under <root>/sys/class/powercap, the folder it names.
   EnergyAccess energyAccess() override;
+  // In Linux terms: the RAPL counters missing or refused to this user (by
+  // `energyAccess`), a /proc/stat without per-CPU lines, a GPU set that is
+  // not there, files that could not be read.
+  std::string failureText(CounterFailure failure, std::string_view group) override;
   std::unique_ptr<CounterSubscription> createSubscription(const ChannelSet& channels,
                                                           std::unique_ptr<ChannelSet>& subscribed) override;
   // Reads the subscribed counters; blocks only for the file reads and for

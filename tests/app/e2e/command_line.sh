@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The program's command line without any display: --help and --version
-# answer, a profile without --simulate is refused, and a program without its
+# answer, mistakes are refused with status 2, and a program without its
 # string bundle stops with the message that lists where it looked.
 #
 #   command_line.sh CALORIM
@@ -22,9 +22,15 @@ out=$("$calorim" --version 2>&1) || fail "--version failed: $out"
 out=$("$calorim" --help 2>&1) || fail "--help failed: $out"
 [[ $out == *--simulate* && $out == *PROFILE* ]] || fail "--help printed: $out"
 
-"$calorim" some-profile.json >/dev/null 2>&1
-status=$?
-[[ $status -eq 2 ]] || fail "a profile without --simulate ended with $status, not 2"
+# Mistakes: status 2 and one line naming the mistake, pointing to --help.
+for args in "some-profile.json|unexpected argument 'some-profile.json'" "--bogus|unknown option '--bogus'" \
+  "--simulate a.json b.json|unexpected argument 'b.json'"; do
+  read -ra argv <<<"${args%%|*}"
+  out=$("$calorim" "${argv[@]}" 2>&1 >/dev/null)
+  status=$?
+  [[ $status -eq 2 ]] || fail "calorim ${args%%|*} ended with $status, not 2"
+  [[ $out == "calorim: ${args#*|} (see calorim --help)" ]] || fail "calorim ${args%%|*} printed: $out"
+done
 
 # The same program, alone in a folder: no bundle beside it.
 cp "$calorim" "$work/calorim"

@@ -196,6 +196,16 @@ TEST(LinuxCounters, EnergyPerDomainWithWrapsAndUnreadableZones) {
             (std::map<std::string, std::int64_t>{{"CPU Energy", 5'000'000}, {"DRAM", 1'500}}));
 }
 
+// The description of the error a sampler that needs energy fails with.
+std::string energyFailure(CounterReportPort& port, RegistryPort& registry) {
+  try {
+    IOReportSampler sampler(port, registry);
+  } catch (const PMError& e) {
+    return e.kind() == PMError::Kind::channelNotFound ? e.description() : e.caseName();
+  }
+  return "no failure";
+}
+
 TEST(LinuxCounters, TellsCountersRefusedToThisUserFromNoCounters) {
   using State = EnergyAccess::State;
   MachineCopy laptop("laptop");
@@ -210,6 +220,8 @@ TEST(LinuxCounters, TellsCountersRefusedToThisUserFromNoCounters) {
     EXPECT_NE(port.copyChannelsInGroup("CPU Stats", "CPU Core Performance States"), nullptr);
     IOReportSampler withoutEnergy(port, registry, EnergyCounters::optional);
     EXPECT_FALSE(withoutEnergy.hasEnergy());
+    // The failure speaks of what is missing on Linux, not of the Mac's counter library.
+    EXPECT_EQ(energyFailure(port, registry), "the RAPL energy counters in " + folder + " are not readable by this user");
 
     // Access granted while the port lives: the next look finds the counters.
     locked.grant();
@@ -221,7 +233,9 @@ TEST(LinuxCounters, TellsCountersRefusedToThisUserFromNoCounters) {
   for (const char* zone : {"intel-rapl:0", "intel-rapl:0:0", "intel-rapl:0:1", "intel-rapl:0:2", "intel-rapl-mmio:0"}) {
     laptop.write(std::string("sys/class/powercap/") + zone + "/energy_uj", "busy");
   }
-  EXPECT_EQ(LinuxCounterReports(laptop.root()).energyAccess().state, State::absent);
+  LinuxCounterReports without(laptop.root());
+  EXPECT_EQ(without.energyAccess().state, State::absent);
+  EXPECT_EQ(energyFailure(without, registry), "no RAPL energy counters in " + folder);
 }
 
 TEST(LinuxCounters, CpuResidenciesFromTicks) {

@@ -101,7 +101,9 @@ TEST(ExporterProcess, CommandLine) {
     EXPECT_EQ(exporter.wait().status, usage ? "exit 2" : "exit 1");
     const std::string errors = exporter.errorOutput();
     EXPECT_TRUE(errors.starts_with("calorim-exporter: " + message)) << errors;
-    if (usage) EXPECT_TRUE(errors.ends_with(" (see calorim-exporter --help)\n")) << errors;
+    if (usage) {
+      EXPECT_TRUE(errors.ends_with(" (see calorim-exporter --help)\n")) << errors;
+    }
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
   }
 }

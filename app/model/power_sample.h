@@ -7,10 +7,13 @@
 #include <QUuid>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "app/model/battery_readers.h"
+#include "core/process_power.h"
 #include "core/records.h"
 
 namespace calorim::app {
@@ -53,6 +56,12 @@ struct PowerSample {
   // False when the energy counters could not be read: `cpu` through `pCpu`
   // and `breakdown` are then absent, not 0, and are shown as "—".
   bool hasPower = true;
+  // The CPU power shared out among the processes over the sample's interval,
+  // the largest first (at most `kProcessesKept`, the rest in its "other");
+  // absent while no view shows processes, or without power.
+  std::optional<ProcessAttribution> processes;
+
+  static constexpr std::size_t kProcessesKept = 10;
 
   // A new id, `time`, every number 0, not charging, empty lists, `emptyBreakdown()`.
   [[nodiscard]] static PowerSample zero(std::chrono::system_clock::time_point time);

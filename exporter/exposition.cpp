@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/base/decimal.h"
 #include "core/base/utf8.h"
 
 namespace calorim::exporter {
@@ -251,9 +252,8 @@ MediaRange parseMediaRange(std::string_view text) {
     std::string_view value = trim(parameter.substr(equals + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
     if (equalsIgnoringCase(name, "q")) {
-      double q = 0;
-      const auto result = std::from_chars(value.data(), value.data() + value.size(), q);
-      range.quality = result.ec == std::errc() && result.ptr == value.data() + value.size() && q >= 0 && q <= 1 ? q : 0;
+      const std::optional<double> q = parseDecimal(value);
+      range.quality = q && *q >= 0 && *q <= 1 ? *q : 0;
     } else if (equalsIgnoringCase(name, "version")) {
       range.version = value;
     }

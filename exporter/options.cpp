@@ -1,7 +1,8 @@
 #include "exporter/options.h"
 
 #include <charconv>
-#include <cmath>
+
+#include "core/base/decimal.h"
 
 namespace calorim::exporter {
 namespace {
@@ -39,12 +40,8 @@ std::optional<std::pair<std::string, int>> parseListen(const std::string& text) 
 }
 
 std::optional<double> parseInterval(const std::string& text) {
-  double seconds = 0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), seconds);
-  if (result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(seconds)) {
-    return std::nullopt;
-  }
-  if (seconds < kMinInterval || seconds > kMaxInterval) return std::nullopt;
+  const std::optional<double> seconds = parseDecimal(text);
+  if (!seconds || *seconds < kMinInterval || *seconds > kMaxInterval) return std::nullopt;
   return seconds;
 }
 

@@ -53,9 +53,9 @@ std::int64_t gpuCoreCount(RegistryPort& registry) {
   return value != nullptr ? *value : 0;
 }
 
-std::string machineName(HardwareReportPort& reports) {
+std::string machineName(HardwareReportPort& reports, const StopToken& stop) {
   const std::string unknown(reports.unknownMachineName());
-  const std::optional<std::string> text = reports.report("SPHardwareDataType");
+  const std::optional<std::string> text = reports.report("SPHardwareDataType", stop);
   if (!text) return unknown;
   const std::optional<Json> parsed = readJson(*text);
   if (!parsed || !parsed->is_object()) return unknown;
@@ -77,8 +77,8 @@ std::string osVersion(HostPort& host) {
          std::to_string(version->patch);
 }
 
-SystemInfo systemInfo(Platform& platform) {
-  return systemInfo(platform, machineName(*platform.hardwareReport));
+SystemInfo systemInfo(Platform& platform, const StopToken& stop) {
+  return systemInfo(platform, machineName(*platform.hardwareReport, stop));
 }
 
 SystemInfo systemInfo(Platform& platform, std::string machineName) {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/platform/platform.h"
+#include "core/platform/stop_signal.h"
 
 namespace calorim {
 
@@ -41,8 +42,9 @@ class SystemInfo {
 // These block only on the platform's own calls, never fail, and never throw
 // except std::bad_alloc; each falls back to its default: "" for the chip,
 // 0 for counts and memory, the hardware report's unknown-machine name, and
-// "Unknown" for the system version.
-[[nodiscard]] SystemInfo systemInfo(Platform& platform);
+// "Unknown" for the system version. A stop request ends the wait for the
+// hardware report (the machine name then is the unknown-machine name).
+[[nodiscard]] SystemInfo systemInfo(Platform& platform, const StopToken& stop = {});
 // The same with the machine name already known (from `machineName`).
 [[nodiscard]] SystemInfo systemInfo(Platform& platform, std::string machineName);
 // The processor's brand text up to its first NUL, ill-formed UTF-8 repaired.
@@ -51,7 +53,7 @@ class SystemInfo {
 // on a machine with one kind.
 [[nodiscard]] std::pair<std::int64_t, std::int64_t> coreCounts(HostPort& host);
 [[nodiscard]] std::int64_t gpuCoreCount(RegistryPort& registry);
-[[nodiscard]] std::string machineName(HardwareReportPort& reports);
+[[nodiscard]] std::string machineName(HardwareReportPort& reports, const StopToken& stop = {});
 // The running system's name and its major.minor.patch.
 [[nodiscard]] std::string osVersion(HostPort& host);
 

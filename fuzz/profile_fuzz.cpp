@@ -50,7 +50,7 @@ void readEverything(calorim::fake::SimulatedMachine& machine) {
   }
   (void)p.host->memoryUsedBytes();
   (void)p.host->swapUsedBytes();
-  (void)p.hardwareReport->report("SPHardwareDataType");
+  (void)p.hardwareReport->report("SPHardwareDataType", {});
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ void LiveMonitor::run(StopToken stop) {
   connectFacade();
   QMetaObject::invokeMethod(
       this,
-      [this, info = calorim::systemInfo(*platform_)]() mutable {
+      [this, info = calorim::systemInfo(*platform_, stop)]() mutable {
         systemInfo_ = std::move(info);
         emit systemInfoChanged();
       },
@@ -109,13 +109,15 @@ void LiveMonitor::sampleLoop(StopToken stop) {
       clock_->sleep(kPause, stop);
       continue;
     }
-    if (stop.stopRequested()) break;  // cut short: not a whole interval
+    if (stop.stopRequested()) break;
+    if (PowerMetrics::overran(*snapshot, kSampleInterval)) continue;  // slept through: no reading
 
+    const BatteryReadings battery = batteryReaders_->read();
     SampleReadings readings;
-    readings.systemPower = batteryReaders_->readSystemPower();
-    readings.chargePower = batteryReaders_->readChargePower();
-    readings.battery = batteryReaders_->readBatteryInfo();
-    readings.batteryPower = batteryReaders_->readBatteryPower();
+    readings.systemPower = battery.systemPower;
+    readings.chargePower = battery.chargePower;
+    readings.battery = battery.info;
+    readings.batteryPower = battery.batteryPower;
     readings.memory = readMemoryInfo(*platform_->host);
 
     PowerSample sample = makeSample(*snapshot, readings);

@@ -104,8 +104,8 @@ std::vector<TBPort> parseThunderboltReport(std::string_view json) {
   return ports;
 }
 
-std::vector<TBPort> readThunderboltPorts(HardwareReportPort& reports) {
-  const std::optional<std::string> report = reports.report("SPThunderboltDataType");
+std::vector<TBPort> readThunderboltPorts(HardwareReportPort& reports, const StopToken& stop) {
+  const std::optional<std::string> report = reports.report("SPThunderboltDataType", stop);
   return report ? parseThunderboltReport(*report) : std::vector<TBPort>{};
 }
 

@@ -15,6 +15,7 @@
 
 #include "core/platform/hardware_report_port.h"
 #include "core/platform/registry_port.h"
+#include "core/platform/stop_signal.h"
 
 namespace calorim::ports {
 
@@ -65,8 +66,8 @@ struct AdapterInfo {
 [[nodiscard]] std::string usbSpeedWords(std::optional<std::int64_t> bitsPerSecond);
 
 // Devices on the Thunderbolt / USB4 buses, buses and devices in report order.
-// May block while the system's reporting tool runs.
-[[nodiscard]] std::vector<TBPort> readThunderboltPorts(HardwareReportPort& reports);
+// May block while the system's reporting tool runs, until `stop` is requested.
+[[nodiscard]] std::vector<TBPort> readThunderboltPorts(HardwareReportPort& reports, const StopToken& stop = {});
 
 // The devices of one "SPThunderboltDataType" report text.
 [[nodiscard]] std::vector<TBPort> parseThunderboltReport(std::string_view json);

@@ -24,10 +24,10 @@ bool sameUsb(const std::vector<USBDevice>& a, const std::vector<USBDevice>& b) {
 
 }  // namespace
 
-PortsReadings readPorts(Platform& platform) {
+PortsReadings readPorts(Platform& platform, const StopToken& stop) {
   PortsReadings readings;
   if (platform.registry) readings.adapterInfo = readAdapterInfo(*platform.registry);
-  if (platform.hardwareReport) readings.tbPorts = readThunderboltPorts(*platform.hardwareReport);
+  if (platform.hardwareReport) readings.tbPorts = readThunderboltPorts(*platform.hardwareReport, stop);
   if (platform.registry) readings.usbDevices = readUSBDevices(*platform.registry);
   return readings;
 }
@@ -35,9 +35,12 @@ PortsReadings readPorts(Platform& platform) {
 // Where a pool thread hands its readings back. The model clears `model` when
 // it is destroyed; posting under the lock means a posted call always targets
 // a live model, and Qt drops calls still queued for a model that is then deleted.
+// The model's end also stops a hardware report under way, so that quitting
+// never waits for the reporting tool.
 struct PortsModel::Mailbox {
   std::mutex mutex;
   PortsModel* model = nullptr;
+  StopSource gone;
 };
 
 PortsModel::PortsModel(std::shared_ptr<Platform> platform, QObject* parent)
@@ -50,6 +53,7 @@ PortsModel::PortsModel(std::shared_ptr<Platform> platform, QObject* parent)
 }
 
 PortsModel::~PortsModel() {
+  mailbox_->gone.requestStop();
   const std::lock_guard lock(mailbox_->mutex);
   mailbox_->model = nullptr;
 }
@@ -58,7 +62,7 @@ void PortsModel::refresh() {
   if (refreshing_) return;  // the previous one is still reading: skip this tick
   refreshing_ = true;
   QThreadPool::globalInstance()->start([platform = platform_, mailbox = mailbox_] {
-    PortsReadings readings = readPorts(*platform);
+    PortsReadings readings = readPorts(*platform, mailbox->gone.token());
     const std::lock_guard lock(mailbox->mutex);
     if (PortsModel* model = mailbox->model) {
       QMetaObject::invokeMethod(

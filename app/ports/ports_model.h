@@ -29,8 +29,9 @@ struct PortsReadings {
 };
 
 // Reads the adapter, then the Thunderbolt / USB4 devices, then the USB
-// devices. Blocks while the readers run; never throws.
-[[nodiscard]] PortsReadings readPorts(Platform& platform);
+// devices. Blocks while the readers run (the hardware report until `stop` is
+// requested); never throws.
+[[nodiscard]] PortsReadings readPorts(Platform& platform, const StopToken& stop = {});
 
 class PortsModel : public QObject {
   Q_OBJECT

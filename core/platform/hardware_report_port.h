@@ -6,14 +6,17 @@
 #include <string>
 #include <string_view>
 
+#include "core/platform/stop_signal.h"
+
 namespace calorim {
 
 class HardwareReportPort {
  public:
   virtual ~HardwareReportPort() = default;
   // The report's JSON text; absent when no report can be produced. May block
-  // while a reporting tool runs.
-  [[nodiscard]] virtual std::optional<std::string> report(std::string_view dataType) = 0;
+  // while a reporting tool runs, until `stop` is requested: then it ends
+  // promptly with nothing.
+  [[nodiscard]] virtual std::optional<std::string> report(std::string_view dataType, const StopToken& stop) = 0;
   // What the machine is called when its hardware report names it not.
   [[nodiscard]] virtual std::string_view unknownMachineName() const { return "Unknown Mac"; }
 };

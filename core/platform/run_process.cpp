@@ -90,9 +90,11 @@ class SpawnSetup {
   bool ok_ = false;
 };
 
+// How long one wait may last: until the deadline, and no longer than the
+// stop latency, so that a stop request is seen in time.
 int millisecondsUntil(Clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return static_cast<int>(std::clamp<long long>(left, 0, 60'000));
+  return static_cast<int>(std::clamp<long long>(left, 0, kStopLatency.count()));
 }
 
 // Kills the child's process group (and the child, should it have left the
@@ -104,13 +106,14 @@ void killAndReap(pid_t pid) {
   }
 }
 
-// Whether the child has exited by `deadline`; reaps it when it has.
-bool reapedBy(pid_t pid, Clock::time_point deadline) {
+// Whether the child has exited by `deadline` and before a stop request;
+// reaps it when it has.
+bool reapedBy(pid_t pid, Clock::time_point deadline, const StopToken& stop) {
   auto pause = std::chrono::milliseconds(1);
   for (;;) {
     const pid_t done = ::waitpid(pid, nullptr, WNOHANG);
     if (done == pid || (done < 0 && errno != EINTR)) return true;
-    if (Clock::now() >= deadline) return false;
+    if (Clock::now() >= deadline || stop.stopRequested()) return false;
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::chrono::milliseconds(20));
   }
@@ -120,6 +123,7 @@ bool reapedBy(pid_t pid, Clock::time_point deadline) {
 
 std::optional<std::string> runProcess(const std::string& program, const std::vector<std::string>& arguments,
                                       const ProcessLimits& limits) {
+  if (limits.stop.stopRequested()) return std::nullopt;
   Fd readEnd;
   Fd writeEnd;
   if (!makePipe(readEnd, writeEnd)) return std::nullopt;
@@ -146,6 +150,10 @@ std::optional<std::string> runProcess(const std::string& program, const std::vec
   for (;;) {
     pollfd ready{readEnd.get(), POLLIN, 0};
     const int polled = ::poll(&ready, 1, millisecondsUntil(deadline));
+    if (limits.stop.stopRequested()) {
+      killAndReap(pid);
+      return std::nullopt;
+    }
     if (polled < 0 && errno == EINTR) continue;
     if (polled == 0 && Clock::now() < deadline) continue;
     if (polled <= 0) {
@@ -161,7 +169,7 @@ std::optional<std::string> runProcess(const std::string& program, const std::vec
     }
     output.append(buffer, static_cast<std::size_t>(got));
   }
-  if (!reapedBy(pid, deadline)) {
+  if (!reapedBy(pid, deadline, limits.stop)) {
     killAndReap(pid);
     return std::nullopt;
   }

@@ -154,8 +154,8 @@ TEST(SimulatedMachine, RegistryHostAndReportsFollowTheProfile) {
   EXPECT_EQ(*platform.registry->property(*gpu.at(0), "gpu-core-count")->as<std::int64_t>(), 18);
 
   EXPECT_NEAR(static_cast<double>(*platform.host->memoryUsedBytes()), 12079595520.0, 12079595520.0 * 0.03);
-  EXPECT_THAT(*platform.hardwareReport->report("SPThunderboltDataType"), HasSubstr(R"("device_name_key":"TB4 Dock")"));
-  EXPECT_FALSE(platform.hardwareReport->report("SPUSBDataType"));
+  EXPECT_THAT(*platform.hardwareReport->report("SPThunderboltDataType", {}), HasSubstr(R"("device_name_key":"TB4 Dock")"));
+  EXPECT_FALSE(platform.hardwareReport->report("SPUSBDataType", {}));
 
   // Scripted readings still come first: one failed sample, then the simulation again.
   const IOReportSampler sampler(*platform.counters, *platform.registry);

@@ -12,10 +12,12 @@ namespace {
 
 class SystemProfiler final : public HardwareReportPort {
  public:
-  std::optional<std::string> report(std::string_view dataType) override {
+  std::optional<std::string> report(std::string_view dataType, const StopToken& stop) override {
     if (!isReportDataType(dataType)) return std::nullopt;
+    ProcessLimits limits;
+    limits.stop = stop;
     std::optional<std::string> output =
-        runProcess("/usr/sbin/system_profiler", {std::string(dataType), "-json"}, ProcessLimits{});
+        runProcess("/usr/sbin/system_profiler", {std::string(dataType), "-json"}, limits);
     if (!output || !isValidUtf8(*output)) return std::nullopt;
     return output;
   }

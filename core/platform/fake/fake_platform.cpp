@@ -219,6 +219,8 @@ void FakeSmc::pushCelsius(const std::string& key, std::optional<double> celsius)
   }
 }
 
+void FakeSmc::setReadResult(const std::string& key, std::uint8_t result) { keys_.at(key).readResult = result; }
+
 void FakeSmc::setValueSource(const std::string& key, std::function<std::optional<double>()> source) {
   keys_.at(key).source = std::move(source);
 }
@@ -259,17 +261,24 @@ std::optional<SmcParamBlock> FakeSmc::answer(std::uint32_t selector, const SmcPa
   ++calls_;
   if (selector != kSelector) return std::nullopt;
   const std::string key = keyName(loadLE32(input, kKeyOffset));
-  auto it = keys_.find(key);
-  if (it == keys_.end()) return std::nullopt;
-  Key& k = it->second;
   SmcParamBlock out{};
   storeLE32(out, kKeyOffset, loadLE32(input, kKeyOffset));
+  auto it = keys_.find(key);
+  if (it == keys_.end()) {
+    out[kResultOffset] = kKeyNotFound;
+    return out;
+  }
+  Key& k = it->second;
   switch (input[kCommandOffset]) {
     case kReadKeyInfo:
       storeLE32(out, kDataSizeOffset, k.size);
       storeLE32(out, kDataTypeOffset, keyCode(k.type));
       return out;
     case kReadBytes: {
+      if (k.readResult != 0) {
+        out[kResultOffset] = k.readResult;
+        return out;
+      }
       if (!k.values.empty()) {
         k.last = k.values.front();
         k.values.pop_front();
@@ -377,7 +386,7 @@ std::optional<std::int64_t> FakeHost::systemInteger(std::string_view name) {
   return it->second;
 }
 
-std::optional<std::string> FakeHardwareReport::report(std::string_view dataType) {
+std::optional<std::string> FakeHardwareReport::report(std::string_view dataType, const StopToken& /*stop*/) {
   auto it = reports_.find(dataType);
   if (it == reports_.end()) return std::nullopt;
   return it->second;

@@ -96,6 +96,7 @@ class FakeSmc final : public SmcPort {
     std::deque<std::optional<std::vector<std::uint8_t>>> values;
     std::optional<std::vector<std::uint8_t>> last;
     std::function<std::optional<double>()> source;  // asked when `values` is empty
+    std::uint8_t readResult = 0;  // non-zero: every read answers this result byte and no data
   };
 
   void setOpenFails(bool fails) { openFails_ = fails; }
@@ -107,6 +108,10 @@ class FakeSmc final : public SmcPort {
   // or big-endian unsigned "ui8 ", "ui16", "ui32" (rounded and clamped to the
   // type's range). The key must have been added.
   void setValueSource(const std::string& key, std::function<std::optional<double>()> source);
+  // Makes every read of the key go through with the controller's failure
+  // `result` byte and no data, as a key the controller cannot read does. A key
+  // never added answers its key-info and reads with kKeyNotFound.
+  void setReadResult(const std::string& key, std::uint8_t result);
   [[nodiscard]] int calls() const { return calls_; }
 
   // Encodings of the controller's value types.
@@ -216,7 +221,7 @@ class FakeProcesses final : public ProcessPort {
 class FakeHardwareReport final : public HardwareReportPort {
  public:
   void setReport(const std::string& dataType, std::optional<std::string> json) { reports_[dataType] = std::move(json); }
-  std::optional<std::string> report(std::string_view dataType) override;
+  std::optional<std::string> report(std::string_view dataType, const StopToken& stop) override;
   void setUnknownMachineName(std::string name) { unknownMachineName_ = std::move(name); }
   [[nodiscard]] std::string_view unknownMachineName() const override { return unknownMachineName_; }
 

@@ -116,7 +116,8 @@ std::string thunderboltReport(const std::vector<int>& domains, const std::vector
 
 LinuxHardwareReport::LinuxHardwareReport(std::filesystem::path root) : root_(std::move(root)) {}
 
-std::optional<std::string> LinuxHardwareReport::report(std::string_view dataType) {
+// Files only, read at once: nothing to stop.
+std::optional<std::string> LinuxHardwareReport::report(std::string_view dataType, const StopToken& /*stop*/) {
   if (dataType == "SPHardwareDataType") {
     const std::optional<std::string> name = readMachineName(root_);
     if (!name) return std::nullopt;

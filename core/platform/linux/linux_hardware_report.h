@@ -37,7 +37,7 @@ class LinuxHardwareReport final : public HardwareReportPort {
  public:
   explicit LinuxHardwareReport(std::filesystem::path root);
 
-  std::optional<std::string> report(std::string_view dataType) override;
+  std::optional<std::string> report(std::string_view dataType, const StopToken& stop) override;
   // A machine with neither DMI tables nor a device-tree model.
   [[nodiscard]] std::string_view unknownMachineName() const override { return "Unknown machine"; }
 

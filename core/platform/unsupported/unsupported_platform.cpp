@@ -47,7 +47,7 @@ class NoHost final : public HostPort {
 
 class NoHardwareReport final : public HardwareReportPort {
  public:
-  std::optional<std::string> report(std::string_view) override { return std::nullopt; }
+  std::optional<std::string> report(std::string_view, const StopToken&) override { return std::nullopt; }
 };
 
 class NoProcesses final : public ProcessPort {

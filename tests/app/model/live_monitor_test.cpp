@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 
 #include "app/model/strings.h"
 #include "tests/app/app_test_support.h"
@@ -15,6 +17,20 @@ namespace {
 using testing::SimulatedRig;
 using testing::SteppingClock;
 using testing::waitUntil;
+
+using namespace std::chrono_literals;
+
+// A hardware report that takes ten seconds, as the system's reporting tool
+// may on a busy machine, unless it is stopped.
+class SlowReport final : public HardwareReportPort {
+ public:
+  std::optional<std::string> report(std::string_view /*dataType*/, const StopToken& stop) override {
+    started = true;
+    stop.sleepFor(10);
+    return std::nullopt;
+  }
+  std::atomic<bool> started = false;
+};
 
 PowerSample withTotal(double total) {
   PowerSample s = testing::sampleWith(0);
@@ -209,6 +225,19 @@ TEST(LiveMonitor, FailingFacadeSetsTheErrorWritesOneLineRetriesAndStillChecksFor
   EXPECT_EQ(server.requests(), 1);
   monitor.reset();  // the worker has ended
   EXPECT_EQ(published.count(), 0);
+}
+
+TEST(LiveMonitor, QuitsAtOnceWhileTheHardwareReportRuns) {
+  SimulatedRig sim;
+  auto slow = std::make_unique<SlowReport>();
+  const SlowReport& report = *slow;
+  sim.machine.platform()->hardwareReport = std::move(slow);
+  auto monitor = sim.makeMonitor();
+  ASSERT_TRUE(waitUntil([&] { return report.started.load(); }));
+
+  const auto begun = std::chrono::steady_clock::now();
+  monitor.reset();
+  EXPECT_LE(std::chrono::steady_clock::now() - begun, 500ms);
 }
 
 }  // namespace

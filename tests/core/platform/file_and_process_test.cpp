@@ -7,6 +7,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -115,7 +116,7 @@ struct ProcessCase {
 };
 
 TEST(RunProcessTest, CollectsStandardOutputOrGivesNothing) {
-  const ProcessLimits quick{300ms, 1U << 20};
+  const ProcessLimits quick{300ms, 1U << 20, {}};
   const ProcessCase cases[] = {
       {"arguments pass unchanged, no shell", "/bin/echo", {"a  b", "$HOME", "*"}, {}, "a  b $HOME *\n"},
       {"output is read to the end", "/bin/sh", {"-c", "head -c 200000 /dev/zero | tr '\\0' x"}, {},
@@ -128,11 +129,30 @@ TEST(RunProcessTest, CollectsStandardOutputOrGivesNothing) {
       {"a child hanging past the limit", "/bin/sh", {"-c", "echo partial; sleep 30"}, quick, std::nullopt},
       {"a child closing its output and lingering", "/bin/sh", {"-c", "exec >&-; sleep 30"}, quick, std::nullopt},
       {"a grandchild holding the pipe", "/bin/sh", {"-c", "sleep 30 & echo started"}, quick, std::nullopt},
-      {"more output than allowed", "/bin/sh", {"-c", "head -c 5000 /dev/zero"}, {10s, 4096}, std::nullopt},
+      {"more output than allowed", "/bin/sh", {"-c", "head -c 5000 /dev/zero"}, {10s, 4096, {}}, std::nullopt},
   };
   for (const ProcessCase& c : cases) {
     EXPECT_EQ(runProcess(c.program, c.arguments, c.limits), c.output) << c.what;
   }
+}
+
+// Quitting must not wait for a slow reporting tool: a stop request gives the
+// program up (and kills its group) long before its time runs out.
+TEST(RunProcessTest, AStopRequestGivesTheProgramUp) {
+  StopSource stopped;
+  stopped.requestStop();
+  EXPECT_EQ(runProcess("/bin/echo", {"never"}, {10s, 1U << 20, stopped.token()}), std::nullopt);
+
+  StopSource quitting;
+  std::thread quitter([&] {
+    std::this_thread::sleep_for(100ms);
+    quitting.requestStop();
+  });
+  const auto begun = std::chrono::steady_clock::now();
+  EXPECT_EQ(runProcess("/bin/sh", {"-c", "echo partial; sleep 30"}, {20s, 1U << 20, quitting.token()}),
+            std::nullopt);
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, 5s);
+  quitter.join();
 }
 
 }  // namespace

@@ -160,7 +160,7 @@ Json machineFacts(const fs::path& root) {
   for (const FanReading& fan : thermal.fans) facts["smc"]["fans"].push_back({fan.id, fan.rpm});
 
   for (const char* type : {"SPHardwareDataType", "SPThunderboltDataType", "SPDisplaysDataType"}) {
-    const std::optional<std::string> report = platform->hardwareReport->report(type);
+    const std::optional<std::string> report = platform->hardwareReport->report(type, {});
     facts["report"][type] = report ? Json::parse(*report).at(type) : Json();
   }
   facts["report"]["machineName"] = machineName(*platform->hardwareReport);

@@ -27,9 +27,17 @@ PowerMetrics::PowerMetrics(std::shared_ptr<Platform> platform, StartUpWork start
 // Probing still under way ends at its next key; the future then waits for it.
 PowerMetrics::~PowerMetrics() { startUpStop_.requestStop(); }
 
-SMCThermal& PowerMetrics::thermal() {
-  if (!thermal_) thermal_ = probing_.get();
-  return *thermal_;
+SMCThermal* PowerMetrics::thermal(const StopToken& stop) {
+  // The probing takes a few seconds at most, once: looking for a stop
+  // request every few milliseconds costs nothing worth a wake-up signal.
+  static constexpr auto kStopCheck = std::chrono::milliseconds(5);
+  if (!thermal_) {
+    while (probing_.wait_for(kStopCheck) != std::future_status::ready) {
+      if (stop.stopRequested()) return nullptr;
+    }
+    thermal_ = probing_.get();
+  }
+  return thermal_.get();
 }
 
 std::unique_ptr<RawSample> PowerMetrics::takeRawSample() {
@@ -38,24 +46,30 @@ std::unique_ptr<RawSample> PowerMetrics::takeRawSample() {
 
 PowerSnapshot PowerMetrics::sample(double interval, StopToken stop) {
   CounterReportPort& counters = *platform_->counters;
-  const auto start = platform_->clock->now();
+  ClockPort& clock = *platform_->clock;
+  const auto start = clock.now();
 
   const auto failed = [&] { return PMError::sampleFailed(counters.failureText(CounterFailure::sampleFailed, {})); };
   const std::unique_ptr<RawSample> a = takeRawSample();
   if (!a) throw failed();
-  platform_->clock->sleep(interval, stop);
+  const auto readA = clock.steadyNow();
+  // Stopped: the rest is skipped, and nobody reads the error.
+  if (!clock.sleep(interval, stop)) throw PMError::sampleFailed();
   const std::unique_ptr<RawSample> b = takeRawSample();
   if (!b) throw failed();
+  const auto readB = clock.steadyNow();
   const std::optional<CounterDelta> delta = counters.createSamplesDelta(*a, *b);
   if (!delta) throw failed();
+  SMCThermal* const smcThermal = thermal(stop);
+  if (smcThermal == nullptr) throw PMError::sampleFailed();
 
-  const double duration = interval;
+  const double duration = std::chrono::duration<double>(readB - readA).count();
   const PowerReading power = IOReportSampler::parsePower(*delta, duration);
   const UsageReading usage = IOReportSampler::parseUsage(*delta);
   CPUUsageSampler::Usage cpu = cpuUsageSampler_.sample();
   const BandwidthReading bandwidth = IOReportSampler::parseBandwidth(*delta, duration);
   const double gpuFreq = sampler_.parseGPUFreq(*delta);
-  ThermalReading smc = thermal().read();
+  ThermalReading smc = smcThermal->read();
   CoreTemps hid = hidThermal_.read();
   EnergyBreakdown breakdown = parseAllPower(*delta, duration);
 
@@ -72,6 +86,10 @@ PowerSnapshot PowerMetrics::sample(double interval, StopToken stop) {
                        power.pCpu, cpuTemp, gpuTemp, std::move(hid.cores), cpu.total, usage.gpu, usage.eCpu,
                        usage.pCpu, std::move(cpu.perCore), gpuFreq, bandwidth.toMemoryBandwidth(), std::move(fans),
                        std::move(breakdown));
+}
+
+bool PowerMetrics::overran(const PowerSnapshot& snapshot, double interval) {
+  return interval > 0 && snapshot.duration() > 2 * interval;
 }
 
 std::optional<PowerMetrics::WindowRefusal> PowerMetrics::beginWindow(const std::string& name) {
@@ -119,7 +137,7 @@ void SnapshotStream::produce(StopToken stop, PowerMetrics& metrics, double inter
   while (!stop.stopRequested()) {
     try {
       PowerSnapshot snapshot = metrics.sample(interval, stop);
-      if (stop.stopRequested()) break;  // cut short: not a whole interval
+      if (PowerMetrics::overran(snapshot, interval)) continue;
       std::lock_guard guard(mutex_);
       buffer_.push_back(std::move(snapshot));
       ready_.notify_one();

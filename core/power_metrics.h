@@ -38,7 +38,8 @@ enum class StartUpWork {
 };
 
 // Snapshots taken one after another on a thread of their own and buffered
-// without bound until the consumer takes them. Failed samples are skipped.
+// without bound until the consumer takes them. Failed samples, and those
+// that overran their interval (see `PowerMetrics::overran`), are skipped.
 // Stopping (or destroying the stream) ends the producer promptly, also in the
 // middle of an interval. The facade must outlive the stream.
 class SnapshotStream {
@@ -84,10 +85,21 @@ class PowerMetrics {
   PowerMetrics(const PowerMetrics&) = delete;
   PowerMetrics& operator=(const PowerMetrics&) = delete;
 
-  // A snapshot over `interval` seconds; its `duration` is the requested
-  // interval. Blocks for the interval (ending early when `stop` is requested).
-  // Throws PMError::sampleFailed when a counter sample cannot be taken.
+  // A snapshot over about `interval` seconds. Its `duration` is the span
+  // between the two counter readings as the platform's monotonic clock
+  // measured it, and every power figure is the energy over that span: a wait
+  // that ran long (a busy or napping process) leaves the watts right.
+  // Blocks for the interval. Throws PMError::sampleFailed when a counter
+  // sample cannot be taken, and when `stop` is requested before the snapshot
+  // is complete: the rest of it is then skipped, the wait for the sensors'
+  // probing included.
   [[nodiscard]] PowerSnapshot sample(double interval, StopToken stop = {});
+
+  // Whether `snapshot`, asked for over `interval` seconds, spans more than
+  // twice that: the machine slept, or the process was held, between its
+  // readings. Its figures are averages over a stretch nobody asked about;
+  // it is not shown as a reading.
+  [[nodiscard]] static bool overran(const PowerSnapshot& snapshot, double interval);
 
   // Open windows and the length of a window name are bounded, so that no
   // client can make the process grow without end.
@@ -120,8 +132,9 @@ class PowerMetrics {
   };
 
   [[nodiscard]] std::unique_ptr<RawSample> takeRawSample();
-  // The SMC reader, once its probing has finished.
-  [[nodiscard]] SMCThermal& thermal();
+  // The SMC reader, once its probing has finished; null when `stop` is
+  // requested first.
+  [[nodiscard]] SMCThermal* thermal(const StopToken& stop);
 
   std::shared_ptr<Platform> platform_;  // first, so it outlives the readers below
   IOReportSampler sampler_;

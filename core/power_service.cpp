@@ -47,6 +47,8 @@ const SystemInfo& PowerService::info() {
 }
 
 PowerSnapshot PowerService::snapshot(double interval, StopToken stop) {
+  PowerSnapshot first = metrics_->sample(interval, stop);
+  if (!PowerMetrics::overran(first, interval)) return first;
   return metrics_->sample(interval, std::move(stop));
 }
 
@@ -61,7 +63,7 @@ double PowerService::hotterTemp(const PowerSnapshot& snapshot) {
 }
 
 ThrottleStatus PowerService::isThrottling(StopToken stop) {
-  const PowerSnapshot s = metrics_->sample(kThrottleInterval, std::move(stop));
+  const PowerSnapshot s = snapshot(kThrottleInterval, std::move(stop));
   const double t = hotterTemp(s);
   const double f = s.gpuFreqMHz();
   const double u = s.gpuUsage();
@@ -84,7 +86,7 @@ double PowerService::estimateGPUTDP(std::string_view chipName) {
 }
 
 HeadroomStatus PowerService::headroom(StopToken stop) {
-  const PowerSnapshot s = metrics_->sample(kThrottleInterval, std::move(stop));
+  const PowerSnapshot s = snapshot(kThrottleInterval, std::move(stop));
   const double budget = estimateGPUTDP(info().chipName());
   const double power = s.gpuPower();
   const double ratio = budget > 0 ? power / budget : 0.0;
@@ -98,15 +100,26 @@ CooldownResult PowerService::waitForCooldown(double targetTemp, double timeout, 
   const auto start = clock.steadyNow();
   const auto elapsed = [&] { return std::chrono::duration<double>(clock.steadyNow() - start).count(); };
   double t = 0;
+  const auto stopped = [&] { return CooldownResult(false, t, elapsed()); };
   while (elapsed() < timeout) {
-    t = hotterTemp(metrics_->sample(kCooldownStep, stop));
+    try {
+      t = hotterTemp(metrics_->sample(kCooldownStep, stop));
+    } catch (const PMError&) {
+      if (stop.stopRequested()) return stopped();
+      throw;
+    }
     const double waited = elapsed();
     if (stop.stopRequested()) return CooldownResult(false, t, waited);
     if (t < targetTemp && t > 0) return CooldownResult(true, t, waited);
     if (progress) progress(waited);
   }
-  if (stop.stopRequested()) return CooldownResult(false, t, elapsed());
-  t = hotterTemp(metrics_->sample(kCooldownFinalSample, stop));
+  if (stop.stopRequested()) return stopped();
+  try {
+    t = hotterTemp(metrics_->sample(kCooldownFinalSample, stop));
+  } catch (const PMError&) {
+    if (stop.stopRequested()) return stopped();
+    throw;
+  }
   return CooldownResult(false, t, timeout);
 }
 

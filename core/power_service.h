@@ -47,6 +47,9 @@ class PowerService {
   [[nodiscard]] const SystemInfo& info();
   [[nodiscard]] PowerMetrics& metrics() { return *metrics_; }
 
+  // A snapshot, as every answer below is built from: one that overran its
+  // interval (the machine slept between its readings) is taken once more,
+  // and the second stands.
   [[nodiscard]] PowerSnapshot snapshot(double interval, StopToken stop = {});
   // See PowerMetrics::beginWindow.
   [[nodiscard]] std::optional<PowerMetrics::WindowRefusal> beginWindow(const std::string& name);
@@ -56,7 +59,8 @@ class PowerService {
   // Samples once a second until the hotter temperature is above 0 and below
   // `targetTemp`, or `timeout` seconds have passed; then one last half-second
   // sample gives the final temperature. A timeout of 0 or less only takes that
-  // last sample; a stop skips it.
+  // last sample; a stop skips it (and ends a sample under way: the result then
+  // has the hotter temperature of the last whole sample, 0 before the first).
   [[nodiscard]] CooldownResult waitForCooldown(double targetTemp, double timeout,
                                                const CooldownProgress& progress = {}, StopToken stop = {});
 

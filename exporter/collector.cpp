@@ -168,9 +168,18 @@ bool Collector::collect(StopToken stop) {
     try {
       snapshot = metrics_->sample(interval_, stop);
     } catch (const PMError&) {
+      if (stop.stopRequested()) return false;
       ++s.sampleFailures;
     }
     if (stop.stopRequested()) return false;
+    if (snapshot && PowerMetrics::overran(*snapshot, interval_)) {
+      // The machine slept between the readings: the energy counted is real
+      // and is kept, but the span's averages are no reading.
+      for (std::size_t d = 0; d < kDomainCount; ++d) {
+        if (capabilities_.domains[d]) energy_[d] += domainPower(*snapshot, d) * snapshot->duration();
+      }
+      snapshot.reset();
+    }
     if (snapshot) {
       clearEnergy(s);
       s.energyUnavailableReason.clear();

@@ -12,6 +12,7 @@
 #include "core/platform/fake/fake_platform.h"
 #include "core/platform/stop_signal.h"
 #include "tests/support/golden.h"
+#include "tests/support/stretching_clock.h"
 
 namespace calorim {
 namespace {
@@ -115,6 +116,31 @@ TEST_F(PowerMetricsTest, TemperatureAndGpuFallbacks) {
   EXPECT_EQ(s.cpuPower(), 0.0);
   EXPECT_DOUBLE_EQ(s.gpuUsage(), 0.5);
   EXPECT_TRUE(s.cpuTemp().has_value());
+}
+
+TEST_F(PowerMetricsTest, PowerIsOverTheMeasuredSpanAndASpanOverTwiceTheIntervalOverruns) {
+  testing::StretchingClock& clock = testing::stretchClock(*machine.platform);
+  auto metrics = make();
+
+  for (const double stretch : {1.0, 1.5, 2.0, 3.0, 3600.0}) {
+    SCOPED_TRACE(stretch);
+    clock.stretch = stretch;
+    script({energy("CPU Energy", 3000 * stretch), energy("GPU Energy", 600 * stretch)});
+    const PowerSnapshot s = metrics->sample(1.0);
+    EXPECT_DOUBLE_EQ(s.duration(), stretch);
+    EXPECT_DOUBLE_EQ(s.cpuPower(), 3.0);
+    EXPECT_DOUBLE_EQ(s.gpuPower(), 0.6);
+    EXPECT_EQ(PowerMetrics::overran(s, 1.0), stretch > 2.0);
+  }
+}
+
+// A stop request during the wait skips the rest of the sample.
+TEST_F(PowerMetricsTest, AStopDuringTheWaitSkipsTheSample) {
+  auto metrics = make();
+  script({energy("CPU Energy", 3000)});
+  StopSource stopping;
+  stopping.requestStop();
+  EXPECT_THROW((void)metrics->sample(1.0, stopping.token()), PMError);
 }
 
 // Without sensors the temperatures are absent; a failed reading fails the sample.

@@ -9,6 +9,7 @@
 #include "core/json.h"
 #include "core/platform/fake/fake_platform.h"
 #include "tests/support/golden.h"
+#include "tests/support/stretching_clock.h"
 
 namespace calorim {
 namespace {
@@ -49,6 +50,29 @@ class PowerServiceTest : public ::testing::Test {
     machine.counters->pushReading(CounterDelta{gpu(0, off, p1, p2), {"Energy Model", "", "GPU", "mJ", mj, {}}});
   }
 };
+
+TEST_F(PowerServiceTest, ASnapshotThatOverranIsTakenOnceMore) {
+  service.reset();
+  testing::StretchingClock& clock = testing::stretchClock(*machine.platform);
+  machine.counters->pushReading(CounterDelta{gpu(0, 0, 0, 0), {"Energy Model", "", "GPU", "mJ", 0, {}}});
+  service = std::make_unique<PowerService>(machine.platform);
+  (void)service->beginWindow("setup");
+
+  // The machine sleeps through ten times the interval at 1 W; the sample
+  // taken again then measures a second at 3 W.
+  clock.stretches = {10.0};
+  next(60, 0, 0, 1, 0, 1.0, 10.0);
+  next(60, 0, 0, 1, 0, 3.0, 1.0);
+  const PowerSnapshot again = service->snapshot(1.0);
+  EXPECT_DOUBLE_EQ(again.duration(), 1.0);
+  EXPECT_DOUBLE_EQ(again.gpuPower(), 3.0);
+
+  // The answers are built on such snapshots. Twice the interval is no
+  // overrun: that sample stands, over its real span.
+  clock.stretches = {2.0};
+  next(60, 0, 0, 1, 0, 2.0, 2 * PowerService::kThrottleInterval);
+  EXPECT_DOUBLE_EQ(service->headroom().gpuPowerW(), 2.0);
+}
 
 // One record a line, for each step: thermal wins over the frequency drop;
 // exactly half busy and exactly 95 °C do not throttle, nor fast and busy.
@@ -153,9 +177,9 @@ struct GatedSmc final : SmcPort {
 
 struct GatedReport final : HardwareReportPort {
   GatedReport(std::unique_ptr<HardwareReportPort> inner, Gate& gate) : inner(std::move(inner)), gate(gate) {}
-  std::optional<std::string> report(std::string_view dataType) override {
+  std::optional<std::string> report(std::string_view dataType, const StopToken& stop) override {
     gate.pass();
-    return inner->report(dataType);
+    return inner->report(dataType, stop);
   }
   std::unique_ptr<HardwareReportPort> inner;
   Gate& gate;

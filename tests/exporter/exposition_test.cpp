@@ -26,6 +26,7 @@
 #include "exporter/exposition.h"
 #include "exporter/server.h"
 #include "tests/support/golden.h"
+#include "tests/support/stretching_clock.h"
 
 #if defined(__linux__)
 #include "core/platform/linux/linux_platform.h"
@@ -159,6 +160,29 @@ TEST(Exposition, EnergyCountersThatAppearLaterAreTakenUp) {
   EXPECT_EQ(collector.latest()->energyJoules, joules);
   EXPECT_EQ(collector.latest()->totalEnergyJoules, 1.5);
   EXPECT_EQ(collector.latest()->energyUnavailableReason, "");
+}
+
+// A sample the machine slept through shows no power: its average would be
+// over the sleep. The energy it measured is real and stays in the counters.
+TEST(Exposition, ASampleOverTwiceTheIntervalShowsNoPowerAndKeepsItsEnergy) {
+  fake::FakeMachine machine;
+  testing::StretchingClock& clock = testing::stretchClock(*machine.platform);
+  const auto reading = [](std::int64_t mj) { return CounterDelta{{"Energy Model", "", "CPU Energy", "mJ", mj, {}}}; };
+  for (const std::int64_t mj : {0, 0, 1500}) machine.counters->pushReading(reading(mj));
+  Collector collector(machine.platform, 1.0, false);
+  ASSERT_TRUE(collector.collect());
+  EXPECT_EQ(collector.latest()->powerWatts, (std::vector<LabelledValue>{{"cpu", 1.5}, {"soc", 1.5}}));
+
+  clock.stretches = {3.0};
+  for (const std::int64_t mj : {1500, 4500}) machine.counters->pushReading(reading(mj));
+  ASSERT_TRUE(collector.collect());
+  EXPECT_TRUE(collector.latest()->powerWatts.empty());
+  EXPECT_EQ(collector.latest()->sampleFailures, 0u);
+
+  for (const std::int64_t mj : {4500, 5500}) machine.counters->pushReading(reading(mj));
+  ASSERT_TRUE(collector.collect());
+  EXPECT_EQ(collector.latest()->powerWatts, (std::vector<LabelledValue>{{"cpu", 1.0}, {"soc", 1.0}}));
+  EXPECT_EQ(collector.latest()->energyJoules, (std::vector<LabelledValue>{{"cpu", 5.5}, {"soc", 5.5}}));
 }
 
 TEST(Exposition, FormatFromTheAcceptHeader) {

@@ -13,7 +13,8 @@ class ClockPort {
   virtual ~ClockPort() = default;
   // Wall-clock time, for timestamps.
   [[nodiscard]] virtual std::chrono::system_clock::time_point now() = 0;
-  // Monotonic time, for measuring how long something took.
+  // Monotonic time, for measuring how long something took; it keeps counting
+  // while the machine sleeps. Its time points compare only with each other.
   [[nodiscard]] virtual std::chrono::steady_clock::time_point steadyNow() = 0;
   // Blocks the calling thread for `seconds` (nothing when not above 0).
   virtual void sleep(double seconds) = 0;

@@ -32,16 +32,31 @@ constexpr double kGpuMaxSpread = 30.0;
 // A sensor reading this or less is unpopulated or broken.
 constexpr double kValidAbove = 5.0;
 
-std::vector<std::string> numberedKeys(const char* pattern, int count) {
+}  // namespace
+
+namespace detail {
+
+// Keys are case-sensitive, and machines differ in the case of their hex
+// digits: each number's lower-case key, then its upper-case one when that
+// differs.
+std::vector<std::string> numberedKeys(std::string_view prefix, int count) {
+  static constexpr std::string_view kLower = "0123456789abcdef";
+  static constexpr std::string_view kUpper = "0123456789ABCDEF";
   std::vector<std::string> keys;
-  keys.reserve(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, pattern, i);
-    keys.emplace_back(name);
+  keys.reserve(static_cast<std::size_t>(count) * 2);
+  for (int i = 0; i < count && i < 256; ++i) {
+    const auto key = [&](std::string_view digits) {
+      return std::string(prefix) + digits[static_cast<std::size_t>(i / 16)] + digits[static_cast<std::size_t>(i % 16)];
+    };
+    keys.push_back(key(kLower));
+    if (key(kUpper) != keys.back()) keys.push_back(key(kUpper));
   }
   return keys;
 }
+
+}  // namespace detail
+
+namespace {
 
 std::string fanKey(std::int64_t index) {
   char name[32];
@@ -69,8 +84,8 @@ std::optional<double> decodeFlt(const std::uint8_t* bytes) {
 SMCThermal::SMCThermal(SmcPort& smc, ClockPort& clock, const StopToken& stop) : clock_(clock), connection_(smc.open()) {
   if (!connection_) return;
 
-  cpuKeys_ = probeKeys(numberedKeys("Tp%02x", 20), kCpuMaxSpread, stop);
-  gpuKeys_ = probeKeys(numberedKeys("Tg%02x", 16), kGpuMaxSpread, stop);
+  cpuKeys_ = probeKeys(detail::numberedKeys("Tp", 20), kCpuMaxSpread, stop);
+  gpuKeys_ = probeKeys(detail::numberedKeys("Tg", 16), kGpuMaxSpread, stop);
   lastCpu_ = highestOf(cpuKeys_);
   lastGpu_ = highestOf(gpuKeys_);
 
@@ -102,7 +117,9 @@ std::optional<SmcParamBlock> SMCThermal::call(std::string_view key, std::uint8_t
   storeLE32(input, kKeyOffset, smc::keyCode(key));
   storeLE32(input, kDataSizeOffset, dataSize);
   input[kCommandOffset] = command;
-  return connection_->call(smc::kSelector, input);
+  std::optional<SmcParamBlock> output = connection_->call(smc::kSelector, input);
+  if (output && (*output)[smc::kResultOffset] != 0) return std::nullopt;
+  return output;
 }
 
 std::optional<SMCThermal::KeyInfo> SMCThermal::getKeyInfo(std::string_view key) {
@@ -151,7 +168,7 @@ std::vector<std::string> SMCThermal::probeKeys(const std::vector<std::string>& c
     std::vector<double> kept;
     for (int i = 0; i < kProbeReads; ++i) {
       if (auto v = readSMCTempCached(key); v && *v > kProbeLow && *v < kProbeHigh) kept.push_back(*v);
-      clock_.sleep(kProbeSleepSeconds);
+      if (!clock_.sleep(kProbeSleepSeconds, stop)) return accepted;
     }
     if (static_cast<int>(kept.size()) < kProbeMinKept) continue;
     const auto [lo, hi] = std::minmax_element(kept.begin(), kept.end());

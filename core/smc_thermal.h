@@ -89,6 +89,11 @@ namespace detail {
 [[nodiscard]] double decodeSp78(std::uint8_t high, std::uint8_t low);
 [[nodiscard]] std::optional<double> decodeFlt(const std::uint8_t* bytes);
 
+// The candidate temperature keys `prefix` followed by the two hex digits of
+// 0 to count-1, each number's lower-case key first, then its upper-case one
+// when that differs: "Tp0a", "Tp0A".
+[[nodiscard]] std::vector<std::string> numberedKeys(std::string_view prefix, int count);
+
 }  // namespace detail
 
 }  // namespace calorim

@@ -20,6 +20,11 @@ inline constexpr std::uint32_t kSelector = 2;  // the one struct method
 inline constexpr std::size_t kKeyOffset = 0;
 inline constexpr std::size_t kDataSizeOffset = 28;
 inline constexpr std::size_t kDataTypeOffset = 32;
+// The controller's own verdict on a call that went through: 0 for success,
+// anything else a failure such as kKeyNotFound, the rest of the block then
+// holding nothing.
+inline constexpr std::size_t kResultOffset = 40;
+inline constexpr std::uint8_t kKeyNotFound = 0x84;
 inline constexpr std::size_t kCommandOffset = 42;
 inline constexpr std::size_t kBytesOffset = 48;
 inline constexpr std::size_t kBytesCapacity = 32;

@@ -125,6 +125,8 @@ TEST(SMCThermalProbe, KeepsPlausibleSteadyKeysInCandidateOrder) {
   addTemp(smc, "Tp01", {14, 15, 16, 17, 120});              // only 16 and 17 kept
   addTemp(smc, "Tp02", {30, 60, 45, 50, 40});               // spread 30 ≥ 20
   addTemp(smc, "Tp0a", {50}, "flt ", 4);
+  addTemp(smc, "Tp0A", {50}, "flt ", 4);  // keys are case-sensitive: both are probed
+  addTemp(smc, "Tp0D", {55});             // the upper-case form some machines use
   addTemp(smc, "Tp13", {60});
   addTemp(smc, "Tp14", {60});  // past the last candidate
   addTemp(smc, "Tp04", {50}, "flt ", 2);
@@ -133,14 +135,15 @@ TEST(SMCThermalProbe, KeepsPlausibleSteadyKeysInCandidateOrder) {
   addTemp(smc, "Tg00", {30, 60, 45, 50, 40});  // spread 30 is not below 30
   addTemp(smc, "Tg01", {30, 59, 45, 50, 40});
   addTemp(smc, "Tg0f", {70});
+  addTemp(smc, "Tg0E", {70});
   addTemp(smc, "Tg10", {70});
 
   SMCThermal thermal(smc, clock);
   EXPECT_TRUE(thermal.connected());
-  EXPECT_EQ(thermal.cpuKeys(), (std::vector<std::string>{"Tp00", "Tp0a", "Tp13"}));
-  EXPECT_EQ(thermal.gpuKeys(), (std::vector<std::string>{"Tg01", "Tg0f"}));
-  // Eight keys of a usable type and size, 0.25 s each; the others are never read.
-  EXPECT_DOUBLE_EQ(clock.slept(), 8 * 0.25);
+  EXPECT_EQ(thermal.cpuKeys(), (std::vector<std::string>{"Tp00", "Tp0a", "Tp0A", "Tp0D", "Tp13"}));
+  EXPECT_EQ(thermal.gpuKeys(), (std::vector<std::string>{"Tg01", "Tg0E", "Tg0f"}));
+  // Eleven keys of a usable type and size, 0.25 s each; the others are never read.
+  EXPECT_DOUBLE_EQ(clock.slept(), 11 * 0.25);
   EXPECT_EQ(thermal.fanCount(), 0);
 }
 
@@ -195,6 +198,19 @@ TEST(SMCThermalRead, ReportsFansReadingZeroOrMore) {
   before = smc.calls();
   (void)thermal.read();
   EXPECT_EQ(smc.calls() - before, 5);
+
+  // A read the controller answers with a failure result byte (and zeroed
+  // data) is a missing speed, not a stopped fan.
+  smc.setReadResult("F2Ac", smc::kKeyNotFound);
+  EXPECT_EQ(thermal.read().fans, (std::vector<FanReading>{{0, 1200.5}, {3, 100}}));
+}
+
+TEST(SMCThermalProbe, CandidatesInNumberOrderLowerCaseFirst) {
+  const std::vector<std::string> keys = detail::numberedKeys("Tp", 20);
+  EXPECT_EQ(keys.size(), 26u);  // twenty numbers, the six with a letter twice
+  EXPECT_EQ(std::vector<std::string>(keys.begin() + 8, keys.begin() + 14),
+            (std::vector<std::string>{"Tp08", "Tp09", "Tp0a", "Tp0A", "Tp0b", "Tp0B"}));
+  EXPECT_EQ(keys.back(), "Tp13");
 }
 
 TEST(SMCThermalRead, NothingWithoutAConnection) {

@@ -90,12 +90,12 @@ IOReportSampler::IOReportSampler(CounterReportPort& counters, RegistryPort& regi
 std::vector<double> IOReportSampler::loadGPUDVFS(RegistryPort& registry) {
   static constexpr std::array<std::string_view, 3> kTableKeys = {"voltage-states9", "voltage-states9-sram",
                                                                   "voltage-states11-sram"};
+  // Only the table's own properties are read: a device's whole property set
+  // is large, and there are many devices of this class.
   for (const auto& service : registry.matchingServices("AppleARMIODevice")) {
-    const std::optional<RegistryDictionary> properties = registry.properties(*service);
-    if (!properties) continue;
     for (std::string_view key : kTableKeys) {
-      const RegistryValue* value = properties->find(key);
-      const RegistryBytes* bytes = value != nullptr ? value->as<RegistryBytes>() : nullptr;
+      const std::optional<RegistryValue> value = registry.property(*service, key);
+      const RegistryBytes* bytes = value ? value->as<RegistryBytes>() : nullptr;
       if (bytes == nullptr) continue;
       // Records of 8 bytes: frequency in Hz (32-bit little-endian), then a voltage.
       std::vector<double> table;

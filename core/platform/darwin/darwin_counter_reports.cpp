@@ -8,6 +8,7 @@
 
 #include "core/platform/darwin/cf_values.h"
 #include "core/platform/darwin/darwin_platform.h"
+#include "core/platform/darwin/darwin_values.h"
 #include "core/platform/darwin/handles.h"
 
 // The library has no header; these are the shapes of the functions used.
@@ -25,6 +26,7 @@ CFStringRef IOReportChannelGetGroup(IOReportSampleRef);
 CFStringRef IOReportChannelGetSubGroup(IOReportSampleRef);
 CFStringRef IOReportChannelGetChannelName(IOReportSampleRef);
 CFStringRef IOReportChannelGetUnitLabel(IOReportSampleRef);
+uint8_t IOReportChannelGetFormat(IOReportSampleRef);
 int64_t IOReportSimpleGetIntegerValue(IOReportSampleRef, int32_t*);
 int32_t IOReportStateGetCount(IOReportSampleRef);
 CFStringRef IOReportStateGetNameForIndex(IOReportSampleRef, int32_t index);
@@ -33,9 +35,6 @@ int64_t IOReportStateGetResidency(IOReportSampleRef, int32_t index);
 
 namespace calorim::darwin {
 namespace {
-
-// More states than any channel publishes; a larger count is not believed.
-constexpr int32_t kMaxStates = 4096;
 
 struct IOReportChannelSet final : ChannelSet {
   explicit IOReportChannelSet(CFMutableDictionaryRef channels) : dictionary(channels) {}
@@ -54,25 +53,20 @@ struct IOReportRawSample final : RawSample {
 
 std::string textOrEmpty(CFStringRef string) { return cfText(string).value_or(std::string()); }
 
-Channel readChannel(IOReportSampleRef sample) {
-  Channel channel;
-  channel.group = textOrEmpty(IOReportChannelGetGroup(sample));
-  channel.subgroup = textOrEmpty(IOReportChannelGetSubGroup(sample));
-  channel.name = textOrEmpty(IOReportChannelGetChannelName(sample));
-  channel.unitLabel = textOrEmpty(IOReportChannelGetUnitLabel(sample));
-  const int32_t states = IOReportStateGetCount(sample);
-  if (states > 0) {
-    const int32_t count = std::min(states, kMaxStates);
-    channel.states.reserve(static_cast<std::size_t>(count));
-    for (int32_t i = 0; i < count; ++i) {
-      channel.states.push_back(ChannelState{textOrEmpty(IOReportStateGetNameForIndex(sample, i)),
-                                            static_cast<std::uint64_t>(IOReportStateGetResidency(sample, i))});
-    }
-  } else {
-    channel.value = IOReportSimpleGetIntegerValue(sample, nullptr);
+// The library's channel accessors, for readChannel.
+struct SampleReader {
+  static int format(IOReportSampleRef s) { return IOReportChannelGetFormat(s); }
+  static std::string group(IOReportSampleRef s) { return textOrEmpty(IOReportChannelGetGroup(s)); }
+  static std::string subgroup(IOReportSampleRef s) { return textOrEmpty(IOReportChannelGetSubGroup(s)); }
+  static std::string name(IOReportSampleRef s) { return textOrEmpty(IOReportChannelGetChannelName(s)); }
+  static std::string unitLabel(IOReportSampleRef s) { return textOrEmpty(IOReportChannelGetUnitLabel(s)); }
+  static std::int64_t value(IOReportSampleRef s) { return IOReportSimpleGetIntegerValue(s, nullptr); }
+  static std::int32_t stateCount(IOReportSampleRef s) { return IOReportStateGetCount(s); }
+  static std::string stateName(IOReportSampleRef s, std::int32_t i) {
+    return textOrEmpty(IOReportStateGetNameForIndex(s, i));
   }
-  return channel;
-}
+  static std::int64_t residency(IOReportSampleRef s, std::int32_t i) { return IOReportStateGetResidency(s, i); }
+};
 
 class IOReportCounters final : public CounterReportPort {
  public:
@@ -133,7 +127,8 @@ class IOReportCounters final : public CounterReportPort {
     for (CFIndex i = 0; i < count; ++i) {
       const CFTypeRef sample = CFArrayGetValueAtIndex(array, i);
       if (sample == nullptr || CFGetTypeID(sample) != CFDictionaryGetTypeID()) continue;
-      channels.push_back(readChannel(static_cast<IOReportSampleRef>(sample)));
+      std::optional<Channel> channel = readChannel(SampleReader{}, static_cast<IOReportSampleRef>(sample));
+      if (channel) channels.push_back(std::move(*channel));
     }
     return channels;
   }

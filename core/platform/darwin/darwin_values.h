@@ -1,10 +1,11 @@
 #pragma once
 // The decisions of the macOS backend that need no macOS: how registry values
-// become the registry port's values, how the kernel's named values are read
-// from their bytes, the system version text, and which report types may be
-// asked of the system profiler. Portable, so that they are tested everywhere;
+// become the registry port's values, how a counter channel is read by its
+// format, how the kernel's named values are read from their bytes, the system
+// version text, and which report types may be asked of the system profiler. Portable, so that they are tested everywhere;
 // the backend's files feed them from Core Foundation and sysctl.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -12,10 +13,48 @@
 #include <string>
 #include <string_view>
 
+#include "core/platform/counter_report_port.h"
 #include "core/platform/host_port.h"
 #include "core/platform/registry_port.h"
 
 namespace calorim::darwin {
+
+// The formats a counter channel declares (the counter library's numbering).
+inline constexpr int kChannelFormatSimple = 1;
+inline constexpr int kChannelFormatState = 2;
+
+// More states than any channel publishes; a larger count is not believed.
+inline constexpr std::int32_t kMaxChannelStates = 4096;
+
+// Reads one channel of a delta by the format it declares. `Reader` answers,
+// for a channel `c`: `format(c)`; `group(c)`, `subgroup(c)`, `name(c)`,
+// `unitLabel(c)` (text, empty when not given); `value(c)` (a simple
+// channel's signed difference); `stateCount(c)`, `stateName(c, i)` and
+// `residency(c, i)` (a state channel's states). A simple channel gives its
+// value, a state channel its states (at most kMaxChannelStates); a channel of
+// any other format (histograms, arrays) is absent: no part of it is read as
+// something it is not.
+template <class Reader, class C>
+[[nodiscard]] std::optional<Channel> readChannel(const Reader& reader, C channel) {
+  const int format = reader.format(channel);
+  if (format != kChannelFormatSimple && format != kChannelFormatState) return std::nullopt;
+  Channel result;
+  result.group = reader.group(channel);
+  result.subgroup = reader.subgroup(channel);
+  result.name = reader.name(channel);
+  result.unitLabel = reader.unitLabel(channel);
+  if (format == kChannelFormatSimple) {
+    result.value = reader.value(channel);
+    return result;
+  }
+  const std::int32_t count = std::min(std::max<std::int32_t>(reader.stateCount(channel), 0), kMaxChannelStates);
+  result.states.reserve(static_cast<std::size_t>(count));
+  for (std::int32_t i = 0; i < count; ++i) {
+    result.states.push_back(
+        ChannelState{reader.stateName(channel, i), static_cast<std::uint64_t>(reader.residency(channel, i))});
+  }
+  return result;
+}
 
 // Nesting of arrays and dictionaries kept; deeper containers are left out.
 inline constexpr int kMaxValueDepth = 16;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -96,6 +97,66 @@ TEST(DarwinValuesTest, ConvertsPropertyTreesToRegistryValues) {
   }
   // Readers of integers take their fallback for the unsigned value.
   EXPECT_EQ(numberValue({false, {}, kBeyondInt64}).as<std::int64_t>(), nullptr);
+}
+
+// A counter channel as the counter library holds it; the reader counts the
+// accessors asked, so a test sees that nothing of a channel is read as
+// something it is not.
+struct FakeChannel {
+  int format = kChannelFormatSimple;
+  std::string name;
+  std::int64_t value = 0;
+  std::int32_t stateCount = 0;
+};
+
+struct ChannelReader {
+  mutable int valueReads = 0;
+  mutable int stateReads = 0;
+  int format(const FakeChannel* c) const { return c->format; }
+  std::string group(const FakeChannel* /*c*/) const { return "Energy Model"; }
+  std::string subgroup(const FakeChannel* /*c*/) const { return ""; }
+  std::string name(const FakeChannel* c) const { return c->name; }
+  std::string unitLabel(const FakeChannel* /*c*/) const { return "mJ"; }
+  std::int64_t value(const FakeChannel* c) const {
+    ++valueReads;
+    return c->value;
+  }
+  std::int32_t stateCount(const FakeChannel* c) const {
+    ++stateReads;
+    return c->stateCount;
+  }
+  std::string stateName(const FakeChannel* /*c*/, std::int32_t i) const { return "P" + std::to_string(i); }
+  std::int64_t residency(const FakeChannel* /*c*/, std::int32_t i) const { return 10 * i; }
+};
+
+TEST(DarwinValuesTest, ReadsCounterChannelsByTheirFormat) {
+  const ChannelReader reader;
+  const FakeChannel simple{kChannelFormatSimple, "CPU Energy", 4000, 3};
+  const std::optional<Channel> energy = readChannel(reader, &simple);
+  ASSERT_TRUE(energy);
+  EXPECT_EQ(energy->value, 4000);
+  EXPECT_TRUE(energy->states.empty());  // a state count on a simple channel means nothing
+  EXPECT_EQ(reader.stateReads, 0);
+
+  const FakeChannel states{kChannelFormatState, "GPUPH", 99, 3};
+  const std::optional<Channel> residencies = readChannel(reader, &states);
+  ASSERT_TRUE(residencies);
+  EXPECT_EQ(residencies->value, 0);
+  EXPECT_EQ(residencies->states, (std::vector<ChannelState>{{"P0", 0}, {"P1", 10}, {"P2", 20}}));
+  EXPECT_EQ(reader.valueReads, 1);
+
+  // Histograms (3), simple arrays (4) and formats yet unknown are left out unread.
+  for (const int other : {0, 3, 4, 255}) {
+    const FakeChannel channel{other, "CPU Energy", 4000, 3};
+    EXPECT_EQ(readChannel(reader, &channel), std::nullopt) << other;
+  }
+  EXPECT_EQ(reader.valueReads, 1);
+  EXPECT_EQ(reader.stateReads, 1);
+
+  for (const auto [count, kept] : {std::pair(-1, 0), std::pair(0, 0), std::pair(1'000'000, 4096)}) {
+    const FakeChannel odd{kChannelFormatState, "GPUPH", 0, count};
+    EXPECT_EQ(readChannel(reader, &odd)->states.size(), static_cast<std::size_t>(kept)) << count;
+  }
 }
 
 TEST(DarwinValuesTest, ReadsKernelValuesAndVersions) {

@@ -48,51 +48,50 @@ std::optional<RegistryDictionary> BatteryReaders::properties() {
   return registry_.properties(*s);
 }
 
-double BatteryReaders::readSystemPower() {
-  const RegistryService* s = service();
-  if (s == nullptr) return 0;
-  const std::optional<RegistryValue> telemetry = registry_.property(*s, "PowerTelemetryData");
-  return detail::telemetryWatts(telemetry ? &*telemetry : nullptr, "SystemPowerIn");
+namespace {
+
+bool isCharging(const RegistryDictionary& all) {
+  const RegistryValue* charging = all.find("IsCharging");
+  return charging != nullptr && charging->as<bool>() != nullptr && *charging->as<bool>();
 }
 
-double BatteryReaders::readBatteryPower() {
-  const std::optional<RegistryDictionary> all = properties();
-  if (!all) return 0;
-  // While charging, the entry is the power going into the battery, not out of it.
-  const RegistryValue* charging = all->find("IsCharging");
-  if (charging != nullptr && charging->as<bool>() != nullptr && *charging->as<bool>()) return 0;
-  return detail::telemetryWatts(all->find("PowerTelemetryData"), "BatteryPower");
-}
-
-double BatteryReaders::readChargePower() {
-  const std::optional<RegistryDictionary> all = properties();
-  if (!all) return 0;
-  const std::optional<std::int64_t> mv = integerIn(*all, "Voltage");
-  const std::optional<std::int64_t> ma = integerIn(*all, "Amperage");
+double chargePowerOf(const RegistryDictionary& all) {
+  const std::optional<std::int64_t> mv = integerIn(all, "Voltage");
+  const std::optional<std::int64_t> ma = integerIn(all, "Amperage");
   if (mv && ma && *mv > 0 && *ma > 0) {
     const double watts = static_cast<double>(*mv) * static_cast<double>(*ma) / 1e6;
     if (std::isfinite(watts)) return watts;
   }
-  const RegistryValue* charging = all->find("IsCharging");
-  if (charging == nullptr || charging->as<bool>() == nullptr || !*charging->as<bool>()) return 0;
-  return detail::telemetryWatts(all->find("PowerTelemetryData"), "BatteryPower");
+  if (!isCharging(all)) return 0;
+  return detail::telemetryWatts(all.find("PowerTelemetryData"), "BatteryPower");
 }
 
-BatteryInfo BatteryReaders::readBatteryInfo() {
+BatteryInfo batteryInfoOf(const RegistryDictionary& all) {
   BatteryInfo info;
-  const std::optional<RegistryDictionary> all = properties();
-  if (!all) return info;
-  info.percent = integerIn(*all, "CurrentCapacity").value_or(0);
-  if (const RegistryValue* v = all->find("IsCharging")) {
-    if (const auto* b = v->as<bool>()) info.charging = *b;
-  }
-  if (const RegistryValue* v = all->find("AdapterDetails")) {
+  info.percent = integerIn(all, "CurrentCapacity").value_or(0);
+  info.charging = isCharging(all);
+  if (const RegistryValue* v = all.find("AdapterDetails")) {
     if (const auto* adapter = v->as<RegistryDictionary>()) {
       info.watts = integerIn(*adapter, "Watts").value_or(0);
       if (const auto mv = integerIn(*adapter, "AdapterVoltage")) info.voltage = static_cast<double>(*mv) / 1000.0;
     }
   }
   return info;
+}
+
+}  // namespace
+
+BatteryReadings BatteryReaders::read() {
+  BatteryReadings readings;
+  const std::optional<RegistryDictionary> all = properties();
+  if (!all) return readings;
+  readings.systemPower = detail::telemetryWatts(all->find("PowerTelemetryData"), "SystemPowerIn");
+  // While charging, the entry is the power going into the battery, not out of it.
+  readings.batteryPower =
+      isCharging(*all) ? 0 : detail::telemetryWatts(all->find("PowerTelemetryData"), "BatteryPower");
+  readings.chargePower = chargePowerOf(*all);
+  readings.info = batteryInfoOf(*all);
+  return readings;
 }
 
 MemoryInfo readMemoryInfo(HostPort& host) {

@@ -33,30 +33,16 @@ struct MemoryInfo {
   bool operator==(const MemoryInfo&) const = default;
 };
 
-// The reads of the battery controller's registry service ("AppleSmartBattery").
-//
-// The service handle is looked up on the first read that needs it and, once
-// found, kept for the life of this object; while none is found every read
-// looks it up again. One object belongs to one monitor (and through it to one
-// platform) rather than to the process, so two monitors on two platforms never
-// share a handle. Not thread-safe: the monitor uses it from its sampling
-// thread only. Reads block only as long as the registry port does.
-class BatteryReaders {
- public:
-  explicit BatteryReaders(RegistryPort& registry);
-
-  // Every property of the battery controller's service; absent without one
-  // or when the registry cannot read them.
-  [[nodiscard]] std::optional<RegistryDictionary> properties();
-
+// The battery controller's figures for one sample.
+struct BatteryReadings {
   // The telemetry entry "SystemPowerIn": the power arriving at the system's
   // input from the adapter, in W.
-  [[nodiscard]] double readSystemPower();
+  double systemPower = 0;
   // The power drawn from the battery in W: the telemetry entry "BatteryPower"
   // while the battery is not "IsCharging", 0 while it is (the entry then
   // holds the power going in). On Linux it is published only while a battery
   // discharges.
-  [[nodiscard]] double readBatteryPower();
+  double batteryPower = 0;
   // The power flowing into the battery while it charges, in W; 0 while it
   // does not. From the battery's own figures, in this order:
   // 1. "Voltage" (mV) × "Amperage" (mA), when the current is positive;
@@ -76,8 +62,31 @@ class BatteryReaders {
   //   figures would also count conversion losses as charge. "BatteryPower",
   //   the power into the battery while charging, stands in when no current
   //   is published.
-  [[nodiscard]] double readChargePower();
-  [[nodiscard]] BatteryInfo readBatteryInfo();
+  double chargePower = 0;
+  BatteryInfo info;
+
+  bool operator==(const BatteryReadings&) const = default;
+};
+
+// The reads of the battery controller's registry service ("AppleSmartBattery").
+//
+// The service handle is looked up on the first read that needs it and, once
+// found, kept for the life of this object; while none is found every read
+// looks it up again. One object belongs to one monitor (and through it to one
+// platform) rather than to the process, so two monitors on two platforms never
+// share a handle. Not thread-safe: the monitor uses it from its sampling
+// thread only. Reads block only as long as the registry port does.
+class BatteryReaders {
+ public:
+  explicit BatteryReaders(RegistryPort& registry);
+
+  // Every property of the battery controller's service; absent without one
+  // or when the registry cannot read them.
+  [[nodiscard]] std::optional<RegistryDictionary> properties();
+
+  // Every figure of BatteryReadings from one read of the service's
+  // properties (a large set: one copy per sample); all 0 without a service.
+  [[nodiscard]] BatteryReadings read();
 
  private:
   // The cached service; null while none can be found.

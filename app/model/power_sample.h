@@ -70,7 +70,7 @@ struct PowerSample {
 // What the monitor reads besides the snapshot for one sample.
 struct SampleReadings {
   double systemPower = 0;   // W, "SystemPowerIn"
-  double chargePower = 0;   // W into the battery (`BatteryReaders::readChargePower`)
+  double chargePower = 0;   // W into the battery (`BatteryReadings::chargePower`)
   BatteryInfo battery;
   double batteryPower = 0;  // W, "BatteryPower"
   MemoryInfo memory;

@@ -15,18 +15,23 @@
 namespace calorim::app {
 namespace {
 
-// Counts the service look-ups made through it.
+// Counts the service look-ups and property reads made through it.
 class CountingRegistry final : public RegistryPort {
  public:
   explicit CountingRegistry(RegistryPort& inner) : inner_(inner) {}
   int lookups = 0;
+  int reads = 0;
 
   std::vector<std::unique_ptr<RegistryService>> matchingServices(std::string_view className) override {
     ++lookups;
     return inner_.matchingServices(className);
   }
-  std::optional<RegistryDictionary> properties(const RegistryService& s) override { return inner_.properties(s); }
+  std::optional<RegistryDictionary> properties(const RegistryService& s) override {
+    ++reads;
+    return inner_.properties(s);
+  }
   std::optional<RegistryValue> property(const RegistryService& s, std::string_view key) override {
+    ++reads;
     return inner_.property(s, key);
   }
 
@@ -58,15 +63,15 @@ TEST(BatteryReaders, ServiceIsLookedUpUntilFoundThenKept) {
   CountingRegistry registry(fakes);
   BatteryReaders readers(registry);
 
-  EXPECT_EQ(readers.readSystemPower(), 0);
-  EXPECT_EQ(readers.readBatteryInfo(), BatteryInfo{});
+  EXPECT_EQ(readers.read(), BatteryReadings{});
+  EXPECT_EQ(readers.read(), BatteryReadings{});
   EXPECT_EQ(registry.lookups, 2);  // nothing found: every read looks again
 
   fakes.addService("AppleSmartBattery", RegistryDictionary{{"CurrentCapacity", 55}});
-  EXPECT_EQ(readers.readBatteryInfo().percent, 55);
-  EXPECT_EQ(readers.readBatteryInfo().percent, 55);
-  EXPECT_EQ(readers.readSystemPower(), 0);
+  EXPECT_EQ(readers.read().info.percent, 55);
+  EXPECT_EQ(readers.read().info.percent, 55);
   EXPECT_EQ(registry.lookups, 3);
+  EXPECT_EQ(registry.reads, 2);  // one copy of the properties per sample
 }
 
 // Every reader on one battery service's properties.
@@ -113,10 +118,11 @@ TEST(BatteryReaders, ReadingsOfTheBatteryService) {
     fake::FakeRegistry registry;
     registry.addService("AppleSmartBattery", c.properties);
     BatteryReaders readers(registry);
-    EXPECT_EQ(readers.readBatteryInfo(), c.info) << c.name;
-    EXPECT_NEAR(readers.readSystemPower(), c.system, 1e-9) << c.name;
-    EXPECT_NEAR(readers.readBatteryPower(), c.battery, 1e-9) << c.name;
-    EXPECT_NEAR(readers.readChargePower(), c.charge, 1e-9) << c.name;
+    const BatteryReadings r = readers.read();
+    EXPECT_EQ(r.info, c.info) << c.name;
+    EXPECT_NEAR(r.systemPower, c.system, 1e-9) << c.name;
+    EXPECT_NEAR(r.batteryPower, c.battery, 1e-9) << c.name;
+    EXPECT_NEAR(r.chargePower, c.charge, 1e-9) << c.name;
   }
 
   EXPECT_EQ(chargingPower(false, 30), 0);  // not charging: 0 whatever the battery says
@@ -138,9 +144,10 @@ TEST(BatteryReaders, LinuxBatteryThroughTheRegistry) {
     fake::FakeRegistry registry;
     registry.addService("AppleSmartBattery", sysfs::detail::batteryDictionary({battery}, {}));
     BatteryReaders readers(registry);
-    EXPECT_NEAR(readers.readChargePower(), charging ? 25.2 : 0, 1e-9);
-    EXPECT_NEAR(readers.readBatteryPower(), charging ? 0 : 25.2, 1e-9);
-    EXPECT_EQ(readers.readBatteryInfo().charging, charging);
+    const BatteryReadings r = readers.read();
+    EXPECT_NEAR(r.chargePower, charging ? 25.2 : 0, 1e-9);
+    EXPECT_NEAR(r.batteryPower, charging ? 0 : 25.2, 1e-9);
+    EXPECT_EQ(r.info.charging, charging);
   }
 }
 #endif

@@ -82,13 +82,22 @@ bool XdgAutostart::isEnabled() const {
   return true;
 }
 
-bool XdgAutostart::setEnabled(bool enabled) {
-  if (!enabled) return !QFileInfo::exists(entryPath_) || QFile::remove(entryPath_);
-  if (!QDir().mkpath(QFileInfo(entryPath_).absolutePath())) return false;
+LoginItemChange XdgAutostart::setEnabled(bool enabled) {
+  const auto failed = [this](const QString& reason) {
+    return LoginItemChange{false, QStringLiteral("%1: %2").arg(entryPath_, reason)};
+  };
+  if (!enabled) {
+    QFile entry(entryPath_);
+    if (!entry.exists() || entry.remove()) return {true, {}};
+    return failed(entry.errorString());
+  }
+  const QString folder = QFileInfo(entryPath_).absolutePath();
+  if (!QDir().mkpath(folder)) return LoginItemChange{false, folder + QStringLiteral(": cannot be made")};
   QSaveFile file(entryPath_);
-  if (!file.open(QIODevice::WriteOnly)) return false;
+  if (!file.open(QIODevice::WriteOnly)) return failed(file.errorString());
   file.write(entryText(executable_));
-  return file.commit();
+  if (!file.commit()) return failed(file.errorString());
+  return {true, {}};
 }
 
 }  // namespace calorim::app

@@ -29,9 +29,9 @@ class XdgAutostart final : public LoginItem {
   // True when the entry exists, can be read and has no "Hidden=true" in its
   // "[Desktop Entry]" group. Reads the file.
   [[nodiscard]] bool isEnabled() const override;
-  // Writes (or deletes) the entry; false when the folder or file could not
-  // be made, written or deleted.
-  bool setEnabled(bool enabled) override;
+  // Writes (or deletes) the entry; fails when the folder or file could not
+  // be made, written or deleted, with the file system's reason.
+  LoginItemChange setEnabled(bool enabled) override;
 
  private:
   QString entryPath_;

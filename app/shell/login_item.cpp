@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include "app/model/strings.h"
 #include "app/shell/autostart.h"
 
 namespace calorim::app {
@@ -30,6 +31,11 @@ LoginItemOutcome loginItemOutcome(bool wantOn, LoginItemStatus after) {
   // nothing to mend.
   outcome.succeeded = outcome.shownOn == wantOn;
   return outcome;
+}
+
+QString loginItemUnavailableReason(const QString& bundlePath) {
+  if (bundlePath.contains(QStringLiteral("/AppTranslocation/"))) return localized("settings.loginItemTranslocated");
+  return {};
 }
 
 // macOS has its own, in macos/.

@@ -10,6 +10,8 @@
 // user has just asked to switch it on, those settings are opened so that the
 // user can allow it there.
 
+#include <QString>
+
 #include <memory>
 
 #include "app/views/settings_view.h"
@@ -31,6 +33,13 @@ struct LoginItemOutcome {
   bool succeeded = false;     // the login item is now as asked
 };
 [[nodiscard]] LoginItemOutcome loginItemOutcome(bool wantOn, LoginItemStatus after);
+
+// Why no login item can be registered for the application bundle at
+// `bundlePath`; empty when one can. An application opened straight from a
+// download runs from a read-only copy the system makes under a random
+// "/AppTranslocation/" folder, which is gone after the next restart: a login
+// item would point at nothing.
+[[nodiscard]] QString loginItemUnavailableReason(const QString& bundlePath);
 
 // The login item of this platform.
 [[nodiscard]] std::unique_ptr<LoginItem> makeLoginItem();

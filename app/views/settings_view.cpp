@@ -153,6 +153,16 @@ QWidget* SettingsView::buildGeneralSection() {
   launchAtLogin_->setChecked(loginItem_.isEnabled());
   connect(launchAtLogin_, &QCheckBox::clicked, this, &SettingsView::launchAtLoginClicked);
   body->addWidget(launchAtLogin_);
+
+  loginItemNote_ = new QLabel(section);
+  loginItemNote_->setObjectName(QStringLiteral("loginItemNote"));
+  loginItemNote_->setWordWrap(true);
+  loginItemNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  body->addWidget(loginItemNote_);
+  const QString unavailable = loginItem_.unavailableReason();
+  launchAtLogin_->setEnabled(unavailable.isEmpty());
+  loginItemNote_->setText(unavailable);
+  loginItemNote_->setVisible(!unavailable.isEmpty());
   return section;
 }
 
@@ -218,10 +228,15 @@ void SettingsView::itemClicked(MenuBarItem item, bool ticked) {
 }
 
 void SettingsView::launchAtLoginClicked(bool enabled) {
-  if (!loginItem_.setEnabled(enabled)) {
-    // Nothing to report; show what is really registered now.
-    launchAtLogin_->setChecked(loginItem_.isEnabled());
-  }
+  const LoginItemChange change = loginItem_.setEnabled(enabled);
+  // The switch shows what is really registered now, and the note why that
+  // is not what was asked for.
+  if (!change.succeeded) launchAtLogin_->setChecked(loginItem_.isEnabled());
+  const QString note = change.succeeded || change.error.isEmpty()
+                           ? QString()
+                           : localized("settings.loginItemFailed").arg(change.error);
+  loginItemNote_->setText(note);
+  loginItemNote_->setVisible(!note.isEmpty());
 }
 
 }  // namespace calorim::app

@@ -22,8 +22,11 @@
 //
 // Inspected parts carry object names: "item_<raw value>" for the checkboxes
 // (e.g. "item_socPower"), "celsiusSegment", "fahrenheitSegment",
-// "style_full", "style_short", "style_minimal", "launchAtLogin".
+// "style_full", "style_short", "style_minimal", "launchAtLogin", and
+// "loginItemNote": the line under the switch that says why it is disabled or
+// why the last change failed (hidden when there is nothing to say).
 
+#include <QString>
 #include <QWidget>
 
 #include <map>
@@ -32,6 +35,7 @@
 
 class QAbstractButton;
 class QCheckBox;
+class QLabel;
 class QRadioButton;
 class QScrollArea;
 
@@ -39,15 +43,25 @@ namespace calorim::app {
 
 class Preferences;
 
+// What a request to change the login registration came to.
+struct LoginItemChange {
+  bool succeeded = false;
+  // Why it failed, in the system's own words; empty when it gave none.
+  QString error;
+};
+
 // The application's registration to start when the user logs in.
 class LoginItem {
  public:
   virtual ~LoginItem() = default;
   // True when the application is registered and the registration is active.
   [[nodiscard]] virtual bool isEnabled() const = 0;
-  // Registers (`enabled`) or removes the registration; false when that
-  // failed. Blocks on file or system calls; never throws.
-  virtual bool setEnabled(bool enabled) = 0;
+  // Registers (`enabled`) or removes the registration. Blocks on file or
+  // system calls; never throws.
+  virtual LoginItemChange setEnabled(bool enabled) = 0;
+  // Why the registration cannot be changed from where the application runs,
+  // as a sentence for the user; empty when it can.
+  [[nodiscard]] virtual QString unavailableReason() const { return {}; }
 };
 
 class SettingsView : public QWidget {
@@ -83,6 +97,7 @@ class SettingsView : public QWidget {
   std::map<MenuBarStyle, QRadioButton*> styleButtons_;
   QCheckBox* launchAtLogin_ = nullptr;
   QScrollArea* scroll_ = nullptr;
+  QLabel* loginItemNote_ = nullptr;
 };
 
 }  // namespace calorim::app

@@ -36,18 +36,22 @@ class ServiceLoginItem final : public LoginItem {
  public:
   [[nodiscard]] bool isEnabled() const override { return status() == LoginItemStatus::enabled; }
 
-  bool setEnabled(bool enabled) override {
+  LoginItemChange setEnabled(bool enabled) override {
     SMAppService* service = SMAppService.mainAppService;
-    // Failures are not reported: the status read next tells what holds.
     NSError* error = nil;
-    if (enabled) {
-      [service registerAndReturnError:&error];
-    } else {
-      [service unregisterAndReturnError:&error];
-    }
+    const BOOL done = enabled ? [service registerAndReturnError:&error] : [service unregisterAndReturnError:&error];
+    // The status read next tells what holds; the call's error, why not.
     const LoginItemOutcome outcome = loginItemOutcome(enabled, status());
     if (outcome.openSettings) [SMAppService openSystemSettingsLoginItems];
-    return outcome.succeeded;
+    LoginItemChange change{outcome.succeeded, {}};
+    if (!outcome.succeeded && !done && error != nil) {
+      change.error = QString::fromUtf8(error.localizedDescription.UTF8String);
+    }
+    return change;
+  }
+
+  [[nodiscard]] QString unavailableReason() const override {
+    return loginItemUnavailableReason(QString::fromUtf8(NSBundle.mainBundle.bundlePath.UTF8String));
   }
 
  private:

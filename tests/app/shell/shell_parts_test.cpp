@@ -195,7 +195,7 @@ class ShellPartsTest : public QObject {
     XdgAutostart autostart(path, QStringLiteral("/opt/my apps/cal$rim"));
     QVERIFY(!autostart.isEnabled());
 
-    QVERIFY(autostart.setEnabled(true));
+    QVERIFY(autostart.setEnabled(true).succeeded);
     QVERIFY(autostart.isEnabled());
     const QByteArray entry = readAll(path);
     QVERIFY(entry.startsWith("[Desktop Entry]\n"));
@@ -213,16 +213,27 @@ class ShellPartsTest : public QObject {
     write(path, "[Desktop Entry]\nExec=calorim\nHidden=false\n[Desktop Action quit]\nHidden=true\n");
     QVERIFY(autostart.isEnabled());
 
-    QVERIFY(autostart.setEnabled(false));
+    QVERIFY(autostart.setEnabled(false).succeeded);
     QVERIFY(!QFile::exists(path));
     QVERIFY(!autostart.isEnabled());
-    QVERIFY(autostart.setEnabled(false));  // nothing to remove is no failure
+    QVERIFY(autostart.setEnabled(false).succeeded);  // nothing to remove is no failure
 
     // The entry's folder would have to be made inside a plain file: the registration fails.
     write(home.filePath(QStringLiteral("blocked")), "not a folder");
     XdgAutostart blocked(home.filePath(QStringLiteral("blocked/autostart/calorim.desktop")), QStringLiteral("calorim"));
-    QVERIFY(!blocked.setEnabled(true));
+    const LoginItemChange refused = blocked.setEnabled(true);
+    QVERIFY(!refused.succeeded);
+    QCOMPARE(refused.error, home.filePath(QStringLiteral("blocked/autostart")) + QStringLiteral(": cannot be made"));
     QVERIFY(!blocked.isEnabled());
+  }
+
+  void translocatedApplicationCannotRegister() {
+    QVERIFY(testing::openSourceStringBundle());
+    QVERIFY(loginItemUnavailableReason(QStringLiteral("/Applications/Calorim.app")).isEmpty());
+    QVERIFY(loginItemUnavailableReason(QStringLiteral("/Users/ann/Downloads/Calorim.app")).isEmpty());
+    const QString reason = loginItemUnavailableReason(
+        QStringLiteral("/private/var/folders/x1/T/AppTranslocation/5C1E2A7B-0D7C-4F5E-9E43-1A2B3C4D5E6F/d/Calorim.app"));
+    QVERIFY2(reason.contains(QStringLiteral("Move Calorim to your Applications folder")), qPrintable(reason));
   }
 
   void statusItemInQtCoordinates() {

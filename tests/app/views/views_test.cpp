@@ -56,15 +56,17 @@ bool pictureIs(const QWidget* root, const char* golden) {
 class FakeLoginItem final : public LoginItem {
  public:
   [[nodiscard]] bool isEnabled() const override { return enabled; }
-  bool setEnabled(bool on) override {
+  LoginItemChange setEnabled(bool on) override {
     ++writes;
-    if (failing) return false;
+    if (!failure.isNull()) return {false, failure};
     enabled = on;
-    return true;
+    return {true, {}};
   }
+  [[nodiscard]] QString unavailableReason() const override { return unavailable; }
 
   bool enabled = false;
-  bool failing = false;
+  QString failure;  // not null: every change fails, with this reason
+  QString unavailable;
   int writes = 0;
 };
 
@@ -177,11 +179,12 @@ std::vector<PowerSample> laptopSamples(int count, bool withProcesses = false) {
   for (int i = 0; i < count; ++i) {
     if (withProcesses) processes.restart();
     const PowerSnapshot snapshot = metrics.sample(0.5);
+    const BatteryReadings figures = battery.read();
     SampleReadings readings;
-    readings.systemPower = battery.readSystemPower();
-    readings.chargePower = battery.readChargePower();
-    readings.battery = battery.readBatteryInfo();
-    readings.batteryPower = battery.readBatteryPower();
+    readings.systemPower = figures.systemPower;
+    readings.chargePower = figures.chargePower;
+    readings.battery = figures.info;
+    readings.batteryPower = figures.batteryPower;
     readings.memory = readMemoryInfo(*machine.platform()->host);
     samples.push_back(makeSample(snapshot, readings));
     if (withProcesses) {
@@ -441,11 +444,38 @@ class ViewsTest : public QObject {
     // Registered elsewhere: seen when the window is made.
     SettingsRig registered(QString(), /*registered=*/true);
     QVERIFY(registered.button("launchAtLogin")->isChecked());
-    // A removal that fails leaves the toggle on, as the registration is.
-    registered.loginItem.failing = true;
+    auto* note = part<QLabel>(registered.view.get(), "loginItemNote");
+    QVERIFY(note->isHidden());
+    // A removal that fails leaves the toggle on, as the registration is, and
+    // says why in the system's words.
+    registered.loginItem.failure = QStringLiteral("Operation not permitted");
     registered.click(registered.button("launchAtLogin"));
     QCOMPARE(registered.loginItem.writes, 1);
     QVERIFY(registered.button("launchAtLogin")->isChecked());
+    QCOMPARE(note->text(), QStringLiteral("The login item could not be changed: Operation not permitted"));
+    QVERIFY(!note->isHidden());
+    // The next change that works clears it.
+    registered.loginItem.failure = QString();
+    registered.click(registered.button("launchAtLogin"));
+    QVERIFY(!registered.button("launchAtLogin")->isChecked());
+    QVERIFY(note->isHidden());
+  }
+
+  void launchAtLoginFromATemporaryCopyIsDisabledWithItsReason() {
+    Preferences preferences;
+    FakeLoginItem loginItem;
+    loginItem.unavailable = localized("settings.loginItemTranslocated");
+    SettingsView view(preferences, loginItem);
+    view.setFixedSize(SettingsView::kWidth, SettingsView::kHeight);
+    auto* scroll = view.findChild<QScrollArea*>();
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    QVERIFY(!part<QAbstractButton>(&view, "launchAtLogin")->isEnabled());
+    auto* note = part<QLabel>(&view, "loginItemNote");
+    QVERIFY(!note->isHidden());
+    QVERIFY(note->text().contains(QStringLiteral("Move Calorim to your Applications folder")));
+    QVERIFY(testing::saveScreenshot(view.grab(), QStringLiteral("settings_translocated.png")));
   }
 
   void sizedToItsContentWithTheMenuBarsOwnExamples() {

@@ -16,6 +16,7 @@
 
 #include "app/ports/ports_view.h"
 #include "app/model/preferences.h"
+#include "app/shell/live_activity.h"
 #include "app/shell/login_item.h"
 #include "app/shell/presence.h"
 #include "app/shell/status_item.h"
@@ -79,6 +80,7 @@ CalorimApp::CalorimApp(std::shared_ptr<Platform> platform, LiveMonitorOptions op
 
   preferences_ = std::make_unique<Preferences>();
   monitor_ = std::make_unique<LiveMonitor>(platform_, std::move(options));
+  liveActivity_ = beginLiveActivity();
   loginItem_ = makeLoginItem();
   windows_ = std::make_unique<WindowRegistry>();
   registerWindows();

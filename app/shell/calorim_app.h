@@ -16,6 +16,9 @@
 // On a simulated machine the detail and ports windows take the titles of
 // "app.nameSimulated" and "ports.titleSimulated".
 //
+// While it lives the application holds the platform's live activity (out of
+// App Nap on macOS), so that its samples keep their interval.
+//
 // Closing windows never ends the application (the last one closed returns
 // it to the accessory presence); only the panel's quit button does, or the
 // end of the session (see `quitOnTerminationSignals`).
@@ -34,6 +37,7 @@
 
 namespace calorim::app {
 
+class LiveActivity;
 class LoginItem;
 class Preferences;
 class Presence;
@@ -78,6 +82,7 @@ class CalorimApp : public QObject {
   // objects they read.
   std::unique_ptr<Preferences> preferences_;
   std::unique_ptr<LiveMonitor> monitor_;
+  std::unique_ptr<LiveActivity> liveActivity_;  // while the monitor samples
   std::unique_ptr<LoginItem> loginItem_;
   std::unique_ptr<WindowRegistry> windows_;
   std::unique_ptr<TrayController> tray_;

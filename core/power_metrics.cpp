@@ -89,7 +89,8 @@ PowerSnapshot PowerMetrics::sample(double interval, StopToken stop) {
 }
 
 bool PowerMetrics::overran(const PowerSnapshot& snapshot, double interval) {
-  return interval > 0 && snapshot.duration() > 2 * interval;
+  const double span = snapshot.duration();
+  return span > 2 * interval && span - interval > kOverrunSlack;
 }
 
 std::optional<PowerMetrics::WindowRefusal> PowerMetrics::beginWindow(const std::string& name) {

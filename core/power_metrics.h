@@ -96,10 +96,12 @@ class PowerMetrics {
   [[nodiscard]] PowerSnapshot sample(double interval, StopToken stop = {});
 
   // Whether `snapshot`, asked for over `interval` seconds, spans more than
-  // twice that: the machine slept, or the process was held, between its
-  // readings. Its figures are averages over a stretch nobody asked about;
-  // it is not shown as a reading.
+  // twice that and more than kOverrunSlack beyond it: the machine slept, or
+  // the process was held, between its readings. Its figures are averages over
+  // a stretch nobody asked about; it is not shown as a reading. (The slack
+  // keeps a busy machine's scheduling delays from discarding short samples.)
   [[nodiscard]] static bool overran(const PowerSnapshot& snapshot, double interval);
+  static constexpr double kOverrunSlack = 1.0;
 
   // Open windows and the length of a window name are bounded, so that no
   // client can make the process grow without end.

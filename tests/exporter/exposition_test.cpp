@@ -168,18 +168,19 @@ TEST(Exposition, ASampleOverTwiceTheIntervalShowsNoPowerAndKeepsItsEnergy) {
   fake::FakeMachine machine;
   testing::StretchingClock& clock = testing::stretchClock(*machine.platform);
   const auto reading = [](std::int64_t mj) { return CounterDelta{{"Energy Model", "", "CPU Energy", "mJ", mj, {}}}; };
-  for (const std::int64_t mj : {0, 0, 1500}) machine.counters->pushReading(reading(mj));
+  for (const std::int64_t mj : {1000, 1000, 1000, 2500}) machine.counters->pushReading(reading(mj));
   Collector collector(machine.platform, 1.0, false);
   ASSERT_TRUE(collector.collect());
+  ASSERT_TRUE(collector.measuresEnergy());
   EXPECT_EQ(collector.latest()->powerWatts, (std::vector<LabelledValue>{{"cpu", 1.5}, {"soc", 1.5}}));
 
   clock.stretches = {3.0};
-  for (const std::int64_t mj : {1500, 4500}) machine.counters->pushReading(reading(mj));
+  for (const std::int64_t mj : {2500, 5500}) machine.counters->pushReading(reading(mj));
   ASSERT_TRUE(collector.collect());
   EXPECT_TRUE(collector.latest()->powerWatts.empty());
   EXPECT_EQ(collector.latest()->sampleFailures, 0u);
 
-  for (const std::int64_t mj : {4500, 5500}) machine.counters->pushReading(reading(mj));
+  for (const std::int64_t mj : {5500, 6500}) machine.counters->pushReading(reading(mj));
   ASSERT_TRUE(collector.collect());
   EXPECT_EQ(collector.latest()->powerWatts, (std::vector<LabelledValue>{{"cpu", 1.0}, {"soc", 1.0}}));
   EXPECT_EQ(collector.latest()->energyJoules, (std::vector<LabelledValue>{{"cpu", 5.5}, {"soc", 5.5}}));

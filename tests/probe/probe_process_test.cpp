@@ -49,7 +49,9 @@ TEST(ProbeProcess, ServesTheSimulatedMachineOverPipes) {
     server.send(line);
   }
   const Json snapshot = server.callTool(1, "power_snapshot");
-  EXPECT_EQ(snapshot["duration"], 1.0);
+  // The span between the readings as measured: on the real clock, the second
+  // asked for and a little more.
+  EXPECT_GT(snapshot.value("duration", 0.0), 0.9);
   EXPECT_GT(snapshot.value("totalPower", 0.0), 0.0);
 
   // A last line without terminator (CR LF is the loop's test).

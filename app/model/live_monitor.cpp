@@ -117,6 +117,7 @@ void LiveMonitor::sampleLoop(StopToken stop) {
 
     PowerSample sample = makeSample(*snapshot, readings);
     sample.hasPower = metrics_->hasEnergy();
+    sample.machine = std::make_shared<const MachineDescription>(metrics_->description());
     QMetaObject::invokeMethod(
         this, [this, sample = std::move(sample)]() mutable { publish(std::move(sample)); }, Qt::QueuedConnection);
     clock_->sleep(kPause, stop);

@@ -7,10 +7,12 @@
 #include <QUuid>
 
 #include <chrono>
+#include <memory>
 #include <cstdint>
 #include <vector>
 
 #include "app/model/battery_readers.h"
+#include "core/machine_description.h"
 #include "core/records.h"
 
 namespace calorim::app {
@@ -53,6 +55,10 @@ struct PowerSample {
   // False when the energy counters could not be read: `cpu` through `pCpu`
   // and `breakdown` are then absent, not 0, and are shown as "—".
   bool hasPower = true;
+  // What the machine measures and is made of, as the facade described it when
+  // the sample was taken; null before the first sample (then every figure is
+  // shown, as it is unknown which ones the machine lacks).
+  std::shared_ptr<const MachineDescription> machine;
 
   // A new id, `time`, every number 0, not charging, empty lists, `emptyBreakdown()`.
   [[nodiscard]] static PowerSample zero(std::chrono::system_clock::time_point time);

@@ -63,7 +63,11 @@ std::optional<MemoryTexts> memoryTexts(const PowerSample& s) {
 }
 
 MachineTexts machineTexts(const SystemInfo& info) {
-  return {integerText(info.eCores()) + QStringLiteral("E+") + integerText(info.pCores()) + QLatin1Char('P'),
+  // One kind of core: no split into efficiency and performance cores.
+  const QString cores = info.eCores() > 0 ? integerText(info.eCores()) + QStringLiteral("E+") +
+                                                integerText(info.pCores()) + QLatin1Char('P')
+                                          : localized("detail.cores").arg(integerText(info.pCores()));
+  return {cores,
           localized("detail.gpuCores").arg(integerText(info.gpuCores())),
           wholeText(info.totalMemoryGB()) + QStringLiteral(" GB")};
 }

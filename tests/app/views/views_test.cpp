@@ -484,6 +484,9 @@ class ViewsTest : public QObject {
     checkTable(std::vector<Row>{
                    {"swap of 0.01 GB: none", 11.4, 18, 0.01, "RAM 11/18 GB|-"},
                    {"no RAM size: nothing", 11.4, 0, 2, "none"},
+                   // Rounded as the machine card rounds the same memory.
+                   {"24.9 GB as 25", 23.5, 24.9, 0, "RAM 24/25 GB|-"},
+                   {"used beyond a figure", std::numeric_limits<double>::infinity(), 24.9, 0, "RAM \u2014/25 GB|-"},
                },
                [](const Row& r) {
                  PowerSample s = PowerSample::zero({});
@@ -508,7 +511,7 @@ class ViewsTest : public QObject {
                    {"cores, without group separators", m.cores, "4E+12345P"},
                    {"one kind of core: no split", machineTexts(SystemInfo("C", 0, 8, 0, 32, "M", "1")).cores, "8 cores"},
                    {"GPU cores", m.gpuCores, "10 GPU"},
-                   {"memory, truncated", m.memory, "24 GB"},
+                   {"memory, rounded as the RAM line rounds it", m.memory, "25 GB"},
                    {"memory beyond an int64", machineTexts(SystemInfo("C", 1, 1, 1, inf, "M", "1")).memory, "— GB"},
                    {"fan: infinite", fanSpeedText(inf), "—"},
                    {"fan: NaN", fanSpeedText(std::nan("")), "—"},

@@ -5,13 +5,14 @@
 //    backend reads the files it reads again and again (opened once, re-read
 //    with pread at offset 0), against opening, reading and closing it on
 //    every read.
-// Each reports its system calls (open, read, pread, close) per iteration,
+// Each reports its system calls (open, openat, fstat, read, pread, close) per iteration,
 // counted by the linker's wrappers below, which see every such call the
 // program's own code makes.
 
 #if defined(__linux__)
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -25,15 +26,21 @@
 #include "core/platform/linux/sysfs_file.h"
 #include "core/power_metrics.h"
 
+#include "bench/io_calls.h"
+
 namespace {
 
 std::atomic<std::uint64_t> ioCalls{0};
 
 }  // namespace
 
+std::atomic<std::uint64_t>& calorim::bench::ioCalls() { return ::ioCalls; }
+
 // The system calls, renamed by the linker (`--wrap`) in this program only.
 extern "C" {
 int __real_open(const char* path, int flags, ...);
+int __real_openat(int dir, const char* path, int flags, ...);
+int __real_fstat(int fd, struct stat* status);
 ssize_t __real_read(int fd, void* buffer, size_t size);
 ssize_t __real_pread(int fd, void* buffer, size_t size, off_t offset);
 int __real_close(int fd);
@@ -48,6 +55,21 @@ int __wrap_open(const char* path, int flags, ...) {
     va_end(args);
   }
   return __real_open(path, flags, mode);
+}
+int __wrap_openat(int dir, const char* path, int flags, ...) {
+  ioCalls.fetch_add(1, std::memory_order_relaxed);
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
+  return __real_openat(dir, path, flags, mode);
+}
+int __wrap_fstat(int fd, struct stat* status) {
+  ioCalls.fetch_add(1, std::memory_order_relaxed);
+  return __real_fstat(fd, status);
 }
 ssize_t __wrap_read(int fd, void* buffer, size_t size) {
   ioCalls.fetch_add(1, std::memory_order_relaxed);

@@ -70,6 +70,9 @@ void clearEnergy(MetricsState& state) {
   state.totalPowerWatts.reset();
   state.clusterEnergyJoules.clear();
   state.clusterPowerWatts.clear();
+  state.cgroupEnergyJoules.clear();
+  state.processPowerWatts.clear();
+  state.processMethod.clear();
 }
 
 void setCpuUsage(MetricsState& state, double total, const std::vector<double>& perCore) {
@@ -100,8 +103,11 @@ std::string unavailableReason(PMError::Kind error, EnergyAccess::State access) {
 
 }  // namespace detail
 
-Collector::Collector(std::shared_ptr<Platform> platform, double interval, bool simulated)
-    : platform_(std::move(platform)), interval_(interval), powerSupply_(*platform_->registry) {
+Collector::Collector(std::shared_ptr<Platform> platform, double interval, bool simulated, ProcessExport processes)
+    : platform_(std::move(platform)),
+      interval_(interval),
+      powerSupply_(*platform_->registry),
+      processExport_(processes) {
   if (!(interval > 0) || !std::isfinite(interval)) throw std::invalid_argument("sampling interval must be above 0");
   const SystemInfo info = systemInfo(*platform_);
   current_.machine = {info.chipName(), info.machineName(), info.osVersion(), simulated};
@@ -125,6 +131,12 @@ void Collector::startSampler() {
     measured_ = figuresOf(std::move(*delta), sampler);
     readers_.reset();
     current_.energyUnavailableReason.clear();
+    if (capabilities_.domains[static_cast<std::size_t>(Domain::cpu)] &&
+        (processExport_.cgroupDepth > 0 || processExport_.topProcesses > 0)) {
+      processMeter_ = std::make_unique<ProcessMeter>(platform_->processes.get(), *platform_->clock,
+                                                     processExport_.cgroupDepth, processExport_.topProcesses > 0);
+      processMeter_->restart();
+    }
     std::lock_guard lock(mutex_);
     metrics_ = std::move(metrics);
     energyProblem_.clear();
@@ -190,12 +202,14 @@ bool Collector::collect(StopToken stop) {
       setTemperatures(s, snapshot->cpuTemp(), snapshot->gpuTemp(), snapshot->coreTemps());
       s.fans.clear();
       for (const FanInfo& fan : snapshot->fans()) s.fans.push_back({std::to_string(fan.id()), fan.rpm()});
+      shareCpuPower(s, *snapshot);
       s.lastSampleTime = unixSeconds(clock.now());
     } else {
       // Nothing measured this round: the energy figures are unknown, the
       // other figures stay those of the last good sample.
       clearEnergy(s);
       s.energyUnavailableReason = detail::unavailableReason(PMError::Kind::sampleFailed, EnergyAccess::State::readable);
+      if (processMeter_) processMeter_->forget();
       const double spent = std::chrono::duration<double>(clock.steadyNow() - begun).count();
       if (!clock.sleep(interval_ - spent, stop)) return false;
     }
@@ -221,6 +235,31 @@ bool Collector::collect(StopToken stop) {
   s.swapUsedBytes = platform_->host->swapUsedBytes();
   publish(s);
   return true;
+}
+
+void Collector::shareCpuPower(MetricsState& s, const PowerSnapshot& snapshot) {
+  if (!processMeter_) return;
+  ProcessMeter::Result shared = processMeter_->next(snapshot.cpuPower());
+  s.cgroupEnergyJoules.clear();
+  if (shared.cgroups) {
+    // Groups that are gone take their counters with them; one that comes back
+    // starts again from 0, which Prometheus reads as a reset.
+    std::map<std::string, double, std::less<>> energy;
+    for (const CgroupPower& group : shared.cgroups->groups) {
+      const auto before = cgroupEnergy_.find(group.path);
+      const double joules = (before != cgroupEnergy_.end() ? before->second : 0) + group.powerW * snapshot.duration();
+      energy.emplace(group.path, joules);
+      s.cgroupEnergyJoules.push_back({group.path, joules});
+    }
+    cgroupEnergy_ = std::move(energy);
+  }
+  s.processPowerWatts.clear();
+  s.processMethod.clear();
+  if (shared.processes) {
+    shared.processes->keepFirst(static_cast<std::size_t>(processExport_.topProcesses));
+    for (const ProcessPower& p : shared.processes->processes) s.processPowerWatts.push_back({p.pid, p.name, p.powerW});
+    s.processMethod = methodName(shared.processes->method);
+  }
 }
 
 void Collector::publish(MetricsState state) {

@@ -13,6 +13,7 @@
 // every round, and the totals go on from where they stood once samples
 // succeed again.
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +25,7 @@
 #include "core/platform/platform.h"
 #include "core/platform/stop_signal.h"
 #include "core/power_metrics.h"
+#include "core/process_power.h"
 #include "core/smc_thermal.h"
 #include "exporter/exposition.h"
 #include "exporter/power_supply.h"
@@ -35,13 +37,21 @@ namespace calorim::exporter {
 enum class Domain { cpu, gpu, ane, dram, soc, efficiencyCpu, performanceCpu };
 inline constexpr std::size_t kDomainCount = 7;
 
+// What the exporter tells of the processes and control groups using the CPU.
+struct ProcessExport {
+  int cgroupDepth = 0;   // levels of control groups whose CPU energy is counted; 0: none
+  int topProcesses = 0;  // how many of the processes using the most have their power exported; 0: none
+};
+
 class Collector {
  public:
   // Reads the machine's description and starts the core's sampler (when the
   // machine's energy counters can be read; see above). Publishes a first state
   // holding the description only. `interval` is in seconds and above 0
   // (std::invalid_argument otherwise). The platform's clock paces the rounds.
-  Collector(std::shared_ptr<Platform> platform, double interval, bool simulated);
+  // Control groups and processes, as `processes` asks, are shared the CPU
+  // power of each round while energy is measured.
+  Collector(std::shared_ptr<Platform> platform, double interval, bool simulated, ProcessExport processes = {});
   ~Collector();
   Collector(const Collector&) = delete;
   Collector& operator=(const Collector&) = delete;
@@ -67,6 +77,8 @@ class Collector {
 
   void startSampler();
   void publish(MetricsState state);
+  // Shares the round's CPU power among the control groups and processes.
+  void shareCpuPower(MetricsState& state, const PowerSnapshot& snapshot);
 
   std::shared_ptr<Platform> platform_;
   double interval_;
@@ -77,6 +89,9 @@ class Collector {
   PowerSupplyReader powerSupply_;
   double energy_[kDomainCount] = {};
   double otherEnergy_ = 0;  // the part of the total no domain of its own covers
+  ProcessExport processExport_;
+  std::unique_ptr<ProcessMeter> processMeter_;  // while there is something to tell of processes
+  std::map<std::string, double, std::less<>> cgroupEnergy_;  // joules by group, of the groups there now
   MetricsState current_;  // the worker's copy of what was last published
 
   mutable std::mutex mutex_;  // guards `latest_` and `energyProblem_` reads from other threads

@@ -60,7 +60,8 @@ int exporterMain(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
-  Collector collector(platform, options.interval, options.simulate);
+  Collector collector(platform, options.interval, options.simulate,
+                      ProcessExport{options.cgroupDepth, options.topProcesses});
   MetricsServer server(collector);
   if (const auto error = server.bind(options.host, options.port)) {
     return fail("cannot listen on " + addressText(options.host, options.port) + ": " + *error);

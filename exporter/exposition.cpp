@@ -114,6 +114,29 @@ class Writer {
     sample(family, *value);
   }
 
+  void processes(const Family& power, const Family& info, const std::vector<ProcessValue>& series,
+                 std::string_view method) {
+    if (series.empty()) return;
+    header(info);
+    out_ += info.sampleName;
+    out_ += "{method=\"";
+    appendEscaped(out_, method);
+    out_ += "\"} 1\n";
+    header(power);
+    char pid[24];
+    for (const ProcessValue& p : series) {
+      const auto end = std::to_chars(pid, pid + sizeof pid, p.pid).ptr;
+      out_ += power.sampleName;
+      out_ += "{pid=\"";
+      out_.append(pid, end);
+      out_ += "\",name=\"";
+      appendEscaped(out_, p.name);
+      out_ += "\"} ";
+      appendNumber(out_, p.value);
+      out_ += '\n';
+    }
+  }
+
   void machine(const Family& family, const MachineLabels& m) {
     header(family);
     out_ += family.sampleName;
@@ -157,6 +180,19 @@ constexpr Family kClusterPower{"calorim_cpu_cluster_power_watts",
                                "gauge", "watts"};
 constexpr Family kEnergyAvailable{"calorim_energy_available",
                                   "1 while the energy counters are read, else 0 with the reason.", "gauge"};
+constexpr Family kCgroupEnergy{
+    "calorim_cgroup_cpu_energy_joules_total",
+    "CPU energy used by a control group and the groups below it since the exporter started, estimated from its "
+    "share of the CPU time.",
+    "counter", "joules"};
+constexpr Family kProcessPower{"calorim_process_power_watts",
+                               "CPU power of one of the processes using the most over the last interval (how it was "
+                               "found: calorim_process_power_method_info).",
+                               "gauge", "watts"};
+constexpr Family kProcessMethod{"calorim_process_power_method_info",
+                                "How process power is found: cpuTimeShare (an estimate from CPU time) or osEnergy "
+                                "(measured by the system); always 1.",
+                                "info"};
 constexpr Family kCpuUsage{"calorim_cpu_usage_ratio", "Busy share of the CPUs over the last interval.", "gauge",
                            "ratio"};
 constexpr Family kCoreUsage{"calorim_cpu_core_usage_ratio", "Busy share of one logical CPU over the last interval.",
@@ -244,6 +280,8 @@ std::string formatExposition(const MetricsState& state, ExpositionFormat format)
   } else {
     w.sample(kEnergyAvailable, "reason", state.energyUnavailableReason, 0.0);
   }
+  w.labelled(kCgroupEnergy, "cgroup", state.cgroupEnergyJoules);
+  w.processes(kProcessPower, kProcessMethod, state.processPowerWatts, state.processMethod);
   w.labelled(kCpuUsage, "cpus", state.cpuUsage);
   if (!state.coreUsage.empty()) {
     w.header(kCoreUsage);

@@ -28,6 +28,15 @@ struct LabelledValue {
   bool operator==(const LabelledValue&) const = default;
 };
 
+// One process's series: its id and name as labels, and the sample.
+struct ProcessValue {
+  std::int64_t pid = 0;
+  std::string name;
+  double value = 0;
+
+  bool operator==(const ProcessValue&) const = default;
+};
+
 struct MachineLabels {
   std::string chip;
   std::string machine;
@@ -47,6 +56,9 @@ struct MetricsState {
   // Why energy is not measured ("no_counters", "permission_denied",
   // "counters_unreadable", "sample_failed"); empty while it is.
   std::string energyUnavailableReason;
+  std::vector<LabelledValue> cgroupEnergyJoules;  // CPU energy by control group, since the exporter started
+  std::vector<ProcessValue> processPowerWatts;    // CPU power of the largest processes over the last interval
+  std::string processMethod;                      // how `processPowerWatts` was found; empty without it
   std::vector<LabelledValue> cpuUsage;       // by CPU kind: "all", "efficiency", "performance"
   std::vector<double> coreUsage;             // by logical CPU, in processor order
   std::optional<double> gpuUsage;

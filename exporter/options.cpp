@@ -9,6 +9,8 @@ namespace {
 constexpr cli::OptionSpec kOptions[] = {
     {"--listen", cli::Value::required, "[HOST]:PORT"},
     {"--interval", cli::Value::required, "SECONDS"},
+    {"--cgroup-depth", cli::Value::required, "N"},
+    {"--top-processes", cli::Value::required, "N"},
     {"--simulate", cli::Value::optional, "PROFILE"},
 };
 
@@ -46,6 +48,16 @@ std::optional<double> parseInterval(const std::string& text) {
   return seconds;
 }
 
+// A whole decimal number from 0 to `max`.
+std::optional<int> parseCount(const std::string& text, int max) {
+  int value = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (result.ec != std::errc() || result.ptr != text.data() + text.size() || value < 0 || value > max) {
+    return std::nullopt;
+  }
+  return value;
+}
+
 }  // namespace
 
 std::variant<Options, InfoRequest, UsageError> parseOptions(const std::vector<std::string>& args) {
@@ -67,6 +79,20 @@ std::variant<Options, InfoRequest, UsageError> parseOptions(const std::vector<st
       const auto interval = parseInterval(value);
       if (!interval) return UsageError{"bad --interval '" + value + "': expected seconds from 0.1 to 3600"};
       options.interval = *interval;
+    } else if (option.name == "--cgroup-depth") {
+      const auto depth = parseCount(value, kMaxCgroupDepth);
+      if (!depth) {
+        return UsageError{"bad --cgroup-depth '" + value + "': expected levels from 0 to " +
+                          std::to_string(kMaxCgroupDepth)};
+      }
+      options.cgroupDepth = *depth;
+    } else if (option.name == "--top-processes") {
+      const auto count = parseCount(value, kMaxTopProcesses);
+      if (!count) {
+        return UsageError{"bad --top-processes '" + value + "': expected a count from 0 to " +
+                          std::to_string(kMaxTopProcesses)};
+      }
+      options.topProcesses = *count;
     } else if (option.name == "--simulate") {
       options.simulate = true;
       options.profilePath = option.value;
@@ -76,7 +102,8 @@ std::variant<Options, InfoRequest, UsageError> parseOptions(const std::vector<st
 }
 
 std::string usageText() {
-  return "usage: calorim-exporter [--listen [HOST]:PORT] [--interval SECONDS] [--simulate [PROFILE]]\n"
+  return "usage: calorim-exporter [--listen [HOST]:PORT] [--interval SECONDS] [--cgroup-depth N]\n"
+         "                        [--top-processes N] [--simulate [PROFILE]]\n"
          "       calorim-exporter --help | --version\n"
          "\n"
          "Serves the machine's power, energy, usage and temperatures to Prometheus.\n"
@@ -85,6 +112,10 @@ std::string usageText() {
          "                       IPv4 address; [::]:PORT for IPv6 too; port 0: any free port.\n"
          "                       There is no authentication: see the README before exposing it.\n"
          "  --interval SECONDS   time between samples, 0.1 to 3600 (default 5)\n"
+         "  --cgroup-depth N     export the CPU energy of control groups this many levels deep\n"
+         "                       (Linux, cgroup v2; default 2, 0: none), estimated from CPU time\n"
+         "  --top-processes N    export the power of the N processes using the most, 0 to 100\n"
+         "                       (default 0: none). Their names are seen by whoever can scrape.\n"
          "  --simulate [PROFILE] measure a simulated machine: the profile's, or the built-in laptop\n"
          "  --help               this text\n"
          "  --version            the version\n"

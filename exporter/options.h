@@ -1,7 +1,8 @@
 #pragma once
 // The command line of calorim-exporter, read by the convention of
 // core/base/command_line.h:
-//   calorim-exporter [--listen [HOST]:PORT] [--interval SECONDS] [--simulate [PROFILE]]
+//   calorim-exporter [--listen [HOST]:PORT] [--interval SECONDS] [--cgroup-depth N]
+//                    [--top-processes N] [--simulate [PROFILE]]
 //   calorim-exporter --help | --version
 
 #include <optional>
@@ -19,12 +20,16 @@ struct Options {
   double interval = 5;                     // seconds between samples
   bool simulate = false;
   std::optional<std::string> profilePath;  // with `simulate`: a machine profile; absent: the built-in laptop
+  int cgroupDepth = 2;                     // levels of control groups exported; 0: none
+  int topProcesses = 0;                    // processes whose power is exported; 0: none
 
   bool operator==(const Options&) const = default;
 };
 
 inline constexpr double kMinInterval = 0.1;
 inline constexpr double kMaxInterval = 3600;
+inline constexpr int kMaxCgroupDepth = 16;
+inline constexpr int kMaxTopProcesses = 100;
 
 inline constexpr std::string_view kProgram = "calorim-exporter";
 

@@ -23,6 +23,7 @@
 #include "core/platform/linux/hwmon.h"
 #include "core/platform/linux/linux_hardware_report.h"
 #include "core/platform/linux/linux_host.h"
+#include "core/platform/linux/linux_processes.h"
 #include "core/platform/linux/linux_registry.h"
 #include "core/platform/linux/machine_identity.h"
 #include "core/platform/linux/pci_ids.h"
@@ -81,6 +82,10 @@ void wholeFileParsers(std::string_view text) {
     for (std::size_t i = 1; i < list->size(); ++i) check((*list)[i - 1] < (*list)[i], "cpulist order", text);
   }
 
+  if (const std::optional<ProcessStat> stat = parseProcessStat(text)) {
+    check(stat->pid >= 0 && stat->comm.size() < text.size(), "process stat", text);
+  }
+  (void)parseCgroupUsage(text);
   (void)parseMemInfo(text);
   (void)parseCpuModelName(text);
   if (const std::optional<calorim::OsVersion> os = parseKernelRelease(text)) {

@@ -12,6 +12,8 @@ constexpr double kDefaultTargetTemp = 80.0;
 // Below and above anything a machine that still runs can be cooled to.
 constexpr int kLowestTargetTemp = -50;
 constexpr int kHighestTargetTemp = 150;
+constexpr int kDefaultProcessLimit = 10;
+constexpr int kMaxProcessLimit = 50;
 
 // --- Schemas -----------------------------------------------------------------
 
@@ -169,6 +171,23 @@ Json systemInfoSchema() {
   });
 }
 
+Json topProcessesSchema() {
+  return object({
+      {"duration", number("sampling interval, s")},
+      {"method", text("\"cpuTimeShare\" (estimated from each process's share of CPU time) or \"osEnergy\" "
+                      "(the energy the system keeps per process)")},
+      {"cpuPowerW", number("measured CPU power shared out, W")},
+      {"processes", list(object({{"pid", integer("process id")},
+                                 {"name", text("the executable's short name")},
+                                 {"cpuPercent", number("CPU time over the interval, % of one CPU")},
+                                 {"powerW", number("its part of the CPU power, W")},
+                                 {"energyJ", number("its energy over the interval, J")}}),
+                         "the processes using the most, by powerW from the largest")},
+      {"otherPowerW",
+       number("everything not listed (further, exited and unreadable processes, time of no process), W")},
+  });
+}
+
 // --- Tools -------------------------------------------------------------------
 
 // The argument `name` as a `T`, or `fallback` when left out or null.
@@ -229,6 +248,33 @@ ToolResult systemInfo(const ToolCall& call) {
   return result;
 }
 
+// One second like "power_snapshot", the process table read just before and
+// just after it.
+ToolResult topProcesses(const ToolCall& call) {
+  const auto limit = static_cast<std::size_t>(argument(call.arguments, "limit", kDefaultProcessLimit));
+  ProcessPort* port = call.service.metrics().platform().processes.get();
+  const std::optional<ProcessTable> before = port != nullptr ? port->processes() : std::nullopt;
+  const PowerSnapshot snapshot = call.service.snapshot(kSnapshotInterval, call.stop);
+  const std::optional<ProcessTable> after = before ? port->processes() : std::nullopt;
+  if (!before || !after) return {errorText("the processes of this machine cannot be listed"), true, nullptr};
+  ProcessAttribution attribution = attributeProcesses(*before, *after, snapshot.duration(), snapshot.cpuPower());
+  attribution.keepFirst(limit);
+  try {
+    Json object = topProcessesJson(attribution);
+    std::string text = object.dump();
+    return {std::move(text), false, std::move(object)};
+  } catch (const std::exception&) {
+    return {errorText("the reading holds a number that JSON cannot carry"), true, nullptr};
+  }
+}
+
+Json processLimit() {
+  Json property = integer("How many processes to list, 1 to 50 (default 10)");
+  property["minimum"] = 1;
+  property["maximum"] = kMaxProcessLimit;
+  return property;
+}
+
 Json targetTemp() {
   Json property = number("Target temp in \u00B0C (default 80)");
   property["minimum"] = kLowestTargetTemp;
@@ -254,6 +300,10 @@ std::vector<Tool> makeCatalogue() {
        Json{{"target_temp", targetTemp()}}, cooldownSchema(), cooldown},
       {"power_system_info", "System information", "Get chip model, core counts, memory", true, true, none,
        systemInfoSchema(), systemInfo},
+      {"power_top_processes", "Processes by power",
+       "Which processes use the CPU's power (1s sample): estimated from CPU time, or the system's own "
+       "per-process energy where it keeps one",
+       true, true, Json{{"limit", processLimit()}}, topProcessesSchema(), topProcesses},
   };
 }
 
@@ -290,6 +340,26 @@ bool fits(const Json& value, const Json& property) {
 }
 
 }  // namespace
+
+Json topProcessesJson(const ProcessAttribution& attribution) {
+  Json processes = Json::array();
+  for (const ProcessPower& p : attribution.processes) {
+    Json entry = Json::object();
+    entry["pid"] = p.pid;
+    entry["name"] = p.name;
+    entry["cpuPercent"] = finiteOrThrow(p.cpuPercent, "cpuPercent");
+    entry["powerW"] = finiteOrThrow(p.powerW, "powerW");
+    entry["energyJ"] = finiteOrThrow(p.energyJ, "energyJ");
+    processes.push_back(std::move(entry));
+  }
+  Json j = Json::object();
+  j["duration"] = finiteOrThrow(attribution.seconds, "duration");
+  j["method"] = methodName(attribution.method);
+  j["cpuPowerW"] = finiteOrThrow(attribution.cpuPowerW, "cpuPowerW");
+  j["processes"] = std::move(processes);
+  j["otherPowerW"] = finiteOrThrow(attribution.otherPowerW, "otherPowerW");
+  return j;
+}
 
 const std::vector<Tool>& toolCatalogue() {
   static const std::vector<Tool> catalogue = makeCatalogue();

@@ -86,6 +86,7 @@ expected=(
   _IOHIDEventSystemClientCreate _IOHIDEventSystemClientSetMatching _IOHIDEventSystemClientCopyServices
   _IOHIDServiceClientCopyProperty _IOHIDServiceClientCopyEvent _IOHIDEventGetFloatValue
   _host_processor_info _vm_deallocate _host_statistics64 _sysctlbyname _posix_spawn _waitpid
+  _proc_listallpids _proc_pid_rusage _proc_name _proc_pidinfo _mach_timebase_info
 )
 missing=()
 for symbol in "${expected[@]}"; do

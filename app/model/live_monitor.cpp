@@ -19,6 +19,7 @@ LiveMonitor::LiveMonitor(std::shared_ptr<Platform> platform, LiveMonitorOptions 
       options_(std::move(options)),
       latest_(PowerSample::zero(clock_->now())) {
   batteryReaders_ = std::make_unique<BatteryReaders>(*platform_->registry);
+  processMeter_ = std::make_unique<ProcessMeter>(platform_->processes.get(), *platform_->clock);
   worker_ = std::thread([this, stop = stopping_.token()] { run(stop); });
 }
 
@@ -99,6 +100,8 @@ void LiveMonitor::sampleLoop(StopToken stop) {
       clock_->sleep(kPause, stop);
       continue;
     }
+    const bool withProcesses = processesWatched() && metrics_->hasEnergy();
+    if (withProcesses) processMeter_->restart();
     std::optional<PowerSnapshot> snapshot;
     try {
       snapshot.emplace(metrics_->sample(kSampleInterval, stop));
@@ -118,6 +121,10 @@ void LiveMonitor::sampleLoop(StopToken stop) {
     PowerSample sample = makeSample(*snapshot, readings);
     sample.hasPower = metrics_->hasEnergy();
     sample.machine = std::make_shared<const MachineDescription>(metrics_->description());
+    if (withProcesses) {
+      sample.processes = processMeter_->next(snapshot->cpuPower()).processes;
+      if (sample.processes) sample.processes->keepFirst(PowerSample::kProcessesKept);
+    }
     QMetaObject::invokeMethod(
         this, [this, sample = std::move(sample)]() mutable { publish(std::move(sample)); }, Qt::QueuedConnection);
     clock_->sleep(kPause, stop);

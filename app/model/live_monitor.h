@@ -16,6 +16,12 @@
 // sample it tries the whole facade again, so counters made readable while the
 // application runs are picked up without a restart.
 //
+// Processes are read only while a view that shows them is visible (each holds
+// a watch, `watchProcesses`): one reading of the process port just before a
+// sample and one just after it, so the CPU power of exactly that interval is
+// shared out among them (core/process_power.h). With no view watching,
+// nothing is read, and the sample carries no processes.
+//
 // Timing (all waits through the clock, so they end at once when the monitor
 // is destroyed): 0.2 s after construction the worker starts the update check
 // (on the UI thread) and the loop: a 0.5 s sample, the readings, one queued
@@ -37,6 +43,7 @@
 #include "core/platform/platform.h"
 #include "core/platform/stop_signal.h"
 #include "core/power_metrics.h"
+#include "core/process_power.h"
 #include "core/system_info.h"
 
 namespace calorim::app {
@@ -100,6 +107,11 @@ class LiveMonitor : public QObject {
   [[nodiscard]] bool isPaused() const { return paused_.load(); }
   void setPaused(bool paused) { paused_.store(paused); }
 
+  // A view that shows processes starts (`true`) or stops watching them;
+  // watches are counted. UI thread; the worker reads the count.
+  void watchProcesses(bool watching) { processWatchers_.fetch_add(watching ? 1 : -1); }
+  [[nodiscard]] bool processesWatched() const { return processWatchers_.load() > 0; }
+
   // Publishes one sample, in this order: `latest`, `history` (appended, then
   // cut to the newest 30), `peakPower`, `avgPower`, each followed by its change
   // signal (`peakPower` and `avgPower` only when their value changed); then
@@ -148,6 +160,8 @@ class LiveMonitor : public QObject {
   std::unique_ptr<BatteryReaders> batteryReaders_;  // used by the worker only
   UpdateCheck* updateCheck_ = nullptr;     // child, made at most once
   std::atomic<bool> paused_{false};
+  std::atomic<int> processWatchers_{0};
+  std::unique_ptr<ProcessMeter> processMeter_;  // used by the worker only
   StopSource stopping_;
   std::thread worker_;                     // last: started when everything above is in place
 };

@@ -7,12 +7,15 @@
 #include <QUuid>
 
 #include <chrono>
-#include <memory>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/model/battery_readers.h"
 #include "core/machine_description.h"
+#include "core/process_power.h"
 #include "core/records.h"
 
 namespace calorim::app {
@@ -59,6 +62,13 @@ struct PowerSample {
   // the sample was taken; null before the first sample (then every figure is
   // shown, as it is unknown which ones the machine lacks).
   std::shared_ptr<const MachineDescription> machine;
+
+  // The CPU power shared out among the processes over the sample's interval,
+  // the largest first (at most `kProcessesKept`, the rest in its "other");
+  // absent while no view shows processes, or without power.
+  std::optional<ProcessAttribution> processes;
+
+  static constexpr std::size_t kProcessesKept = 10;
 
   // A new id, `time`, every number 0, not charging, empty lists, `emptyBreakdown()`.
   [[nodiscard]] static PowerSample zero(std::chrono::system_clock::time_point time);

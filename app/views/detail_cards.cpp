@@ -450,6 +450,70 @@ void UnclassifiedCard::update(const PowerSample& s) {
 
 // ---- fans and the machine ------------------------------------------------------------
 
+ProcessesCard::ProcessesCard(QWidget* parent) : Card("processesCard", parent) {
+  auto* stack = cardStack(this, 6);
+  auto* title = makeLabel("title", styleFont(TextStyle::headline, QFont::DemiBold), this);
+  title->setText(localized("detail.processes"));
+  stack->addWidget(title);
+  method_ = makeLabel("methodLabel", styleFont(TextStyle::caption), this, secondaryTextColour(palette()));
+  method_->setWordWrap(true);
+  stack->addWidget(method_);
+  none_ = makeLabel("processesNone", styleFont(TextStyle::body), this);
+  none_->setText(QStringLiteral("\u2014"));
+  stack->addWidget(none_);
+  const QFont font = styleFont(TextStyle::body);
+  const QFont figures = styleFont(TextStyle::body, QFont::Medium, /*monospaced=*/true);
+  const auto makeRow = [&](const char* objectName) {
+    Row row{new QWidget(this), nullptr, nullptr, nullptr};
+    row.widget->setObjectName(QLatin1String(objectName));
+    auto* line = new QHBoxLayout(row.widget);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->setSpacing(8);
+    row.name = makeLabel("processName", font, row.widget);
+    row.cpu = makeLabel("processCpu", figures, row.widget, secondaryTextColour(palette()));
+    row.cpu->setAlignment(Qt::AlignTrailing | Qt::AlignVCenter);
+    row.cpu->setMinimumWidth(48);
+    row.watts = makeLabel("processWatts", figures, row.widget);
+    row.watts->setAlignment(Qt::AlignTrailing | Qt::AlignVCenter);
+    row.watts->setMinimumWidth(64);
+    line->addWidget(row.name, 1);
+    line->addWidget(row.cpu);
+    line->addWidget(row.watts);
+    stack->addWidget(row.widget);
+    return row;
+  };
+  for (std::size_t i = 0; i < PowerSample::kProcessesKept; ++i) rows_.push_back(makeRow("processRow"));
+  other_ = makeRow("otherRow");
+  other_.name->setText(localized("detail.processesOther"));
+}
+
+void ProcessesCard::update(const PowerSample& s) {
+  setShown(this, s.hasPower);
+  const std::optional<ProcessAttribution>& p = s.processes;
+  setShown(method_, p.has_value());
+  setShown(none_, !p);
+  if (p) {
+    setLabelText(method_, localized(p->method == AttributionMethod::osEnergy ? "detail.processesMeasured"
+                                                                              : "detail.processesEstimated"));
+  }
+  const std::size_t count = p ? p->processes.size() : 0;
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    setShown(rows_[i].widget, i < count);
+    if (i >= count) continue;
+    const ProcessPower& process = p->processes[i];
+    setLabelText(rows_[i].name, processName(process));
+    rows_[i].name->setToolTip(localized("detail.processId").arg(process.pid));
+    setLabelText(rows_[i].cpu, cpuPercentText(process.cpuPercent));
+    setLabelText(rows_[i].watts, wattsText(process.powerW, 2));
+    setSpoken(rows_[i].watts, powerOf(processName(process)), spokenWatts(process.powerW, 2));
+  }
+  setShown(other_.widget, p.has_value());
+  if (p) {
+    setLabelText(other_.watts, wattsText(p->otherPowerW, 2));
+    setSpoken(other_.watts, powerOf(localized("detail.processesOther")), spokenWatts(p->otherPowerW, 2));
+  }
+}
+
 FansCard::FansCard(QWidget* parent) : Card("fansCard", parent) {
   auto* stack = cardStack(this, 0);
   row_ = new QWidget(this);

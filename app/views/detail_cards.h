@@ -191,6 +191,29 @@ class FansCard : public Card {
   std::vector<std::int64_t> ids_;
 };
 
+// The processes using the most of the CPU's power (up to ten, each with its
+// CPU time and watts), everything else in one row, and how their power was
+// found; hidden without power figures. Until the processes have been read
+// once it shows "—".
+class ProcessesCard : public Card {
+ public:
+  explicit ProcessesCard(QWidget* parent = nullptr);
+  void update(const PowerSample& s);
+
+ private:
+  struct Row {
+    QWidget* widget;
+    QLabel* name;
+    QLabel* cpu;
+    QLabel* watts;
+  };
+
+  QLabel* method_;
+  QLabel* none_;
+  std::vector<Row> rows_;
+  Row other_;
+};
+
 // The chip, its cores, GPU cores and memory size; hidden until they are known.
 class MachineCard : public Card {
  public:

@@ -22,6 +22,27 @@ std::optional<std::int64_t> truncated(double v) {
 
 }  // namespace
 
+std::vector<ProcessPower> significantProcesses(const ProcessAttribution& processes, double share,
+                                               std::size_t limit) {
+  std::vector<ProcessPower> over;
+  for (const ProcessPower& p : processes.processes) {
+    if (over.size() >= limit || !(p.powerW > share * processes.cpuPowerW) || !(p.powerW > 0)) break;
+    over.push_back(p);
+  }
+  return over;
+}
+
+QString methodText(AttributionMethod method) {
+  return localized(method == AttributionMethod::osEnergy ? "processes.measured" : "processes.estimated");
+}
+
+QString processName(const ProcessPower& process) {
+  if (!process.name.empty()) return QString::fromStdString(process.name);
+  return localized("detail.processId").arg(process.pid);
+}
+
+QString cpuPercentText(double percent) { return fixedText(percent, 0) + QLatin1Char('%'); }
+
 QString wattsText(double w, int decimals) { return fixedText(w, decimals) + QStringLiteral(" W"); }
 
 QString memoryGBText(double gb) {

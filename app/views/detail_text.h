@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "app/model/power_sample.h"
 #include "core/system_info.h"
@@ -56,6 +57,19 @@ struct MachineTexts {
   QString memory;
 };
 [[nodiscard]] MachineTexts machineTexts(const SystemInfo& info);
+
+// The processes over `share` of the CPU's power, the largest first, at most
+// `limit` of them.
+[[nodiscard]] std::vector<ProcessPower> significantProcesses(const ProcessAttribution& processes, double share,
+                                                             std::size_t limit);
+// How the processes' power was found, as the panel's caption ends:
+// "processes.estimated" or "processes.measured".
+[[nodiscard]] QString methodText(AttributionMethod method);
+// A process's name as shown; "pid N" ("detail.processId") for a process
+// without one.
+[[nodiscard]] QString processName(const ProcessPower& process);
+// A process's CPU time over the interval in percent of one CPU: "38%".
+[[nodiscard]] QString cpuPercentText(double percent);
 
 // A fan's speed: the fraction cut off, then " RPM" ("999 RPM" for 999.9);
 // "—" where `wholeText` gives "—".

@@ -51,13 +51,14 @@ DetailView::DetailView(LiveMonitor& monitor, Preferences& preferences, QWidget* 
   cpu_ = new CpuCard(cardsArea);
   gpu_ = new GpuCard(cardsArea);
   ane_ = new AneCard(cardsArea);
+  processes_ = new ProcessesCard(cardsArea);
   memory_ = new MemoryCard(cardsArea);
   display_ = new DisplayCard(cardsArea);
   otherSoc_ = new OtherSocCard(cardsArea);
   unclassified_ = new UnclassifiedCard(cardsArea);
   fans_ = new FansCard(cardsArea);
   machine_ = new MachineCard(cardsArea);
-  cards_ = {cpu_, gpu_, ane_, memory_, display_, otherSoc_, unclassified_, fans_, machine_};
+  cards_ = {cpu_, gpu_, ane_, processes_, memory_, display_, otherSoc_, unclassified_, fans_, machine_};
 
   auto* columns = new QHBoxLayout(cardsArea);
   columns->setContentsMargins(0, 0, 0, 0);
@@ -84,7 +85,13 @@ DetailView::DetailView(LiveMonitor& monitor, Preferences& preferences, QWidget* 
   connect(&preferences_, &Preferences::tempUnitChanged, this, &DetailView::refresh);
 }
 
-DetailView::~DetailView() = default;
+DetailView::~DetailView() { watchProcesses(false); }
+
+void DetailView::watchProcesses(bool watching) {
+  if (watching == watchingProcesses_) return;
+  watchingProcesses_ = watching;
+  monitor_.watchProcesses(watching);
+}
 
 HistoryLine* DetailView::historyLine() const { return hero_->historyLine(); }
 
@@ -99,7 +106,7 @@ void DetailView::arrange(bool wide) {
   for (QVBoxLayout* column : {left, right}) {
     while (QLayoutItem* item = column->takeAt(0)) delete item;
   }
-  constexpr std::size_t kLeftInWide = 3;  // CPU, GPU, neural engine
+  constexpr std::size_t kLeftInWide = 4;  // CPU, GPU, neural engine, processes
   for (std::size_t i = 0; i < cards_.size(); ++i) {
     (wide && i >= kLeftInWide ? right : left)->addWidget(cards_[i]);
   }
@@ -133,11 +140,13 @@ void DetailView::resizeEvent(QResizeEvent* event) {
 
 void DetailView::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
+  watchProcesses(true);
   QTimer::singleShot(kUnpauseDelayMs, this, [this] { monitor_.setPaused(false); });
 }
 
 void DetailView::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
+  watchProcesses(false);
   monitor_.setPaused(false);
 }
 
@@ -150,6 +159,7 @@ void DetailView::refresh() {
   cpu_->update(s, unit);
   gpu_->update(s, unit);
   ane_->update(s);
+  processes_->update(s);
   memory_->update(s);
   display_->update(s);
   otherSoc_->update(s);

@@ -3,11 +3,12 @@
 // cards showing everything the live monitor holds for its latest sample:
 // an error banner while the monitor has an error, the hero card (system and
 // SoC totals, power history, peak and mean, battery/adapter and RAM/swap),
-// then the cards of the CPU, GPU, neural engine, memory, display, other SoC
-// blocks, unclassified channels, fans and the machine.
+// then the cards of the CPU, GPU, neural engine, the processes using the CPU's
+// power, memory, display, other SoC blocks, unclassified channels, fans and
+// the machine.
 //
 // Up to 780 px wide the cards stand in one column; wider, in two columns
-// (CPU, GPU and neural engine on the left, the rest on the right). The view
+// (CPU, GPU, neural engine and processes on the left, the rest on the right). The view
 // only assembles the cards (detail_cards.h) and hands them each publication
 // of the monitor and each change of the temperature unit; the cards rewrite
 // only texts and values and show or hide their conditional parts.
@@ -18,15 +19,18 @@
 // a notice in the hero card ("energyNotice") says why and where access is
 // explained; usage, temperatures, fans, battery and memory stay.
 //
-// It samples nothing and writes only the monitor's pause flag: cleared 0.5 s
-// after the view is shown, and at once when it is hidden or closed.
+// It samples nothing and writes only the monitor's pause flag (cleared 0.5 s
+// after the view is shown, and at once when it is hidden or closed) and its
+// watch on processes (held while the view is shown).
 //
 // Inspected parts carry object names: "errorBanner" ("errorText"), "heroCard"
 // ("systemTotal" with "systemCaption"/"systemValue", "totalsDivider",
 // "socCaption", "socValue", "historyLine", "peakLabel", "avgLabel",
 // "batteryGroup" with "batteryPercent", "batteryIcon", "adapterLabel",
 // "chargingLabel", "boostLabel", and "memoryGroup" with "ramLabel",
-// "swapLabel"), the cards "cpuCard", "gpuCard", "aneCard", "memoryCard",
+// "swapLabel"), the cards "cpuCard", "gpuCard", "aneCard", "processesCard"
+// ("methodLabel", "processesNone", "processRow" and "otherRow", each with
+// "processName", "processCpu", "processWatts"), "memoryCard",
 // "displayCard", "otherSocCard", "unclassifiedCard", "fansCard",
 // "systemInfoCard".
 
@@ -52,6 +56,7 @@ class MachineCard;
 class MemoryCard;
 class OtherSocCard;
 class Preferences;
+class ProcessesCard;
 class UnclassifiedCard;
 
 class DetailView : public QWidget {
@@ -85,11 +90,13 @@ class DetailView : public QWidget {
  private:
   void arrange(bool wide);
   void refresh();
+  void watchProcesses(bool watching);
 
   LiveMonitor& monitor_;
   Preferences& preferences_;
   bool wide_ = false;
   bool arranged_ = false;
+  bool watchingProcesses_ = false;
 
   QHBoxLayout* columns_ = nullptr;
   QVBoxLayout* leftColumn_ = nullptr;   // layouts of one widget, so that moving a
@@ -101,6 +108,7 @@ class DetailView : public QWidget {
   CpuCard* cpu_;
   GpuCard* gpu_;
   AneCard* ane_;
+  ProcessesCard* processes_;
   MemoryCard* memory_;
   DisplayCard* display_;
   OtherSocCard* otherSoc_;

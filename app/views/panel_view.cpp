@@ -206,6 +206,35 @@ MenuBarPanel::MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, Panel
   setLabelColour(totalNote_, secondaryTextColour(palette()));
   stack->addWidget(totalNote_);
 
+  significantDivider_ = makeDivider(this, "significantDivider");
+  stack->addWidget(significantDivider_);
+  significantTitle_ = makeLabel("significantTitle", styleFont(TextStyle::body, QFont::Medium), Qt::AlignLeading, this);
+  significantTitle_->setText(localized("panel.significant"));
+  stack->addWidget(significantTitle_);
+  significantCaption_ = makeLabel("significantCaption", styleFont(TextStyle::caption), Qt::AlignLeading, this);
+  significantCaption_->setWordWrap(true);
+  significantCaption_->setFixedWidth(kWidth - 2 * kMargin);
+  setLabelColour(significantCaption_, secondaryTextColour(palette()));
+  stack->addWidget(significantCaption_);
+  const QFont rowFont = styleFont(TextStyle::body, QFont::Normal, /*monospaced=*/true);
+  significantNone_ = makeLabel("significantNone", rowFont, Qt::AlignLeading, this);
+  stack->addWidget(significantNone_);
+  for (std::size_t i = 0; i < kSignificantCount; ++i) {
+    auto* row = new QWidget(this);
+    row->setObjectName(QStringLiteral("significantRow"));
+    auto* line = new QHBoxLayout(row);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->setSpacing(8);
+    auto* name = makeLabel("processName", styleFont(TextStyle::body), Qt::AlignLeading, row);
+    name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* watts = makeLabel("processWatts", rowFont, Qt::AlignTrailing, row);
+    setBoxWidth(watts, PowerRow::kWattsWidth);
+    line->addWidget(name, 1);
+    line->addWidget(watts);
+    significantRows_.push_back(row);
+    stack->addWidget(row);
+  }
+
   stack->addWidget(makeDivider(this));
   auto* settings = makeButton("settingsButton", localized("menu.settings"), this);
   settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
@@ -241,8 +270,22 @@ MenuBarPanel::MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, Panel
   refreshUpdate();
 }
 
+MenuBarPanel::~MenuBarPanel() { watchProcesses(false); }
+
+void MenuBarPanel::watchProcesses(bool watching) {
+  if (watching == watchingProcesses_) return;
+  watchingProcesses_ = watching;
+  monitor_.watchProcesses(watching);
+}
+
+void MenuBarPanel::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  watchProcesses(false);
+}
+
 void MenuBarPanel::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
+  watchProcesses(true);
   // The panel itself holds the focus, so no button opens marked as chosen.
   setFocus(Qt::OtherFocusReason);
 }
@@ -270,6 +313,7 @@ void MenuBarPanel::refresh() {
   const bool noted = s.hasPower && beyondRows >= kNoteFrom;
   if (noted) setLabelText(totalNote_, localized("menu.totalNote").arg(wattsText(beyondRows)));
   setShown(totalNote_, noted);
+  refreshProcesses();
   const std::optional<QString> notice = energyNotice(monitor_.energyAccess());
   if (notice) setLabelText(energyNotice_, *notice);
   setShown(energyNotice_, notice.has_value());
@@ -311,6 +355,36 @@ void MenuBarPanel::refreshFans() {
   }
   setShown(fansDivider_, !fans.empty());
   setShown(fans_, !fans.empty());
+}
+
+void MenuBarPanel::refreshProcesses() {
+  const PowerSample& s = monitor_.latest();
+  for (QWidget* part : {significantDivider_, static_cast<QWidget*>(significantTitle_),
+                        static_cast<QWidget*>(significantCaption_)}) {
+    setShown(part, s.hasPower);
+  }
+  const long percent = std::lround(kSignificantShare * 100);
+  const std::vector<ProcessPower> shown =
+      s.hasPower && s.processes ? significantProcesses(*s.processes, kSignificantShare, kSignificantCount)
+                                : std::vector<ProcessPower>{};
+  setLabelText(significantCaption_,
+               s.processes ? localized("panel.significantOverHow").arg(percent).arg(methodText(s.processes->method))
+                           : localized("panel.significantOver").arg(percent));
+  // Until the processes have been read once there is nothing to tell yet.
+  setLabelText(significantNone_, s.processes ? localized("panel.significantNone") : QStringLiteral("\u2014"));
+  setShown(significantNone_, s.hasPower && shown.empty());
+  for (std::size_t i = 0; i < significantRows_.size(); ++i) {
+    QWidget* row = significantRows_[i];
+    setShown(row, i < shown.size());
+    if (i >= shown.size()) continue;
+    auto* name = row->findChild<QLabel*>(QStringLiteral("processName"));
+    const QString full = processName(shown[i]);
+    setLabelText(name, name->fontMetrics().elidedText(full, Qt::ElideRight, kWidth - 2 * kMargin - PowerRow::kWattsWidth - 8));
+    name->setToolTip(full);
+    auto* watts = row->findChild<QLabel*>(QStringLiteral("processWatts"));
+    setLabelText(watts, wattsText(shown[i].powerW));
+    setSpoken(watts, powerOf(full), spokenWatts(shown[i].powerW, 2));
+  }
 }
 
 void MenuBarPanel::refreshUpdate() {

@@ -3,7 +3,9 @@
 // narrow column (280 px, 12 px margins, 8 px between elements) holding the
 // application's name, the power of the CPU, GPU, neural engine and DRAM with
 // their load and temperature (`PowerRow`), one row per fan, the chip's total,
-// the buttons that open the settings, detail and ports windows or quit, and,
+// the processes using significant energy (up to three over a tenth of the
+// CPU's power, each with its watts, and how their power was found), the
+// buttons that open the settings, detail and ports windows or quit, and,
 // when the update check found one, a link to the newer version.
 //
 // Every figure carries what a screen reader says for it as its accessible
@@ -16,13 +18,17 @@
 // of it comes from parts without a row. Powers are written "%.2f W", loads "%.0f%%",
 // temperatures in the chosen unit without its letter, coloured by their
 // Celsius value (temperature_colour.h); all numbers in the C locale. Where the
-// energy counters cannot be read, every power shows as "—" and a notice under
-// the title ("energyNotice") says why and where access is explained.
+// energy counters cannot be read, every power shows as "—", the processes are
+// left out, and a notice under the title ("energyNotice") says why and where
+// access is explained. While the panel is shown it holds a watch on the
+// monitor's processes, so they are only read while someone can see them.
 //
 // Inspected parts carry object names: "title"; the rows "cpuRow", "gpuRow",
 // "aneRow", "dramRow" (each with "label", "usage", "watts", "temp"); "fans"
 // holding one "fanRow" per fan (with "fanName", "fanSpeed"); "totalLabel",
-// "totalValue"; the buttons "settingsButton", "detailButton", "portsButton",
+// "totalValue"; "significantDivider", "significantTitle", "significantCaption",
+// "significantNone" and three "significantRow" (each with "processName",
+// "processWatts"); the buttons "settingsButton", "detailButton", "portsButton",
 // "quitButton"; "updateDivider" and "updateLink".
 
 #include <QString>
@@ -109,18 +115,25 @@ class MenuBarPanel : public QWidget {
   static constexpr int kWidth = 280;
   static constexpr int kMargin = 12;
   static constexpr int kSpacing = 8;
+  // A process uses significant energy above this share of the CPU's power.
+  static constexpr double kSignificantShare = 0.10;
+  static constexpr std::size_t kSignificantCount = 3;
 
   // `monitor` and `preferences` must outlive the panel.
   MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, PanelActions actions, QWidget* parent = nullptr);
+  ~MenuBarPanel() override;
 
   // Redraws from the monitor's latest sample and the preferences.
   void refresh();
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void refreshFans();
+  void refreshProcesses();
+  void watchProcesses(bool watching);
   void refreshUpdate();
   void openSettings();
   void openDetail();
@@ -140,6 +153,12 @@ class MenuBarPanel : public QWidget {
   std::vector<std::int64_t> fanIds_;  // of the fan rows shown
   QLabel* totalValue_;
   QLabel* totalNote_;
+  QWidget* significantDivider_;
+  QLabel* significantTitle_;
+  QLabel* significantCaption_;
+  QLabel* significantNone_;
+  std::vector<QWidget*> significantRows_;
+  bool watchingProcesses_ = false;
   QLabel* energyNotice_;
   QWidget* updateDivider_;
   QLabel* updateLink_;

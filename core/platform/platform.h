@@ -9,6 +9,7 @@
 #include "core/platform/hardware_report_port.h"
 #include "core/platform/hid_port.h"
 #include "core/platform/host_port.h"
+#include "core/platform/process_port.h"
 #include "core/platform/registry_port.h"
 #include "core/platform/smc_port.h"
 
@@ -21,6 +22,7 @@ struct Platform {
   std::unique_ptr<HidPort> hid;
   std::unique_ptr<HostPort> host;
   std::unique_ptr<HardwareReportPort> hardwareReport;
+  std::unique_ptr<ProcessPort> processes;
   std::unique_ptr<ClockPort> clock;
 };
 

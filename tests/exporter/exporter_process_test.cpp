@@ -70,6 +70,9 @@ TEST(ExporterProcess, CommandLine) {
       {{"--listen=[::]:9100", "--simulate=p.json"}, options("::", 9100, 5, true, "p.json")},
       {{"--version"}, InfoRequest::version},
       {{"--interval", "1", "--help"}, InfoRequest::help},
+      {{"--cgroup-depth", "0", "--top-processes", "100"},
+       Options{"127.0.0.1", 9847, 5, false, std::nullopt, 0, 100}},
+      {{"--cgroup-depth", "16"}, Options{"127.0.0.1", 9847, 5, false, std::nullopt, 16, 0}},
   };
   for (const auto& [args, expected] : cases) EXPECT_EQ(parseOptions(args), expected) << ::testing::PrintToString(args);
 
@@ -91,6 +94,11 @@ TEST(ExporterProcess, CommandLine) {
       {{"--simulate", "/nonexistent/profile.json"}, "cannot read the profile /nonexistent/profile.json"},
       {{"--verbose"}, "unknown option '--verbose'"},
       {{"--simulate", "a.json", "b.json"}, "unexpected argument 'b.json'"},
+      {{"--cgroup-depth", "17"}, "bad --cgroup-depth '17'"},
+      {{"--cgroup-depth", "-1"}, "bad --cgroup-depth '-1'"},
+      {{"--cgroup-depth"}, "--cgroup-depth needs N"},
+      {{"--top-processes", "101"}, "bad --top-processes '101'"},
+      {{"--top-processes", "2.5"}, "bad --top-processes '2.5'"},
   };
   for (const auto& [args, message] : bad) {
     SCOPED_TRACE(::testing::PrintToString(args));
@@ -101,7 +109,9 @@ TEST(ExporterProcess, CommandLine) {
     EXPECT_EQ(exporter.wait().status, usage ? "exit 2" : "exit 1");
     const std::string errors = exporter.errorOutput();
     EXPECT_TRUE(errors.starts_with("calorim-exporter: " + message)) << errors;
-    if (usage) EXPECT_TRUE(errors.ends_with(" (see calorim-exporter --help)\n")) << errors;
+    if (usage) {
+      EXPECT_TRUE(errors.ends_with(" (see calorim-exporter --help)\n")) << errors;
+    }
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
   }
 }
@@ -146,7 +156,7 @@ TEST(ExporterProcess, PrometheusScrapesTheSimulatedLaptop) {
   ASSERT_NE(profile.find(R"("name":"CPU Energy","unit":"mJ","watts":3.6)"), std::string::npos);
 
   ChildProcess exporter({EXPORTER_BINARY, "--simulate", (folder.root() / "laptop.json").string(), "--interval",
-                        "0.25", "--listen", "127.0.0.1:0"});
+                        "0.25", "--listen", "127.0.0.1:0", "--top-processes", "3"});
   const std::optional<int> exporterPort = exporter.servingPort(secondsLeft());
   ASSERT_TRUE(exporterPort);
 
@@ -196,6 +206,12 @@ TEST(ExporterProcess, PrometheusScrapesTheSimulatedLaptop) {
   EXPECT_GT(query(R"(sum(increase(calorim_total_energy_joules_total{job="calorim"}[24h])) / 3.6e6)").value_or(0), 0);
   EXPECT_EQ(query("calorim_energy_available"), 1.0);
   EXPECT_EQ(query("calorim_energy_available == 0"), std::nullopt);
+  // The three busiest of the laptop's processes take 22 %, 16 % and 14 % of its CPU time.
+  EXPECT_EQ(query(R"(count(calorim_process_power_watts))"), 3.0);
+  const std::optional<double> xcode = query(R"(calorim_process_power_watts{pid="2210",name="Xcode"})");
+  ASSERT_TRUE(xcode);
+  EXPECT_NEAR(*xcode, 0.22 * cpuWatts, 0.01 * cpuWatts);
+  EXPECT_EQ(query(R"(calorim_process_power_method_info{method="cpuTimeShare"})"), 1.0);
 
   prometheus.signal(SIGTERM);
   exporter.signal(SIGTERM);

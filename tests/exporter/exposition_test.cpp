@@ -64,9 +64,10 @@ struct Expositions {
 
 // A collector on the simulated laptop with a fake clock, after `rounds` rounds.
 Expositions collected(const fake::MachineProfile& profile, int rounds,
-                      const std::function<void(fake::SimulatedMachine&)>& beforeLast = {}) {
+                      const std::function<void(fake::SimulatedMachine&)>& beforeLast = {},
+                      ProcessExport processes = {}) {
   fake::SimulatedMachine machine(profile);
-  Collector collector(machine.platform(), 5.0, true);
+  Collector collector(machine.platform(), 5.0, true, processes);
   for (int i = 0; i < rounds; ++i) {
     if (i == rounds - 1 && beforeLast) beforeLast(machine);
     EXPECT_TRUE(collector.collect());
@@ -81,7 +82,7 @@ Expositions collectedLinuxLaptop() {
   tree.copyProc("laptop");
   auto clock = std::make_shared<calorim::testing::MachineClock>(tree.root());
   calorim::testing::setSteadyLaptopLoad(*clock);
-  Collector collector(sysfs::makeLinuxPlatform(tree.root(), clock, ""), 2.0, false);
+  Collector collector(sysfs::makeLinuxPlatform(tree.root(), clock, ""), 2.0, false, ProcessExport{2, 0});
   EXPECT_TRUE(collector.collect());
   return {collector.scrape(ExpositionFormat::prometheusText), collector.scrape(ExpositionFormat::openMetrics)};
 }
@@ -94,6 +95,9 @@ TEST(Exposition, GoldenFilesOfFixedSamples) {
   hostile.coreUsage = {0.5, 0};
   hostile.memoryUsedBytes = 18446744073709551615ULL;
   hostile.sampleFailures = 3;
+  hostile.processPowerWatts = {{-1, "a\"b\\c\nd \xff", 0.5}};
+  hostile.processMethod = "cpuTimeShare";
+  hostile.cgroupEnergyJoules = {{"system.slice/x\\x2d\"y\".service", 1.25}};
 
   struct Case {
     const char* name;
@@ -107,7 +111,8 @@ TEST(Exposition, GoldenFilesOfFixedSamples) {
          return collected(fake::builtinProfile(), 2,
                           [](fake::SimulatedMachine& m) { m.fakes().counters->pushReading(std::nullopt); });
        }},
-      {"laptop_without_energy", [] { return collected(laptopWithoutEnergy(), 1); }},
+      {"laptop_without_energy", [] { return collected(laptopWithoutEnergy(), 1, {}, ProcessExport{2, 3}); }},
+      {"laptop_top_processes", [] { return collected(fake::builtinProfile(), 2, {}, ProcessExport{2, 3}); }},
       {"hostile_labels",
        [&hostile] {
          return Expositions{formatExposition(hostile, ExpositionFormat::prometheusText),

@@ -98,6 +98,68 @@ TEST_F(ProbeTest, OpenWindowsAreBoundedAndRefusalsFlagged) {
 }
 
 // A record that JSON cannot carry is an error, not a record that is not there.
+// The CPU power of the sample shared out, the list cut at `limit` with the
+// rest in "otherPowerW"; arguments out of range name "limit"; a machine whose
+// processes cannot be listed says so; a failed sample fails as a snapshot does.
+TEST_F(ProbeTest, TopProcesses) {
+  const auto energy = [](std::int64_t mj) { return CounterDelta{{"Energy Model", "", "CPU Energy", "mJ", mj, {}}}; };
+  const auto table = [](std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t busy) {
+    return ProcessTable{{1'000'000'000, 100},
+                        {{7, "Web (Content)", 501, 1, a, std::nullopt},
+                         {8, "x", 0, 1, b, std::nullopt},
+                         {9, "y", 0, 1, c, std::nullopt}},
+                        busy,
+                        0};
+  };
+  // Set up with 0 mJ: 4 W over the one-second sample.
+  machine.counters->pushReading(energy(4000));
+  // Every reading 50, 30 and 10 ticks later, the machine 100 busier.
+  std::uint64_t readings = 0;
+  machine.processes->setTableSource([&] {
+    const std::uint64_t n = readings++;
+    return std::optional(table(50 * n, 30 * n, 10 * n, 100 * n));
+  });
+  const Json top = Json::parse(callText("power_top_processes", {{"limit", 2}}));
+  EXPECT_EQ(top["duration"], 1.0);
+  EXPECT_EQ(top["method"], "cpuTimeShare");
+  EXPECT_NEAR(top["cpuPowerW"].get<double>(), 4.0, 1e-12);
+  ASSERT_EQ(top["processes"].size(), 2U);
+  const Json& first = top["processes"][0];
+  EXPECT_EQ(first["pid"], 7);
+  EXPECT_EQ(first["name"], "Web (Content)");
+  EXPECT_NEAR(first["cpuPercent"].get<double>(), 50.0, 1e-9);
+  EXPECT_NEAR(first["powerW"].get<double>(), 2.0, 1e-9);
+  EXPECT_NEAR(first["energyJ"].get<double>(), 2.0, 1e-9);
+  EXPECT_NEAR(top["processes"][1]["powerW"].get<double>(), 1.2, 1e-9);
+  // The third process (0.4 W) and the time no process used (0.4 W).
+  EXPECT_NEAR(top["otherPowerW"].get<double>(), 0.8, 1e-9);
+  const std::vector<std::string> keys = {"duration", "method", "cpuPowerW", "processes", "otherPowerW"};
+  std::vector<std::string> order;
+  for (const auto& [key, value] : top.items()) order.push_back(key);
+  EXPECT_EQ(order, keys);
+
+  // Absent or null: ten; 50.0 is the integer 50.
+  for (const Json& arguments : {Json::object(), Json{{"limit", nullptr}}, Json{{"limit", 50.0}}}) {
+    EXPECT_EQ(Json::parse(callText("power_top_processes", arguments))["processes"].size(), 3U) << arguments;
+  }
+  for (const Json& limit : {Json(0), Json(51), Json(-1), Json(2.5), Json("3"), Json(true), Json::array()}) {
+    const Json reply = exchange(Json{{"jsonrpc", "2.0"}, {"id", 1}, {"method", "tools/call"},
+                                     {"params", {{"name", "power_top_processes"}, {"arguments", {{"limit", limit}}}}}}
+                                    .dump());
+    EXPECT_EQ(reply["result"]["isError"], true) << limit;
+    EXPECT_TRUE(reply["result"]["content"][0]["text"].get<std::string>().starts_with(
+        R"({"error":"argument 'limit' must be an integer from 1 to 50)"))
+        << reply.dump();
+  }
+
+  machine.processes->pushTable(std::nullopt);
+  EXPECT_EQ(callText("power_top_processes"), R"({"error":"the processes of this machine cannot be listed"})");
+
+  machine.counters->setDeltaFails(true);
+  const Json failed = exchange(R"({"id":5,"method":"tools/call","params":{"name":"power_top_processes"}})");
+  EXPECT_EQ(failed["error"]["code"], -32000);
+}
+
 TEST_F(ProbeTest, RecordThatCannotBeWrittenIsAnError) {
   const ToolResult result = recordResult(ThrottleStatus(false, std::nan(""), 0, 0, 0, std::nullopt));
   EXPECT_TRUE(result.isError);
@@ -261,6 +323,8 @@ TEST_F(ProbeTest, OutputSchemasMatchTheWriters) {
       {"power_headroom", {HeadroomStatus(1.4, 35, 4, true, true)}},
       {"power_cooldown", {CooldownResult(false, 81.5, 60)}},
       {"power_system_info", {Json::parse(callText("power_system_info", Json::object()))}},
+      {"power_top_processes",
+       {topProcessesJson(ProcessAttribution{AttributionMethod::cpuTimeShare, 1, 4, {{7, "x", 501, 50, 2, 2}}, 2})}},
   };
   for (const Tool& tool : toolCatalogue()) {
     SCOPED_TRACE(tool.name);

@@ -5,14 +5,22 @@
 // snapshot takes about a second; most tools share one server process. Then
 // calorim-probe reading a fixture machine mounted over /sys and /proc (see
 // tests/support/child_process.h), skipped where that cannot be done; the
-// answers on fixed counters are in the golden transcripts.
+// answers on fixed counters are in the golden transcripts; and, with the real
+// /proc, a busy child of the test first among the processes.
 
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -188,6 +196,125 @@ TEST(LinuxProbeProcess, ReadsTheMachineMountedOverSysAndProc) {
   probe.closeInput();
   EXPECT_EQ(probe.restOfOutput(), "");
   EXPECT_EQ(probe.errorOutput(), "");
+  EXPECT_EQ(probe.wait().status, "exit 0");
+}
+
+// A child of the test that keeps a few CPUs busy at the highest priority, so
+// that it uses most of the machine's CPU time even beside other work: in a
+// session of its own, whose scheduling group (where the kernel groups
+// sessions) also gets the highest priority.
+class BusyChild {
+ public:
+  static constexpr const char* kName = "calorim-busy";
+
+  BusyChild() {
+    pid_ = ::fork();
+    if (pid_ != 0) return;
+    ::prctl(PR_SET_NAME, kName);
+    ::setsid();
+    if (const int group = ::open("/proc/self/autogroup", O_WRONLY); group >= 0) {
+      (void)!::write(group, "-20", 3);
+      ::close(group);
+    }
+    ::setpriority(PRIO_PROCESS, 0, -20);
+    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1U, 4U);
+    for (unsigned i = 1; i < threads; ++i) std::thread(spin).detach();
+    spin();
+  }
+  ~BusyChild() { stop(); }
+  BusyChild(const BusyChild&) = delete;
+  BusyChild& operator=(const BusyChild&) = delete;
+
+  [[nodiscard]] pid_t pid() const { return pid_; }
+  void stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  [[noreturn]] static void spin() {
+    volatile std::uint64_t n = 0;
+    for (;;) n = n + 1;
+  }
+
+  pid_t pid_ = -1;
+};
+
+// Sets the nice value of this session's scheduling group, where the kernel
+// keeps one, and puts the old one back when destroyed.
+class AutogroupNice {
+ public:
+  explicit AutogroupNice(int nice) {
+    std::ifstream in("/proc/self/autogroup");
+    std::string name, word;
+    int old = 0;
+    if (in >> name >> word >> old && word == "nice") {
+      old_ = old;
+      set(nice);
+    }
+  }
+  ~AutogroupNice() {
+    if (old_) set(*old_);
+  }
+  AutogroupNice(const AutogroupNice&) = delete;
+  AutogroupNice& operator=(const AutogroupNice&) = delete;
+
+ private:
+  static void set(int nice) { std::ofstream("/proc/self/autogroup") << nice; }
+
+  std::optional<int> old_;
+};
+
+// The real /proc beside the fixture's energy counters: a busy child of the
+// test comes first, with most of the CPU power. The fixture's proc/stat stands
+// still, so the processes' own CPU time is the whole. The probe and the test
+// run at the child's priority (the test's scheduling group too, until the
+// test ends), so that it cannot starve them.
+TEST(LinuxProbeProcess, TheBusiestProcessComesFirst) {
+  if (::geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
+  testing::MachineTree tree("laptop");
+  tree.copyProc("laptop");
+  ChildProcess probe({PROBE_BINARY}, {.fixtureRoot = tree.root()});
+  if (probe.failure()) GTEST_SKIP() << noNamespace(*probe.failure());
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(probe.pid()), -20);
+  const AutogroupNice raised(-20);
+
+  // Forked while this process has one thread only.
+  BusyChild busy;
+  // The counters gain 5 J in the core zone half-way through the tool's
+  // one-second interval: one rewrite, while the probe is waiting.
+  testing::MachineClock counters(tree.root());
+  counters.setEnergyRate("intel-rapl:0", 12'000'000);
+  counters.setEnergyRate("intel-rapl:0:0", 5'000'000);
+  // Let the child get going before the interval starts.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::thread clock([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    counters.sleep(1.0);
+  });
+  const Json top = probe.callTool(1, "power_top_processes", {{"limit", 3}});
+  const pid_t busyPid = busy.pid();
+  busy.stop();
+  clock.join();
+
+  ASSERT_TRUE(top.is_object()) << top.dump();
+  EXPECT_EQ(top["method"], "cpuTimeShare");
+  ASSERT_FALSE(top["processes"].empty()) << top.dump();
+  const Json& first = top["processes"][0];
+  EXPECT_EQ(first["pid"], busyPid) << top.dump();
+  EXPECT_EQ(first["name"], BusyChild::kName);
+  const double cpu = top["cpuPowerW"].get<double>();
+  EXPECT_NEAR(cpu, 5.0, 1e-6) << top.dump();
+  EXPECT_GT(first["powerW"].get<double>(), 0.5 * cpu) << top.dump();
+  EXPECT_GT(first["cpuPercent"].get<double>(), 50.0) << top.dump();
+  double sum = top["otherPowerW"].get<double>();
+  for (const Json& p : top["processes"]) sum += p["powerW"].get<double>();
+  EXPECT_NEAR(sum, cpu, 1e-6);
+  EXPECT_LE(top["processes"].size(), 3U);
+
+  probe.closeInput();
   EXPECT_EQ(probe.wait().status, "exit 0");
 }
 

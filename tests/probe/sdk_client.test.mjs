@@ -42,7 +42,7 @@ test('the catalogue, and every tool typed and validated by the SDK', async () =>
     const { tools } = await client.listTools();
     assert.deepEqual(tools.map((tool) => tool.name), [
       'power_snapshot', 'power_begin_window', 'power_end_window', 'power_is_throttling',
-      'power_headroom', 'power_cooldown', 'power_system_info',
+      'power_headroom', 'power_cooldown', 'power_system_info', 'power_top_processes',
     ]);
     for (const tool of tools) {
       assert.ok(tool.title, tool.name);
@@ -62,6 +62,7 @@ test('the catalogue, and every tool typed and validated by the SDK', async () =>
       ['power_headroom', {}],
       ['power_cooldown', { target_temp: 150 }],
       ['power_system_info', {}],
+      ['power_top_processes', { limit: 3 }],
     ];
     for (const [name, args] of calls) {
       const result = await client.callTool({ name, arguments: args });
@@ -84,6 +85,7 @@ test('arguments the tool cannot use, and calls that name no tool', async () => {
       ['power_cooldown', { target_temp: 'hot' }, /'target_temp' must be a number from -50 to 150/],
       ['power_cooldown', { target_temp: 1000 }, /'target_temp' must be a number from -50 to 150/],
       ['power_begin_window', { name: 42 }, /'name' must be a string/],
+      ['power_top_processes', { limit: 0 }, /'limit' must be an integer from 1 to 50/],
     ];
     for (const [name, args, message] of cases) {
       const result = await client.callTool({ name, arguments: args });
@@ -154,7 +156,7 @@ test('a host of the first revision sees the catalogue it always saw', async () =
     await transport.send({ jsonrpc: '2.0', method: 'notifications/initialized' });
 
     const { tools } = ListToolsResultSchema.parse((await ask(2, 'tools/list')).result);
-    assert.equal(tools.length, 7);
+    assert.equal(tools.length, 8);
     for (const tool of tools) {
       assert.deepEqual(Object.keys(tool), ['name', 'description', 'inputSchema'], tool.name);
     }

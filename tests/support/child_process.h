@@ -136,6 +136,7 @@ class ChildProcess {
 
   [[nodiscard]] const std::optional<std::string>& failure() const { return failure_; }
   void signal(int number) const { ::kill(pid_, number); }
+  [[nodiscard]] pid_t pid() const { return pid_; }
 
   // Writes `bytes` to the child's standard input as they are.
   void write(std::string_view bytes) {

@@ -11,6 +11,7 @@ std::shared_ptr<Platform> makeDarwinPlatform() {
   platform->hid = makeHid();
   platform->host = makeHost();
   platform->hardwareReport = makeHardwareReport();
+  platform->processes = makeProcesses();
   platform->clock = std::make_unique<SystemClock>();
   return platform;
 }

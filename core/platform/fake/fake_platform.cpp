@@ -423,6 +423,59 @@ bool HeldClock::sleep(double /*seconds*/, StopToken stop) {
   return false;
 }
 
+// ---- processes --------------------------------------------------------------
+
+void FakeProcesses::pushTable(std::optional<ProcessTable> table) {
+  std::lock_guard lock(mutex_);
+  tables_.push_back(std::move(table));
+}
+
+void FakeProcesses::setTableSource(std::function<std::optional<ProcessTable>()> source) {
+  std::lock_guard lock(mutex_);
+  tableSource_ = std::move(source);
+}
+
+void FakeProcesses::pushCgroups(std::optional<CgroupTable> table) {
+  std::lock_guard lock(mutex_);
+  cgroups_.push_back(std::move(table));
+}
+
+void FakeProcesses::setCgroupsSource(std::function<std::optional<CgroupTable>(int)> source) {
+  std::lock_guard lock(mutex_);
+  cgroupsSource_ = std::move(source);
+}
+
+int FakeProcesses::tablesRead() const {
+  std::lock_guard lock(mutex_);
+  return tablesRead_;
+}
+
+std::optional<ProcessTable> FakeProcesses::processes() {
+  std::lock_guard lock(mutex_);
+  ++tablesRead_;
+  if (!tables_.empty()) {
+    std::optional<ProcessTable> table = std::move(tables_.front());
+    tables_.pop_front();
+    if (table) lastTable_ = table;
+    return table;
+  }
+  if (tableSource_) return tableSource_();
+  return lastTable_;
+}
+
+std::optional<CgroupTable> FakeProcesses::cgroups(int depth) {
+  std::lock_guard lock(mutex_);
+  if (depth < 1) return std::nullopt;
+  if (!cgroups_.empty()) {
+    std::optional<CgroupTable> table = std::move(cgroups_.front());
+    cgroups_.pop_front();
+    if (table) lastCgroups_ = table;
+    return table;
+  }
+  if (cgroupsSource_) return cgroupsSource_(depth);
+  return lastCgroups_;
+}
+
 // ---- machine ----------------------------------------------------------------
 
 FakeMachine::FakeMachine() : platform(std::make_shared<Platform>()) {
@@ -432,6 +485,7 @@ FakeMachine::FakeMachine() : platform(std::make_shared<Platform>()) {
   auto h = std::make_unique<FakeHid>();
   auto o = std::make_unique<FakeHost>();
   auto w = std::make_unique<FakeHardwareReport>();
+  auto p = std::make_unique<FakeProcesses>();
   auto k = std::make_unique<FakeClock>();
   counters = c.get();
   registry = r.get();
@@ -439,6 +493,7 @@ FakeMachine::FakeMachine() : platform(std::make_shared<Platform>()) {
   hid = h.get();
   host = o.get();
   hardwareReport = w.get();
+  processes = p.get();
   clock = k.get();
   platform->counters = std::move(c);
   platform->registry = std::move(r);
@@ -446,6 +501,7 @@ FakeMachine::FakeMachine() : platform(std::make_shared<Platform>()) {
   platform->hid = std::move(h);
   platform->host = std::move(o);
   platform->hardwareReport = std::move(w);
+  platform->processes = std::move(p);
   platform->clock = std::move(k);
 }
 

@@ -187,6 +187,32 @@ class FakeHost final : public HostPort {
   std::optional<OsVersion> osVersion_;
 };
 
+// Process and control-group tables: queued readings, then a source, then the
+// last reading again. Absent readings make that call fail.
+class FakeProcesses final : public ProcessPort {
+ public:
+  void pushTable(std::optional<ProcessTable> table);
+  // Asked whenever the queue is empty. Called under the fake's lock.
+  void setTableSource(std::function<std::optional<ProcessTable>()> source);
+  void pushCgroups(std::optional<CgroupTable> table);
+  // Asked with the depth whenever the queue is empty. Called under the fake's lock.
+  void setCgroupsSource(std::function<std::optional<CgroupTable>(int depth)> source);
+  [[nodiscard]] int tablesRead() const;
+
+  std::optional<ProcessTable> processes() override;
+  std::optional<CgroupTable> cgroups(int depth) override;
+
+ private:
+  mutable std::mutex mutex_;
+  std::deque<std::optional<ProcessTable>> tables_;
+  std::function<std::optional<ProcessTable>()> tableSource_;
+  std::optional<ProcessTable> lastTable_;
+  std::deque<std::optional<CgroupTable>> cgroups_;
+  std::function<std::optional<CgroupTable>(int)> cgroupsSource_;
+  std::optional<CgroupTable> lastCgroups_;
+  int tablesRead_ = 0;
+};
+
 class FakeHardwareReport final : public HardwareReportPort {
  public:
   void setReport(const std::string& dataType, std::optional<std::string> json) { reports_[dataType] = std::move(json); }
@@ -240,6 +266,7 @@ struct FakeMachine {
   FakeHid* hid;
   FakeHost* host;
   FakeHardwareReport* hardwareReport;
+  FakeProcesses* processes;
   FakeClock* clock;
 };
 

@@ -1,10 +1,13 @@
 #include "core/platform/linux/linux_platform.h"
 
+#include <unistd.h>
+
 #include "core/platform/linux/gpus.h"
 #include "core/platform/linux/linux_counter_reports.h"
 #include "core/platform/linux/linux_hardware_report.h"
 #include "core/platform/linux/linux_hid.h"
 #include "core/platform/linux/linux_host.h"
+#include "core/platform/linux/linux_processes.h"
 #include "core/platform/linux/linux_registry.h"
 #include "core/platform/linux/linux_smc.h"
 
@@ -39,6 +42,8 @@ std::shared_ptr<Platform> makeLinuxPlatform(const std::filesystem::path& root, s
   platform->hid = std::make_unique<LinuxHid>(root, gpus);
   platform->host = std::make_unique<LinuxHost>(root);
   platform->hardwareReport = std::make_unique<LinuxHardwareReport>(root);
+  const long ticks = ::sysconf(_SC_CLK_TCK);
+  platform->processes = std::make_unique<LinuxProcesses>(root, ticks > 0 ? static_cast<std::uint64_t>(ticks) : 0);
   platform->clock = std::make_unique<SharedClock>(std::move(clock));
   return platform;
 }

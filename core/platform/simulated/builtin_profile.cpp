@@ -50,6 +50,19 @@ constexpr std::string_view kBuiltinProfile = R"profile({
     {"busy": 0.12},
     {"busy": 0.11}
   ],
+  "processes": [
+    {"pid": 0, "name": "kernel_task", "share": 0.08, "uid": 0},
+    {"pid": 1, "name": "launchd", "share": 0.01, "uid": 0},
+    {"pid": 412, "name": "WindowServer", "share": 0.16, "uid": 88},
+    {"pid": 688, "name": "mds_stores", "share": 0.05, "uid": 0},
+    {"pid": 1043, "name": "Finder", "share": 0.02, "uid": 501},
+    {"pid": 2210, "name": "Xcode", "share": 0.22, "uid": 501},
+    {"pid": 2291, "name": "clang", "share": 0.14, "uid": 501},
+    {"pid": 3105, "name": "Safari", "share": 0.11, "uid": 501},
+    {"pid": 3170, "name": "Music", "share": 0.04, "uid": 501},
+    {"pid": 3388, "name": "Terminal", "share": 0.03, "uid": 501},
+    {"pid": 3402, "name": "cloudd", "share": 0.02, "uid": 501}
+  ],
   "counters": [
     {"group": "Energy Model", "name": "CPU Energy", "unit": "mJ", "watts": 3.6},
     {"group": "Energy Model", "name": "EACC_CPU", "unit": "mJ", "watts": 0.66, "within": "CPU Energy"},

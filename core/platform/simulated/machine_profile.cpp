@@ -268,6 +268,29 @@ std::vector<ProfileCpu> readCpus(const Json& j, const std::string& path) {
   return cpus;
 }
 
+std::vector<ProfileProcess> readProcesses(const Json& j, const std::string& path) {
+  requireArray(j, path);
+  std::vector<ProfileProcess> processes;
+  for (std::size_t i = 0; i < j.size(); ++i) {
+    const std::string at = indexPath(path, i);
+    requireObject(j[i], at);
+    allowOnly(j[i], at, {"pid", "name", "share", "uid"});
+    ProfileProcess process;
+    process.pid = asInteger(require(j[i], at, "pid"), memberPath(at, "pid"));
+    process.name = asText(require(j[i], at, "name"), memberPath(at, "name"));
+    process.share = asNumber(require(j[i], at, "share"), memberPath(at, "share"));
+    if (const Json* uid = find(j[i], "uid")) {
+      const std::int64_t value = asInteger(*uid, memberPath(at, "uid"));
+      if (value < 0 || value > std::numeric_limits<std::uint32_t>::max()) {
+        fail(memberPath(at, "uid"), "expected a user id from 0 to 4294967295");
+      }
+      process.uid = static_cast<std::uint32_t>(value);
+    }
+    processes.push_back(std::move(process));
+  }
+  return processes;
+}
+
 std::vector<ProfileRegistryEntry> readRegistry(const Json& j, const std::string& path) {
   requireArray(j, path);
   std::vector<ProfileRegistryEntry> entries;
@@ -454,6 +477,21 @@ void validateMachineProfile(const MachineProfile& p) {
     checkVariation(p.cpus[i].variation, memberPath(at, "variation"));
   }
 
+  std::set<std::int64_t> pids;
+  double shares = 0;
+  for (std::size_t i = 0; i < p.processes.size(); ++i) {
+    const ProfileProcess& process = p.processes[i];
+    const std::string at = indexPath("processes", i);
+    if (process.pid < 0 || process.pid > std::numeric_limits<std::int32_t>::max()) {
+      fail(memberPath(at, "pid"), "expected a process id from 0 to 2147483647");
+    }
+    if (!pids.insert(process.pid).second) fail(memberPath(at, "pid"), "duplicate process id");
+    if (process.name.empty() || process.name.size() > 255) fail(memberPath(at, "name"), "expected 1 to 255 bytes");
+    checkRange(process.share, 0, 1, memberPath(at, "share"), "expected a share from 0 to 1");
+    shares += process.share;
+    if (shares > 1 + 1e-9) fail(memberPath(at, "share"), "the shares of all processes add up to more than 1");
+  }
+
   for (std::size_t i = 0; i < p.registry.size(); ++i) {
     const std::string at = indexPath("registry", i);
     for (const ProfileVaryingProperty& v : p.registry[i].varying) {
@@ -517,7 +555,7 @@ MachineProfile loadMachineProfile(std::string_view json) {
   }
   requireObject(root, "the profile");
   allowOnly(root, "", {"name", "variation", "periodSeconds", "residencyHz", "ticksPerSecond", "counters", "cpus",
-                       "registry", "smc", "hidSensors", "systemValues", "memory", "os", "hardwareReports"});
+                       "processes", "registry", "smc", "hidSensors", "systemValues", "memory", "os", "hardwareReports"});
 
   MachineProfile profile;
   if (const Json* j = find(root, "name")) profile.name = asText(*j, "name");
@@ -527,6 +565,7 @@ MachineProfile loadMachineProfile(std::string_view json) {
   if (const Json* j = find(root, "ticksPerSecond")) profile.ticksPerSecond = asNumber(*j, "ticksPerSecond");
   if (const Json* j = find(root, "counters")) profile.counters = readCounters(*j, "counters");
   if (const Json* j = find(root, "cpus")) profile.cpus = readCpus(*j, "cpus");
+  if (const Json* j = find(root, "processes")) profile.processes = readProcesses(*j, "processes");
   if (const Json* j = find(root, "registry")) profile.registry = readRegistry(*j, "registry");
   if (const Json* j = find(root, "smc")) profile.smcKeys = readSmc(*j, "smc");
   if (const Json* j = find(root, "hidSensors")) profile.hidSensors = readHid(*j, "hidSensors");

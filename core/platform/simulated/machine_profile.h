@@ -47,6 +47,16 @@ struct ProfileCpu {
   bool operator==(const ProfileCpu&) const = default;
 };
 
+// One process: a share of the CPU time all CPUs spend busy.
+struct ProfileProcess {
+  std::int64_t pid = 0;   // 0 or above, each once
+  std::string name;       // not empty, at most 255 bytes
+  double share = 0;       // 0..1; the shares of all processes add up to at most 1
+  std::optional<std::uint32_t> uid;
+
+  bool operator==(const ProfileProcess&) const = default;
+};
+
 // One SMC key. `type` is "sp78", "flt ", "ui8 ", "ui16" or "ui32"; its size
 // follows from the type. Values of the integer types never vary.
 struct ProfileSmcKey {
@@ -105,6 +115,7 @@ struct MachineProfile {
   double ticksPerSecond = 100;         // CPU ticks per second of each logical CPU
   std::vector<ProfileCounter> counters;
   std::vector<ProfileCpu> cpus;        // in processor order
+  std::vector<ProfileProcess> processes;
   std::vector<ProfileRegistryEntry> registry;  // in registry order
   std::vector<ProfileSmcKey> smcKeys;
   std::vector<ProfileHidSensor> hidSensors;    // in the order the sensors are listed

@@ -223,25 +223,55 @@ std::string markedSimulated(const std::string& report) {
   return overview.dump();
 }
 
-void wireHost(const MachineProfile& profile, std::uint64_t seed, const Timebase& time, FakeHost& host) {
+struct CpuGen {
+  detail::Wander wander;
+  double busy;
+  BusySplit split;
+
+  // Busy ticks at `hz` from 0 to `t`.
+  [[nodiscard]] double busyTicks(double hz, double t) const {
+    return hz * busy * (t + split.busyAmplitude * wander.integral(t));
+  }
+};
+
+// Each process runs for its share of the time all CPUs are busy, so the
+// processes follow the machine's load; the table's busy time is the CPUs' own.
+// Every process started with the machine. No energy is kept per process.
+void wireProcesses(const MachineProfile& profile, const std::vector<CpuGen>& cpus, const Timebase& time,
+                   FakeProcesses& processes) {
+  // Counted in thousandths of a tick, so that the small shares of a short
+  // interval keep their precision and a rate such as 100.5 converts exactly.
+  const CpuTimeUnit timeUnit{1'000'000'000, static_cast<std::uint64_t>(std::llround(profile.ticksPerSecond * 1000))};
+  processes.setTableSource([cpus, list = profile.processes, hz = profile.ticksPerSecond, timeUnit, time] {
+    const double t = time.now();
+    double busy = 0;
+    for (const CpuGen& cpu : cpus) busy += cpu.busyTicks(hz, t) * 1000;
+    ProcessTable table;
+    table.unit = timeUnit;
+    table.busyTime = toUnsigned(busy);
+    for (const ProfileProcess& p : list) {
+      table.processes.push_back({p.pid, p.name, p.uid, 0, toUnsigned(p.share * busy), std::nullopt});
+    }
+    return std::optional(std::move(table));
+  });
+}
+
+void wireHost(const MachineProfile& profile, std::uint64_t seed, const Timebase& time, FakeHost& host,
+              FakeProcesses& processes) {
   if (!profile.cpus.empty()) {
-    struct CpuGen {
-      detail::Wander wander;
-      double busy;
-      BusySplit split;
-    };
     std::vector<CpuGen> gens;
     for (std::size_t i = 0; i < profile.cpus.size(); ++i) {
       const ProfileCpu& cpu = profile.cpus[i];
       gens.push_back({detail::Wander(seed, "cpu:" + std::to_string(i), profile.periodSeconds), cpu.busy,
                       BusySplit(cpu.busy, variationOf(cpu.variation, profile))});
     }
+    if (!profile.processes.empty()) wireProcesses(profile, gens, time, processes);
     host.setTicksSource([gens = std::move(gens), hz = profile.ticksPerSecond, time] {
       const double t = time.now();
       std::vector<CpuTicks> ticks;
       for (const CpuGen& g : gens) {
         const double integral = g.wander.integral(t);
-        const double busy = hz * g.busy * (t + g.split.busyAmplitude * integral);
+        const double busy = g.busyTicks(hz, t);
         const double idle = hz * (1 - g.busy) * (t - g.split.idleAmplitude * integral);
         ticks.push_back({toUnsigned(kUserShare * busy), toUnsigned((1 - kUserShare) * busy), toUnsigned(idle), 0});
       }
@@ -362,7 +392,7 @@ SimulatedMachine::SimulatedMachine(const MachineProfile& profile, std::uint64_t 
   // the fakes that hold the generators.
   const Timebase time{fakes_.platform->clock.get(), fakes_.platform->clock->steadyNow()};
   wireCounters(profile, seed, time, *fakes_.counters);
-  wireHost(profile, seed, time, *fakes_.host);
+  wireHost(profile, seed, time, *fakes_.host, *fakes_.processes);
   wireRegistry(profile, seed, time, *fakes_.registry);
   wireSensors(profile, seed, time, *fakes_.smc, *fakes_.hid);
   for (const auto& [dataType, report] : profile.hardwareReports) {

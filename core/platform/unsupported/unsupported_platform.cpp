@@ -50,6 +50,12 @@ class NoHardwareReport final : public HardwareReportPort {
   std::optional<std::string> report(std::string_view) override { return std::nullopt; }
 };
 
+class NoProcesses final : public ProcessPort {
+ public:
+  std::optional<ProcessTable> processes() override { return std::nullopt; }
+  std::optional<CgroupTable> cgroups(int) override { return std::nullopt; }
+};
+
 }  // namespace
 
 std::shared_ptr<Platform> makeUnsupportedPlatform() {
@@ -60,6 +66,7 @@ std::shared_ptr<Platform> makeUnsupportedPlatform() {
   platform->hid = std::make_unique<NoHid>();
   platform->host = std::make_unique<NoHost>();
   platform->hardwareReport = std::make_unique<NoHardwareReport>();
+  platform->processes = std::make_unique<NoProcesses>();
   platform->clock = std::make_unique<SystemClock>();
   return platform;
 }

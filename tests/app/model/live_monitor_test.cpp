@@ -144,6 +144,43 @@ TEST(LiveMonitor, SamplingLoopPublishesOnTheUiThreadRetriesPausesAndStops) {
   EXPECT_EQ(sim.clock->holding(), 0);
 }
 
+// Processes are read, twice a sample, only while some view watches them; the
+// simulated laptop's busiest process then comes first.
+TEST(LiveMonitor, ProcessesAreReadOnlyWhileWatched) {
+  SimulatedRig sim(LiveMonitor::kPause);
+  auto monitor = sim.makeMonitor();
+  QSignalSpy published(monitor.get(), &LiveMonitor::published);
+  const fake::FakeProcesses& processes = *sim.machine.fakes().processes;
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 1 && sim.clock->holding() == 1; }));
+  EXPECT_EQ(processes.tablesRead(), 0);
+  EXPECT_FALSE(monitor->latest().processes);
+
+  monitor->watchProcesses(true);
+  monitor->watchProcesses(true);
+  monitor->watchProcesses(false);  // one of two views closed: still watched
+  EXPECT_TRUE(monitor->processesWatched());
+  sim.clock->release();
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 2 && sim.clock->holding() == 1; }));
+  EXPECT_EQ(processes.tablesRead(), 2);
+  const PowerSample& s = monitor->latest();
+  ASSERT_TRUE(s.processes);
+  EXPECT_EQ(s.processes->method, AttributionMethod::cpuTimeShare);
+  EXPECT_DOUBLE_EQ(s.processes->seconds, LiveMonitor::kSampleInterval);
+  EXPECT_DOUBLE_EQ(s.processes->cpuPowerW, s.cpu);
+  ASSERT_EQ(s.processes->processes.size(), PowerSample::kProcessesKept);
+  EXPECT_EQ(s.processes->processes.front().name, "Xcode");
+  double sum = s.processes->otherPowerW;
+  for (const ProcessPower& p : s.processes->processes) sum += p.powerW;
+  EXPECT_NEAR(sum, s.cpu, 1e-9);
+
+  monitor->watchProcesses(false);
+  EXPECT_FALSE(monitor->processesWatched());
+  sim.clock->release();
+  ASSERT_TRUE(waitUntil([&] { return published.count() == 3 && sim.clock->holding() == 1; }));
+  EXPECT_EQ(processes.tablesRead(), 2);
+  EXPECT_FALSE(monitor->latest().processes);
+}
+
 TEST(LiveMonitor, FailingFacadeSetsTheErrorWritesOneLineRetriesAndStillChecksForUpdates) {
   fake::FakeMachine machine;  // no counter group at all: not even a facade without energy starts
   testing::CannedHttpServer server;

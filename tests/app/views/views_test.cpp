@@ -1,6 +1,7 @@
 // The views, with screenshots of each. The menu-bar panel on samples
 // published through the live monitor: the rows and their colours, the fan
-// rows, the update link, the buttons' actions and shortcuts. The settings
+// rows, the processes using significant energy, the update link, the
+// buttons' actions and shortcuts. The settings
 // window: the item checkboxes and their at-most-three rule, the unit
 // segments, the style buttons and the launch-at-login toggle, driven by clicks
 // and checked against the stored preferences. The detail window: the texts of
@@ -8,7 +9,7 @@
 // optional parts joined by "|", "-" where absent); its building blocks
 // (channel labels, the temperature colour, fading of idle rows, capped bars
 // and the two grids); the whole window on samples built for each case and
-// published through the live monitor.
+// published through the live monitor, and its processes card.
 
 #include <QCheckBox>
 #include <QLabel>
@@ -39,6 +40,7 @@
 #include "core/platform/simulated/machine_profile.h"
 #include "core/platform/simulated/simulated_machine.h"
 #include "core/power_metrics.h"
+#include "core/process_power.h"
 #include "tests/app/ui_test_support.h"
 
 namespace calorim::app {
@@ -165,13 +167,16 @@ PowerSample sampleWith(std::vector<ChannelPower> clusters = {}, std::vector<Chan
   return s;
 }
 
-// Samples of the simulated laptop as the monitor's loop would build them.
-std::vector<PowerSample> laptopSamples(int count) {
+// Samples of the simulated laptop as the monitor's loop would build them,
+// with its processes as while a view watches them.
+std::vector<PowerSample> laptopSamples(int count, bool withProcesses = false) {
   fake::SimulatedMachine machine(fake::builtinProfile(), 7);
   PowerMetrics metrics(machine.platform());
   BatteryReaders battery(*machine.platform()->registry);
+  ProcessMeter processes(machine.platform()->processes.get(), *machine.platform()->clock);
   std::vector<PowerSample> samples;
   for (int i = 0; i < count; ++i) {
+    if (withProcesses) processes.restart();
     const PowerSnapshot snapshot = metrics.sample(0.5);
     SampleReadings readings;
     readings.systemPower = battery.readSystemPower();
@@ -180,6 +185,10 @@ std::vector<PowerSample> laptopSamples(int count) {
     readings.batteryPower = battery.readBatteryPower();
     readings.memory = readMemoryInfo(*machine.platform()->host);
     samples.push_back(makeSample(snapshot, readings));
+    if (withProcesses) {
+      samples.back().processes = processes.next(snapshot.cpuPower()).processes;
+      samples.back().processes->keepFirst(PowerSample::kProcessesKept);
+    }
     machine.fakeClock()->advance(2.0);
   }
   return samples;
@@ -269,6 +278,55 @@ class ViewsTest : public QObject {
       QCOMPARE(temp->text(), QString::fromUtf8(row.text));
       QCOMPARE(temp->palette().color(QPalette::WindowText), temperatureColour(row.level));
     }
+  }
+
+  // Up to three processes strictly over a tenth of the CPU's power, the
+  // threshold and the method stated; "—" until the processes are read, "None"
+  // when no process is over it; nothing without power. Shown, the panel
+  // watches the processes; hidden, it does not.
+  void significantProcessesOverTheThreshold() {
+    QVERIFY(monitor->processesWatched());
+    PowerSample s = testing::sampleWith(50);
+    monitor->publish(s);
+    QCOMPARE(part<QLabel>(panel.get(), "significantNone")->text(), QStringLiteral("\u2014"));
+    QCOMPARE(part<QLabel>(panel.get(), "significantCaption")->text(), QStringLiteral("Processes over 10% of CPU power"));
+
+    ProcessAttribution shared;
+    shared.seconds = 0.5;
+    shared.cpuPowerW = 4.0;
+    shared.processes = {{2210, "Xcode", 501, 120, 1.5, 0.75},
+                        {412, "WindowServer", 88, 60, 0.9, 0.45},
+                        {7, "a process whose name is far too long for the panel", 501, 40, 0.6, 0.3},
+                        {8, "fourth", 501, 40, 0.5, 0.25},
+                        {9, "at the threshold", 501, 20, 0.4, 0.2}};
+    shared.otherPowerW = 0.1;
+    s.processes = shared;
+    monitor->publish(s);
+    QVERIFY(pictureIs(panel.get(), "panel_processes.txt"));
+    QCOMPARE(part<QLabel>(panel.get(), "processName")->toolTip(), QStringLiteral("Xcode"));
+
+    shared.method = AttributionMethod::osEnergy;
+    shared.processes = {{9, "", 0, 20, 0.4, 0.2}};
+    s.processes = shared;
+    monitor->publish(s);
+    QCOMPARE(part<QLabel>(panel.get(), "significantNone")->text(), QStringLiteral("None"));
+    QVERIFY(!shown(panel.get(), "significantRow"));
+    QCOMPARE(part<QLabel>(panel.get(), "significantCaption")->text(),
+             QStringLiteral("Processes over 10% of CPU power, as measured by the system"));
+
+    s.hasPower = false;
+    monitor->publish(s);
+    for (const char* name : {"significantDivider", "significantTitle", "significantCaption", "significantNone",
+                             "significantRow"}) {
+      QVERIFY2(!shown(panel.get(), name), name);
+    }
+
+    panel->hide();
+    QVERIFY(!monitor->processesWatched());
+    panel->show();
+    QVERIFY(QTest::qWaitForWindowExposed(panel.get()));
+    QVERIFY(monitor->processesWatched());
+    monitor->publish(PowerSample::zero({}));
   }
 
   void updateLinkOnlyWhenAnUpdateExists() {
@@ -815,9 +873,36 @@ class ViewsTest : public QObject {
     QVERIFY(!rig.monitor->isPaused());
   }
 
+  // The processes card and the panel's section on the simulated laptop, as
+  // text and as pictures; each view watches the processes while it is shown.
+  void processesOfTheSimulatedLaptop() {
+    DetailRig rig;
+    QVERIFY(!rig.monitor->processesWatched());
+    for (const PowerSample& s : laptopSamples(3, true)) rig.monitor->publish(s);
+    QVERIFY(rig.showAt(600, 1400));
+    QVERIFY(rig.monitor->processesWatched());
+    settle();
+    QWidget* card = rig.part("processesCard");
+    QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_processes.txt", testing::widgetTree(card)));
+    QVERIFY(testing::saveScreenshot(card->grab(), QStringLiteral("detail_processes.png")));
+
+    Preferences panelPreferences;
+    MenuBarPanel laptopPanel(*rig.monitor, panelPreferences, {});
+    laptopPanel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&laptopPanel));
+    settle();
+    QVERIFY(pictureIs(&laptopPanel, "panel_processes_laptop.txt"));
+    QVERIFY(testing::saveScreenshot(laptopPanel.grab(), QStringLiteral("panel_processes.png")));
+
+    rig.view->hide();
+    QVERIFY(rig.monitor->processesWatched());
+    laptopPanel.hide();
+    QVERIFY(!rig.monitor->processesWatched());
+  }
+
   void screenshotsOfTheSimulatedLaptop() {
     DetailRig rig;
-    for (const PowerSample& s : laptopSamples(12)) rig.monitor->publish(s);
+    for (const PowerSample& s : laptopSamples(12, true)) rig.monitor->publish(s);
 
     QVERIFY(rig.showAt(600, 1180));
     QVERIFY(!rig.view->isWide());

@@ -8,6 +8,8 @@
 //    all-CPU "cpu" line the sum of them.
 //  - any other counter file (a GPU's energy, its idle residency): its number
 //    gains its rate per second.
+//  - control groups: the "usage_usec" line of a group's cpu.stat gains its
+//    rate in µs per second.
 // Files are rewritten in place, as the kernel updates them behind descriptors
 // that readers keep open. Rates are applied as whole µJ and ticks, rounded.
 // Safe to use from several threads.
@@ -48,6 +50,11 @@ class MachineClock final : public ClockPort {
     std::lock_guard lock(mutex_);
     counterRates_[file] = perSecond;
   }
+  // `group` is the path below sys/fs/cgroup ("." for the root, "system.slice").
+  void setCgroupRate(const std::string& group, std::uint64_t microsecondsPerSecond) {
+    std::lock_guard lock(mutex_);
+    cgroupRates_["sys/fs/cgroup/" + group + "/cpu.stat"] = microsecondsPerSecond;
+  }
   void setTickRates(int cpu, TickRates rates) {
     std::lock_guard lock(mutex_);
     tickRates_[cpu] = rates;
@@ -75,6 +82,7 @@ class MachineClock final : public ClockPort {
       if (std::filesystem::exists(range) && value > std::stoull(read(range))) value -= std::stoull(read(range));
       std::ofstream(path, std::ios::trunc) << value << '\n';
     }
+    for (const auto& [file, rate] : cgroupRates_) advanceUsage(root_ / file, ticks(rate, seconds));
     slept_ += seconds;
   }
 
@@ -92,6 +100,17 @@ class MachineClock final : public ClockPort {
     std::stringstream text;
     text << std::ifstream(path).rdbuf();
     return text.str();
+  }
+
+  static void advanceUsage(const std::filesystem::path& path, std::uint64_t gain) {
+    if (!std::filesystem::exists(path)) return;
+    std::istringstream in(read(path));
+    std::string text;
+    for (std::string line; std::getline(in, line);) {
+      if (line.starts_with("usage_usec ")) line = "usage_usec " + std::to_string(std::stoull(line.substr(11)) + gain);
+      text += line + '\n';
+    }
+    std::ofstream(path, std::ios::trunc) << text;
   }
 
   // Each "cpuN" line gains its CPU's ticks, then the "cpu" line all that they gained.
@@ -133,6 +152,7 @@ class MachineClock final : public ClockPort {
   mutable std::mutex mutex_;
   std::map<int, TickRates> tickRates_;
   std::map<std::string, std::uint64_t> counterRates_;
+  std::map<std::string, std::uint64_t> cgroupRates_;
   double slept_ = 0;
 };
 
@@ -140,7 +160,8 @@ class MachineClock final : public ClockPort {
 // 2 W, so 5 W for the rest), memory 1.5 W, platform 20 W (its MMIO mirror
 // moves with the package); performance cores 0-7 60% busy and efficiency cores
 // 8-15 25% busy, at 100 ticks per second, iowait and steal ticks included;
-// the graphics 10% busy.
+// the graphics 10% busy; of the 6.8 CPUs busy, the control groups' services
+// 0.8 (nginx 0.5) and the user's session 5.5.
 inline void setSteadyLaptopLoad(MachineClock& clock) {
   clock.setEnergyRate("intel-rapl:0", 12'000'000);
   clock.setEnergyRate("intel-rapl:0:0", 5'000'000);
@@ -152,6 +173,13 @@ inline void setSteadyLaptopLoad(MachineClock& clock) {
   for (int cpu = 8; cpu < 16; ++cpu) clock.setTickRates(cpu, TickRates{15, 0, 6, 70, 5, 2, 2, 0});
   // The integrated graphics idle (in RC6) 900 ms of each second.
   clock.setCounterRate("sys/class/drm/card0/gt/gt0/rc6_residency_ms", 900);
+  clock.setCgroupRate(".", 6'800'000);
+  clock.setCgroupRate("init.scope", 20'000);
+  clock.setCgroupRate("system.slice", 800'000);
+  clock.setCgroupRate("system.slice/NetworkManager.service", 100'000);
+  clock.setCgroupRate("system.slice/nginx.service", 500'000);
+  clock.setCgroupRate("user.slice", 5'500'000);
+  clock.setCgroupRate("user.slice/user-1000.slice", 5'500'000);
 }
 
 }  // namespace calorim::testing

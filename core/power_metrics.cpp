@@ -22,7 +22,8 @@ PowerMetrics::PowerMetrics(std::shared_ptr<Platform> platform, StartUpWork start
                    : std::future<std::unique_ptr<SMCThermal>>()),
       thermal_(startUp == StartUpWork::inCreation ? makeThermal(*platform_, {}) : nullptr),
       hidThermal_(*platform_->hid),
-      cpuUsageSampler_(*platform_->host) {}
+      cpuUsageSampler_(*platform_->host),
+      hardware_(describeHardware(*platform_)) {}
 
 // Probing still under way ends at its next key; the future then waits for it.
 PowerMetrics::~PowerMetrics() { startUpStop_.requestStop(); }
@@ -82,10 +83,39 @@ PowerSnapshot PowerMetrics::sample(double interval, StopToken stop) {
   const std::optional<double> gpuTemp = hid.gpu ? hid.gpu : smc.gpu;
   const double totalPower = breakdown.socTotal();
 
-  return PowerSnapshot(start, duration, power.cpu, gpuPower, power.ane, power.dram, totalPower, power.eCpu,
-                       power.pCpu, cpuTemp, gpuTemp, std::move(hid.cores), cpu.total, usage.gpu, usage.eCpu,
-                       usage.pCpu, std::move(cpu.perCore), gpuFreq, bandwidth.toMemoryBandwidth(), std::move(fans),
-                       std::move(breakdown));
+  PowerSnapshot snapshot(start, duration, power.cpu, gpuPower, power.ane, power.dram, totalPower, power.eCpu,
+                         power.pCpu, cpuTemp, gpuTemp, std::move(hid.cores), cpu.total, usage.gpu, usage.eCpu,
+                         usage.pCpu, std::move(cpu.perCore), gpuFreq, bandwidth.toMemoryBandwidth(), std::move(fans),
+                         std::move(breakdown));
+  MeasuredFigures figures = withSensorsOf(figuresOf(*delta, sampler_), snapshot);
+  figures.cpuUsage = hardware_.measured.cpuUsage;
+  std::lock_guard guard(descriptionLock_);
+  figures_ = figures;
+  return snapshot;
+}
+
+MachineDescription PowerMetrics::description() {
+  MachineDescription d = hardware_;
+  {
+    std::lock_guard guard(descriptionLock_);
+    if (figures_) {
+      d.measured = *figures_;
+      return d;
+    }
+  }
+  const std::unique_ptr<RawSample> a = takeRawSample();
+  const std::unique_ptr<RawSample> b = a ? takeRawSample() : nullptr;
+  const std::optional<CounterDelta> delta = b ? platform_->counters->createSamplesDelta(*a, *b) : std::nullopt;
+  MeasuredFigures figures = delta ? figuresOf(*delta, sampler_) : MeasuredFigures{};
+  figures.cpuUsage = hardware_.measured.cpuUsage;
+  const ThermalReading smc = thermal().read();
+  const CoreTemps hid = hidThermal_.read();
+  figures.cpuTemp = hid.cpu > 0 || smc.cpu.has_value();
+  figures.gpuTemp = hid.gpu.has_value() || smc.gpu.has_value();
+  figures.coreTemps = !hid.cores.empty();
+  figures.fans = !smc.fans.empty();
+  d.measured = figures;
+  return d;
 }
 
 bool PowerMetrics::overran(const PowerSnapshot& snapshot, double interval) {

@@ -21,6 +21,7 @@
 #include "core/cpu_usage_sampler.h"
 #include "core/iohid_thermal.h"
 #include "core/ioreport_sampler.h"
+#include "core/machine_description.h"
 #include "core/platform/platform.h"
 #include "core/platform/stop_signal.h"
 #include "core/records.h"
@@ -124,6 +125,12 @@ class PowerMetrics {
   [[nodiscard]] std::unique_ptr<SnapshotStream> stream(double interval);
 
   [[nodiscard]] Platform& platform() { return *platform_; }
+  // What the machine measures and is made of: its hardware as read at
+  // creation; its figures as the latest sample's channels and sensors showed
+  // them. Before the first sample the figures come from two raw samples taken
+  // back to back and one reading of the sensors; that first call must not run
+  // beside `sample`. Later calls may run on any thread.
+  [[nodiscard]] MachineDescription description();
   // Whether the energy counters are sampled: always with `required` energy.
   [[nodiscard]] bool hasEnergy() const { return sampler_.hasEnergy(); }
 
@@ -145,6 +152,9 @@ class PowerMetrics {
   std::unique_ptr<SMCThermal> thermal_;
   IOHIDThermal hidThermal_;
   CPUUsageSampler cpuUsageSampler_;
+  MachineDescription hardware_;  // the description's hardware, read at creation
+  std::mutex descriptionLock_;   // guards `figures_`
+  std::optional<MeasuredFigures> figures_;
   std::mutex lock_;  // guards `windows_` only
   std::map<std::string, Window, std::less<>> windows_;
 };

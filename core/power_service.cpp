@@ -77,17 +77,9 @@ ThrottleStatus PowerService::isThrottling(StopToken stop) {
                         std::move(reason));
 }
 
-double PowerService::estimateGPUTDP(std::string_view chipName) {
-  const std::string name = lowerCase(chipName);
-  if (name.find("ultra") != std::string::npos) return 120.0;
-  if (name.find("max") != std::string::npos) return 60.0;
-  if (name.find("pro") != std::string::npos) return 35.0;
-  return 20.0;
-}
-
 HeadroomStatus PowerService::headroom(StopToken stop) {
   const PowerSnapshot s = snapshot(kThrottleInterval, std::move(stop));
-  const double budget = estimateGPUTDP(info().chipName());
+  const double budget = metrics_->description().gpuPowerBudgetW();
   const double power = s.gpuPower();
   const double ratio = budget > 0 ? power / budget : 0.0;
   const bool thermalOk = hotterTemp(s) < 90.0;

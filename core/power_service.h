@@ -55,6 +55,9 @@ class PowerService {
   [[nodiscard]] std::optional<PowerMetrics::WindowRefusal> beginWindow(const std::string& name);
   [[nodiscard]] std::optional<EnergyMetrics> endWindow(const std::string& name);
   [[nodiscard]] ThrottleStatus isThrottling(StopToken stop = {});
+  // The GPU's power against the machine's GPU power budget
+  // (MachineDescription::gpuPowerBudgetW); with no known budget, 0 W and 0 %
+  // used, and whether work can be added rests on the temperature alone.
   [[nodiscard]] HeadroomStatus headroom(StopToken stop = {});
   // Samples once a second until the hotter temperature is above 0 and below
   // `targetTemp`, or `timeout` seconds have passed; then one last half-second
@@ -64,8 +67,6 @@ class PowerService {
   [[nodiscard]] CooldownResult waitForCooldown(double targetTemp, double timeout,
                                                const CooldownProgress& progress = {}, StopToken stop = {});
 
-  // The assumed GPU power budget of a chip, W, from words in its name.
-  [[nodiscard]] static double estimateGPUTDP(std::string_view chipName);
   // The hotter of the snapshot's CPU and GPU temperatures; a missing one counts as 0.
   [[nodiscard]] static double hotterTemp(const PowerSnapshot& snapshot);
 

@@ -5,6 +5,7 @@
 #include "core/base/text.h"
 #include "core/base/units.h"
 #include "core/json.h"
+#include "core/machine_description.h"
 #include "core/base/utf8.h"
 
 namespace calorim {
@@ -83,7 +84,9 @@ SystemInfo systemInfo(Platform& platform, const StopToken& stop) {
 
 SystemInfo systemInfo(Platform& platform, std::string machineName) {
   std::string chip = chipName(*platform.host);
-  const auto [e, p] = coreCounts(*platform.host);
+  const CpuTopology cores = cpuTopology(*platform.host);
+  const std::int64_t e = cores.efficiencyCores;
+  const std::int64_t p = cores.performanceCores;
   const std::int64_t gpuCores = gpuCoreCount(*platform.registry);
   const std::int64_t memory = std::max<std::int64_t>(0, platform.host->systemInteger("hw.memsize").value_or(0));
   std::string os = osVersion(*platform.host);

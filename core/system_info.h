@@ -18,6 +18,8 @@ class SystemInfo {
              double totalMemoryGB, std::string machineName, std::string osVersion);
 
   [[nodiscard]] const std::string& chipName() const { return chipName_; }
+  // Physical cores of each kind; every core is a performance core on a
+  // machine with one kind.
   [[nodiscard]] std::int64_t eCores() const { return eCores_; }  // efficiency cores
   [[nodiscard]] std::int64_t pCores() const { return pCores_; }  // performance cores
   [[nodiscard]] std::int64_t gpuCores() const { return gpuCores_; }

@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "core/all_power.h"
 #include "core/base/units.h"
 #include "core/system_info.h"
 
@@ -25,6 +24,19 @@ constexpr DomainExport kDomainExports[kDomainCount] = {
     {Level::total, "total"}, {Level::cluster, "efficiency"}, {Level::cluster, "performance"}};
 // The part of the total that no counter of its own covers.
 constexpr std::string_view kOtherPart = "other";
+
+bool measures(const MeasuredFigures& m, std::size_t domain) {
+  switch (static_cast<Domain>(domain)) {
+    case Domain::cpu: return m.cpuPower;
+    case Domain::gpu: return m.gpuPower;
+    case Domain::ane: return m.anePower;
+    case Domain::dram: return m.dramPower;
+    case Domain::soc: return m.totalPower;
+    case Domain::efficiencyCpu: return m.eCpuPower;
+    case Domain::performanceCpu: return m.pCpuPower;
+  }
+  return false;
+}
 
 double domainPower(const PowerSnapshot& s, std::size_t domain) {
   switch (static_cast<Domain>(domain)) {
@@ -89,29 +101,6 @@ std::string unavailableReason(PMError::Kind error, EnergyAccess::State access) {
   return "counters_unreadable";
 }
 
-Capabilities capabilitiesOf(CounterDelta delta, const IOReportSampler& sampler) {
-  for (Channel& channel : delta) {
-    if (channel.group == IOReportSampler::kEnergyGroup) channel.value = 1'000'000'000;
-    for (ChannelState& state : channel.states) state.residency = 1;
-  }
-  const PowerReading power = IOReportSampler::parsePower(delta, 1.0);
-  const EnergyBreakdown breakdown = parseAllPower(delta, 1.0);
-  const UsageReading usage = IOReportSampler::parseUsage(delta);
-  Capabilities c;
-  c.domains[static_cast<std::size_t>(Domain::cpu)] = power.cpu > 0;
-  c.domains[static_cast<std::size_t>(Domain::gpu)] = power.gpu > 0 || breakdown.gpu() > 0;
-  c.domains[static_cast<std::size_t>(Domain::ane)] = power.ane > 0;
-  c.domains[static_cast<std::size_t>(Domain::dram)] = power.dram > 0;
-  c.domains[static_cast<std::size_t>(Domain::soc)] = breakdown.socTotal() > 0;
-  c.domains[static_cast<std::size_t>(Domain::efficiencyCpu)] = power.eCpu > 0;
-  c.domains[static_cast<std::size_t>(Domain::performanceCpu)] = power.pCpu > 0;
-  c.efficiencyUsage = usage.eCpu > 0;
-  c.performanceUsage = usage.pCpu > 0;
-  c.gpuUsage = usage.gpu > 0;
-  c.gpuFrequency = c.gpuUsage && sampler.parseGPUFreq(delta) > 0;
-  return c;
-}
-
 }  // namespace detail
 
 Collector::Collector(std::shared_ptr<Platform> platform, double interval, bool simulated, ProcessExport processes)
@@ -138,7 +127,8 @@ void Collector::startSampler() {
     const auto b = a ? counters.createSamples(sampler.subscription(), sampler.channels()) : nullptr;
     std::optional<CounterDelta> delta = b ? counters.createSamplesDelta(*a, *b) : std::nullopt;
     if (!delta) throw PMError::sampleFailed(counters.failureText(CounterFailure::sampleFailed, {}));
-    capabilities_ = detail::capabilitiesOf(std::move(*delta), sampler);
+    // Until the first sample refreshes the machine's description.
+    measured_ = figuresOf(std::move(*delta), sampler);
     readers_.reset();
     current_.energyUnavailableReason.clear();
     if (capabilities_.domains[static_cast<std::size_t>(Domain::cpu)] &&
@@ -181,12 +171,13 @@ bool Collector::collect(StopToken stop) {
       snapshot.reset();
     }
     if (snapshot) {
+      measured_ = metrics_->description().measured;
       clearEnergy(s);
       s.energyUnavailableReason.clear();
       const double duration = snapshot->duration();
       double partsWatts = 0;
       for (std::size_t d = 0; d < kDomainCount; ++d) {
-        if (!capabilities_.domains[d]) continue;
+        if (!measures(measured_, d)) continue;
         const double watts = domainPower(*snapshot, d);
         energy_[d] += watts * duration;
         const auto [level, label] = kDomainExports[d];
@@ -210,11 +201,11 @@ bool Collector::collect(StopToken stop) {
         s.powerWatts.push_back({std::string(kOtherPart), otherWatts});
       }
       setCpuUsage(s, snapshot->cpuUsage(), snapshot->cpuUsagePerCore());
-      if (capabilities_.efficiencyUsage) s.cpuUsage.push_back({"efficiency", snapshot->eCpuUsage()});
-      if (capabilities_.performanceUsage) s.cpuUsage.push_back({"performance", snapshot->pCpuUsage()});
-      s.gpuUsage = capabilities_.gpuUsage ? std::optional(snapshot->gpuUsage()) : std::nullopt;
+      if (measured_.eCpuUsage) s.cpuUsage.push_back({"efficiency", snapshot->eCpuUsage()});
+      if (measured_.pCpuUsage) s.cpuUsage.push_back({"performance", snapshot->pCpuUsage()});
+      s.gpuUsage = measured_.gpuUsage ? std::optional(snapshot->gpuUsage()) : std::nullopt;
       // A GPU that was never active in the interval has no mean frequency.
-      s.gpuFrequencyHz = capabilities_.gpuFrequency && snapshot->gpuFreqMHz() > 0
+      s.gpuFrequencyHz = measured_.gpuFreqMHz && snapshot->gpuFreqMHz() > 0
                              ? std::optional(snapshot->gpuFreqMHz() * kHzPerMHz)
                              : std::nullopt;
       setTemperatures(s, snapshot->cpuTemp(), snapshot->gpuTemp(), snapshot->coreTemps());

@@ -13,7 +13,6 @@
 // every round, and the totals go on from where they stood once samples
 // succeed again.
 
-#include <bitset>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +21,7 @@
 
 #include "core/cpu_usage_sampler.h"
 #include "core/iohid_thermal.h"
+#include "core/machine_description.h"
 #include "core/platform/platform.h"
 #include "core/platform/stop_signal.h"
 #include "core/power_metrics.h"
@@ -36,15 +36,6 @@ namespace calorim::exporter {
 // exported: four parts of the machine, its total, the CPU's two clusters.
 enum class Domain { cpu, gpu, ane, dram, soc, efficiencyCpu, performanceCpu };
 inline constexpr std::size_t kDomainCount = 7;
-
-// What the machine's counters can give, found from the channels it publishes.
-struct Capabilities {
-  std::bitset<kDomainCount> domains;
-  bool efficiencyUsage = false;
-  bool performanceUsage = false;
-  bool gpuUsage = false;
-  bool gpuFrequency = false;
-};
 
 // What the exporter tells of the processes and control groups using the CPU.
 struct ProcessExport {
@@ -93,7 +84,7 @@ class Collector {
   double interval_;
   std::unique_ptr<PowerMetrics> metrics_;
   std::unique_ptr<Readers> readers_;
-  Capabilities capabilities_;
+  MeasuredFigures measured_;  // what the machine measures, from the core's description
   std::string energyProblem_;
   PowerSupplyReader powerSupply_;
   double energy_[kDomainCount] = {};
@@ -122,12 +113,6 @@ class SamplingWorker {
 };
 
 namespace detail {
-
-// The capabilities that one delta of the machine's counters shows: the core's
-// own parsers are run over the delta with every energy channel given a large
-// count and every state one tick of residency, so a figure moves exactly when
-// the machine has a channel for it. Pure.
-[[nodiscard]] Capabilities capabilitiesOf(CounterDelta delta, const IOReportSampler& sampler);
 
 // The `reason` label of calorim_energy_available for a sampler that could not
 // start (or a sample that failed) with `error`, the counters' access being

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <sstream>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,7 @@
 #include "core/platform/linux/linux_processes.h"
 #include "core/platform/linux/linux_registry.h"
 #include "core/platform/linux/machine_identity.h"
+#include "core/platform/linux/pci_ids.h"
 #include "core/platform/linux/power_supply.h"
 #include "core/platform/linux/powercap.h"
 #include "core/platform/linux/proc_stat.h"
@@ -192,8 +195,21 @@ void shapedRecords(std::string_view text) {
 
 }  // namespace
 
+// The input as the PCI ids database: a name found is one device line's name,
+// never empty, and never longer than a line may be.
+void pciIdsDatabase(std::string_view text) {
+  for (const auto& [vendor, device] : {std::pair<std::uint16_t, std::uint16_t>{0x1002, 0x73bf}, {0x8086, 0x56a0}}) {
+    std::istringstream in{std::string(text)};
+    const std::optional<std::string> name = pciDeviceName(in, vendor, device);
+    if (!name) continue;
+    check(!name->empty() && name->size() < kPciIdsMaxLineBytes, "PCI device name", text);
+    check(!gpuDisplayName(vendor, *name).empty(), "GPU display name", *name);
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
+  pciIdsDatabase(text);
   wholeFileParsers(text);
   shapedRecords(text);
   return 0;

@@ -165,6 +165,9 @@ Json systemInfoSchema() {
       {"totalMemoryGB", number("memory, GB (2^30 bytes)")},
       {"machineName", text("machine model; ends in \"(simulated)\" on a simulated machine")},
       {"osVersion", text("operating system and version")},
+      {"measured", list(text("a power_snapshot member"),
+                        "the power_snapshot figures this machine measures; any other reads 0 or stays empty "
+                        "because it is not measured")},
   });
 }
 
@@ -235,7 +238,15 @@ ToolResult cooldown(const ToolCall& call) {
   return recordResult(call.service.waitForCooldown(target, kCooldownTimeout, call.progress, call.stop));
 }
 
-ToolResult systemInfo(const ToolCall& call) { return recordResult(call.service.info()); }
+// The record, then the figures the machine really measures, so that a caller
+// can tell a figure that is not measured from an idle one.
+ToolResult systemInfo(const ToolCall& call) {
+  ToolResult result = recordResult(call.service.info());
+  if (result.isError) return result;
+  result.structured["measured"] = call.service.metrics().description().measured.names();
+  result.text = result.structured.dump();
+  return result;
+}
 
 // One second like "power_snapshot", the process table read just before and
 // just after it.

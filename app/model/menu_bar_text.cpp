@@ -114,8 +114,32 @@ bool measuresEnergy(MenuBarItem item) {
   return item == MenuBarItem::socPower || item == MenuBarItem::cpuPower || item == MenuBarItem::gpuPower;
 }
 
+namespace {
+
+// Whether the sample's machine gives the item's figure; a stored choice the
+// machine lacks is shown as absent and kept for a machine that has it.
+bool measured(MenuBarItem item, const PowerSample& s) {
+  if (!s.machine) return true;
+  const MeasuredFigures& m = s.machine->measured;
+  switch (item) {
+    case MenuBarItem::socPower: return m.totalPower;
+    case MenuBarItem::cpuPower: return m.cpuPower;
+    case MenuBarItem::gpuPower: return m.gpuPower;
+    case MenuBarItem::cpuUsage: return m.cpuUsage;
+    case MenuBarItem::gpuUsage: return m.gpuUsage;
+    case MenuBarItem::cpuTemp: return m.cpuTemp;
+    case MenuBarItem::gpuTemp: return m.gpuTemp;
+    case MenuBarItem::systemPower:
+    case MenuBarItem::ramFreeGB:
+    case MenuBarItem::ramFreePercent: return true;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string value(MenuBarItem item, const PowerSample& s, TempUnit unit) {
-  if (!s.hasPower && measuresEnergy(item)) return kAbsent;
+  if ((!s.hasPower && measuresEnergy(item)) || !measured(item, s)) return kAbsent;
   switch (item) {
     case MenuBarItem::systemPower:
       return s.isCharging ? fixed(s.systemPower, 1, std::string("W").append(kCharging)) : fixed(s.systemPower, 1, "W");
@@ -133,7 +157,7 @@ std::string value(MenuBarItem item, const PowerSample& s, TempUnit unit) {
 }
 
 std::string minimalValue(MenuBarItem item, const PowerSample& s, TempUnit unit) {
-  if (!s.hasPower && measuresEnergy(item)) return kAbsent;
+  if ((!s.hasPower && measuresEnergy(item)) || !measured(item, s)) return kAbsent;
   switch (item) {
     case MenuBarItem::systemPower: return fixed(s.systemPower, 0);
     case MenuBarItem::socPower: return fixed(s.total, 0);

@@ -9,10 +9,12 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "app/model/battery_readers.h"
+#include "core/machine_description.h"
 #include "core/process_power.h"
 #include "core/records.h"
 
@@ -56,6 +58,11 @@ struct PowerSample {
   // False when the energy counters could not be read: `cpu` through `pCpu`
   // and `breakdown` are then absent, not 0, and are shown as "—".
   bool hasPower = true;
+  // What the machine measures and is made of, as the facade described it when
+  // the sample was taken; null before the first sample (then every figure is
+  // shown, as it is unknown which ones the machine lacks).
+  std::shared_ptr<const MachineDescription> machine;
+
   // The CPU power shared out among the processes over the sample's interval,
   // the largest first (at most `kProcessesKept`, the rest in its "other");
   // absent while no view shows processes, or without power.

@@ -45,6 +45,9 @@ void showText(QLabel* label, const std::optional<QString>& text) {
   setShown(label, text.has_value());
 }
 
+// What the sample's machine measures; null while that is not known yet.
+const MeasuredFigures* measuredBy(const PowerSample& s) { return s.machine ? &s.machine->measured : nullptr; }
+
 std::optional<double> powerOf(const PowerSample& s, double watts) {
   return s.hasPower ? std::optional(watts) : std::nullopt;
 }
@@ -250,8 +253,15 @@ CpuCard::CpuCard(QWidget* parent) : Card("cpuCard", parent) {
 void CpuCard::update(const PowerSample& s, TempUnit unit) {
   const EnergyBreakdown& b = s.breakdown;
   header_->setValues(localized("cpu.title"), powerOf(s, b.cpuTotal()), s.cpuTemp, unit);
-  eCluster_->setValues(localized("cpu.eCluster"), s.eCpuUsage, powerOf(s, s.eCpu));
-  pCluster_->setValues(localized("cpu.pCluster"), s.pCpuUsage, powerOf(s, s.pCpu));
+  // A kind's power the machine does not measure is unknown, not 0 W; a
+  // machine with one kind of core has no split at all.
+  const MeasuredFigures* m = measuredBy(s);
+  const auto kindPower = [&](bool measured, double watts) { return measured ? powerOf(s, watts) : std::nullopt; };
+  const bool split = !m || m->eCpuUsage || m->eCpuPower;
+  eCluster_->setValues(localized("cpu.eCluster"), s.eCpuUsage, kindPower(!m || m->eCpuPower, s.eCpu));
+  pCluster_->setValues(localized(split ? "cpu.pCluster" : "cpu.allCores"), split ? s.pCpuUsage : s.cpuUsage,
+                       kindPower(!m || m->pCpuPower, s.pCpu));
+  setShown(eCluster_, split);
 
   const std::vector<ChannelPower>& clusters = b.cpuClusters();
   while (clusterRows_.size() > clusters.size()) {
@@ -292,7 +302,9 @@ GpuCard::GpuCard(QWidget* parent) : Card("gpuCard", parent) {
 }
 
 void GpuCard::update(const PowerSample& s, TempUnit unit) {
-  header_->setValues(localized("gpu.title"), powerOf(s, s.breakdown.gpu()), s.gpuTemp, unit);
+  const MeasuredFigures* m = measuredBy(s);
+  header_->setValues(localized("gpu.title"), m && !m->gpuPower ? std::nullopt : powerOf(s, s.breakdown.gpu()),
+                     s.gpuTemp, unit);
   usage_->setUsage(s.gpuUsage, localized("gpu.title"));
   showText(freq_, s.gpuFreqMHz > 0 ? std::optional(frequencyText(s.gpuFreqMHz)) : std::nullopt);
 }
@@ -306,7 +318,8 @@ AneCard::AneCard(QWidget* parent) : Card("aneCard", parent) {
 
 void AneCard::update(const PowerSample& s) {
   row_->setValues(localized("ane.title"), s.breakdown.ane());
-  setShown(this, s.hasPower);
+  const MeasuredFigures* m = measuredBy(s);
+  setShown(this, s.hasPower && (!m || m->anePower));
 }
 
 // ---- breakdowns -----------------------------------------------------------------------
@@ -345,7 +358,11 @@ void MemoryCard::update(const PowerSample& s) {
   dram_->setValues(localized("mem.dram"), b.dram());
   amcc_->setValues(localized("mem.controller"), b.amcc());
   dcs_->setValues(localized("mem.phy"), b.dcs());
-  setShown(this, s.hasPower);
+  const MeasuredFigures* m = measuredBy(s);
+  setShown(dram_, !m || m->dramPower);
+  setShown(amcc_, !m || m->amcc);
+  setShown(dcs_, !m || m->dcs);
+  setShown(this, s.hasPower && (!m || m->dramPower || m->amcc || m->dcs));
 }
 
 DisplayCard::DisplayCard(QWidget* parent)
@@ -377,7 +394,11 @@ void OtherSocCard::update(const PowerSample& s) {
   fabric_->setValues(localized("soc.fabric"), b.fabric());
   isp_->setValues(localized("soc.isp"), b.isp());
   media_->setValues(localized("soc.media"), b.media());
-  setShown(this, s.hasPower);
+  const MeasuredFigures* m = measuredBy(s);
+  setShown(fabric_, !m || m->fabric);
+  setShown(isp_, !m || m->isp);
+  setShown(media_, !m || m->media);
+  setShown(this, s.hasPower && (!m || m->fabric || m->isp || m->media));
 }
 
 UnclassifiedCard::UnclassifiedCard(QWidget* parent) : DisclosureGround("unclassifiedCard", parent) {
@@ -555,6 +576,8 @@ void MachineCard::update(const std::optional<SystemInfo>& info) {
     setLabelText(cores_, t.cores);
     setLabelText(gpuCores_, t.gpuCores);
     setLabelText(memory_, t.memory);
+    // Only a machine whose GPU reports its cores shows a count.
+    setShown(gpuCores_->parentWidget(), info->gpuCores() > 0);
   }
   setShown(this, info.has_value());
 }

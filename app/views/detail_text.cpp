@@ -45,6 +45,11 @@ QString cpuPercentText(double percent) { return fixedText(percent, 0) + QLatin1C
 
 QString wattsText(double w, int decimals) { return fixedText(w, decimals) + QStringLiteral(" W"); }
 
+QString memoryGBText(double gb) {
+  // Beyond any machine's memory (or not a number) the figure is unknown.
+  return std::isfinite(gb) && std::abs(gb) < 1e15 ? fixedText(gb, 0) : kDash;
+}
+
 QString wholeText(double v) {
   const std::optional<std::int64_t> n = truncated(v);
   return n ? integerText(*n) : kDash;
@@ -78,15 +83,19 @@ std::optional<BatteryTexts> batteryTexts(const PowerSample& s) {
 std::optional<MemoryTexts> memoryTexts(const PowerSample& s) {
   if (!(s.ramTotalGB > 0)) return std::nullopt;
   MemoryTexts t;
-  t.ram = localized("detail.ram").arg(fixedText(s.ramUsedGB, 0), fixedText(s.ramTotalGB, 0));
+  t.ram = localized("detail.ram").arg(memoryGBText(s.ramUsedGB), memoryGBText(s.ramTotalGB));
   if (s.swapUsedGB > 0.01) t.swap = localized("detail.swap").arg(fixedText(s.swapUsedGB, 1));
   return t;
 }
 
 MachineTexts machineTexts(const SystemInfo& info) {
-  return {integerText(info.eCores()) + QStringLiteral("E+") + integerText(info.pCores()) + QLatin1Char('P'),
+  // One kind of core: no split into efficiency and performance cores.
+  const QString cores = info.eCores() > 0 ? integerText(info.eCores()) + QStringLiteral("E+") +
+                                                integerText(info.pCores()) + QLatin1Char('P')
+                                          : localized("detail.cores").arg(integerText(info.pCores()));
+  return {cores,
           localized("detail.gpuCores").arg(integerText(info.gpuCores())),
-          wholeText(info.totalMemoryGB()) + QStringLiteral(" GB")};
+          memoryGBText(info.totalMemoryGB()) + QStringLiteral(" GB")};
 }
 
 QString frequencyText(double mhz) { return fixedText(mhz, 0) + QStringLiteral(" MHz"); }

@@ -18,6 +18,9 @@ namespace calorim::app {
 [[nodiscard]] QString wattsText(double w, int decimals);
 // `v` truncated toward zero, or "—" where it is not a finite number an int64 holds.
 [[nodiscard]] QString wholeText(double v);
+// GB of memory (2^30 bytes) rounded to whole GB, the one rounding of every
+// memory figure; "—" where it is not a finite figure of a real machine.
+[[nodiscard]] QString memoryGBText(double gb);
 
 // The hero card's figures.
 struct HeroTexts {

@@ -294,10 +294,16 @@ void MenuBarPanel::refresh() {
   const PowerSample& s = monitor_.latest();
   const TempUnit unit = preferences_.tempUnit();
   auto power = [&](double watts) { return s.hasPower ? std::optional(watts) : std::nullopt; };
+  // Rows of figures the machine does not measure are not shown; a GPU without
+  // a power reading of its own shows its power as unknown.
+  const MeasuredFigures* measured = s.machine ? &s.machine->measured : nullptr;
+  const bool gpuPower = measured == nullptr || measured->gpuPower;
   cpuRow_->setValues(power(s.cpu), s.cpuTemp, s.cpuUsage, unit);
-  gpuRow_->setValues(power(s.gpu), s.gpuTemp, s.gpuUsage, unit);
+  gpuRow_->setValues(gpuPower ? power(s.gpu) : std::nullopt, s.gpuTemp, s.gpuUsage, unit);
   aneRow_->setValues(power(s.ane), std::nullopt, std::nullopt, unit);
   dramRow_->setValues(power(s.dram), std::nullopt, std::nullopt, unit);
+  setShown(aneRow_, measured == nullptr || measured->anePower);
+  setShown(dramRow_, measured == nullptr || measured->dramPower);
   refreshFans();
   setLabelText(totalValue_, wattsText(power(s.total)));
   setSpoken(totalValue_, powerOf(localized("menu.total")), spokenWatts(power(s.total), 2));

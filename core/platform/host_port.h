@@ -29,6 +29,10 @@ struct OsVersion {
   bool operator==(const OsVersion&) const = default;
 };
 
+// The system value of the processor packages' sustained (long-term) power
+// limit in mW, where the system publishes one: the Linux host reads RAPL's.
+inline constexpr std::string_view kPackagePowerLimitName = "calorim.package.long_term_limit_mw";
+
 class HostPort {
  public:
   virtual ~HostPort() = default;

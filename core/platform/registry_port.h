@@ -61,6 +61,18 @@ struct RegistryValue {
 inline bool RegistryDictionary::empty() const { return entries_.empty(); }
 
 // One service of the registry. Destroying the handle releases it.
+// The GPUs of a machine whose backend describes them one by one (the Linux
+// host does): one service each of class kGpuClass, with
+//   kGpuModelKey        text, the name the GPU is known by;
+//   kGpuIntegratedKey   bool, graphics of the processor's own package;
+//   kGpuPowerKey        bool, whether its power is among the energy counters;
+//   kGpuPowerLimitKey   int, its power cap in mW, where the driver sets one.
+inline constexpr std::string_view kGpuClass = "IOAccelerator";
+inline constexpr std::string_view kGpuModelKey = "model";
+inline constexpr std::string_view kGpuIntegratedKey = "Integrated";
+inline constexpr std::string_view kGpuPowerKey = "PowerMeasured";
+inline constexpr std::string_view kGpuPowerLimitKey = "PowerLimitMilliwatts";
+
 class RegistryService {
  public:
   virtual ~RegistryService() = default;

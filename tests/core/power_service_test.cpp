@@ -100,11 +100,17 @@ TEST_F(PowerServiceTest, HeadroomAgainstTheChipBudget) {
   }
   EXPECT_GOLDEN(GOLDEN_DIR "/core_headroom.jsonl", records);
 
-  EXPECT_EQ(PowerService::estimateGPUTDP("Apple M2 ULTRA"), 120);
-  EXPECT_EQ(PowerService::estimateGPUTDP("Apple M1 Max Pro"), 60);
-  EXPECT_EQ(PowerService::estimateGPUTDP("apple m4 pro"), 35);
-  EXPECT_EQ(PowerService::estimateGPUTDP("Apple M3"), 20);
-  EXPECT_EQ(PowerService::estimateGPUTDP(""), 20);
+  // A chip of no known budget: nothing is used of it, and only the
+  // temperature decides.
+  machine.host->setSystemText("machdep.cpu.brand_string", "Intel(R) Core(TM) i7 Processor");
+  machine.counters->pushReading(CounterDelta{gpu(0, 0, 0, 0), {"Energy Model", "", "GPU", "mJ", 0, {}}});
+  service = std::make_unique<PowerService>(machine.platform);
+  (void)service->beginWindow("setup");
+  next(60, 0, 0, 1, 0, 30);
+  const HeadroomStatus unknown = service->headroom();
+  EXPECT_EQ(unknown.estimatedTDPW(), 0);
+  EXPECT_EQ(unknown.usedPercent(), 0);
+  EXPECT_TRUE(unknown.canAddWork());
 }
 
 TEST_F(PowerServiceTest, CooldownReachedOrTimedOut) {

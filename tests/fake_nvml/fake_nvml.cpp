@@ -118,6 +118,8 @@ int nvmlDeviceGetUtilizationRates(void* device, void* out) {
 
 int nvmlDeviceGetClockInfo(void* device, int /*type*/, unsigned int* mhz) { return readNumber(device, "clock_mhz", mhz); }
 
+int nvmlDeviceGetEnforcedPowerLimit(void* device, unsigned int* mw) { return readNumber(device, "power_limit_mw", mw); }
+
 int nvmlDeviceGetTemperature(void* device, int /*sensor*/, unsigned int* celsius) {
   return readNumber(device, "temp_c", celsius);
 }

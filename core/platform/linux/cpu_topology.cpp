@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "core/platform/linux/sysfs_file.h"
@@ -81,6 +82,18 @@ CpuKinds readCpuKinds(const std::filesystem::path& root, const std::vector<int>&
   std::sort(kinds.performance.begin(), kinds.performance.end());
   std::sort(kinds.efficiency.begin(), kinds.efficiency.end());
   return kinds;
+}
+
+std::size_t countPhysicalCores(const std::filesystem::path& root, const std::vector<int>& cpus) {
+  // A core is known by the lowest CPU among its threads.
+  std::set<int> cores;
+  for (int cpu : cpus) {
+    const std::optional<std::vector<int>> siblings = readCpuListFile(
+        root / "sys/devices/system/cpu" / ("cpu" + std::to_string(cpu)) / "topology/thread_siblings_list");
+    const bool listed = siblings && std::binary_search(siblings->begin(), siblings->end(), cpu);
+    cores.insert(listed ? siblings->front() : cpu);
+  }
+  return cores.size();
 }
 
 }  // namespace calorim::sysfs

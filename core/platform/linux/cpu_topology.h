@@ -4,8 +4,11 @@
 //  - sys/devices/cpu_atom/cpus and sys/devices/cpu_core/cpus: efficiency and
 //    performance cores of a hybrid Intel part (its two perf PMUs);
 //  - sys/devices/system/cpu/cpu<N>/cpu_capacity: relative capacity on Arm
-//    (biggest = 1024); CPUs below the largest capacity are efficiency cores.
+//    (biggest = 1024); CPUs below the largest capacity are efficiency cores;
+//  - sys/devices/system/cpu/cpu<N>/topology/thread_siblings_list: the logical
+//    CPUs (SMT threads) that share CPU N's physical core.
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -35,5 +38,10 @@ struct CpuKinds {
 // capacities. A CPU named by neither source counts as a performance core; when
 // every CPU would be an efficiency core, all of them count as performance cores.
 [[nodiscard]] CpuKinds readCpuKinds(const std::filesystem::path& root, const std::vector<int>& cpus);
+
+// The number of physical cores among `cpus`: CPUs that are threads of one core
+// count once. A CPU whose sibling list is missing or malformed counts as a core
+// of its own.
+[[nodiscard]] std::size_t countPhysicalCores(const std::filesystem::path& root, const std::vector<int>& cpus);
 
 }  // namespace calorim::sysfs

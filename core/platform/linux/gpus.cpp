@@ -8,6 +8,7 @@
 #include "core/base/units.h"
 #include "core/platform/linux/hwmon.h"
 #include "core/platform/linux/nvml.h"
+#include "core/platform/linux/pci_ids.h"
 #include "core/platform/linux/sysfs_dir.h"
 #include "core/platform/linux/sysfs_file.h"
 
@@ -47,6 +48,13 @@ bool isCardName(std::string_view name) {
   return std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// A power cap file's reading (µW) in W; absent without the file, a reading, or for a cap of 0.
+std::optional<double> readMicrowatts(KeptFile* file) {
+  const std::optional<std::uint64_t> uw = readUnsigned(file);
+  if (!uw || *uw == 0) return std::nullopt;
+  return static_cast<double>(*uw) / 1e6;
+}
+
 // A hwmon temperature file's reading in °C; absent without the file or a reading.
 std::optional<double> readMillidegrees(KeptFile* file) {
   if (file == nullptr) return std::nullopt;
@@ -56,10 +64,18 @@ std::optional<double> readMillidegrees(KeptFile* file) {
 
 class AmdGpu final : public GpuDevice {
  public:
-  AmdGpu(std::string name, bool apu, const HwmonChip& chip)
-      : GpuDevice(std::move(name), apu ? GpuEnergySource::none : GpuEnergySource::own) {
+  // `apu`: the card is the graphics of the processor's own package.
+  AmdGpu(std::string name, std::string displayName, bool apu, const HwmonChip& chip)
+      : AmdGpu(std::move(name), std::move(displayName), apu, chip,
+               keepFirst({chip.path / "power1_average", chip.path / "power1_input"})) {}
+
+  AmdGpu(std::string name, std::string displayName, bool apu, const HwmonChip& chip,
+         std::unique_ptr<KeptFile> power)
+      : GpuDevice(std::move(name), std::move(displayName),
+                  apu || !power ? GpuEnergySource::none : GpuEnergySource::own),
+        power_(std::move(power)) {
     const fs::path device = chip.path / "device";
-    power_ = keepFirst({chip.path / "power1_average", chip.path / "power1_input"});
+    if (!apu) cap_ = keepFirst({chip.path / "power1_cap"});
     busy_ = keepFirst({device / "gpu_busy_percent"});
     const std::vector<HwmonChannel> freqs = readHwmonChannels(chip, "freq");
     if (const HwmonChannel* sclk = labelled(freqs, "sclk")) {
@@ -86,22 +102,26 @@ class AmdGpu final : public GpuDevice {
   }
 
   std::optional<double> temperature() override { return readMillidegrees(temp_.get()); }
+  std::optional<double> powerLimitW() override { return readMicrowatts(cap_.get()); }
 
  private:
-  std::unique_ptr<KeptFile> power_, busy_, sclkHz_, dpm_, temp_;
+  std::unique_ptr<KeptFile> power_, cap_, busy_, sclkHz_, dpm_, temp_;
 };
 
 class IntelGpu final : public GpuDevice {
  public:
   // `card` and `device` are the card's and its device's folders; `chip` its
   // hwmon chip, absent for integrated graphics.
-  IntelGpu(std::string name, const fs::path& card, const fs::path& device, const HwmonChip* chip)
-      : GpuDevice(std::move(name), chip != nullptr ? GpuEnergySource::own : GpuEnergySource::raplUncore) {
+  IntelGpu(std::string name, std::string displayName, const fs::path& card, const fs::path& device,
+           const HwmonChip* chip)
+      : GpuDevice(std::move(name), std::move(displayName),
+                  chip != nullptr ? GpuEnergySource::own : GpuEnergySource::raplUncore) {
     const fs::path gt = device / "tile0/gt0";
     idle_ = keepFirst({card / "gt/gt0/rc6_residency_ms", card / "power/rc6_residency_ms", gt / "gtidle/idle_residency_ms"});
     clock_ = keepFirst({card / "gt_act_freq_mhz", card / "gt/gt0/rps_act_freq_mhz", gt / "freq0/act_freq"});
     if (chip == nullptr) return;
     energy_ = keepFirst({chip->path / "energy1_input"});
+    cap_ = keepFirst({chip->path / "power1_max"});
     const std::vector<HwmonChannel> temps = readHwmonChannels(*chip, "temp");
     const HwmonChannel* pkg = labelled(temps, "pkg");
     temp_ = keep(pkg != nullptr ? pkg : temps.empty() ? nullptr : &temps.front());
@@ -118,9 +138,10 @@ class IntelGpu final : public GpuDevice {
   }
 
   std::optional<double> temperature() override { return readMillidegrees(temp_.get()); }
+  std::optional<double> powerLimitW() override { return readMicrowatts(cap_.get()); }
 
  private:
-  std::unique_ptr<KeptFile> energy_, idle_, clock_, temp_;
+  std::unique_ptr<KeptFile> energy_, cap_, idle_, clock_, temp_;
 };
 
 std::vector<std::unique_ptr<GpuDevice>> findSysfsGpus(const fs::path& root) {
@@ -133,21 +154,23 @@ std::vector<std::unique_ptr<GpuDevice>> findSysfsGpus(const fs::path& root) {
     const std::optional<std::string> card = readDrmCardName(chip);
     const std::string label = card.value_or(chip.dir);
     if (card && !cards.insert(*card).second) continue;  // a second chip of the same card
+    std::string shown = pciGpuName(root, chip.path / "device").value_or((amd ? "AMD GPU " : "Intel GPU ") + label);
     if (amd) {
       // Only an APU reports its northbridge voltage.
       const std::vector<HwmonChannel> volts = readHwmonChannels(chip, "in");
       const bool apu = labelled(volts, "vddnb") != nullptr;
-      gpus.push_back(std::make_unique<AmdGpu>("GPU " + label, apu, chip));
+      gpus.push_back(std::make_unique<AmdGpu>("GPU " + label, std::move(shown), apu, chip));
     } else {
-      gpus.push_back(
-          std::make_unique<IntelGpu>("GPU " + label, chip.path / "device/drm" / label, chip.path / "device", &chip));
+      gpus.push_back(std::make_unique<IntelGpu>("GPU " + label, std::move(shown), chip.path / "device/drm" / label,
+                                                chip.path / "device", &chip));
     }
   }
   // Integrated Intel graphics: a card with Intel's clock or idle files and no hwmon chip.
   const fs::path drm = root / "sys/class/drm";
   for (const std::string& card : listDirectory(drm)) {
     if (!isCardName(card) || cards.count(card) != 0) continue;
-    auto gpu = std::make_unique<IntelGpu>("GPU " + card, drm / card, drm / card / "device", nullptr);
+    std::string shown = pciGpuName(root, drm / card / "device").value_or("Intel GPU " + card);
+    auto gpu = std::make_unique<IntelGpu>("GPU " + card, std::move(shown), drm / card, drm / card / "device", nullptr);
     if (gpu->hasActivity()) gpus.push_back(std::move(gpu));
   }
   return gpus;
@@ -195,6 +218,11 @@ std::vector<GpuSample> GpuSet::sample() {
 std::optional<double> GpuSet::temperature(std::size_t i) {
   std::lock_guard lock(mutex_);
   return i < devices_.size() ? devices_[i]->temperature() : std::nullopt;
+}
+
+std::optional<double> GpuSet::powerLimitW(std::size_t i) {
+  std::lock_guard lock(mutex_);
+  return i < devices_.size() ? devices_[i]->powerLimitW() : std::nullopt;
 }
 
 std::optional<std::size_t> GpuSet::lead() const {

@@ -20,8 +20,13 @@
 //                             power (mW) integrated; utilization, graphics
 //                             clock and temperature.
 //
-// Each GPU is named for the energy breakdown: "GPU <card>" ("GPU card1") for
-// the kernel's cards, the device's own name for NVML devices. The set also
+// Each GPU has an identity for the counter and sensor channels: "GPU <card>"
+// ("GPU card1") for the kernel's cards, the device's own name for NVML devices;
+// and a name to show: NVML's name, the PCI ids database's name of the card
+// (see pci_ids.h), else the vendor and the card ("AMD GPU card1"). Its power
+// cap, where the driver sets one: amdgpu power1_cap, i915/xe power1_max (µW),
+// NVML's enforced power limit (mW). An amdgpu card without a power file of its
+// own (only a temperature) has no energy. The set also
 // remembers which GPU drew the most energy in the latest delta (the lead),
 // whose busy time, clock and temperature stand for "the GPU".
 //
@@ -61,20 +66,25 @@ struct GpuReading {
 
 class GpuDevice {
  public:
-  GpuDevice(std::string name, GpuEnergySource energy) : name_(std::move(name)), energy_(energy) {}
+  GpuDevice(std::string name, std::string displayName, GpuEnergySource energy)
+      : name_(std::move(name)), displayName_(std::move(displayName)), energy_(energy) {}
   virtual ~GpuDevice() = default;
   GpuDevice(const GpuDevice&) = delete;
   GpuDevice& operator=(const GpuDevice&) = delete;
 
   [[nodiscard]] const std::string& name() const { return name_; }
+  [[nodiscard]] const std::string& displayName() const { return displayName_; }
   [[nodiscard]] GpuEnergySource energySource() const { return energy_; }
 
   [[nodiscard]] virtual GpuReading read() = 0;
   // °C; absent when the GPU has no sensor or it cannot be read now.
   [[nodiscard]] virtual std::optional<double> temperature() = 0;
+  // The power cap in W; absent when the driver reports none or it cannot be read now.
+  [[nodiscard]] virtual std::optional<double> powerLimitW() = 0;
 
  private:
   std::string name_;
+  std::string displayName_;
   GpuEnergySource energy_;
 };
 
@@ -110,6 +120,7 @@ class GpuSet {
   // previous reading to that GPU's energy counter, which starts at 0.
   [[nodiscard]] std::vector<GpuSample> sample();
   [[nodiscard]] std::optional<double> temperature(std::size_t i);
+  [[nodiscard]] std::optional<double> powerLimitW(std::size_t i);
 
   void setLead(std::size_t i) { lead_.store(static_cast<long>(i)); }
   // Absent until a delta has chosen one.

@@ -18,7 +18,6 @@ constexpr std::string_view kGpu = "GPU";
 constexpr std::string_view kDram = "DRAM";
 constexpr std::string_view kPackageRest = "Package rest";
 constexpr std::string_view kGpuTotal = "GPU Energy";
-constexpr std::string_view kIntegrated = "GPU integrated";
 constexpr std::string_view kActive = "ACTIVE";
 constexpr std::string_view kIdle = "IDLE";
 // GPU residencies split this many parts by the busy fraction.
@@ -109,17 +108,17 @@ void LinuxCounterReports::discoverEnergy() {
   };
   const bool package = has(RaplDomain::package);
   coreZones_ = has(RaplDomain::core);
-  std::vector<std::size_t> ownEnergy;
-  std::string integrated(kIntegrated);
+  bool ownEnergy = false;
   for (std::size_t i = 0; gpus_ && i < gpus_->size(); ++i) {
-    if (gpus_->device(i).energySource() == GpuEnergySource::own) ownEnergy.push_back(i);
-    if (gpus_->device(i).energySource() == GpuEnergySource::raplUncore) integrated = gpus_->device(i).name();
+    ownEnergy = ownEnergy || gpus_->device(i).energySource() == GpuEnergySource::own;
   }
   if (package || coreZones_) energy_.push_back({std::string(kCpuEnergy), Energy::cpu});
-  if (!ownEnergy.empty()) {
+  // Every GPU's energy is the GPU's: the cards' own and the integrated
+  // graphics' (uncore) together, so that the GPU figure is the same wherever
+  // it is read.
+  if (ownEnergy) {
     energy_.push_back({std::string(kGpuTotal), Energy::gpuTotal});
-    if (has(RaplDomain::uncore)) energy_.push_back({integrated, Energy::uncore});
-    for (std::size_t i : ownEnergy) energy_.push_back({gpus_->device(i).name(), Energy::gpu, i});
+    energy_.push_back({std::string(kGpu), Energy::gpuTotal});
   } else if (has(RaplDomain::uncore)) {
     energy_.push_back({std::string(kGpu), Energy::uncore});
   }
@@ -281,7 +280,6 @@ std::optional<CounterDelta> LinuxCounterReports::createSamplesDelta(const RawSam
         case Energy::dram: uj = dram; break;
         case Energy::rest: uj = package > parts ? package - parts : 0; break;
         case Energy::gpuTotal: uj = saturatingAdd(gpuTotal, uncore); break;
-        case Energy::gpu: uj = gpuUj[e.gpu]; break;
       }
       delta.push_back(energyChannel(e.name, uj));
     }

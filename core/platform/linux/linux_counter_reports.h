@@ -10,10 +10,10 @@
 //      "DRAM"         the dram zones;
 //      "Package rest" packages minus core minus uncore, never below 0; only next
 //                     to core zones (otherwise "CPU Energy" already is the package).
-//    When a GPU has energy of its own (a discrete card), "GPU" gives way to
-//    "GPU Energy", the sum of every GPU, followed by one channel per GPU under
-//    its own name: the uncore zones under the integrated card's name (or
-//    "GPU integrated"), then each GPU of the set.
+//    When a GPU has energy of its own (a discrete card), "GPU Energy" and
+//    "GPU" both give the sum of every GPU: the cards' own energy and the
+//    uncore zones. A GPU without energy of its own (an APU, a card that only
+//    reports a temperature) adds nothing.
 //  - group "CPU Stats", subgroup "CPU Core Performance States": one channel per
 //    logical CPU of /proc/stat, "ECPU<n>" for efficiency and "PCPU<n>" for
 //    performance cores (all "PCPU" on machines with one kind of core), with the
@@ -110,11 +110,10 @@ class LinuxCounterReports final : public CounterReportPort {
     int number;
     std::string name;
   };
-  enum class Energy { cpu, uncore, dram, rest, gpuTotal, gpu };
+  enum class Energy { cpu, uncore, dram, rest, gpuTotal };
   struct EnergyChannel {
     std::string name;
     Energy kind;
-    std::size_t gpu = 0;  // for `Energy::gpu`
   };
 
   // Looks for the energy zones and channels; under `mutex_`, while `energy_` is empty.

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/platform/linux/cpu_topology.h"
+#include "core/platform/linux/powercap.h"
 #include "core/platform/linux/proc_stat.h"
 #include "core/platform/linux/sysfs_file.h"
 
@@ -160,6 +161,22 @@ std::optional<std::int64_t> LinuxHost::systemInteger(std::string_view name) {
     if (!kinds) return std::nullopt;
     return static_cast<std::int64_t>(name == "hw.perflevel0.logicalcpu" ? kinds->performance.size()
                                                                         : kinds->efficiency.size());
+  }
+  if (name == "hw.physicalcpu") {
+    const std::optional<std::vector<int>> cpus = onlineCpus(root_);
+    if (!cpus) return std::nullopt;
+    return static_cast<std::int64_t>(countPhysicalCores(root_, *cpus));
+  }
+  if (name == "hw.perflevel0.physicalcpu" || name == "hw.perflevel1.physicalcpu") {
+    const std::optional<CpuKinds> kinds = hybridKinds(root_);
+    if (!kinds) return std::nullopt;
+    return static_cast<std::int64_t>(
+        countPhysicalCores(root_, name == "hw.perflevel0.physicalcpu" ? kinds->performance : kinds->efficiency));
+  }
+  if (name == kPackagePowerLimitName) {
+    const std::optional<std::uint64_t> uw = packageLongTermLimitUw(root_);
+    if (!uw) return std::nullopt;
+    return static_cast<std::int64_t>(*uw / 1000);
   }
   if (name == "hw.memsize") {
     const std::optional<std::string> text = readTable(root_ / "proc/meminfo", kSmallTableLimit);

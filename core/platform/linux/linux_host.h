@@ -13,7 +13,13 @@
 //      "hw.perflevel0.logicalcpu", "hw.perflevel0.name" ("Performance"),
 //      "hw.perflevel1.logicalcpu", "hw.perflevel1.name" ("Efficiency")
 //                                  only on machines with two kinds of core;
-//      "hw.memsize"                MemTotal of proc/meminfo, bytes.
+//      "hw.physicalcpu"            physical cores among the online CPUs (SMT
+//                                  threads of one core count once);
+//      "hw.perflevel0.physicalcpu", "hw.perflevel1.physicalcpu"
+//                                  the same per kind, only on hybrid machines;
+//      "hw.memsize"                MemTotal of proc/meminfo, bytes;
+//      kPackagePowerLimitName      the packages' long-term (sustained) RAPL
+//                                  power limit, mW.
 //  - memory used: MemTotal − MemAvailable; swap used: SwapTotal − SwapFree (bytes).
 //  - OS version: "Linux" and the kernel's major.minor.patch from
 //    proc/sys/kernel/osrelease.

@@ -37,7 +37,7 @@ std::shared_ptr<Platform> makeLinuxPlatform(const std::filesystem::path& root, s
   auto gpus = std::make_shared<GpuSet>(root, clock, nvmlLibrary);
   auto platform = std::make_shared<Platform>();
   platform->counters = std::make_unique<LinuxCounterReports>(root, gpus);
-  platform->registry = std::make_unique<LinuxRegistry>(root, gpus->size() > 0);
+  platform->registry = std::make_unique<LinuxRegistry>(root, gpus);
   platform->smc = std::make_unique<LinuxSmc>(root);
   platform->hid = std::make_unique<LinuxHid>(root, gpus);
   platform->host = std::make_unique<LinuxHost>(root);

@@ -20,6 +20,11 @@ constexpr std::string_view kGpuTableClass = "AppleARMIODevice";
 struct BatteryService final : RegistryService {};
 struct GpuTableService final : RegistryService {};
 
+struct GpuService final : RegistryService {
+  explicit GpuService(std::size_t i) : index(i) {}
+  std::size_t index;
+};
+
 struct UsbDeviceService final : RegistryService {
   explicit UsbDeviceService(std::filesystem::path d) : dir(std::move(d)) {}
   std::filesystem::path dir;
@@ -259,8 +264,8 @@ RegistryBytes gpuClockTable(int maxMHz) {
 
 }  // namespace detail
 
-LinuxRegistry::LinuxRegistry(std::filesystem::path root, bool gpuClocks)
-    : root_(std::move(root)), gpuClocks_(gpuClocks) {}
+LinuxRegistry::LinuxRegistry(std::filesystem::path root, std::shared_ptr<GpuSet> gpus)
+    : root_(std::move(root)), gpus_(gpus && gpus->size() > 0 ? std::move(gpus) : nullptr) {}
 
 std::vector<std::unique_ptr<RegistryService>> LinuxRegistry::matchingServices(std::string_view className) {
   std::vector<std::unique_ptr<RegistryService>> services;
@@ -269,8 +274,10 @@ std::vector<std::unique_ptr<RegistryService>> LinuxRegistry::matchingServices(st
     if (std::any_of(supplies.begin(), supplies.end(), [](const PowerSupply& s) { return s.isSystemBattery(); })) {
       services.push_back(std::make_unique<BatteryService>());
     }
-  } else if (className == kGpuTableClass && gpuClocks_) {
+  } else if (className == kGpuTableClass && gpus_) {
     services.push_back(std::make_unique<GpuTableService>());
+  } else if (className == kGpuClass && gpus_) {
+    for (std::size_t i = 0; i < gpus_->size(); ++i) services.push_back(std::make_unique<GpuService>(i));
   } else if (className == kUsbDeviceClass) {
     for (std::filesystem::path& dir : listUsbDevices(root_)) {
       services.push_back(std::make_unique<UsbDeviceService>(std::move(dir)));
@@ -287,6 +294,18 @@ std::optional<RegistryDictionary> LinuxRegistry::properties(const RegistryServic
   if (dynamic_cast<const BatteryService*>(&service) != nullptr) return batteryProperties(true);
   if (dynamic_cast<const GpuTableService*>(&service) != nullptr) {
     return RegistryDictionary{{"voltage-states9", detail::gpuClockTable(GpuSet::kMaxClockMHz)}};
+  }
+  if (const auto* gpu = dynamic_cast<const GpuService*>(&service)) {
+    if (!gpus_ || gpu->index >= gpus_->size()) return std::nullopt;
+    const GpuDevice& device = gpus_->device(gpu->index);
+    RegistryDictionary properties{{std::string(kGpuModelKey), device.displayName()},
+                                  {std::string(kGpuIntegratedKey), device.energySource() != GpuEnergySource::own},
+                                  {std::string(kGpuPowerKey), device.energySource() != GpuEnergySource::none}};
+    const std::optional<double> watts = gpus_->powerLimitW(gpu->index);
+    if (const std::optional<std::int64_t> mw = watts ? whole(*watts * 1000) : std::nullopt) {
+      properties.set(std::string(kGpuPowerLimitKey), *mw);
+    }
+    return properties;
   }
   if (const auto* usb = dynamic_cast<const UsbDeviceService*>(&service)) {
     if (!isDirectory(usb->dir)) return std::nullopt;

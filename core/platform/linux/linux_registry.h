@@ -36,6 +36,11 @@
 // reported, with "voltage-states9": the table of GPU clocks, 8-byte records
 // (Hz, 32-bit little-endian, then a zero voltage) for 1, 2, ... up to
 // GpuSet::kMaxClockMHz MHz, so that GPU state "P<n>" runs at n MHz.
+// "IOAccelerator": one service per GPU of the GPU set, in its order, with
+// "model" (its display name), "Integrated" (bool: graphics of the processor's
+// package, an APU's included), "PowerMeasured" (bool: its energy is counted,
+// its own or RAPL's uncore) and "PowerLimitMilliwatts" (int, its power cap,
+// read afresh, when the driver reports one).
 // Every other class: no services.
 //
 // Integers are int64. Services only name what to read: their properties are
@@ -48,6 +53,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/platform/linux/gpus.h"
 #include "core/platform/linux/power_supply.h"
 #include "core/platform/linux/usb_devices.h"
 #include "core/platform/linux/usb_power_delivery.h"
@@ -57,8 +63,8 @@ namespace calorim::sysfs {
 
 class LinuxRegistry final : public RegistryPort {
  public:
-  // `gpuClocks`: whether to publish the GPU clock table.
-  explicit LinuxRegistry(std::filesystem::path root, bool gpuClocks = false);
+  // `gpus`: the machine's GPUs (null or empty for none): their clock table and services.
+  explicit LinuxRegistry(std::filesystem::path root, std::shared_ptr<GpuSet> gpus = nullptr);
 
   std::vector<std::unique_ptr<RegistryService>> matchingServices(std::string_view className) override;
   // Absent when the battery is gone, or the USB device was unplugged.
@@ -69,7 +75,7 @@ class LinuxRegistry final : public RegistryPort {
   std::optional<RegistryDictionary> batteryProperties(bool withPdos) const;
 
   std::filesystem::path root_;
-  bool gpuClocks_;
+  std::shared_ptr<GpuSet> gpus_;  // null or not empty
 };
 
 namespace detail {

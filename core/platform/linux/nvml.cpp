@@ -33,6 +33,8 @@ class Library {
                        bind(energy, "nvmlDeviceGetTotalEnergyConsumption") &&
                        bind(utilization, "nvmlDeviceGetUtilizationRates") && bind(clock, "nvmlDeviceGetClockInfo") &&
                        bind(temperature, "nvmlDeviceGetTemperature");
+    // Older drivers lack the limit; the GPU is still read without it.
+    bind(powerLimit, "nvmlDeviceGetEnforcedPowerLimit");
     initialised_ = found && init() == kSuccess;
   }
   ~Library() {
@@ -54,6 +56,7 @@ class Library {
   Return (*utilization)(Device, void*) = nullptr;  // fills a Utilization
   Return (*clock)(Device, int, unsigned int*) = nullptr;
   Return (*temperature)(Device, int, unsigned int*) = nullptr;
+  Return (*powerLimit)(Device, unsigned int*) = nullptr;  // mW; may be missing
 
  private:
   template <typename F>
@@ -68,8 +71,10 @@ class Library {
 
 class NvmlGpu final : public GpuDevice {
  public:
-  NvmlGpu(std::string name, std::shared_ptr<Library> library, Device device)
-      : GpuDevice(std::move(name), GpuEnergySource::own), library_(std::move(library)), device_(device) {}
+  NvmlGpu(std::string name, std::string displayName, std::shared_ptr<Library> library, Device device)
+      : GpuDevice(std::move(name), std::move(displayName), GpuEnergySource::own),
+        library_(std::move(library)),
+        device_(device) {}
 
   GpuReading read() override {
     GpuReading r;
@@ -92,6 +97,14 @@ class NvmlGpu final : public GpuDevice {
     unsigned int celsius = 0;
     if (library_->temperature(device_, kTemperatureGpu, &celsius) != kSuccess) return std::nullopt;
     return static_cast<double>(celsius);
+  }
+
+  std::optional<double> powerLimitW() override {
+    unsigned int mw = 0;
+    if (library_->powerLimit == nullptr || library_->powerLimit(device_, &mw) != kSuccess || mw == 0) {
+      return std::nullopt;
+    }
+    return mw / 1000.0;
   }
 
  private:
@@ -129,7 +142,9 @@ std::vector<std::unique_ptr<GpuDevice>> findNvmlGpus(const std::string& library)
     if (lib->handle(i, &device) != kSuccess) continue;
     std::array<char, kNameBytes> name{};
     if (lib->name(device, name.data(), kNameBytes) != kSuccess) name[0] = '\0';
-    gpus.push_back(std::make_unique<NvmlGpu>(channelName(name.data(), i), lib, device));
+    std::string shown(name.data(), ::strnlen(name.data(), kNameBytes));
+    if (shown.empty()) shown = "NVIDIA GPU " + std::to_string(i);
+    gpus.push_back(std::make_unique<NvmlGpu>(channelName(name.data(), i), std::move(shown), lib, device));
   }
   return gpus;
 }

@@ -123,6 +123,33 @@ std::vector<RaplZone> findRaplZones(const std::filesystem::path& root) {
   return {};
 }
 
+std::optional<std::uint64_t> packageLongTermLimitUw(const std::filesystem::path& root) {
+  const std::filesystem::path powercap = root / "sys/class/powercap";
+  for (std::string_view type : kControlTypes) {
+    std::uint64_t sum = 0;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(powercap, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string id = it->path().filename().string();
+      if (!id.starts_with(type) || id.size() <= type.size() + 1 || id[type.size()] != ':') continue;
+      const std::optional<std::vector<std::uint64_t>> path = zonePath(std::string_view(id).substr(type.size() + 1));
+      if (!path || path->size() != 1) continue;
+      const std::optional<std::string> name = readAttribute(it->path() / "name");
+      if (!name || raplDomain(*name) != RaplDomain::package) continue;
+      for (int k = 0; k < 4; ++k) {
+        const std::string constraint = "constraint_" + std::to_string(k);
+        if (readAttribute(it->path() / (constraint + "_name")) != "long_term") continue;
+        const std::optional<std::string> limit = readAttribute(it->path() / (constraint + "_power_limit_uw"));
+        const std::uint64_t uw = limit ? parseUnsigned(*limit).value_or(0) : 0;
+        // No package draws a kilowatt for long: a larger figure is not a limit.
+        if (uw <= 1'000'000'000) sum += uw;
+        break;
+      }
+    }
+    if (sum > 0) return sum;
+  }
+  return std::nullopt;
+}
+
 RaplAccess raplAccess(const std::filesystem::path& root) {
   const std::filesystem::path powercap = root / "sys/class/powercap";
   bool refused = false;

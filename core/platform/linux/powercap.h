@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,13 @@ struct RaplZone {
 // such a zone wins: the MMIO zones mirror the MSR ones and must not be counted
 // twice. Empty when there is none (no powercap, a VM, counters root-only).
 [[nodiscard]] std::vector<RaplZone> findRaplZones(const std::filesystem::path& root);
+
+// The sustained (long-term) power limit of the packages, in µW: the sum over
+// the package zones of the control type `findRaplZones` picks of the limit of
+// the constraint named "long_term" (constraint_<k>_name and
+// constraint_<k>_power_limit_uw, k from 0 to 3). Absent when no package zone
+// names one or every such limit is 0. Needs no root: the limits are readable by all.
+[[nodiscard]] std::optional<std::uint64_t> packageLongTermLimitUw(const std::filesystem::path& root);
 
 // Whether the energy counters under <root>/sys/class/powercap can be read,
 // tried by opening and reading each zone's `energy_uj`: `readable` when one

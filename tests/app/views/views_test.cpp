@@ -27,6 +27,7 @@
 
 #include "app/model/battery_readers.h"
 #include "app/model/live_monitor.h"
+#include "app/model/menu_bar_text.h"
 #include "app/model/preferences.h"
 #include "app/model/strings.h"
 #include "app/views/detail_text.h"
@@ -569,6 +570,9 @@ class ViewsTest : public QObject {
     checkTable(std::vector<Row>{
                    {"swap of 0.01 GB: none", 11.4, 18, 0.01, "RAM 11/18 GB|-"},
                    {"no RAM size: nothing", 11.4, 0, 2, "none"},
+                   // Rounded as the machine card rounds the same memory.
+                   {"24.9 GB as 25", 23.5, 24.9, 0, "RAM 24/25 GB|-"},
+                   {"used beyond a figure", std::numeric_limits<double>::infinity(), 24.9, 0, "RAM \u2014/25 GB|-"},
                },
                [](const Row& r) {
                  PowerSample s = PowerSample::zero({});
@@ -591,8 +595,9 @@ class ViewsTest : public QObject {
     const MachineTexts m = machineTexts(machine);
     checkTable(std::vector<Row>{
                    {"cores, without group separators", m.cores, "4E+12345P"},
+                   {"one kind of core: no split", machineTexts(SystemInfo("C", 0, 8, 0, 32, "M", "1")).cores, "8 cores"},
                    {"GPU cores", m.gpuCores, "10 GPU"},
-                   {"memory, truncated", m.memory, "24 GB"},
+                   {"memory, rounded as the RAM line rounds it", m.memory, "25 GB"},
                    {"memory beyond an int64", machineTexts(SystemInfo("C", 1, 1, 1, inf, "M", "1")).memory, "— GB"},
                    {"fan: infinite", fanSpeedText(inf), "—"},
                    {"fan: NaN", fanSpeedText(std::nan("")), "—"},
@@ -802,6 +807,66 @@ class ViewsTest : public QObject {
     QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_bare.txt", rig.tree()));
     rig.monitor->publish(sampleWith({}, {}, {}, 0.001, 0.0011));
     QVERIFY(!rig.hidden("displayCard") && rig.hidden("displayInternalRow") && !rig.hidden("displayExternalRow"));
+  }
+
+  // A desktop PC: one kind of core, a discrete card with its own power, no
+  // neural engine, no DRAM counter, none of the chip's other blocks. Only what
+  // it measures is shown, the card's power in the GPU card; the tray text
+  // shows "—" for a stored choice the machine lacks.
+  void aPcShowsOnlyWhatItMeasures() {
+    PowerSample s = PowerSample::zero({});
+    s.breakdown = EnergyBreakdown({}, {}, 28.2, 31.0, 31.0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {},
+                                  {ChannelPower("Package rest", 20.3)});
+    s.total = s.breakdown.socTotal();
+    s.cpu = 28.2;
+    s.gpu = 31.0;
+    s.cpuTemp = 48;
+    s.gpuTemp = 41;
+    s.cpuUsage = 0.23;
+    s.pCpuUsage = 0.23;
+    s.gpuUsage = 0.37;
+    s.gpuFreqMHz = 1835;
+    s.ramUsedGB = 9.5;
+    s.ramTotalGB = 31.3;
+    s.fans = {FanInfo(0, 812)};
+    MachineDescription pc;
+    pc.measured.cpuPower = pc.measured.gpuPower = pc.measured.totalPower = true;
+    pc.measured.cpuTemp = pc.measured.gpuTemp = pc.measured.fans = true;
+    pc.measured.cpuUsage = pc.measured.pCpuUsage = pc.measured.gpuUsage = pc.measured.gpuFreqMHz = true;
+    pc.cpu = CpuTopology{0, 8, 16};
+    pc.gpus = {GpuDescription{"AMD Radeon RX 6800/6800 XT / 6900 XT", false, true, 203.0}};
+    s.machine = std::make_shared<const MachineDescription>(pc);
+
+    DetailRig rig;
+    QVERIFY(rig.showAt(1000, 1100));
+    QTRY_VERIFY(rig.monitor->systemInfo().has_value());
+    rig.monitor->publish(s);
+    QVERIFY(rig.hidden("aneCard") && rig.hidden("memoryCard") && rig.hidden("otherSocCard"));
+    QVERIFY(rig.hidden("eClusterBar") && !rig.hidden("pClusterBar"));
+    QCOMPARE(testing::part<QLabel>(rig.part("gpuHeader"), "watts")->text(), QStringLiteral("31.00 W"));
+    QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_pc_desktop.txt", rig.tree()));
+    settle();
+    QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("detail_pc_desktop.png")));
+
+    const SimulatedRig sim;
+    auto pcMonitor = sim.makeMonitor();
+    pcMonitor->publish(s);
+    Preferences preferences;
+    MenuBarPanel pcPanel(*pcMonitor, preferences, {});
+    pcPanel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pcPanel));
+    QVERIFY(!shown(&pcPanel, "aneRow") && !shown(&pcPanel, "dramRow"));
+    QVERIFY(pictureIs(&pcPanel, "panel_pc_desktop.txt"));
+    settle();
+    QVERIFY(testing::saveScreenshot(pcPanel.grab(), QStringLiteral("panel_pc_desktop.png")));
+
+    const std::string measured = menuBarText(s, "socPower,gpuPower", "full", "celsius");
+    QVERIFY2(measured.ends_with("31.0W"), measured.c_str());
+    pc.measured.gpuPower = false;
+    s.machine = std::make_shared<const MachineDescription>(pc);
+    const std::string lacking = menuBarText(s, "socPower,gpuPower", "full", "celsius");
+    QVERIFY2(lacking.ends_with("\u2014") && lacking.starts_with(measured.substr(0, measured.find(' '))),
+             lacking.c_str());
   }
 
   void errorBannerAboveThePage() {

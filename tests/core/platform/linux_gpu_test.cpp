@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "core/platform/linux/gpus.h"
+#include "core/platform/linux/pci_ids.h"
 #include "core/platform/linux/linux_platform.h"
+#include "core/machine_description.h"
 #include "core/power_metrics.h"
 #include "tests/core/platform/linux_machine_clock.h"
 #include "tests/core/platform/linux_machine_tree.h"
@@ -89,6 +91,19 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
          clock.setEnergyRate("intel-rapl:0", 25'000'000);
          clock.setEnergyRate("intel-rapl:0:0", 12'000'000);
        }},
+      // An amdgpu card that reports only its temperature has no energy: no
+      // GPU power at all, rather than 0 W for ever.
+      {"Radeon without power files", "desktop",
+       [&](MachineTree& tree, MachineClock& clock) {
+         desktopLoad(tree, clock);
+         tree.remove("sys/class/hwmon/hwmon2/power1_average");
+       }},
+      // Two cards: the Radeon's 31 W and the Arc's 95 W are both the GPU's.
+      {"Radeon and Arc", "dualgpu",
+       [&](MachineTree& tree, MachineClock& clock) {
+         desktopLoad(tree, clock);
+         clock.setCounterRate("sys/class/hwmon/hwmon4/energy1_input", 95'000'000);
+       }},
       // The Arc card's energy counter, busy from the render GT's idle residency.
       {"Arc on xe", "arcdesktop",
        [](MachineTree&, MachineClock& clock) {
@@ -109,6 +124,7 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
          nvmlGpu(tree, 0, "NVIDIA GeForce RTX 4070 Laptop GPU", "energy_mj", "912345678", 55, 1980, 67);
          nvmlGpu(tree, 1, "NVIDIA RTX A500 Laptop GPU", "power_mw", "15000", 90, 1200, 58);
          clock.setCounterRate("nvml/gpu0/energy_mj", 80'000);
+         tree.write("nvml/gpu0/power_limit_mw", "115000");
        }},
   };
   std::ostringstream out;
@@ -124,6 +140,12 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
     const PowerSnapshot s = metrics.sample(1.0);
     out << m.name << ": GPU " << s.gpuPower() << " W, busy " << s.gpuUsage() << ", " << s.gpuFreqMHz() << " MHz, "
         << s.gpuTemp().value_or(-1) << " °C; total " << s.totalPower() << " W\n";
+    const MachineDescription d = metrics.description();
+    out << m.name << ": breakdown GPU " << s.energyBreakdown().gpu() << " W, budget " << d.gpuPowerBudgetW() << " W;";
+    for (const GpuDescription& gpu : d.gpus) out << " " << gpu.name << ";";
+    out << " measured";
+    for (const std::string& name : d.measured.names()) out << " " << name;
+    out << "\n";
     for (const ChannelPower& c : s.energyBreakdown().other()) {
       out << m.name << ": other " << c.name() << " " << c.watts() << " W\n";
     }
@@ -189,6 +211,51 @@ TEST(LinuxGpu, DpmTableMarkedLine) {
   EXPECT_EQ(busyFromIdle(250, 1000), 0.75);
   EXPECT_EQ(busyFromIdle(1200, 1000), 0.0);  // residency runs ahead of the wall clock at times
   EXPECT_EQ(busyFromIdle(0, 0), std::nullopt);
+}
+
+// Names from the PCI ids database: the vendor's device, never a subsystem or
+// another vendor's; a damaged file (an endless line, text cut short, more
+// than the byte limit) gives no name rather than a wrong one.
+TEST(PciIds, DeviceNamesFromTheDatabase) {
+  const std::string ids =
+      "# comment\n"
+      "1002  Advanced Micro Devices, Inc. [AMD/ATI]\n"
+      "\t73a5  Navi 21 [Radeon RX 6950 XT]\n"
+      "\t\t1002 73bf  Not a device line\n"
+      "\t" + std::string(2000, 'x') + "\n"
+      "\t73bf  Navi 21 [Radeon RX 6800/6800 XT / 6900 XT]\n"
+      "\t1638  Cezanne [Radeon Vega Series / Radeon Vega Mobile Series]\n"
+      "10de  NVIDIA Corporation\n"
+      "\t2684  AD102 [GeForce RTX 4090]\n"
+      "8086  Intel Corporation\n"
+      "\t46a6  Alder Lake-P GT2 [Iris Xe Graphics]\n"
+      "\t56a0  DG2 [Arc A770]\n"
+      "\t9a49  TigerLake-LP GT2\n"
+      "C 03  Display controller\n"
+      "\t00  VGA compatible controller\n";
+  auto lookUp = [&](std::uint16_t vendor, std::uint16_t device, std::size_t limit = kPciIdsMaxBytes) {
+    std::istringstream in(ids);
+    return pciDeviceName(in, vendor, device, limit);
+  };
+  EXPECT_EQ(lookUp(0x1002, 0x73bf), "Navi 21 [Radeon RX 6800/6800 XT / 6900 XT]");
+  EXPECT_EQ(lookUp(0x8086, 0x9a49), "TigerLake-LP GT2");
+  EXPECT_EQ(lookUp(0x10de, 0x2684), "AD102 [GeForce RTX 4090]");
+  EXPECT_EQ(lookUp(0x1002, 0x2684), std::nullopt);  // another vendor's device
+  EXPECT_EQ(lookUp(0x1002, 0x1002), std::nullopt);  // a subsystem, not a device
+  EXPECT_EQ(lookUp(0x1234, 0x0001), std::nullopt);
+  EXPECT_EQ(lookUp(0x8086, 0x0003), std::nullopt);  // the classes that follow are no devices
+  EXPECT_EQ(lookUp(0x8086, 0x56a0, 200), std::nullopt);  // beyond the byte limit
+  std::istringstream cut("1002  AMD\n\t73b");
+  EXPECT_EQ(pciDeviceName(cut, 0x1002, 0x73bf), std::nullopt);
+  std::istringstream endless(std::string(1 << 20, 'a'));
+  EXPECT_EQ(pciDeviceName(endless, 0x1002, 0x73bf), std::nullopt);
+
+  EXPECT_EQ(gpuDisplayName(0x1002, "Navi 21 [Radeon RX 6800/6800 XT / 6900 XT]"), "AMD Radeon RX 6800/6800 XT / 6900 XT");
+  EXPECT_EQ(gpuDisplayName(0x8086, "DG2 [Arc A770]"), "Intel Arc A770");
+  EXPECT_EQ(gpuDisplayName(0x8086, "TigerLake-LP GT2"), "Intel TigerLake-LP GT2");
+  EXPECT_EQ(gpuDisplayName(0x10de, "AD102 [GeForce RTX 4090]"), "NVIDIA GeForce RTX 4090");
+  EXPECT_EQ(gpuDisplayName(0x1234, "Odd [AMD thing]"), "GPU AMD thing");
+  EXPECT_EQ(gpuDisplayName(0x1002, "Odd []"), "AMD Odd []");
 }
 
 }  // namespace

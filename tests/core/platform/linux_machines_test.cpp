@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/iohid_thermal.h"
+#include "core/machine_description.h"
 #include "core/platform/fake/fake_platform.h"
 #include "core/platform/linux/linux_hardware_report.h"
 #include "core/platform/linux/linux_host.h"
@@ -65,7 +66,7 @@ void flatten(const Json& j, const std::string& path, std::string& out) {
 
 Json registryFacts(RegistryPort& registry) {
   Json facts;
-  for (const char* serviceClass : {"AppleSmartBattery", "IOUSBHostDevice", "AppleSMC"}) {
+  for (const char* serviceClass : {"AppleSmartBattery", "IOUSBHostDevice", "AppleSMC", "IOAccelerator"}) {
     Json& list = facts[serviceClass] = Json::array();
     for (const auto& service : registry.matchingServices(serviceClass)) {
       const std::optional<RegistryDictionary> properties = registry.properties(*service);
@@ -120,7 +121,8 @@ Json hostFacts(HostPort& host) {
     facts[name] = optional(host.systemText(name));
   }
   for (const char* name : {"hw.logicalcpu", "hw.perflevel0.logicalcpu", "hw.perflevel1.logicalcpu", "hw.memsize",
-                           "hw.physicalcpu_max"}) {
+                           "hw.physicalcpu_max", "hw.physicalcpu", "hw.perflevel0.physicalcpu",
+                           "hw.perflevel1.physicalcpu", kPackagePowerLimitName.data()}) {
     facts[name] = optional(host.systemInteger(name));
   }
   facts["memoryUsedBytes"] = optional(host.memoryUsedBytes());
@@ -159,6 +161,16 @@ Json machineFacts(const fs::path& root) {
                   {"fans", Json::array()}};
   for (const FanReading& fan : thermal.fans) facts["smc"]["fans"].push_back({fan.id, fan.rpm});
 
+  const MachineDescription d = describeHardware(*platform);
+  facts["description"] = {{"cores", {d.cpu.efficiencyCores, d.cpu.performanceCores, d.cpu.logicalCpus}},
+                          {"chipName", d.chipName},
+                          {"packagePowerLimitW", optional(d.packagePowerLimitW)},
+                          {"gpuPowerBudgetW", d.gpuPowerBudgetW()},
+                          {"gpus", Json::array()}};
+  for (const GpuDescription& gpu : d.gpus) {
+    facts["description"]["gpus"].push_back({gpu.name, gpu.integrated, gpu.powerMeasured, optional(gpu.powerLimitW)});
+  }
+
   for (const char* type : {"SPHardwareDataType", "SPThunderboltDataType", "SPDisplaysDataType"}) {
     const std::optional<std::string> report = platform->hardwareReport->report(type, {});
     facts["report"][type] = report ? Json::parse(*report).at(type) : Json();
@@ -168,7 +180,8 @@ Json machineFacts(const fs::path& root) {
 }
 
 TEST(LinuxMachines, EveryPortPerFixtureMachine) {
-  for (const char* machine : {"apulaptop", "arcdesktop", "armboard", "desktop", "epycserver", "laptop", "rk3399board",
+  for (const char* machine : {"apulaptop", "arcdesktop", "armboard", "desktop", "dualgpu", "epycserver", "laptop",
+                              "rk3399board",
                               "server", "t480", "handheld", "vm", "workstation", "no-such-machine"}) {
     SCOPED_TRACE(machine);
     std::string text;

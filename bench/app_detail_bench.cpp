@@ -45,10 +45,11 @@ std::vector<PowerSample> laptopSamples(int count) {
   for (int i = 0; i < count; ++i) {
     const calorim::PowerSnapshot snapshot = metrics.sample(0.5);
     calorim::app::SampleReadings readings;
-    readings.systemPower = battery.readSystemPower();
-    readings.chargePower = battery.readChargePower();
-    readings.battery = battery.readBatteryInfo();
-    readings.batteryPower = battery.readBatteryPower();
+    const calorim::app::BatteryReadings read = battery.read();
+    readings.systemPower = read.systemPower;
+    readings.chargePower = read.chargePower;
+    readings.battery = read.info;
+    readings.batteryPower = read.batteryPower;
     readings.memory = calorim::app::readMemoryInfo(*machine.platform()->host);
     samples.push_back(calorim::app::makeSample(snapshot, readings));
     machine.fakeClock()->advance(2.0);

@@ -108,7 +108,8 @@ MachineDescription PowerMetrics::description() {
   const std::optional<CounterDelta> delta = b ? platform_->counters->createSamplesDelta(*a, *b) : std::nullopt;
   MeasuredFigures figures = delta ? figuresOf(*delta, sampler_) : MeasuredFigures{};
   figures.cpuUsage = hardware_.measured.cpuUsage;
-  const ThermalReading smc = thermal().read();
+  SMCThermal* const smcThermal = thermal({});
+  const ThermalReading smc = smcThermal != nullptr ? smcThermal->read() : ThermalReading{};
   const CoreTemps hid = hidThermal_.read();
   figures.cpuTemp = hid.cpu > 0 || smc.cpu.has_value();
   figures.gpuTemp = hid.gpu.has_value() || smc.gpu.has_value();

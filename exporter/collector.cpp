@@ -131,7 +131,7 @@ void Collector::startSampler() {
     measured_ = figuresOf(std::move(*delta), sampler);
     readers_.reset();
     current_.energyUnavailableReason.clear();
-    if (capabilities_.domains[static_cast<std::size_t>(Domain::cpu)] &&
+    if (measures(measured_, static_cast<std::size_t>(Domain::cpu)) &&
         (processExport_.cgroupDepth > 0 || processExport_.topProcesses > 0)) {
       processMeter_ = std::make_unique<ProcessMeter>(platform_->processes.get(), *platform_->clock,
                                                      processExport_.cgroupDepth, processExport_.topProcesses > 0);
@@ -166,7 +166,7 @@ bool Collector::collect(StopToken stop) {
       // The machine slept between the readings: the energy counted is real
       // and is kept, but the span's averages are no reading.
       for (std::size_t d = 0; d < kDomainCount; ++d) {
-        if (capabilities_.domains[d]) energy_[d] += domainPower(*snapshot, d) * snapshot->duration();
+        if (measures(measured_, d)) energy_[d] += domainPower(*snapshot, d) * snapshot->duration();
       }
       snapshot.reset();
     }

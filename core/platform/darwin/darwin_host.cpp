@@ -9,6 +9,7 @@
 
 #include "core/platform/darwin/darwin_platform.h"
 #include "core/platform/darwin/darwin_values.h"
+#include "core/platform/darwin/handles.h"
 
 namespace calorim::darwin {
 namespace {
@@ -39,20 +40,12 @@ std::uint64_t pagesToBytes(std::uint64_t pages) {
 
 class MachHost final : public HostPort {
  public:
-  // Every call of mach_host_self gives the task one more send right to the
-  // host port: it is taken once, and given back at the end.
-  MachHost() : host_(mach_host_self()) {}
-  ~MachHost() override {
-    if (host_ != MACH_PORT_NULL) mach_port_deallocate(mach_task_self(), host_);
-  }
-  MachHost(const MachHost&) = delete;
-  MachHost& operator=(const MachHost&) = delete;
 
   std::optional<std::vector<CpuTicks>> processorTicks() override {
     natural_t cpuCount = 0;
     processor_info_array_t info = nullptr;
     mach_msg_type_number_t infoCount = 0;
-    if (host_processor_info(host_, PROCESSOR_CPU_LOAD_INFO, &cpuCount, &info, &infoCount) !=
+    if (host_processor_info(host_.get(), PROCESSOR_CPU_LOAD_INFO, &cpuCount, &info, &infoCount) !=
             KERN_SUCCESS ||
         info == nullptr) {
       return std::nullopt;
@@ -85,7 +78,7 @@ class MachHost final : public HostPort {
   std::optional<std::uint64_t> memoryUsedBytes() override {
     vm_statistics64_data_t statistics{};
     mach_msg_type_number_t count = HOST_VM_INFO64_COUNT;
-    if (host_statistics64(host_, HOST_VM_INFO64, reinterpret_cast<host_info64_t>(&statistics), &count) !=
+    if (host_statistics64(host_.get(), HOST_VM_INFO64, reinterpret_cast<host_info64_t>(&statistics), &count) !=
         KERN_SUCCESS) {
       return std::nullopt;
     }
@@ -108,7 +101,7 @@ class MachHost final : public HostPort {
   }
 
  private:
-  const host_t host_;
+  HostSendRight host_;  // taken once for every call
 };
 
 }  // namespace

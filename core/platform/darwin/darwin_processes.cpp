@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/platform/darwin/darwin_platform.h"
+#include "core/platform/darwin/handles.h"
 
 namespace calorim::darwin {
 namespace {
@@ -42,11 +43,11 @@ std::vector<pid_t> allProcessIds() {
 }
 
 // CPU time every CPU spent busy since boot, in Mach time units.
-std::optional<std::uint64_t> busyTime(const mach_timebase_info_data_t& base) {
+std::optional<std::uint64_t> busyTime(host_t host, const mach_timebase_info_data_t& base) {
   natural_t cpuCount = 0;
   processor_info_array_t info = nullptr;
   mach_msg_type_number_t infoCount = 0;
-  if (host_processor_info(mach_host_self(), PROCESSOR_CPU_LOAD_INFO, &cpuCount, &info, &infoCount) != KERN_SUCCESS ||
+  if (host_processor_info(host, PROCESSOR_CPU_LOAD_INFO, &cpuCount, &info, &infoCount) != KERN_SUCCESS ||
       info == nullptr) {
     return std::nullopt;
   }
@@ -91,13 +92,15 @@ class MachProcesses final : public ProcessPort {
       }
       table.processes.push_back(std::move(process));
     }
-    table.busyTime = busyTime(base);
+    table.busyTime = busyTime(host_.get(), base);
     return table;
   }
 
   std::optional<CgroupTable> cgroups(int) override { return std::nullopt; }
 
  private:
+  HostSendRight host_;
+
   // V6 where the system grants it (its energy), else V4. Leaves errno as the
   // failed call set it.
   bool readUsage(pid_t pid, ProcessTimes& process) {

@@ -1,9 +1,11 @@
 #pragma once
 // Owned handles of the macOS backend: a Core Foundation reference released
-// exactly once, and an IOKit object released exactly once.
+// exactly once, an IOKit object released exactly once, and the host port's
+// send right.
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <IOKit/IOKitLib.h>
+#include <mach/mach.h>
 
 #include <utility>
 
@@ -65,6 +67,23 @@ class IoObject {
 
  private:
   io_object_t object_ = IO_OBJECT_NULL;
+};
+
+// The host port. Every call of mach_host_self gives the task one more send
+// right to it: an owner takes it once and gives it back at the end.
+class HostSendRight {
+ public:
+  HostSendRight() : port_(mach_host_self()) {}
+  ~HostSendRight() {
+    if (port_ != MACH_PORT_NULL) mach_port_deallocate(mach_task_self(), port_);
+  }
+  HostSendRight(const HostSendRight&) = delete;
+  HostSendRight& operator=(const HostSendRight&) = delete;
+
+  [[nodiscard]] host_t get() const { return port_; }
+
+ private:
+  host_t port_;
 };
 
 }  // namespace calorim::darwin

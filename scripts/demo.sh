@@ -33,6 +33,7 @@ trap 'rm -f "$errors"' EXIT
 if output=$(session | "$bin/calorim-probe" 2>"$errors"); then
   show "calorim-probe on this machine" <<<"$output"
 else
-  echo "This machine has no readable energy counters ($(cat "$errors")), so the session below runs on the simulated Apple Silicon laptop."
+  echo "This machine has no readable energy counters, so the session below runs on the simulated Apple Silicon laptop. calorim-probe said:"
+  sed 's/^/  /' "$errors"
   session | "$bin/calorim-probe-sim" | show "calorim-probe-sim (SIMULATED machine, not this one)"
 fi

@@ -250,10 +250,6 @@ std::string menuBarText(const PowerSample& sample, std::string_view storedItems,
   return text;
 }
 
-}  // namespace calorim::app
-
-namespace calorim::app {
-
 PowerSample styleExampleSample() {
   PowerSample s = PowerSample::zero({});
   s.hasPower = true;

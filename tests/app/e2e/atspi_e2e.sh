@@ -17,48 +17,29 @@ launcher=
 for candidate in /usr/libexec/at-spi-bus-launcher /usr/lib/at-spi2-core/at-spi-bus-launcher; do
   [[ -x $candidate ]] && launcher=$candidate
 done
-for tool in Xvfb dbus-daemon "$python"; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "skipped: $tool is not installed"
-    exit 77
-  fi
-done
+# shellcheck source=x_session.sh
+source "$here/x_session.sh"
+require_tools Xvfb dbus-daemon "$python"
 [[ -n $launcher ]] || { echo "skipped: at-spi2-core is not installed"; exit 77; }
 "$python" -c 'import pyatspi' 2>/dev/null || { echo "skipped: python3-pyatspi is not installed"; exit 77; }
 
 work=$(mktemp -d)
 pids=()
+xvfb_pid=
 cleanup() {
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-fail() {
-  echo "FAIL: $*"
-  echo "--- calorim's output:"
-  cat "$work/calorim.log" 2>/dev/null
-  exit 1
-}
-
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do
-  [[ -s $work/display ]] && break
-  sleep 0.1
-done
-[[ -s $work/display ]] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb
 
 # A session bus of the test's own; it starts the accessibility bus on demand.
 dbus-daemon --session --nofork --print-address=4 4>"$work/bus" 2>"$work/dbus.log" &
 pids+=($!)
-for _ in $(seq 100); do
-  [[ -s $work/bus ]] && break
-  sleep 0.1
-done
-[[ -s $work/bus ]] || fail "dbus-daemon did not start: $(cat "$work/dbus.log")"
+wait_for_file "$work/bus" || fail "dbus-daemon did not start: $(cat "$work/dbus.log")"
 export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus")
 "$launcher" --launch-immediately >"$work/atspi.log" 2>&1 &
 pids+=($!)

@@ -23,12 +23,9 @@ calorim=$1
 shots=$2
 seconds=${3:-10}
 
-for tool in Xvfb xdotool import; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "skipped: $tool is not installed"
-    exit 77
-  fi
-done
+# shellcheck source=x_session.sh
+source "$(dirname "$0")/x_session.sh"
+require_tools Xvfb xdotool import
 
 work=$(mktemp -d)
 xvfb_pid=
@@ -43,22 +40,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-  echo "FAIL: $*"
-  echo "--- calorim's output:"
-  cat "$work/calorim.log" 2>/dev/null
-  exit 1
-}
-
-# Xvfb picks a free display number and writes it to the given descriptor.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [[ -s $work/display ]] && break
-  sleep 0.1
-done
-[[ -s $work/display ]] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb
 
 # Fresh preferences and autostart folder; the X platform, not offscreen.
 export XDG_CONFIG_HOME=$work/config

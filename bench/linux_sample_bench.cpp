@@ -32,6 +32,9 @@ namespace {
 
 std::atomic<std::uint64_t> ioCalls{0};
 
+// Whether open and openat take their mode argument: only with these flags.
+bool takesMode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
+
 }  // namespace
 
 std::atomic<std::uint64_t>& calorim::bench::ioCalls() { return ::ioCalls; }
@@ -47,24 +50,18 @@ int __real_close(int fd);
 
 int __wrap_open(const char* path, int flags, ...) {
   ioCalls.fetch_add(1, std::memory_order_relaxed);
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = takesMode(flags) ? static_cast<mode_t>(va_arg(args, int)) : 0;
+  va_end(args);
   return __real_open(path, flags, mode);
 }
 int __wrap_openat(int dir, const char* path, int flags, ...) {
   ioCalls.fetch_add(1, std::memory_order_relaxed);
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = takesMode(flags) ? static_cast<mode_t>(va_arg(args, int)) : 0;
+  va_end(args);
   return __real_openat(dir, path, flags, mode);
 }
 int __wrap_fstat(int fd, struct stat* status) {

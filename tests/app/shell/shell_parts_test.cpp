@@ -24,6 +24,7 @@
 #include "app/shell/login_item.h"
 #include "app/shell/macos/screen_rect.h"
 #include "app/shell/single_instance.h"
+#include "core/energy_notice.h"
 #include "tests/app/ui_test_support.h"
 
 namespace calorim::app {
@@ -107,6 +108,15 @@ class ShellPartsTest : public QObject {
     QCOMPARE(table->at("menu.fan").arg(1), QStringLiteral("Fan 1"));
     QVERIFY(table->at("core.pCore").contains(QStringLiteral("%1")));
     QVERIFY(table->at("core.pCore").contains(QStringLiteral("%2")));
+    // The terminal programs say why power is missing in the application's words.
+    const auto notice = [](EnergyAccess::State state, const char* folder) {
+      return QString::fromStdString(energyNotice({state, folder}).value_or("readable"));
+    };
+    QCOMPARE(notice(EnergyAccess::State::absent, ""), table->at("energy.absent"));
+    QCOMPARE(notice(EnergyAccess::State::denied, "/sys/class/powercap"),
+             table->at("energy.denied").arg(QStringLiteral("/sys/class/powercap")));
+    QCOMPARE(notice(EnergyAccess::State::denied, ""), table->at("energy.unavailable"));
+    QCOMPARE(notice(EnergyAccess::State::readable, "/sys/class/powercap"), QStringLiteral("readable"));
   }
 
   void openedBundleAnswersEveryLookup() {

@@ -5,11 +5,11 @@
 // the thermal readers find, and the backend's data sources with whether each
 // can be read by this user.
 //
-// It carries no serial number, UUID, MAC address or user name: it reads
-// nothing that could hold one. Of the hardware report only the machine's name
-// is taken, of the registry only the GPUs' names and power figures and
-// whether a battery exists, and sensor, zone and channel names are the
-// platform's own labels.
+// It carries no serial number, UUID, MAC address or user name: it takes
+// nothing from the platform that could hold one. Of the hardware report only
+// the machine's name is taken, of the registry only the GPUs' names and power
+// figures and whether a battery exists, and sensor, zone and channel names
+// are the platform's own labels.
 //
 // Layout, keys in this order; a key whose value the platform does not give
 // (an unknown chip or memory size, a GPU without a power cap) is left out,

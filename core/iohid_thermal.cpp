@@ -35,13 +35,17 @@ double mean(const std::vector<double>& values) {
 
 IOHIDThermal::IOHIDThermal(HidPort& hid) : hid_(hid) {}
 
-CoreTemps IOHIDThermal::read() {
+std::optional<std::vector<HidSensor>> IOHIDThermal::sensors() {
   if (!client_) {
     client_ = hid_.createClient();
-    if (!client_) return {};
+    if (!client_) return std::nullopt;
     client_->setMatching(kVendorUsagePage, kTemperatureUsage);
   }
-  const std::optional<std::vector<HidSensor>> services = client_->copyServices();
+  return client_->copyServices();
+}
+
+CoreTemps IOHIDThermal::read() {
+  const std::optional<std::vector<HidSensor>> services = sensors();
   if (!services) return {};
 
   std::vector<double> gpuValues;

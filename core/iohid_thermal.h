@@ -32,6 +32,11 @@ class IOHIDThermal {
   // strictly between 0 and 150 °C are left out. Never throws; not thread-safe.
   [[nodiscard]] CoreTemps read();
 
+  // Every matching sensor as the system lists it now, through the same client
+  // (created as `read` creates it); absent without a client or a list. For
+  // diagnostics. Never throws; not thread-safe.
+  [[nodiscard]] std::optional<std::vector<HidSensor>> sensors();
+
   // The number right after `prefix` in `name`: the leading run of ASCII digits,
   // as a decimal integer. Absent when `name` does not begin with `prefix`, no
   // digit follows, or the number does not fit. "PMU tdie12a" → 12.

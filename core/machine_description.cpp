@@ -87,6 +87,17 @@ std::vector<std::string> MeasuredFigures::names() const {
   return out;
 }
 
+std::vector<std::string> MeasuredFigures::partNames() const {
+  const std::pair<bool, const char*> parts[] = {
+      {cpuCores, "cpuCores"}, {cpuClusters, "cpuClusters"}, {amcc, "amcc"}, {dcs, "dcs"},    {display, "display"},
+      {displayExt, "displayExt"}, {fabric, "fabric"},       {isp, "isp"},   {media, "media"}};
+  std::vector<std::string> out;
+  for (const auto& [measured, name] : parts) {
+    if (measured) out.emplace_back(name);
+  }
+  return out;
+}
+
 double appleGpuBudgetW(std::string_view chipName) {
   const std::string lower = lowerCase(chipName);
   if (!lower.starts_with("apple") || (lower.size() > 5 && lower[5] != ' ')) return 0;
@@ -174,6 +185,14 @@ MeasuredFigures withSensorsOf(MeasuredFigures figures, const PowerSnapshot& snap
   figures.gpuTemp = snapshot.gpuTemp().has_value();
   figures.coreTemps = !snapshot.coreTemps().empty();
   figures.fans = !snapshot.fans().empty();
+  return figures;
+}
+
+MeasuredFigures withSensorsOf(MeasuredFigures figures, const ThermalReading& smc, const CoreTemps& hid) {
+  figures.cpuTemp = hid.cpu > 0 || smc.cpu.has_value();
+  figures.gpuTemp = hid.gpu.has_value() || smc.gpu.has_value();
+  figures.coreTemps = !hid.cores.empty();
+  figures.fans = !smc.fans.empty();
   return figures;
 }
 

@@ -15,9 +15,11 @@
 #include <string_view>
 #include <vector>
 
+#include "core/iohid_thermal.h"
 #include "core/ioreport_sampler.h"
 #include "core/platform/platform.h"
 #include "core/records.h"
+#include "core/smc_thermal.h"
 
 namespace calorim {
 
@@ -56,6 +58,9 @@ struct MeasuredFigures {
   // The snapshot members above that are measured, in the snapshot's order:
   // "cpuPower", "gpuPower", ..., "fans".
   [[nodiscard]] std::vector<std::string> names() const;
+  // The parts of the breakdown that are measured, in the order above:
+  // "cpuCores", "cpuClusters", ..., "media".
+  [[nodiscard]] std::vector<std::string> partNames() const;
 
   bool operator==(const MeasuredFigures&) const = default;
 };
@@ -130,5 +135,7 @@ struct MachineDescription {
 
 // `figures` with the sensor figures (temperatures and fans) of `snapshot`.
 [[nodiscard]] MeasuredFigures withSensorsOf(MeasuredFigures figures, const PowerSnapshot& snapshot);
+// The same from one reading of each thermal reader, as a snapshot would take them.
+[[nodiscard]] MeasuredFigures withSensorsOf(MeasuredFigures figures, const ThermalReading& smc, const CoreTemps& hid);
 
 }  // namespace calorim

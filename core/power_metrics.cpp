@@ -109,13 +109,7 @@ MachineDescription PowerMetrics::description() {
   MeasuredFigures figures = delta ? figuresOf(*delta, sampler_) : MeasuredFigures{};
   figures.cpuUsage = hardware_.measured.cpuUsage;
   SMCThermal* const smcThermal = thermal({});
-  const ThermalReading smc = smcThermal != nullptr ? smcThermal->read() : ThermalReading{};
-  const CoreTemps hid = hidThermal_.read();
-  figures.cpuTemp = hid.cpu > 0 || smc.cpu.has_value();
-  figures.gpuTemp = hid.gpu.has_value() || smc.gpu.has_value();
-  figures.coreTemps = !hid.cores.empty();
-  figures.fans = !smc.fans.empty();
-  d.measured = figures;
+  d.measured = withSensorsOf(figures, smcThermal != nullptr ? smcThermal->read() : ThermalReading{}, hidThermal_.read());
   return d;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The host port: per-CPU tick counters, named system values, memory in use and
-// the operating system's name and version.
+// The host port: per-CPU tick counters, named system values, memory in use,
+// the operating system's name and version, and for diagnostics the places the
+// backend reads the machine from.
 
 #include <cstdint>
 #include <optional>
@@ -29,6 +30,18 @@ struct OsVersion {
   bool operator==(const OsVersion&) const = default;
 };
 
+// One place a backend reads the machine from (a sensor chip, an energy zone),
+// as a diagnosis lists it: what it is, where, and whether this process can
+// read it now.
+struct DataSource {
+  std::string kind;     // the backend's word for the family ("hwmon", "powercap")
+  std::string name;     // the source's own name ("coretemp", "package-0"); empty when it has none
+  std::string path;     // where it lives
+  bool readable = false;
+  std::string problem;  // why it cannot be read ("permission denied"); empty when it can
+  bool operator==(const DataSource&) const = default;
+};
+
 // The system value of the processor packages' sustained (long-term) power
 // limit in mW, where the system publishes one: the Linux host reads RAPL's.
 inline constexpr std::string_view kPackagePowerLimitName = "calorim.package.long_term_limit_mw";
@@ -50,6 +63,10 @@ class HostPort {
   [[nodiscard]] virtual std::optional<std::uint64_t> swapUsedBytes() = 0;
 
   [[nodiscard]] virtual std::optional<OsVersion> osVersion() = 0;
+  // The sources the backend reads sensors and energy from, each tried once,
+  // for a diagnosis; empty where the backend has none of its own to list.
+  // Reads many small files: not for a sampling loop.
+  [[nodiscard]] virtual std::vector<DataSource> dataSources() { return {}; }
 };
 
 }  // namespace calorim

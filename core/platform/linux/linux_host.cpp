@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/platform/linux/cpu_topology.h"
+#include "core/platform/linux/data_sources.h"
 #include "core/platform/linux/powercap.h"
 #include "core/platform/linux/proc_stat.h"
 #include "core/platform/linux/sysfs_file.h"
@@ -218,5 +219,7 @@ std::optional<OsVersion> LinuxHost::osVersion() {
   if (!release) return std::nullopt;
   return parseKernelRelease(*release);
 }
+
+std::vector<DataSource> LinuxHost::dataSources() { return readDataSources(root_); }
 
 }  // namespace calorim::sysfs

@@ -23,6 +23,8 @@
 //  - memory used: MemTotal − MemAvailable; swap used: SwapTotal − SwapFree (bytes).
 //  - OS version: "Linux" and the kernel's major.minor.patch from
 //    proc/sys/kernel/osrelease.
+//  - data sources: the powercap zones, hwmon chips and thermal zones
+//    (data_sources.h).
 // Anything whose source is missing or malformed is absent. Nothing throws.
 
 #include <cstdint>
@@ -46,6 +48,7 @@ class LinuxHost final : public HostPort {
   std::optional<std::uint64_t> memoryUsedBytes() override;
   std::optional<std::uint64_t> swapUsedBytes() override;
   std::optional<OsVersion> osVersion() override;
+  std::vector<DataSource> dataSources() override;
 
  private:
   std::filesystem::path root_;

@@ -1,8 +1,5 @@
 #include "core/platform/linux/powercap.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -57,19 +54,6 @@ struct Candidate {
   RaplZone zone;
 };
 
-// Whether opening `path` for reading is refused for want of permission.
-bool openRefused(const std::filesystem::path& path) {
-  int fd = -1;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd >= 0) {
-    ::close(fd);
-    return false;
-  }
-  return errno == EACCES || errno == EPERM;
-}
-
 // The readable zones of one control type; `refused` is set when a zone's
 // counter could not be opened for want of permission.
 std::vector<RaplZone> zonesOfType(const std::filesystem::path& powercap, std::string_view controlType,
@@ -88,9 +72,9 @@ std::vector<RaplZone> zonesOfType(const std::filesystem::path& powercap, std::st
     const RaplDomain domain = raplDomain(*name);
     if (domain == RaplDomain::platform || domain == RaplDomain::other) continue;
     const std::filesystem::path energy = it->path() / "energy_uj";
-    const std::optional<std::string> reading = readAttribute(energy);
-    if (!reading) refused = refused || openRefused(energy);
-    if (!reading || !parseUnsigned(*reading)) continue;
+    const AttributeRead reading = readAttributeOrError(energy);
+    refused = refused || reading.error == EACCES || reading.error == EPERM;
+    if (!reading.text || !parseUnsigned(*reading.text)) continue;
     const std::optional<std::string> range = readAttribute(it->path() / "max_energy_range_uj");
     const std::uint64_t rangeUj = range ? parseUnsigned(*range).value_or(0) : 0;
     found.push_back({*path, RaplZone{id, *name, domain, rangeUj, energy}});

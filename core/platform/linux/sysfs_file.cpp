@@ -43,11 +43,16 @@ std::string_view trim(std::string_view text) {
 }
 
 std::optional<std::string> readAttribute(const std::filesystem::path& path) {
+  return readAttributeOrError(path).text;
+}
+
+AttributeRead readAttributeOrError(const std::filesystem::path& path) {
   const int fd = openForReading(path);
-  if (fd < 0) return std::nullopt;
-  std::optional<std::string> text = readOnce(fd, -1);
+  if (fd < 0) return {std::nullopt, errno};
+  AttributeRead result{readOnce(fd, -1), 0};
+  if (!result.text) result.error = errno;  // before close() may change it
   ::close(fd);
-  return text;
+  return result;
 }
 
 std::optional<std::string> readTable(const std::filesystem::path& path, std::size_t limit) {

@@ -36,6 +36,15 @@ inline constexpr std::size_t kAttributeMaxBytes = 4096;
 // `kAttributeMaxBytes`. Absent when the file cannot be opened or the read fails.
 [[nodiscard]] std::optional<std::string> readAttribute(const std::filesystem::path& path);
 
+// One read of an attribute as `readAttribute` does it, telling why it failed:
+// the errno of the open() or read() (EACCES for a counter only root may read,
+// ENOENT for a missing file, EISDIR for a folder).
+struct AttributeRead {
+  std::optional<std::string> text;
+  int error = 0;  // 0 when `text` is present
+};
+[[nodiscard]] AttributeRead readAttributeOrError(const std::filesystem::path& path);
+
 // The untrimmed contents of a procfs table, read until end of file. A file
 // longer than `limit` bytes is cut after its last complete line within the
 // limit, so the text only ever holds whole lines. Absent when the file cannot be

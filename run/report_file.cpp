@@ -11,14 +11,24 @@
 
 namespace calorim::run {
 
+namespace {
+
+// The system's own files: /dev/stdout, /dev/fd/3, /proc/self/fd/1 and the like
+// stand for a descriptor, which may lead to a regular file (`> log`) that must
+// not be replaced behind the command's back.
+bool systemFile(const std::string& path) { return path.starts_with("/dev/") || path.starts_with("/proc/"); }
+
+}  // namespace
+
 std::variant<ReportFile, std::string> ReportFile::create(const std::string& path) {
   if (path.ends_with('/')) return std::string("it names a folder");
   struct stat existing {};
   std::string target = path;
   if (::stat(path.c_str(), &existing) == 0) {
     if (S_ISDIR(existing.st_mode)) return std::string("it is a folder");
-    if (!S_ISREG(existing.st_mode)) {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (!S_ISREG(existing.st_mode) || systemFile(path)) {
+      // Appended to, after whatever the command writes there.
+      const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
       if (fd < 0) return std::string(std::strerror(errno));
       return ReportFile({}, {}, fd, 0);
     }

@@ -3,9 +3,10 @@
 // written to a new file beside it, created before the command starts (so that
 // a place that cannot be written is known before anything runs), and renamed
 // over it once complete. A reader never sees half a report. A link is
-// followed, so that the file it leads to is replaced, not the link; a device
-// or pipe (/dev/stdout, a FIFO) is opened before the command starts and
-// written to as it is.
+// followed, so that the file it leads to is replaced, not the link. A device
+// or pipe (a FIFO, a terminal), and anything under /dev/ or /proc/ (such as
+// /dev/stdout, which may lead to a file the command writes to), is opened
+// before the command starts and appended to.
 
 #include <optional>
 #include <string>

@@ -1,6 +1,7 @@
 // The --output file: replaced whole, links followed, devices written as they
 // are, nothing left beside it, and a clear reason where it cannot be made.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,13 +58,25 @@ TEST(ReportFile, ReplacedWholeOrNotAtAll) {
   { auto file = ReportFile::create((folder / "never.txt").string()); }
   EXPECT_FALSE(fs::exists(folder / "never.txt"));
 
-  // A device is written to, not replaced.
+  // A device is written to, not replaced; a file reached through /dev/fd is
+  // appended to, after what the command wrote there.
   {
     auto file = ReportFile::create("/dev/null");
     ASSERT_TRUE(std::holds_alternative<ReportFile>(file));
     EXPECT_EQ(std::get<ReportFile>(file).commit("gone\n"), std::nullopt);
   }
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  {
+    const int log = ::open((folder / "log.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(log, 0);
+    ASSERT_EQ(::write(log, "output\n", 7), 7);
+    auto file = ReportFile::create("/dev/fd/" + std::to_string(log));
+    ASSERT_TRUE(std::holds_alternative<ReportFile>(file));
+    EXPECT_EQ(std::get<ReportFile>(file).commit("report\n"), std::nullopt);
+    ::close(log);
+  }
+  EXPECT_EQ(contents(folder / "log.txt"), "output\nreport\n");
+  fs::remove(folder / "log.txt");
 
   const struct {
     std::string path;

@@ -85,7 +85,7 @@ void EnergyTally::add(const EnergyMetrics& stretch) {
 
 EnergyMetrics EnergyTally::sum() const { return sum_; }
 
-double EnergyTally::peakWatts() const { return peak_.value_or(sum_.totalPowerAvg()); }
+double EnergyTally::peakWatts() const { return std::max(peak_.value_or(0), sum_.totalPowerAvg()); }
 
 std::vector<DomainEnergy> measuredDomains(const MeasuredFigures& measured, const EnergyMetrics& energy) {
   std::vector<DomainEnergy> domains;

@@ -24,9 +24,9 @@ class EnergyTally {
 
   // The whole run's energy so far: durations and joules summed.
   [[nodiscard]] EnergyMetrics sum() const;
-  // The highest mean power of one stretch, W. Stretches shorter than half the
-  // interval (the last one, mostly) are too short to judge a peak by: while
-  // no stretch is long enough, the mean over everything.
+  // The highest mean power of one stretch, W, and never below the mean of
+  // the whole. Stretches shorter than half the interval (the last one,
+  // mostly) are too short to judge a peak by.
   [[nodiscard]] double peakWatts() const;
 
  private:

@@ -138,10 +138,26 @@ std::optional<EnergyMetrics> PowerMetrics::endWindow(const std::string& name) {
   }
   const std::unique_ptr<RawSample> end = takeRawSample();
   if (!end) return std::nullopt;
-  const std::optional<CounterDelta> delta = platform_->counters->createSamplesDelta(*window.sample, *end);
-  if (!delta) return std::nullopt;
+  return energyBetween(window, *end, platform_->clock->steadyNow());
+}
 
-  const double d = std::chrono::duration<double>(platform_->clock->steadyNow() - window.start).count();
+std::optional<EnergyMetrics> PowerMetrics::splitWindow(const std::string& name) {
+  std::lock_guard guard(lock_);
+  auto it = windows_.find(name);
+  if (it == windows_.end()) return std::nullopt;
+  std::unique_ptr<RawSample> end = takeRawSample();
+  if (!end) return std::nullopt;
+  const auto endTime = platform_->clock->steadyNow();
+  std::optional<EnergyMetrics> energy = energyBetween(it->second, *end, endTime);
+  if (energy) it->second = Window{endTime, std::move(end)};
+  return energy;
+}
+
+std::optional<EnergyMetrics> PowerMetrics::energyBetween(const Window& window, const RawSample& end,
+                                                         std::chrono::steady_clock::time_point endTime) {
+  const std::optional<CounterDelta> delta = platform_->counters->createSamplesDelta(*window.sample, end);
+  if (!delta) return std::nullopt;
+  const double d = std::chrono::duration<double>(endTime - window.start).count();
   const PowerReading power = IOReportSampler::parsePower(*delta, d);
   const EnergyBreakdown breakdown = parseAllPower(*delta, d);
   const double gpu = breakdown.gpu() > 0 ? breakdown.gpu() : power.gpu;

@@ -120,6 +120,13 @@ class PowerMetrics {
   // Ends the window `name` and gives its energy since the begin; absent when
   // no such window is open or a reading fails. A window ends only once.
   [[nodiscard]] std::optional<EnergyMetrics> endWindow(const std::string& name);
+  // Gives the energy of the window `name` since its begin or its last split,
+  // and goes on from the same reading, so that consecutive stretches add up
+  // to the whole with nothing lost between them. Splitting a long window often
+  // enough catches every wrap-around of the counters, which one delta over
+  // the whole would miss. Absent when no such window is open or a reading
+  // fails; the window then stays open from its last good reading.
+  [[nodiscard]] std::optional<EnergyMetrics> splitWindow(const std::string& name);
 
   // Snapshots over `interval` seconds, one after another, until stopped.
   [[nodiscard]] std::unique_ptr<SnapshotStream> stream(double interval);
@@ -141,6 +148,9 @@ class PowerMetrics {
   };
 
   [[nodiscard]] std::unique_ptr<RawSample> takeRawSample();
+  // The energy between `window`'s reading and `end`, read at `endTime`.
+  [[nodiscard]] std::optional<EnergyMetrics> energyBetween(const Window& window, const RawSample& end,
+                                                           std::chrono::steady_clock::time_point endTime);
   // The SMC reader, once its probing has finished; null when `stop` is
   // requested first.
   [[nodiscard]] SMCThermal* thermal(const StopToken& stop);

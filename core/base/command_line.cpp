@@ -39,6 +39,7 @@ std::variant<Arguments, InfoRequest, UsageError> parse(const std::vector<std::st
         return UsageError{"unexpected argument '" + arg + "' after " + std::string(positional.name)};
       }
       parsed.positional.push_back(arg);
+      optionsEnded = optionsEnded || positional.firstEndsOptions;
       continue;
     }
     if (arg == "--") {

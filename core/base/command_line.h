@@ -7,7 +7,8 @@
 //     whatever it begins with, as with getopt); a value that may be left out (`--simulate
 //     [PROFILE]`) is taken from the next argument only when that does not
 //     begin with `-`;
-//   - `--` ends the options: every later argument is positional;
+//   - `--` ends the options: every later argument is positional (a program
+//     that runs a command may also end them at its first positional one);
 //   - a mistake is one line on standard error, "<program>: <what is wrong>
 //     (see <program> --help)", and exit status 2.
 // The last of a repeated option counts.
@@ -32,6 +33,9 @@ struct OptionSpec {
 struct PositionalSpec {
   std::size_t max = 0;         // at most this many positional arguments
   std::string_view name;       // for messages: "PROFILE"
+  // The first positional argument ends the options, as if `--` came before
+  // it: a command and its own arguments (`make -j8`) are taken as they are.
+  bool firstEndsOptions = false;
 };
 
 struct ParsedOption {

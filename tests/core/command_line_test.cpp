@@ -66,6 +66,23 @@ TEST(CommandLine, PositionalArgumentsUpToTheirBound) {
   EXPECT_EQ(parse({"a", "b"}, {}, profile), Result(UsageError{"unexpected argument 'b' after PROFILE"}));
   EXPECT_EQ(usageErrorLine("calorim-probe-sim", UsageError{"unexpected argument 'b' after PROFILE"}),
             "calorim-probe-sim: unexpected argument 'b' after PROFILE (see calorim-probe-sim --help)\n");
+
+  // A command to run: its first word ends the options, its own arguments and
+  // a later `--` are its, and options before it are still read.
+  const PositionalSpec command{100, "COMMAND", true};
+  const std::vector<std::pair<std::vector<std::string>, Result>> commandLines = {
+      {{"make", "-j8", "--quiet"}, with({}, {"make", "-j8", "--quiet"})},
+      {{"--quiet", "ls", "--", "-l"}, with({{"--quiet", std::nullopt}}, {"ls", "--", "-l"})},
+      {{"--", "--help"}, with({}, {"--help"})},
+      {{"--", "ls", "--help"}, with({}, {"ls", "--help"})},
+      {{"--simulate", "--", "ls"}, with({{"--simulate", std::nullopt}}, {"ls"})},
+      {{"ls", "--help"}, with({}, {"ls", "--help"})},
+      {{"--help", "ls"}, InfoRequest::help},
+      {{"--bogus", "ls"}, UsageError{"unknown option '--bogus'"}},
+  };
+  for (const auto& [args, expected] : commandLines) {
+    EXPECT_EQ(parse(args, kOptions, command), expected) << ::testing::PrintToString(args);
+  }
 }
 
 }  // namespace

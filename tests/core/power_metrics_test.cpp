@@ -199,6 +199,51 @@ TEST_F(PowerMetricsTest, WindowsMeasureFromTheLatestBeginAndEndOnce) {
   EXPECT_TRUE(metrics->endWindow("kept"));
 }
 
+// Each split gives the stretch since the one before and goes on from its
+// reading: the stretches add up to the whole; a failed reading keeps the
+// window open from its last good one.
+TEST_F(PowerMetricsTest, SplitWindowsGiveConsecutiveStretches) {
+  auto metrics = make();
+  EXPECT_FALSE(metrics->splitWindow("never"));
+
+  machine.counters->pushReading(CounterDelta{energy("CPU Energy", 0), energy("GPU", 0)});
+  (void)metrics->beginWindow("run");
+  const struct {
+    double seconds;
+    double cpuMillijoules;  // the counter's reading at the split
+    double gpuMillijoules;
+    double cpuJoules;  // the stretch's
+    double gpuJoules;
+  } kStretches[] = {{1, 4000, 1000, 4, 1}, {2, 10000, 1000, 6, 0}, {0.5, 10500, 3000, 0.5, 2}};
+  double duration = 0;
+  double total = 0;
+  for (const auto& stretch : kStretches) {
+    SCOPED_TRACE(stretch.seconds);
+    machine.clock->advance(stretch.seconds);
+    machine.counters->pushReading(
+        CounterDelta{energy("CPU Energy", stretch.cpuMillijoules), energy("GPU", stretch.gpuMillijoules)});
+    const std::optional<EnergyMetrics> e = metrics->splitWindow("run");
+    ASSERT_TRUE(e);
+    EXPECT_DOUBLE_EQ(e->duration(), stretch.seconds);
+    EXPECT_DOUBLE_EQ(e->cpuEnergy(), stretch.cpuJoules);
+    EXPECT_DOUBLE_EQ(e->gpuEnergy(), stretch.gpuJoules);
+    duration += e->duration();
+    total += e->totalEnergy();
+  }
+  machine.clock->advance(1);
+  machine.counters->pushReading(std::nullopt);
+  EXPECT_FALSE(metrics->splitWindow("run"));
+  machine.clock->advance(1);
+  machine.counters->pushReading(CounterDelta{energy("CPU Energy", 12500), energy("GPU", 3000)});
+  const std::optional<EnergyMetrics> last = metrics->endWindow("run");
+  ASSERT_TRUE(last);
+  EXPECT_DOUBLE_EQ(last->duration(), 2.0);  // from the last good split
+  EXPECT_DOUBLE_EQ(last->cpuEnergy(), 2.0);
+  EXPECT_DOUBLE_EQ(duration + last->duration(), 5.5);
+  EXPECT_DOUBLE_EQ(total + last->totalEnergy(), 12.5 + 3.0);
+  EXPECT_FALSE(metrics->splitWindow("run"));
+}
+
 TEST_F(PowerMetricsTest, OpenWindowsAndTheirNamesAreBounded) {
   auto metrics = make();
   using Refusal = PowerMetrics::WindowRefusal;

@@ -33,7 +33,7 @@ fi
 
 icon_sizes=(16 22 24 32 48 64 128 256)
 expected=(
-  bin/calorim bin/calorim-probe bin/calorim-probe-sim
+  bin/calorim bin/calorim-probe bin/calorim-probe-sim bin/calorim-run share/man/man1/calorim-run.1.gz
   share/calorim/CalorimGUI_Calorim.bundle/Localizable.strings
   share/applications/org.calorim.Calorim.desktop
   share/metainfo/org.calorim.Calorim.metainfo.xml
@@ -46,7 +46,7 @@ expected=(
 for size in "${icon_sizes[@]}"; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/calorim.png")
 done
-programs=(calorim calorim-probe calorim-probe-sim)
+programs=(calorim calorim-probe calorim-probe-sim calorim-run)
 if ((has_exporter)); then
   expected+=(bin/calorim-exporter share/man/man1/calorim-exporter.1.gz lib/systemd/system/calorim-exporter.service)
   programs+=(calorim-exporter)
@@ -117,7 +117,7 @@ out=$(desktop-file-validate "$desktop" 2>&1)
 out=$(appstreamcli validate --no-net "$metainfo" 2>&1) || fail "appstreamcli validate: $out"
 
 export MANPATH=$stage/share/man
-pages=(calorim calorim-probe calorim-probe-sim)
+pages=(calorim calorim-probe calorim-probe-sim calorim-run)
 ((has_exporter)) && pages+=(calorim-exporter)
 for page in "${pages[@]}"; do
   out=$(LC_ALL=C.UTF-8 man --warnings -E UTF-8 "$page" 2>&1 >"$work/page.txt")

@@ -27,7 +27,7 @@ if shutil.which("man") is None:
 work = tempfile.mkdtemp()
 bin_dir = os.path.join(work, "bin")
 os.makedirs(bin_dir)
-programs = {"calorim-probe": "probe", "calorim-probe-sim": "probe"}
+programs = {"calorim-probe": "probe", "calorim-probe-sim": "probe", "calorim-run": "run"}
 if has_exporter:
     programs["calorim-exporter"] = "exporter"
 if has_app:
@@ -162,6 +162,14 @@ exit_cases = {
         2: [("calorim-exporter --bogus", ""), ("calorim-exporter --interval", ""),
             ("calorim-exporter --listen 9847", ""), ("calorim-exporter --simulate a.json b.json", "")],
     },
+    "calorim-run": {
+        0: [("calorim-run --simulate -- true", ""), ("calorim-run --version", ""), ("calorim-run --help", "")],
+        2: [("calorim-run --bogus true", ""), ("calorim-run", ""), ("calorim-run --interval 0 true", "")],
+        125: [("calorim-run --simulate=/nonexistent/profile.json true", ""),
+              ("calorim-run --output /nonexistent/folder/report.txt true", "")],
+        126: [("calorim-run /etc", "")],
+        127: [("calorim-run calorim-no-such-command", "")],
+    },
     "calorim": {
         0: [("calorim --simulate", "serve"), ("calorim --version", "")],
         1: [("calorim --simulate /nonexistent/profile.json", "")],
@@ -169,7 +177,7 @@ exit_cases = {
     },
 }
 
-pages = ["calorim-probe"] + (["calorim-exporter"] if has_exporter else []) + (["calorim"] if has_app else [])
+pages = ["calorim-probe", "calorim-run"] + (["calorim-exporter"] if has_exporter else []) + (["calorim"] if has_app else [])
 for page in pages:
     text = sections(page)
     examples = [line.strip()[2:] for line in text.get("EXAMPLES", []) if line.strip().startswith("$ ")]

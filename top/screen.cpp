@@ -220,10 +220,18 @@ Section processSection(const ScreenInput& in, int width) {
     return section;
   }
   const ProcessAttribution& a = *in.latest->processes;
-  const std::string how = a.method == AttributionMethod::osEnergy ? "measured by the system"
-                                                                  : "estimated from CPU time (" +
-                                                                        std::string(methodName(a.method)) + ")";
-  section.lines.push_back({clip(" Processes by power, " + how, width), LineStyle::heading});
+  std::vector<ProcessPower> processes = a.processes;
+  if (in.hasEnergy) {
+    const std::string how = a.method == AttributionMethod::osEnergy ? "measured by the system"
+                                                                    : "estimated from CPU time (" +
+                                                                          std::string(methodName(a.method)) + ")";
+    section.lines.push_back({" Processes by power, " + how, LineStyle::heading});
+  } else {
+    // Without power every share is 0: the CPU time tells which processes work.
+    std::stable_sort(processes.begin(), processes.end(),
+                     [](const ProcessPower& x, const ProcessPower& y) { return x.cpuPercent > y.cpuPercent; });
+    section.lines.push_back({" Processes by CPU time (their power is not measured)", LineStyle::heading});
+  }
   const int nameWidth = std::clamp(width - 1 - 8 - 2 - kCpuColumns - kWattColumns, 8, kLongestName);
   section.lines.push_back(
       {clip(" " + padLeft("PID", 8) + "  " + padRight("NAME", nameWidth) + padLeft("CPU", kCpuColumns) + padLeft("POWER", kWattColumns), width),
@@ -233,7 +241,7 @@ Section processSection(const ScreenInput& in, int width) {
                                padLeft(cpu, kCpuColumns) + padLeft(watts(in.hasEnergy ? std::optional(w) : std::nullopt), kWattColumns),
                            width)};
   };
-  for (const ProcessPower& p : a.processes) {
+  for (const ProcessPower& p : processes) {
     section.lines.push_back(row(std::to_string(p.pid), p.name, fixedDecimal(p.cpuPercent, 0) + "%", p.powerW));
   }
   section.minimum = 3;

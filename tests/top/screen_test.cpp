@@ -123,6 +123,10 @@ TEST_F(SimulatedLaptop, TemperaturesAreConvertedAndRoundedAsTheAppRoundsThem) {
 TEST_F(SimulatedLaptop, WithoutEnergyPowerIsADashWithTheReason) {
   const auto notice = energyNotice({EnergyAccess::State::denied, "/sys/class/powercap"});
   ASSERT_TRUE(notice);
+  // Without power the attribution shares 0 W, so it lists the processes by id.
+  std::vector<ProcessPower>& processes = reading_->processes->processes;
+  for (ProcessPower& p : processes) p.powerW = p.energyJ = 0;
+  std::sort(processes.begin(), processes.end(), [](const auto& x, const auto& y) { return x.pid < y.pid; });
   const std::vector<ScreenLine> lines = layout(200, 30, {}, false, notice);
   const std::string text = joined(lines);
   EXPECT_NE(text.find(" " + *notice), std::string::npos) << text;
@@ -134,6 +138,8 @@ TEST_F(SimulatedLaptop, WithoutEnergyPowerIsADashWithTheReason) {
   const auto xcode = std::find_if(lines.begin(), lines.end(), [](const ScreenLine& l) { return l.text.find("Xcode") != std::string::npos; });
   ASSERT_NE(xcode, lines.end()) << text;
   EXPECT_TRUE(xcode->text.ends_with("\u2014")) << xcode->text;
+  EXPECT_NE(text.find("Processes by CPU time (their power is not measured)"), std::string::npos) << text;
+  EXPECT_EQ(xcode[-1].style, LineStyle::heading) << "the busiest process comes first\n" << text;
   EXPECT_EQ(text.find("0.00 W"), std::string::npos) << text;
 }
 

@@ -73,7 +73,8 @@ std::vector<std::string> wrapped(const std::string& text, int width) {
 }
 
 // Consecutive sections; the layout leaves out whole sections, the least
-// needed first (the highest `drop`), when the screen is too short.
+// needed first (the highest `drop`), when the screen is too short, and cuts
+// every line to the width.
 struct Section {
   std::vector<ScreenLine> lines;
   int drop = 0;  // 0: never left out
@@ -114,7 +115,7 @@ Section powerSection(const ScreenInput& in, int width) {
     }
   }
   if (in.latest == nullptr) {
-    section.lines.push_back({clip(" Measuring: the first sample comes within " + secondsText(in.view.interval), width)});
+    section.lines.push_back({" Measuring: the first sample comes within " + secondsText(in.view.interval)});
     return section;
   }
   const int graphs = width - 1 - kNameColumns - kWattColumns - 4;
@@ -131,13 +132,13 @@ Section powerSection(const ScreenInput& in, int width) {
       for (double w : recent) highest = std::max(highest, w);
       line += sparkline(recent, highest, sparkWidth);
     }
-    section.lines.push_back({clip(std::move(line), width), row.name == "Total" ? LineStyle::heading : LineStyle::plain});
+    section.lines.push_back({std::move(line), row.name == "Total" ? LineStyle::heading : LineStyle::plain});
   }
   return section;
 }
 
 // CPU and GPU usage on one line, with the GPU's clock.
-Section usageSection(const ScreenInput& in, int width) {
+Section usageSection(const ScreenInput& in) {
   const PowerSnapshot& s = in.latest->snapshot;
   const MeasuredFigures& m = in.description.measured;
   std::string line = " " + padRight("Usage", kNameColumns);
@@ -149,7 +150,7 @@ Section usageSection(const ScreenInput& in, int width) {
   }
   if (m.gpuUsage) line += "   GPU " + percent(s.gpuUsage());
   if (m.gpuFreqMHz) line += " at " + fixedDecimal(s.gpuFreqMHz(), 0) + " MHz";
-  return {{{clip(std::move(line), width), LineStyle::plain}}, 3};
+  return {{{std::move(line), LineStyle::plain}}, 3};
 }
 
 // One small bar per logical CPU, as many to a line as fit.
@@ -167,7 +168,7 @@ Section coreSection(const ScreenInput& in, int width) {
                        padLeft(percent(usage), 4);
     line += " " + cell;
     if ((i + 1) % perLine == 0 || i + 1 == cores.size()) {
-      section.lines.push_back({clip(std::move(line), width), LineStyle::plain});
+      section.lines.push_back({std::move(line), LineStyle::plain});
       line.clear();
     }
   }
@@ -176,7 +177,7 @@ Section coreSection(const ScreenInput& in, int width) {
 
 // Temperatures, fans, battery and adapter, each on a line of its own when the
 // machine has them.
-Section sensorSection(const ScreenInput& in, int width) {
+Section sensorSection(const ScreenInput& in) {
   const PowerSnapshot& s = in.latest->snapshot;
   const MeasuredFigures& m = in.description.measured;
   Section section;
@@ -188,11 +189,11 @@ Section sensorSection(const ScreenInput& in, int width) {
     const auto [low, high] = std::minmax_element(s.coreTemps().begin(), s.coreTemps().end());
     temps += "cores " + fixedDecimal(convert(in.view.unit, *low), 0) + "\u2013" + temperature(*high, in.view.unit);
   }
-  if (!temps.empty()) section.lines.push_back({clip(" " + padRight("Temperature", kNameColumns) + temps, width)});
+  if (!temps.empty()) section.lines.push_back({" " + padRight("Temperature", kNameColumns) + temps});
   if (m.fans && !s.fans().empty()) {
     std::string fans;
     for (const FanInfo& fan : s.fans()) fans += (fans.empty() ? "" : "   ") + fixedDecimal(fan.rpm(), 0) + " rpm";
-    section.lines.push_back({clip(" " + padRight(s.fans().size() > 1 ? "Fans" : "Fan", kNameColumns) + fans, width)});
+    section.lines.push_back({" " + padRight(s.fans().size() > 1 ? "Fans" : "Fan", kNameColumns) + fans});
   }
   const PowerSupplyReading& supply = in.latest->supply;
   std::string power;
@@ -201,7 +202,7 @@ Section sensorSection(const ScreenInput& in, int width) {
     if (supply.charging) power += *supply.charging ? ", charging" : ", not charging";
   }
   if (supply.adapterWatts) power += std::string(power.empty() ? "" : "   ") + fixedDecimal(*supply.adapterWatts, 0) + " W adapter";
-  if (!power.empty()) section.lines.push_back({clip(" " + padRight("Supply", kNameColumns) + power, width)});
+  if (!power.empty()) section.lines.push_back({" " + padRight("Supply", kNameColumns) + power});
   return section;
 }
 
@@ -234,15 +235,12 @@ Section processSection(const ScreenInput& in, int width) {
   }
   const int nameWidth = std::clamp(width - 1 - 8 - 2 - kCpuColumns - kWattColumns, 8, kLongestName);
   section.lines.push_back(
-      {clip(" " + padLeft("PID", 8) + "  " + padRight("NAME", nameWidth) + padLeft("CPU", kCpuColumns) + padLeft("POWER", kWattColumns), width),
+      {" " + padLeft("PID", 8) + "  " + padRight("NAME", nameWidth) + padLeft("CPU", kCpuColumns) + padLeft("POWER", kWattColumns),
        LineStyle::heading});
-  const auto row = [&](std::string pid, std::string_view name, std::string cpu, double w) {
-    return ScreenLine{clip(" " + padLeft(pid, 8) + "  " + padRight(terminalSafe(name, nameWidth), nameWidth) +
-                               padLeft(cpu, kCpuColumns) + padLeft(watts(in.hasEnergy ? std::optional(w) : std::nullopt), kWattColumns),
-                           width)};
-  };
   for (const ProcessPower& p : processes) {
-    section.lines.push_back(row(std::to_string(p.pid), p.name, fixedDecimal(p.cpuPercent, 0) + "%", p.powerW));
+    section.lines.push_back({" " + padLeft(std::to_string(p.pid), 8) + "  " +
+                             padRight(terminalSafe(p.name, nameWidth), nameWidth) +
+                             padLeft(fixedDecimal(p.cpuPercent, 0) + "%", kCpuColumns) + padLeft(in.hasEnergy ? watts(p.powerW) : std::string(kAbsent), kWattColumns)});
   }
   section.minimum = 3;
   return section;
@@ -382,9 +380,9 @@ std::vector<ScreenLine> layoutScreen(const ScreenInput& in, int width, int heigh
     sections.push_back(powerSection(in, width));
     if (in.latest != nullptr) {
       sections.push_back({{{}}, 7});  // a blank line between power and the rest
-      sections.push_back(usageSection(in, width));
+      sections.push_back(usageSection(in));
       sections.push_back(coreSection(in, width));
-      sections.push_back(sensorSection(in, width));
+      sections.push_back(sensorSection(in));
       sections.push_back({{{}}, 7});
       sections.push_back(processSection(in, width));
     }

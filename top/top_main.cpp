@@ -107,6 +107,10 @@ int jsonLines(PowerMetrics& metrics, const Options& options) {
     std::string line;
     try {
       Json record = reading->snapshot;
+      // Which of the record's figures are measured, so that a 0 of one that
+      // is not reads as "not measured"; and whether the machine is simulated.
+      record["simulated"] = options.simulate;
+      record["measured"] = metrics.description().measured.names();
       record["processes"] = reading->processes ? topProcessesJson(*reading->processes) : Json(nullptr);
       line = record.dump() + "\n";
     } catch (const std::domain_error& e) {

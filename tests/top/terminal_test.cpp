@@ -133,6 +133,8 @@ TEST(TopJson, LinesCarryTheSnapshotRecordAndTheProcesses) {
     const Json record = parseJson(line);
     EXPECT_NO_THROW((void)record.get<PowerSnapshot>()) << line;
     EXPECT_EQ(record["duration"], 0.25);
+    EXPECT_EQ(record["simulated"], true);
+    EXPECT_EQ(record["measured"][0], "cpuPower") << line;
     EXPECT_EQ(record["processes"]["method"], "cpuTimeShare") << line;
     EXPECT_EQ(record["processes"]["processes"][0]["name"], "Xcode") << line;
   }

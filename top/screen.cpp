@@ -127,10 +127,8 @@ Section powerSection(const ScreenInput& in, int width) {
     line += padLeft(watts(row.watts), kWattColumns);
     if (barWidth > 0 && row.watts) {
       line += "  " + bar(*row.watts / top, barWidth) + "  ";
-      const std::deque<double>& recent = in.history.of(row.name);
-      double highest = 0;
-      for (double w : recent) highest = std::max(highest, w);
-      line += sparkline(recent, highest, sparkWidth);
+      // On the bars' scale, so that the rows' histories compare as their bars do.
+      line += sparkline(in.history.of(row.name), top, sparkWidth);
     }
     section.lines.push_back({std::move(line), row.name == "Total" ? LineStyle::heading : LineStyle::plain});
   }

@@ -18,12 +18,12 @@ set(calorim_packaging ${CMAKE_CURRENT_LIST_DIR}/../packaging)
 set(calorim_generated ${CMAKE_BINARY_DIR}/packaging)
 
 # Two components, two Debian packages: "tools" holds the programs without Qt
-# (the probes, the exporter, calorim-run and their system integration) for headless
-# machines; "app" holds the tray application and depends on "tools".
+# (the probes, the exporter, the terminal programs and their system integration)
+# for headless machines; "app" holds the tray application and depends on "tools".
 set(calorim_tools_doc ${CMAKE_INSTALL_DATADIR}/doc/calorim-tools)
 set(calorim_app_doc ${CMAKE_INSTALL_DATADIR}/doc/calorim)
 
-install(TARGETS calorim-probe calorim-probe-sim calorim-run RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+install(TARGETS calorim-probe calorim-probe-sim calorim-top calorim-run RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 if(TARGET calorim-exporter)
   install(TARGETS calorim-exporter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 endif()
@@ -54,6 +54,7 @@ endfunction()
 
 calorim_install_manual(${calorim_packaging}/man/calorim-probe.1.in calorim-probe tools)
 calorim_install_manual(${calorim_packaging}/man/calorim-probe-sim.1 calorim-probe-sim tools)
+calorim_install_manual(${calorim_packaging}/man/calorim-top.1.in calorim-top tools)
 calorim_install_manual(${calorim_packaging}/man/calorim-run.1.in calorim-run tools)
 if(TARGET calorim-exporter)
   calorim_install_manual(${calorim_packaging}/man/calorim-exporter.1.in calorim-exporter tools)
@@ -150,8 +151,8 @@ memory), how busy and how hot it runs, its fans, battery and power adapter.
 This package holds the programs that need no desktop: the Model Context
 Protocol server for AI agents (calorim-probe, and calorim-probe-sim on a
 simulated machine), the Prometheus exporter (calorim-exporter, with a
-sandboxed systemd service) and the energy of one command in a terminal
-(calorim-run).
+sandboxed systemd service), a live view for the terminal (calorim-top) and
+the energy of one command (calorim-run).
 .
 On Linux the RAPL energy counters are readable by root alone; an opt-in udev
 rule gives them to the calorim group, which has no members until an

@@ -5,7 +5,9 @@
 # the SDK's link stubs and the counter-reporting library through the project's
 # own stub (cmake/macos-stubs/libIOReport.tbd: its install name and the
 # functions the darwin backend calls, nothing else, so that a call to any
-# other is bound to no library and the check fails). The SDK has no stubs for
+# other is bound to no library and the check fails), and the system's ncurses,
+# which an SDK subset may lack, through cmake/macos-stubs/libncurses.tbd (the
+# functions calorim-top calls). The SDK has no stubs for
 # libSystem or libc++: their symbols are left for the loader to look up, so the
 # result is a Mach-O arm64 executable whose framework symbols are checked and
 # which is not meant to run. scripts/check-macos.sh checks the bindings.

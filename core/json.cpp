@@ -259,6 +259,26 @@ std::optional<system_clock::time_point> parseIsoDate(std::string_view text) {
   return system_clock::time_point{duration_cast<system_clock::duration>(seconds{epochSeconds})};
 }
 
+Json topProcessesJson(const ProcessAttribution& attribution) {
+  Json processes = Json::array();
+  for (const ProcessPower& p : attribution.processes) {
+    Json entry = Json::object();
+    entry["pid"] = p.pid;
+    entry["name"] = p.name;
+    entry["cpuPercent"] = finiteOrThrow(p.cpuPercent, "cpuPercent");
+    entry["powerW"] = finiteOrThrow(p.powerW, "powerW");
+    entry["energyJ"] = finiteOrThrow(p.energyJ, "energyJ");
+    processes.push_back(std::move(entry));
+  }
+  Json j = Json::object();
+  j["duration"] = finiteOrThrow(attribution.seconds, "duration");
+  j["method"] = methodName(attribution.method);
+  j["cpuPowerW"] = finiteOrThrow(attribution.cpuPowerW, "cpuPowerW");
+  j["processes"] = std::move(processes);
+  j["otherPowerW"] = finiteOrThrow(attribution.otherPowerW, "otherPowerW");
+  return j;
+}
+
 }  // namespace calorim
 
 NLOHMANN_JSON_NAMESPACE_BEGIN

@@ -22,6 +22,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/process_power.h"
 #include "core/records.h"
 #include "core/service_records.h"
 #include "core/system_info.h"
@@ -53,6 +54,13 @@ template <class T>
   const Json json = value;
   return json.dump();
 }
+
+// The processes using the CPU's power, as calorim-probe's "power_top_processes"
+// answers and calorim-top's JSON lines carry them: the interval, the method,
+// the CPU power shared out, the processes kept (pid, name, cpuPercent, powerW,
+// energyJ) and the power of all the others. Throws std::domain_error for a
+// non-finite number.
+[[nodiscard]] Json topProcessesJson(const ProcessAttribution& attribution);
 
 // Deepest nesting of arrays and objects that text from outside may have;
 // legitimate input stays far below it.

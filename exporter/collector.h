@@ -25,10 +25,10 @@
 #include "core/platform/platform.h"
 #include "core/platform/stop_signal.h"
 #include "core/power_metrics.h"
+#include "core/power_supply_reader.h"
 #include "core/process_power.h"
 #include "core/smc_thermal.h"
 #include "exporter/exposition.h"
-#include "exporter/power_supply.h"
 
 namespace calorim::exporter {
 

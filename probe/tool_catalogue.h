@@ -75,12 +75,6 @@ struct Tool {
 // The JSON Schema of the "inputSchema" member: an object of `properties`.
 [[nodiscard]] Json inputSchema(const Tool& tool);
 
-// The answer of "power_top_processes": the interval, the method, the CPU
-// power shared out, the processes kept (pid, name, cpuPercent, powerW,
-// energyJ) and the power of all the others. Throws std::domain_error for a
-// non-finite number.
-[[nodiscard]] Json topProcessesJson(const ProcessAttribution& attribution);
-
 // A record's answer: its text and object, or an error when the record holds a
 // number JSON cannot carry.
 template <class T>

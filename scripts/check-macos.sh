@@ -60,7 +60,7 @@ else
 fi
 
 # The Qt-free programs: build target and where it lands in the build folder.
-programs=(probe/calorim-probe probe/calorim-probe-sim exporter/calorim-exporter run/calorim-run)
+programs=(probe/calorim-probe probe/calorim-probe-sim exporter/calorim-exporter run/calorim-run top/calorim-top)
 
 # The JSON library is header-only: its headers and package file are reached
 # through a prefix of their own, so that no other host header joins the build.

@@ -6,7 +6,7 @@ set -euo pipefail
 debian_packages=(
   make cmake ninja-build g++ clang libclang-rt-dev lld-14 llvm-14 xz-utils
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  libcpp-httplib-dev prometheus
+  libcpp-httplib-dev prometheus libncurses-dev tmux htop
   qt6-base-dev fonts-dejavu-core fonts-noto-color-emoji
   xvfb xauth xdotool imagemagick trayer dbus-daemon at-spi2-core python3-pyatspi x11-utils
   librsvg2-bin desktop-file-utils appstream man-db groff-base systemd python3

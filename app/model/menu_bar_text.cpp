@@ -37,10 +37,6 @@ TempUnit tempUnitFromStored(std::string_view raw) {
   return raw == "fahrenheit" ? TempUnit::fahrenheit : TempUnit::celsius;
 }
 
-double convert(TempUnit unit, double celsius) {
-  return unit == TempUnit::fahrenheit ? celsius * 9 / 5 + 32 : celsius;
-}
-
 std::string format(TempUnit unit, double celsius) {
   std::string out = formatShort(unit, celsius);
   out.push_back(unit == TempUnit::fahrenheit ? 'F' : 'C');

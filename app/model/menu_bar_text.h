@@ -1,7 +1,7 @@
 #pragma once
 // The line of text the application shows in the menu bar: the metrics that can
 // be chosen (`MenuBarItem`), the three ways of writing them (`MenuBarStyle`),
-// the stored selection (`MenuBarConfig`), the temperature unit (`TempUnit`) and
+// the stored selection (`MenuBarConfig`), the temperature unit's stored form and
 // the text builder `menuBarText`.
 //
 // All numbers are written as printf's "%.1f"/"%.0f" would write them in the C
@@ -16,17 +16,14 @@
 #include <string_view>
 
 #include "app/model/power_sample.h"
+#include "core/base/number_text.h"
 
 namespace calorim::app {
-
-enum class TempUnit { celsius, fahrenheit };
 
 // "celsius" or "fahrenheit".
 [[nodiscard]] std::string_view rawValue(TempUnit unit);
 // The unit stored as `raw`: `fahrenheit` only for exactly "fahrenheit", `celsius` for any other text.
 [[nodiscard]] TempUnit tempUnitFromStored(std::string_view raw);
-// `celsius` (°C) in `unit`: °C × 9 / 5 + 32 for `fahrenheit`.
-[[nodiscard]] double convert(TempUnit unit, double celsius);
 // "%.0f°C" or "%.0f°F" of the converted value, e.g. "50°C", "122°F".
 [[nodiscard]] std::string format(TempUnit unit, double celsius);
 // "%.0f°" of the converted value, without the letter.

@@ -1,10 +1,12 @@
 #include "core/platform/simulated/simulated_machine.h"
 
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -72,6 +74,35 @@ TEST(SimulatedMachine, CountersAdvanceExactlyByRateTimesFakeTimeWithoutVariation
   EXPECT_DOUBLE_EQ(IOReportSampler::parsePower(delta, 2.0).cpu, 2.5);
   EXPECT_DOUBLE_EQ(IOReportSampler::parseUsage(delta).gpu, 0.25);
   EXPECT_DOUBLE_EQ(sampler.parseGPUFreq(delta), 600.0);
+}
+
+// The paced clock really waits, and the machine's time moves by what was asked
+// for: a late wake-up changes nothing, a stopped sleep moves it by what passed.
+TEST(SimulatedMachine, PacedClockMovesByTheSleepsAskedFor) {
+  SimulatedMachine machine(builtinProfile(), 1, SimulatedClock::paced);
+  EXPECT_EQ(machine.fakeClock(), nullptr);
+  ClockPort& clock = *machine.platform()->clock;
+  const auto start = clock.steadyNow();
+  const auto wall = std::chrono::steady_clock::now();
+  clock.sleep(0.02);
+  EXPECT_GE(std::chrono::steady_clock::now() - wall, std::chrono::milliseconds(20));
+  EXPECT_EQ(clock.steadyNow() - start, std::chrono::milliseconds(20));
+  StopSource stop;
+  stop.requestStop();
+  EXPECT_FALSE(clock.sleep(5, stop.token()));
+  EXPECT_LT(clock.steadyNow() - start, std::chrono::milliseconds(1000));
+
+  // Two machines sampled alike read alike, however late the system woke them.
+  SimulatedMachine one(builtinProfile(), 1, SimulatedClock::paced);
+  PowerMetrics first(one.platform());
+  const PowerSnapshot early = first.sample(0.05);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  SimulatedMachine two(builtinProfile(), 1, SimulatedClock::paced);
+  PowerMetrics second(two.platform());
+  const PowerSnapshot late = second.sample(0.05);
+  EXPECT_EQ(early.totalPower(), late.totalPower());
+  EXPECT_EQ(early.cpuUsagePerCore(), late.cpuUsagePerCore());
+  EXPECT_EQ(early.cpuTemp(), late.cpuTemp());
 }
 
 // What the core readers make of the built-in laptop is in the probe's golden

@@ -62,9 +62,9 @@ done
 [[ $depends != *qt* ]] || fail "calorim-tools depends on Qt: $depends"
 
 dpkg-deb -c "$tools" | awk '{print $6}' >"$work/tools.contents"
-expected=(./usr/bin/calorim-probe ./usr/bin/calorim-probe-sim ./usr/bin/calorim-run
+expected=(./usr/bin/calorim-probe ./usr/bin/calorim-probe-sim ./usr/bin/calorim-run ./usr/bin/calorim-top
   ./usr/share/man/man1/calorim-probe.1.gz ./usr/share/man/man1/calorim-probe-sim.1.gz
-  ./usr/share/man/man1/calorim-run.1.gz
+  ./usr/share/man/man1/calorim-run.1.gz ./usr/share/man/man1/calorim-top.1.gz
   ./usr/lib/udev/rules.d/70-calorim-energy.rules ./usr/lib/sysusers.d/calorim.conf
   ./usr/share/doc/calorim-tools/copyright ./usr/share/doc/calorim-tools/changelog.gz
   ./usr/share/doc/calorim-tools/README.md)

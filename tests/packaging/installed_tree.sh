@@ -33,12 +33,13 @@ fi
 
 icon_sizes=(16 22 24 32 48 64 128 256)
 expected=(
-  bin/calorim bin/calorim-probe bin/calorim-probe-sim bin/calorim-run share/man/man1/calorim-run.1.gz
+  bin/calorim bin/calorim-probe bin/calorim-probe-sim bin/calorim-run bin/calorim-top share/man/man1/calorim-run.1.gz
   share/calorim/CalorimGUI_Calorim.bundle/Localizable.strings
   share/applications/org.calorim.Calorim.desktop
   share/metainfo/org.calorim.Calorim.metainfo.xml
   share/icons/hicolor/scalable/apps/calorim.svg
   share/man/man1/calorim.1.gz share/man/man1/calorim-probe.1.gz share/man/man1/calorim-probe-sim.1.gz
+  share/man/man1/calorim-top.1.gz
   lib/udev/rules.d/70-calorim-energy.rules lib/sysusers.d/calorim.conf
   share/doc/calorim/copyright share/doc/calorim/changelog.gz share/doc/calorim/README.md
   share/doc/calorim-tools/copyright share/doc/calorim-tools/changelog.gz share/doc/calorim-tools/README.md
@@ -46,7 +47,7 @@ expected=(
 for size in "${icon_sizes[@]}"; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/calorim.png")
 done
-programs=(calorim calorim-probe calorim-probe-sim calorim-run)
+programs=(calorim calorim-probe calorim-probe-sim calorim-run calorim-top)
 if ((has_exporter)); then
   expected+=(bin/calorim-exporter share/man/man1/calorim-exporter.1.gz lib/systemd/system/calorim-exporter.service)
   programs+=(calorim-exporter)
@@ -117,7 +118,7 @@ out=$(desktop-file-validate "$desktop" 2>&1)
 out=$(appstreamcli validate --no-net "$metainfo" 2>&1) || fail "appstreamcli validate: $out"
 
 export MANPATH=$stage/share/man
-pages=(calorim calorim-probe calorim-probe-sim calorim-run)
+pages=(calorim calorim-probe calorim-probe-sim calorim-run calorim-top)
 ((has_exporter)) && pages+=(calorim-exporter)
 for page in "${pages[@]}"; do
   out=$(LC_ALL=C.UTF-8 man --warnings -E UTF-8 "$page" 2>&1 >"$work/page.txt")

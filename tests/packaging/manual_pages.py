@@ -27,7 +27,7 @@ if shutil.which("man") is None:
 work = tempfile.mkdtemp()
 bin_dir = os.path.join(work, "bin")
 os.makedirs(bin_dir)
-programs = {"calorim-probe": "probe", "calorim-probe-sim": "probe", "calorim-run": "run"}
+programs = {"calorim-probe": "probe", "calorim-probe-sim": "probe", "calorim-run": "run", "calorim-top": "top"}
 if has_exporter:
     programs["calorim-exporter"] = "exporter"
 if has_app:
@@ -170,6 +170,12 @@ exit_cases = {
         126: [("calorim-run /etc", "")],
         127: [("calorim-run calorim-no-such-command", "")],
     },
+    "calorim-top": {
+        0: [("calorim-top --simulate --json --count 1", ""), ("calorim-top --version", "")],
+        1: [("calorim-top --simulate=/nonexistent/profile.json --json", "")],
+        2: [("calorim-top --bogus", ""), ("calorim-top --interval 0.1", ""), ("calorim-top --simulate", ""),
+            ("calorim-top --simulate a.json b.json", "")],
+    },
     "calorim": {
         0: [("calorim --simulate", "serve"), ("calorim --version", "")],
         1: [("calorim --simulate /nonexistent/profile.json", "")],
@@ -177,7 +183,7 @@ exit_cases = {
     },
 }
 
-pages = ["calorim-probe", "calorim-run"] + (["calorim-exporter"] if has_exporter else []) + (["calorim"] if has_app else [])
+pages = ["calorim-probe", "calorim-run", "calorim-top"] + (["calorim-exporter"] if has_exporter else []) + (["calorim"] if has_app else [])
 for page in pages:
     text = sections(page)
     examples = [line.strip()[2:] for line in text.get("EXAMPLES", []) if line.strip().startswith("$ ")]

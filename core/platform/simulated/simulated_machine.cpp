@@ -1,6 +1,7 @@
 #include "core/platform/simulated/simulated_machine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <numbers>
@@ -65,6 +66,37 @@ std::uint32_t smcSize(std::string_view type) {
 }
 
 bool isIntegerType(std::string_view type) { return type == "ui8 " || type == "ui16" || type == "ui32"; }
+
+// The paced clock of `SimulatedClock::paced`; thread-safe.
+class PacedClock final : public ClockPort {
+ public:
+  std::chrono::system_clock::time_point now() override { return system_.now(); }
+
+  std::chrono::steady_clock::time_point steadyNow() override {
+    return start_ + std::chrono::nanoseconds(elapsedNs_.load());
+  }
+
+  void sleep(double seconds) override {
+    system_.sleep(seconds);
+    advance(seconds);
+  }
+
+  bool sleep(double seconds, StopToken stop) override {
+    const auto began = system_.steadyNow();
+    const bool completed = system_.sleep(seconds, stop);
+    advance(completed ? seconds : std::min(seconds, std::chrono::duration<double>(system_.steadyNow() - began).count()));
+    return completed;
+  }
+
+ private:
+  void advance(double seconds) {
+    if (seconds > 0) elapsedNs_ += static_cast<std::int64_t>(std::llround(seconds * 1e9));
+  }
+
+  SystemClock system_;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::atomic<std::int64_t> elapsedNs_ = 0;
+};
 
 // Seconds on the machine's clock since it was made, plus the uptime.
 struct Timebase {
@@ -387,6 +419,9 @@ SimulatedMachine::SimulatedMachine(const MachineProfile& profile, std::uint64_t 
   if (clock == SimulatedClock::real) {
     fakes_.platform->clock = std::make_unique<SystemClock>();
     fakes_.clock = nullptr;
+  } else if (clock == SimulatedClock::paced) {
+    fakes_.platform->clock = std::make_unique<PacedClock>();
+    fakes_.clock = nullptr;
   }
   // The generators hold the clock by pointer: it lives in the same platform as
   // the fakes that hold the generators.
@@ -406,7 +441,8 @@ std::shared_ptr<Platform> makeSimulatedPlatform(const MachineProfile& profile, s
   return SimulatedMachine(profile, seed, clock).platform();
 }
 
-std::variant<std::shared_ptr<Platform>, ProfileFailure> openSimulatedPlatform(const std::optional<std::string>& path) {
+std::variant<std::shared_ptr<Platform>, ProfileFailure> openSimulatedPlatform(const std::optional<std::string>& path,
+                                                                            SimulatedClock clock) {
   try {
     MachineProfile profile;
     if (path) {
@@ -416,7 +452,7 @@ std::variant<std::shared_ptr<Platform>, ProfileFailure> openSimulatedPlatform(co
     } else {
       profile = builtinProfile();
     }
-    return makeSimulatedPlatform(profile, 1, SimulatedClock::real);
+    return makeSimulatedPlatform(profile, 1, clock);
   } catch (const std::invalid_argument& e) {
     return ProfileFailure{.unreadable = false, .reason = e.what()};
   }

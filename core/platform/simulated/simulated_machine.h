@@ -40,6 +40,11 @@ namespace calorim::fake {
 enum class SimulatedClock {
   fake,  // a FakeClock: time moves only when something sleeps or a test advances it
   real,  // the system's clocks: time moves on its own and sleeps really sleep
+  // Sleeps really sleep, and the machine's monotonic time moves by exactly the
+  // time each sleep was asked for (by the time really slept when a sleep is
+  // stopped early), so that one thread sampling with the same intervals sees
+  // the same figures on every run, however late the system wakes it.
+  paced,
 };
 
 class SimulatedMachine {
@@ -52,9 +57,9 @@ class SimulatedMachine {
 
   [[nodiscard]] const std::shared_ptr<Platform>& platform() const { return fakes_.platform; }
   // The fakes behind the platform, for scripting on top of the simulation.
-  // With the real clock `fakes().clock` is null.
+  // With the real or the paced clock `fakes().clock` is null.
   [[nodiscard]] FakeMachine& fakes() { return fakes_; }
-  // The fake clock; null with the real clock.
+  // The fake clock; null with the real or the paced clock.
   [[nodiscard]] FakeClock* fakeClock() { return fakes_.clock; }
 
  private:
@@ -73,10 +78,11 @@ struct ProfileFailure {
 };
 
 // The machine a program shows in its simulate mode: the profile file at
-// `path`, or the built-in laptop without one, on the system's clocks with seed 1.
-// Each program words the failure itself. Blocks on the read; never throws.
+// `path`, or the built-in laptop without one, with seed 1 on `clock` (the
+// fake clock is not for programs). Each program words the failure itself.
+// Blocks on the read; never throws.
 [[nodiscard]] std::variant<std::shared_ptr<Platform>, ProfileFailure> openSimulatedPlatform(
-    const std::optional<std::string>& path);
+    const std::optional<std::string>& path, SimulatedClock clock = SimulatedClock::real);
 
 namespace detail {
 

@@ -9,7 +9,7 @@
 
 #include "core/platform/registry_port.h"
 
-namespace calorim::exporter {
+namespace calorim {
 
 struct PowerSupplyReading {
   std::optional<double> chargeRatio;   // "CurrentCapacity" (%) / 100
@@ -32,4 +32,4 @@ class PowerSupplyReader {
   std::unique_ptr<RegistryService> service_;
 };
 
-}  // namespace calorim::exporter
+}  // namespace calorim

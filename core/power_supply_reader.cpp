@@ -1,8 +1,8 @@
-#include "exporter/power_supply.h"
+#include "core/power_supply_reader.h"
 
 #include <cstdint>
 
-namespace calorim::exporter {
+namespace calorim {
 
 PowerSupplyReader::PowerSupplyReader(RegistryPort& registry) : registry_(registry) {}
 
@@ -35,4 +35,4 @@ PowerSupplyReading PowerSupplyReader::read() {
   return reading;
 }
 
-}  // namespace calorim::exporter
+}  // namespace calorim

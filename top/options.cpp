@@ -12,6 +12,7 @@ constexpr cli::OptionSpec kOptions[] = {
     {"--simulate", cli::Value::optional, "PROFILE"},
     {"--json", cli::Value::none, {}},
     {"--count", cli::Value::required, "N"},
+    {"--diagnose", cli::Value::none, {}},
 };
 
 }  // namespace
@@ -34,6 +35,8 @@ std::variant<Options, cli::InfoRequest, cli::UsageError> parseOptions(const std:
       options.profilePath = option.value;
     } else if (option.name == "--json") {
       options.json = true;
+    } else if (option.name == "--diagnose") {
+      options.diagnose = true;
     } else if (option.name == "--count") {
       std::int64_t count = 0;
       const auto result = std::from_chars(value.data(), value.data() + value.size(), count);
@@ -49,6 +52,7 @@ std::variant<Options, cli::InfoRequest, cli::UsageError> parseOptions(const std:
 
 std::string usageText() {
   return "usage: calorim-top [--interval SECONDS] [--simulate [PROFILE]] [--json] [--count N]\n"
+         "       calorim-top [--simulate [PROFILE]] --diagnose\n"
          "       calorim-top --help | --version\n"
          "\n"
          "A live view of this machine's power, usage, temperatures and the processes using the\n"
@@ -58,6 +62,8 @@ std::string usageText() {
          "  --simulate [PROFILE] show a simulated machine: the profile's, or the built-in laptop\n"
          "  --json               write each sample as one line of JSON instead of the screen\n"
          "  --count N            stop after N samples\n"
+         "  --diagnose           print what the machine offers and whether each source can be read,\n"
+         "                       as JSON for a bug report (no serial numbers or user names), and end\n"
          "  --help               this text\n"
          "  --version            the version\n"
          "\n"

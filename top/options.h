@@ -1,7 +1,7 @@
 #pragma once
 // The command line of calorim-top, read by the convention of
 // core/base/command_line.h:
-//   calorim-top [--interval SECONDS] [--simulate [PROFILE]] [--json] [--count N]
+//   calorim-top [--interval SECONDS] [--simulate [PROFILE]] [--json] [--count N] [--diagnose]
 //   calorim-top --help | --version
 
 #include <cstdint>
@@ -27,6 +27,7 @@ struct Options {
   std::optional<std::string> profilePath;  // with `simulate`: a machine profile; absent: the built-in laptop
   bool json = false;                       // JSON lines on standard output instead of the screen
   std::optional<std::int64_t> count;       // stop after this many samples; absent: until quit
+  bool diagnose = false;                   // print what the platform sees, as JSON, and end
 
   bool operator==(const Options&) const = default;
 };

@@ -20,6 +20,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/diagnosis.h"
 #include "core/energy_notice.h"
 #include "core/json.h"
 #include "core/platform/native/native_platform.h"
@@ -285,7 +286,7 @@ int topMain(int argc, char** argv) {
     return cli::printInfo(*info, kProgram, usageText(), CALORIM_VERSION);
   }
   const Options& options = std::get<Options>(parsed);
-  if (!options.json && ::isatty(STDOUT_FILENO) == 0) {
+  if (!options.json && !options.diagnose && ::isatty(STDOUT_FILENO) == 0) {
     return cli::printUsageError(kProgram, {"standard output is not a terminal: --json writes the samples as lines"});
   }
   std::setlocale(LC_ALL, "");
@@ -302,6 +303,10 @@ int topMain(int argc, char** argv) {
     platform = std::get<std::shared_ptr<Platform>>(opened);
   } else {
     platform = makeNativePlatform();
+  }
+  if (options.diagnose) {
+    std::cout << diagnosis::report(*platform, options.simulate).dump(2) << std::endl;
+    return std::cout ? 0 : fail("the report could not be written");
   }
   const std::optional<std::string> notice = energyNotice(platform->counters->energyAccess());
   std::unique_ptr<PowerMetrics> metrics;

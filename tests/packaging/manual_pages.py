@@ -171,7 +171,8 @@ exit_cases = {
         127: [("calorim-run calorim-no-such-command", "")],
     },
     "calorim-top": {
-        0: [("calorim-top --simulate --json --count 1", ""), ("calorim-top --version", "")],
+        0: [("calorim-top --simulate --json --count 1", ""), ("calorim-top --version", ""),
+            ("calorim-top --simulate --diagnose", "")],
         1: [("calorim-top --simulate=/nonexistent/profile.json --json", "")],
         2: [("calorim-top --bogus", ""), ("calorim-top --interval 0.1", ""), ("calorim-top --simulate", ""),
             ("calorim-top --simulate a.json b.json", "")],

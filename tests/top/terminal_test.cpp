@@ -141,6 +141,14 @@ TEST(TopJson, LinesCarryTheSnapshotRecordAndTheProcesses) {
   EXPECT_EQ(count, 3) << text;
 }
 
+// The report for a bug report needs no terminal and says the machine is simulated.
+TEST(TopJson, DiagnosisOfTheSimulatedLaptop) {
+  const Json report = parseJson(output(std::string(TOP_BINARY) + " --simulate --diagnose </dev/null | cat"));
+  EXPECT_EQ(report["report"], "calorim diagnosis");
+  EXPECT_EQ(report["simulated"], true);
+  EXPECT_FALSE(report["counters"]["channels"].empty());
+}
+
 TEST(TopJson, ReaderThatGoesAwayAndOutputThatIsNoTerminal) {
   // `| head -1`: the program ends when the pipe closes, with status 0.
   EXPECT_EQ(output(std::string(TOP_BINARY) + " --simulate --json --interval 0.25 | head -1 >/dev/null; echo ${PIPESTATUS[0]}"),

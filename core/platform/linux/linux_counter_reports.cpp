@@ -79,14 +79,16 @@ std::optional<double> gpuBusy(const GpuSample& a, const GpuSample& b) {
   return busyFromIdle(forward(*a.idleMs, *b.idleMs), std::chrono::duration<double, std::milli>(b.at - a.at).count());
 }
 
-Channel gpuStatsChannel(const std::string& name, double busy, std::optional<double> clockMHz) {
-  const auto active = static_cast<std::uint64_t>(std::llround(busy * static_cast<double>(kGpuParts)));
+// The GPU channel whose residencies split `parts` by the busy fraction.
+Channel gpuStatsChannel(const std::string& name, double busy, std::optional<double> clockMHz,
+                        std::uint64_t parts = kGpuParts) {
+  const auto active = static_cast<std::uint64_t>(std::llround(busy * static_cast<double>(parts)));
   std::string state(kActive);
   if (clockMHz && *clockMHz >= 0.5 && *clockMHz < GpuSet::kMaxClockMHz + 0.5) {
     state = "P" + std::to_string(std::llround(*clockMHz));
   }
   return Channel{std::string(LinuxCounterReports::kGpuGroup), std::string(LinuxCounterReports::kGpuSubgroup), name,
-                 "", 0, {ChannelState{std::string(kIdle), kGpuParts - active}, ChannelState{state, active}}};
+                 "", 0, {ChannelState{std::string(kIdle), parts - active}, ChannelState{state, active}}};
 }
 
 }  // namespace
@@ -310,8 +312,14 @@ std::optional<CounterDelta> LinuxCounterReports::createSamplesDelta(const RawSam
 
   if (a->groups.gpu && b->groups.gpu && gpus_ && a->gpus.size() == gpus_->size() && b->gpus.size() == gpus_->size()) {
     const std::size_t lead = std::min(gpus_->lead().value_or(0), gpus_->size() - 1);
-    if (const std::optional<double> busy = gpuBusy(a->gpus[lead], b->gpus[lead])) {
-      delta.push_back(gpuStatsChannel(gpus_->device(lead).name(), *busy, b->gpus[lead].clockMHz));
+    const GpuSample& x = a->gpus[lead];
+    const GpuSample& y = b->gpus[lead];
+    if (const std::optional<double> busy = gpuBusy(x, y)) {
+      delta.push_back(gpuStatsChannel(gpus_->device(lead).name(), *busy, y.clockMHz));
+    } else if (x.idleMs && y.idleMs && x.at == y.at) {
+      // Two samples at one moment (the first look at a machine): the GPU tells
+      // its busy time, but none passed, so the channel is there with none.
+      delta.push_back(gpuStatsChannel(gpus_->device(lead).name(), 0, y.clockMHz, 0));
     }
   }
   return delta;

@@ -30,8 +30,9 @@
 //    delta (the first on a tie; the first GPU when the delta has no energy),
 //    named as that GPU, with the states "IDLE" and "P<MHz>" (its clock, 1 to
 //    GpuSet::kMaxClockMHz) or "ACTIVE" (clock unknown), whose residencies
-//    split one million by the GPU's busy fraction. Absent from a delta when
-//    that GPU's busy fraction could not be read. The delta tells the set which
+//    split one million by the GPU's busy fraction; both 0 when the two
+//    samples were taken at one moment. Absent from a delta when that GPU's
+//    busy fraction could not be read. The delta tells the set which
 //    GPU it chose, so that the sensors port reports the same GPU's temperature.
 //
 // The energy channels are looked for again, while none was found, whenever the

@@ -1,6 +1,7 @@
 // The fixture PCs through the whole core: the energy domains each shows by the
-// names the machine has, the platform figure where RAPL offers psys, and
-// totals that never hold it.
+// names the machine has, the platform figure where RAPL offers psys, totals
+// that never hold it, and a description that is the same before the first
+// sample as after it.
 
 #include <filesystem>
 #include <map>
@@ -72,8 +73,11 @@ TEST(LinuxDomains, NamesPlatformAndTotalsPerFixtureMachine) {
     setZoneRates(tree.root(), *clock);
     PowerMetrics metrics(makeLinuxPlatform(tree.root(), clock, ""));
 
+    const MachineDescription before = metrics.description();
     const PowerSnapshot s = metrics.sample(1.0);
-    EXPECT_EQ(metrics.description().measured.platformPower, c.platformW.has_value());
+    const MachineDescription after = metrics.description();
+    EXPECT_EQ(before.measured.names(), after.measured.names());
+    EXPECT_EQ(after.measured.platformPower, c.platformW.has_value());
 
     const EnergyBreakdown& b = s.energyBreakdown();
     EXPECT_EQ(namesOf(b.domains()), c.domains);

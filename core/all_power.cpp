@@ -21,11 +21,15 @@ bool isClusterName(std::string_view name) {
 }  // namespace
 
 EnergyBreakdown parseAllPower(const CounterDelta& delta, double duration) {
-  std::vector<ChannelPower> cpuCores, cpuClusters, dtlChannels, other;
+  std::vector<ChannelPower> cpuCores, cpuClusters, dtlChannels, other, domains;
   double cpuTotal = 0, gpu = 0, gpuEnergy = 0, ane = 0, dram = 0, amcc = 0, dcs = 0, display = 0, displayExt = 0,
          fabric = 0, isp = 0, media = 0;
 
   for (const Channel& channel : delta) {
+    if (const std::optional<double> watts = detail::domainWatts(channel, duration)) {
+      domains.emplace_back(channel.name, *watts);
+      continue;
+    }
     const std::optional<double> watts = detail::energyWatts(channel, duration);
     if (!watts) continue;
     const double w = *watts;
@@ -65,7 +69,15 @@ EnergyBreakdown parseAllPower(const CounterDelta& delta, double duration) {
   }
 
   return EnergyBreakdown(std::move(cpuCores), std::move(cpuClusters), cpuTotal, gpu, gpuEnergy, ane, dram, amcc, dcs,
-                         display, displayExt, fabric, isp, media, std::move(dtlChannels), std::move(other));
+                         display, displayExt, fabric, isp, media, std::move(dtlChannels), std::move(other),
+                         std::move(domains));
+}
+
+std::optional<double> platformWatts(const EnergyBreakdown& breakdown) {
+  for (const ChannelPower& domain : breakdown.domains()) {
+    if (domain.name() == IOReportSampler::kPlatformDomain) return domain.watts();
+  }
+  return std::nullopt;
 }
 
 }  // namespace calorim

@@ -53,6 +53,12 @@ std::optional<double> energyWatts(const Channel& channel, double duration) {
   return static_cast<double>(channel.value) / unitsPerJoule(channel.unitLabel) / duration;
 }
 
+std::optional<double> domainWatts(const Channel& channel, double duration) {
+  if (channel.group != IOReportSampler::kDomainGroup) return std::nullopt;
+  if (!(duration > 0) || channel.value < 1) return 0.0;
+  return static_cast<double>(channel.value) / unitsPerJoule(channel.unitLabel) / duration;
+}
+
 }  // namespace detail
 
 MemoryBandwidth BandwidthReading::toMemoryBandwidth() const {

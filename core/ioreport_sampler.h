@@ -61,6 +61,13 @@ class IOReportSampler {
   static constexpr std::string_view kCpuSubgroup = "CPU Core Performance States";
   static constexpr std::string_view kGpuGroup = "GPU Stats";
   static constexpr std::string_view kGpuSubgroup = "GPU Performance States";
+  // The machine's own energy domains, named as the machine names them, in the
+  // energy group's unit. A platform may give them with the energy group, in
+  // the same delta. They overlap one another and the energy channels: they
+  // are listed (EnergyBreakdown::domains), never added. The domain named
+  // `kPlatformDomain` is the whole platform (PowerSnapshot::platformPower).
+  static constexpr std::string_view kDomainGroup = "Energy Domains";
+  static constexpr std::string_view kPlatformDomain = "Platform";
 
   // Subscribes to the energy group and, when they exist, the CPU and GPU
   // performance-state groups, then loads the GPU frequency table.
@@ -103,6 +110,9 @@ namespace detail {
 // Watts of one energy channel over `duration` seconds; absent when the channel
 // is not an energy channel or its value is below 1.
 [[nodiscard]] std::optional<double> energyWatts(const Channel& channel, double duration);
+// Watts of one channel of the domain group over `duration` seconds (0 for
+// no energy); absent for a channel of any other group.
+[[nodiscard]] std::optional<double> domainWatts(const Channel& channel, double duration);
 
 }  // namespace detail
 }  // namespace calorim

@@ -359,6 +359,7 @@ void adl_serializer<calorim::EnergyBreakdown>::to_json(Json& j,
   out["media"] = finiteOrThrow(value.media(), "media");
   out["dtlChannels"] = calorim::recordList(value.dtlChannels());
   out["other"] = calorim::recordList(value.other());
+  if (!value.domains().empty()) out["domains"] = calorim::recordList(value.domains());
   j = std::move(out);
 }
 
@@ -382,7 +383,8 @@ calorim::EnergyBreakdown adl_serializer<calorim::EnergyBreakdown>::from_json(con
           readReal(j, "isp"),
           readReal(j, "media"),
           readRecordList<ChannelPower>(j, "dtlChannels"),
-          readRecordList<ChannelPower>(j, "other")};
+          readRecordList<ChannelPower>(j, "other"),
+          j.contains("domains") ? readRecordList<ChannelPower>(j, "domains") : std::vector<ChannelPower>{}};
 }
 
 // --- PowerSnapshot ---
@@ -410,6 +412,7 @@ void adl_serializer<calorim::PowerSnapshot>::to_json(Json& j, const calorim::Pow
   out["memBandwidth"] = value.memBandwidth();
   out["fans"] = calorim::recordList(value.fans());
   out["energyBreakdown"] = value.energyBreakdown();
+  if (value.platformPower()) out["platformPower"] = finiteOrThrow(*value.platformPower(), "platformPower");
   j = std::move(out);
 }
 
@@ -436,7 +439,8 @@ calorim::PowerSnapshot adl_serializer<calorim::PowerSnapshot>::from_json(const J
           readReal(j, "gpuFreqMHz"),
           j.at("memBandwidth").get<calorim::MemoryBandwidth>(),
           calorim::readRecordList<calorim::FanInfo>(j, "fans"),
-          j.at("energyBreakdown").get<calorim::EnergyBreakdown>()};
+          j.at("energyBreakdown").get<calorim::EnergyBreakdown>(),
+          calorim::readOptionalReal(j, "platformPower")};
 }
 
 // --- EnergyMetrics ---

@@ -79,7 +79,7 @@ std::vector<std::string> MeasuredFigures::names() const {
       {totalPower, "totalPower"}, {eCpuPower, "eCpuPower"}, {pCpuPower, "pCpuPower"}, {cpuTemp, "cpuTemp"},
       {gpuTemp, "gpuTemp"},     {coreTemps, "coreTemps"}, {cpuUsage, "cpuUsage"},     {gpuUsage, "gpuUsage"},
       {eCpuUsage, "eCpuUsage"}, {pCpuUsage, "pCpuUsage"}, {gpuFreqMHz, "gpuFreqMHz"}, {memBandwidth, "memBandwidth"},
-      {fans, "fans"}};
+      {fans, "fans"},           {platformPower, "platformPower"}};
   std::vector<std::string> out;
   for (const auto& [measured, name] : figures) {
     if (measured) out.emplace_back(name);
@@ -147,7 +147,9 @@ MachineDescription describeHardware(Platform& platform) {
 
 MeasuredFigures figuresOf(CounterDelta delta, const IOReportSampler& sampler) {
   for (Channel& channel : delta) {
-    if (channel.group == IOReportSampler::kEnergyGroup) channel.value = 1'000'000'000;
+    if (channel.group == IOReportSampler::kEnergyGroup || channel.group == IOReportSampler::kDomainGroup) {
+      channel.value = 1'000'000'000;
+    }
     for (ChannelState& state : channel.states) state.residency = 1;
     if (channel.group == "AMC Stats") channel.value = 1'000'000'000;
   }
@@ -177,6 +179,7 @@ MeasuredFigures figuresOf(CounterDelta delta, const IOReportSampler& sampler) {
   f.fabric = breakdown.fabric() > 0;
   f.isp = breakdown.isp() > 0;
   f.media = breakdown.media() > 0;
+  f.platformPower = platformWatts(breakdown).has_value();
   return f;
 }
 

@@ -43,6 +43,7 @@ struct MeasuredFigures {
   bool gpuFreqMHz = false;
   bool memBandwidth = false;
   bool fans = false;
+  bool platformPower = false;
 
   // The parts of the energy breakdown that have channels of their own.
   bool cpuCores = false;
@@ -56,7 +57,7 @@ struct MeasuredFigures {
   bool media = false;
 
   // The snapshot members above that are measured, in the snapshot's order:
-  // "cpuPower", "gpuPower", ..., "fans".
+  // "cpuPower", "gpuPower", ..., "fans", "platformPower".
   [[nodiscard]] std::vector<std::string> names() const;
   // The parts of the breakdown that are measured, in the order above:
   // "cpuCores", "cpuClusters", ..., "media".

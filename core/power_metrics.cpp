@@ -82,11 +82,12 @@ PowerSnapshot PowerMetrics::sample(double interval, StopToken stop) {
   const std::optional<double> cpuTemp = hid.cpu > 0 ? std::optional<double>(hid.cpu) : smc.cpu;
   const std::optional<double> gpuTemp = hid.gpu ? hid.gpu : smc.gpu;
   const double totalPower = breakdown.socTotal();
+  const std::optional<double> platformPower = platformWatts(breakdown);
 
   PowerSnapshot snapshot(start, duration, power.cpu, gpuPower, power.ane, power.dram, totalPower, power.eCpu,
                          power.pCpu, cpuTemp, gpuTemp, std::move(hid.cores), cpu.total, usage.gpu, usage.eCpu,
                          usage.pCpu, std::move(cpu.perCore), gpuFreq, bandwidth.toMemoryBandwidth(), std::move(fans),
-                         std::move(breakdown));
+                         std::move(breakdown), platformPower);
   MeasuredFigures figures = withSensorsOf(figuresOf(*delta, sampler_), snapshot);
   figures.cpuUsage = hardware_.measured.cpuUsage;
   std::lock_guard guard(descriptionLock_);

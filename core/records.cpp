@@ -38,7 +38,8 @@ EnergyBreakdown::EnergyBreakdown(std::vector<ChannelPower> cpuCores,
                                  double amcc, double dcs, double display, double displayExt,
                                  double fabric, double isp, double media,
                                  std::vector<ChannelPower> dtlChannels,
-                                 std::vector<ChannelPower> other)
+                                 std::vector<ChannelPower> other,
+                                 std::vector<ChannelPower> domains)
     : cpuCores_(std::move(cpuCores)),
       cpuClusters_(std::move(cpuClusters)),
       cpuTotal_(cpuTotal),
@@ -54,10 +55,11 @@ EnergyBreakdown::EnergyBreakdown(std::vector<ChannelPower> cpuCores,
       isp_(isp),
       media_(media),
       dtlChannels_(std::move(dtlChannels)),
-      other_(std::move(other)) {}
+      other_(std::move(other)),
+      domains_(std::move(domains)) {}
 
 EnergyBreakdown EnergyBreakdown::empty() {
-  return {{}, {}, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}, {}};
+  return {{}, {}, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}, {}, {}};
 }
 
 double EnergyBreakdown::socTotal() const {
@@ -78,7 +80,7 @@ PowerSnapshot::PowerSnapshot(std::chrono::system_clock::time_point timestamp, do
                              double eCpuUsage, double pCpuUsage,
                              std::vector<double> cpuUsagePerCore, double gpuFreqMHz,
                              MemoryBandwidth memBandwidth, std::vector<FanInfo> fans,
-                             EnergyBreakdown energyBreakdown)
+                             EnergyBreakdown energyBreakdown, std::optional<double> platformPower)
     : timestamp_(timestamp),
       duration_(duration),
       cpuPower_(cpuPower),
@@ -99,7 +101,8 @@ PowerSnapshot::PowerSnapshot(std::chrono::system_clock::time_point timestamp, do
       gpuFreqMHz_(gpuFreqMHz),
       memBandwidth_(memBandwidth),
       fans_(std::move(fans)),
-      energyBreakdown_(std::move(energyBreakdown)) {}
+      energyBreakdown_(std::move(energyBreakdown)),
+      platformPower_(platformPower) {}
 
 EnergyMetrics::EnergyMetrics(double duration, double cpuEnergy, double gpuEnergy,
                              double aneEnergy, double dramEnergy, double totalEnergy)

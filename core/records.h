@@ -98,7 +98,7 @@ class EnergyBreakdown {
                   double cpuTotal, double gpu, double gpuEnergy, double ane, double dram,
                   double amcc, double dcs, double display, double displayExt, double fabric,
                   double isp, double media, std::vector<ChannelPower> dtlChannels,
-                  std::vector<ChannelPower> other);
+                  std::vector<ChannelPower> other, std::vector<ChannelPower> domains);
 
   // Every figure 0 and every list empty.
   [[nodiscard]] static EnergyBreakdown empty();
@@ -134,6 +134,12 @@ class EnergyBreakdown {
   [[nodiscard]] const std::vector<ChannelPower>& dtlChannels() const { return dtlChannels_; }
   // Channels that matched no domain.
   [[nodiscard]] const std::vector<ChannelPower>& other() const { return other_; }
+  // The machine's own energy domains, named as the machine names them (on a
+  // PC "Package", "Cores", "Graphics", "DRAM", "Platform"); empty where the
+  // machine has none apart from its channels. They overlap one another and
+  // the figures above, so they are listed, never added: not part of
+  // `socTotal`. Written to JSON only when there are some.
+  [[nodiscard]] const std::vector<ChannelPower>& domains() const { return domains_; }
 
   // Whole-chip power: `cpuTotal` + `gpu` + `ane` + `dram` + `amcc` + `dcs` +
   // `display` + `displayExt` + `fabric` + `isp` + `media` + the watts of `other`.
@@ -160,6 +166,7 @@ class EnergyBreakdown {
   double media_;
   std::vector<ChannelPower> dtlChannels_;
   std::vector<ChannelPower> other_;
+  std::vector<ChannelPower> domains_;
 };
 
 // One complete sample over one interval.
@@ -172,7 +179,7 @@ class PowerSnapshot {
                 std::vector<double> coreTemps, double cpuUsage, double gpuUsage,
                 double eCpuUsage, double pCpuUsage, std::vector<double> cpuUsagePerCore,
                 double gpuFreqMHz, MemoryBandwidth memBandwidth, std::vector<FanInfo> fans,
-                EnergyBreakdown energyBreakdown);
+                EnergyBreakdown energyBreakdown, std::optional<double> platformPower);
 
   // When the sample began (before the first counter reading).
   [[nodiscard]] std::chrono::system_clock::time_point timestamp() const { return timestamp_; }
@@ -209,6 +216,11 @@ class PowerSnapshot {
   [[nodiscard]] const std::vector<FanInfo>& fans() const { return fans_; }
   // Per-domain split of the same interval; always present.
   [[nodiscard]] const EnergyBreakdown& energyBreakdown() const { return energyBreakdown_; }
+  // The whole platform's power (the processor's packages, memory, display
+  // and more, as the platform's own counter measures it: the closest figure
+  // to the power drawn from the wall); absent where the machine has no such
+  // counter. It holds the figures above, so it is never added to them.
+  [[nodiscard]] std::optional<double> platformPower() const { return platformPower_; }
 
   bool operator==(const PowerSnapshot&) const = default;
 
@@ -234,6 +246,7 @@ class PowerSnapshot {
   MemoryBandwidth memBandwidth_;
   std::vector<FanInfo> fans_;
   EnergyBreakdown energyBreakdown_;
+  std::optional<double> platformPower_;
 };
 
 // The energy of one named measuring window, in joules, over `duration` seconds

@@ -13,15 +13,16 @@ namespace calorim::exporter {
 namespace {
 
 // Where each domain's figure goes: a part of the machine (the `domain` label),
-// the total, or a CPU cluster (the `cluster` label).
-enum class Level { part, total, cluster };
+// the total, a CPU cluster (the `cluster` label) or the whole platform.
+enum class Level { part, total, cluster, platform };
 struct DomainExport {
   Level level;
   std::string_view label;
 };
 constexpr DomainExport kDomainExports[kDomainCount] = {
     {Level::part, "cpu"},   {Level::part, "gpu"},         {Level::part, "ane"},         {Level::part, "dram"},
-    {Level::total, "total"}, {Level::cluster, "efficiency"}, {Level::cluster, "performance"}};
+    {Level::total, "total"}, {Level::cluster, "efficiency"}, {Level::cluster, "performance"},
+    {Level::platform, "platform"}};
 // The part of the total that no counter of its own covers.
 constexpr std::string_view kOtherPart = "other";
 
@@ -34,6 +35,7 @@ bool measures(const MeasuredFigures& m, std::size_t domain) {
     case Domain::soc: return m.totalPower;
     case Domain::efficiencyCpu: return m.eCpuPower;
     case Domain::performanceCpu: return m.pCpuPower;
+    case Domain::platform: return m.platformPower;
   }
   return false;
 }
@@ -47,6 +49,7 @@ double domainPower(const PowerSnapshot& s, std::size_t domain) {
     case Domain::soc: return s.totalPower();
     case Domain::efficiencyCpu: return s.eCpuPower();
     case Domain::performanceCpu: return s.pCpuPower();
+    case Domain::platform: return s.platformPower().value_or(0);
   }
   return 0;
 }
@@ -68,6 +71,8 @@ void clearEnergy(MetricsState& state) {
   state.powerWatts.clear();
   state.totalEnergyJoules.reset();
   state.totalPowerWatts.reset();
+  state.platformEnergyJoules.reset();
+  state.platformPowerWatts.reset();
   state.clusterEnergyJoules.clear();
   state.clusterPowerWatts.clear();
   state.cgroupEnergyJoules.clear();
@@ -188,6 +193,9 @@ bool Collector::collect(StopToken stop) {
         } else if (level == Level::cluster) {
           s.clusterEnergyJoules.push_back({std::string(label), energy_[d]});
           s.clusterPowerWatts.push_back({std::string(label), watts});
+        } else if (level == Level::platform) {
+          s.platformEnergyJoules = energy_[d];
+          s.platformPowerWatts = watts;
         } else {
           s.totalEnergyJoules = energy_[d];
           s.totalPowerWatts = watts;

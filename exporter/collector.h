@@ -33,9 +33,10 @@
 namespace calorim::exporter {
 
 // The power domains the machine's counters may give, in the order they are
-// exported: four parts of the machine, its total, the CPU's two clusters.
-enum class Domain { cpu, gpu, ane, dram, soc, efficiencyCpu, performanceCpu };
-inline constexpr std::size_t kDomainCount = 7;
+// exported: four parts of the machine, its total, the CPU's two clusters, the
+// whole platform (which holds all the others).
+enum class Domain { cpu, gpu, ane, dram, soc, efficiencyCpu, performanceCpu, platform };
+inline constexpr std::size_t kDomainCount = 8;
 
 // What the exporter tells of the processes and control groups using the CPU.
 struct ProcessExport {

@@ -173,6 +173,14 @@ constexpr Family kTotalEnergy{"calorim_total_energy_joules_total",
 constexpr Family kTotalPower{"calorim_total_power_watts",
                              "Average power of all measured parts together over the last sampling interval.", "gauge",
                              "watts"};
+constexpr Family kPlatformEnergy{"calorim_platform_energy_joules_total",
+                                 "Energy of the whole platform since the exporter started, as its own counter measures "
+                                 "it (RAPL psys); it holds the total and more, so it is never added to it.",
+                                 "counter", "joules"};
+constexpr Family kPlatformPower{"calorim_platform_power_watts",
+                                "Average power of the whole platform over the last sampling interval (RAPL psys), the "
+                                "closest figure to the power drawn from the wall; never added to the total.",
+                                "gauge", "watts"};
 constexpr Family kClusterEnergy{"calorim_cpu_cluster_energy_joules_total",
                                 "Energy used since the exporter started by one CPU cluster, a share of the cpu domain.",
                                 "counter", "joules"};
@@ -272,6 +280,8 @@ std::string formatExposition(const MetricsState& state, ExpositionFormat format)
   w.labelled(kPower, "domain", state.powerWatts);
   w.single(kTotalEnergy, state.totalEnergyJoules);
   w.single(kTotalPower, state.totalPowerWatts);
+  w.single(kPlatformEnergy, state.platformEnergyJoules);
+  w.single(kPlatformPower, state.platformPowerWatts);
   w.labelled(kClusterEnergy, "cluster", state.clusterEnergyJoules);
   w.labelled(kClusterPower, "cluster", state.clusterPowerWatts);
   w.header(kEnergyAvailable);

@@ -11,6 +11,8 @@
 // the parts of the machine that do not overlap (`domain`: cpu, gpu, ane, dram,
 // and other, the rest of the total that no part of its own counts), whose sum
 // is the total; the total itself; and the CPU's clusters, parts of `cpu`.
+// The whole platform (RAPL's psys on a PC), where the machine measures it, is
+// a family of its own: it holds the total and more, so it is never summed.
 
 #include <cstdint>
 #include <optional>
@@ -51,6 +53,8 @@ struct MetricsState {
   std::vector<LabelledValue> powerWatts;     // by domain, averaged over the last interval
   std::optional<double> totalEnergyJoules;   // the sum of the domains, where the machine counts a total
   std::optional<double> totalPowerWatts;
+  std::optional<double> platformEnergyJoules;  // the whole platform, where the machine measures it
+  std::optional<double> platformPowerWatts;
   std::vector<LabelledValue> clusterEnergyJoules;  // by CPU cluster: "efficiency", "performance"
   std::vector<LabelledValue> clusterPowerWatts;
   // Why energy is not measured ("no_counters", "permission_denied",

@@ -107,8 +107,17 @@ Json snapshotSchema() {
                                   {"isp", number("image signal processor, W")},
                                   {"media", number("media engines, W")},
                                   {"dtlChannels", channelList("DTL channels, W")},
-                                  {"other", channelList("channels of no other domain, W")}},
+                                  {"other", channelList("channels of no other domain, W")},
+                                  {"domains",
+                                   channelList("the machine's own energy domains by its names (\"Package\", "
+                                               "\"Cores\", \"Graphics\", \"DRAM\", \"Platform\"), W; they "
+                                               "overlap, so they are never added; absent where it has none"),
+                                   true}},
                                  "power per domain over the same interval, W")},
+      {"platformPower",
+       number("whole-platform power, W, the closest figure to the power drawn from the wall; it holds the "
+              "others, so it is never added to them; absent when not measured"),
+       true},
   });
 }
 

@@ -39,6 +39,7 @@ PowerSample makeSample(const PowerSnapshot& snapshot, const SampleReadings& read
       .gpuFreqMHz = snapshot.gpuFreqMHz(),
       .fans = snapshot.fans(),
       .breakdown = snapshot.energyBreakdown(),
+      .platform = snapshot.platformPower(),
       .systemPower = readings.systemPower,
       .batteryPercent = readings.battery.percent,
       .isCharging = readings.battery.charging,

@@ -45,6 +45,8 @@ struct PowerSample {
   double gpuFreqMHz = 0;
   std::vector<FanInfo> fans;
   EnergyBreakdown breakdown = emptyBreakdown();
+  // W of the whole platform, where the machine measures it; never part of `total`.
+  std::optional<double> platform;
   double systemPower = 0;          // W drawn at the system's power input ("SystemPowerIn")
   std::int64_t batteryPercent = 0;
   bool isCharging = false;

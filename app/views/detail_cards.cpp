@@ -179,7 +179,9 @@ void HeroCard::update(const PowerSample& s, const std::vector<double>& history, 
     socValue_->setFont(totalFont(socSize));
   }
   setLabelText(socValue_, t.socValue);
-  if (t.systemValue) setSpoken(systemValue_, localized("detail.systemTotal"), spokenWatts(s.systemPower, 1));
+  if (t.systemValue) {
+    setSpoken(systemValue_, t.systemSpoken, spokenWatts(s.systemPower > 0 ? s.systemPower : s.platform, 1));
+  }
   setSpoken(socValue_, localized("detail.socTotal"),
             spokenWatts(s.hasPower ? std::optional(s.total) : std::nullopt, 1));
 
@@ -423,12 +425,12 @@ UnclassifiedCard::UnclassifiedCard(QWidget* parent) : DisclosureGround("unclassi
     toggle_->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
     grid_->setVisible(open);
   });
-  auto* title = makeLabel("unclassifiedTitle", styleFont(TextStyle::headline, QFont::DemiBold), header);
-  title->setText(localized("detail.unclassified"));
+  title_ = makeLabel("unclassifiedTitle", styleFont(TextStyle::headline, QFont::DemiBold), header);
+  title_->setText(localized("detail.unclassified"));
   count_ = makeLabel("unclassifiedCount", styleFont(TextStyle::body), header, secondary);
   total_ = makeLabel("unclassifiedTotal", styleFont(TextStyle::body, QFont::DemiBold), header);
   headerRow->addWidget(toggle_, 0, Qt::AlignVCenter);
-  headerRow->addWidget(title, 0, Qt::AlignVCenter);
+  headerRow->addWidget(title_, 0, Qt::AlignVCenter);
   headerRow->addWidget(count_, 0, Qt::AlignVCenter);
   headerRow->addStretch(1);
   headerRow->addWidget(total_, 0, Qt::AlignVCenter);
@@ -437,15 +439,21 @@ UnclassifiedCard::UnclassifiedCard(QWidget* parent) : DisclosureGround("unclassi
 }
 
 void UnclassifiedCard::update(const PowerSample& s) {
-  const std::vector<ChannelPower>& other = s.breakdown.other();
-  if (!other.empty()) {
-    const double sum = std::accumulate(other.begin(), other.end(), 0.0,
-                                       [](double acc, const ChannelPower& c) { return acc + c.watts(); });
-    setLabelText(count_, countText(other.size()));
-    setLabelText(total_, wattsText(sum, 2));
-    grid_->setChannels(other);
+  const std::vector<ChannelPower>& domains = s.breakdown.domains();
+  const bool named = !domains.empty();
+  const std::vector<ChannelPower>& channels = named ? domains : s.breakdown.other();
+  if (!channels.empty()) {
+    setLabelText(title_, localized(named ? "detail.domains" : "detail.unclassified"));
+    setLabelText(count_, countText(channels.size()));
+    if (!named) {
+      const double sum = std::accumulate(channels.begin(), channels.end(), 0.0,
+                                         [](double acc, const ChannelPower& c) { return acc + c.watts(); });
+      setLabelText(total_, wattsText(sum, 2));
+    }
+    grid_->setChannels(channels);
   }
-  setShown(this, s.hasPower && !other.empty());
+  setShown(total_, !named);
+  setShown(this, s.hasPower && !channels.empty());
 }
 
 // ---- fans and the machine ------------------------------------------------------------

@@ -161,13 +161,18 @@ class OtherSocCard : public BreakdownCard {
   WattsRow* media_;
 };
 
-// The channels no domain claims, collapsed until the user opens it.
+// The channels no domain claims, collapsed until the user opens it, with
+// their count and sum. On a machine with energy domains of its own ("Package",
+// "Cores", "Platform" on a PC) the card lists those instead, by the machine's
+// names and without a sum (they overlap): the channels left unclaimed there
+// are what remains of one of them.
 class UnclassifiedCard : public DisclosureGround {
  public:
   explicit UnclassifiedCard(QWidget* parent = nullptr);
   void update(const PowerSample& s);
 
  private:
+  QLabel* title_;
   QToolButton* toggle_;
   QLabel* count_;
   QLabel* total_;

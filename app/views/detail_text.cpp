@@ -58,8 +58,13 @@ QString wholeText(double v) {
 HeroTexts heroTexts(const PowerSample& s, double peak, double avg) {
   HeroTexts t;
   if (s.systemPower > 0) {
-    t.systemCaption = localized("detail.systemTotal") + (s.isCharging ? kBolt : QString());
+    t.systemSpoken = localized("detail.systemTotal");
+    t.systemCaption = t.systemSpoken + (s.isCharging ? kBolt : QString());
     t.systemValue = wattsText(s.systemPower, 1);
+  } else if (s.hasPower && s.platform) {
+    t.systemSpoken = localized("menu.platform");
+    t.systemCaption = t.systemSpoken;
+    t.systemValue = wattsText(*s.platform, 1);
   }
   t.socValue = s.hasPower ? wattsText(s.total, 1) : kDash;
   t.peak = localized("stat.peak") + QStringLiteral(": ") + wattsText(peak, 1);

@@ -23,9 +23,12 @@ namespace calorim::app {
 [[nodiscard]] QString memoryGBText(double gb);
 
 // The hero card's figures.
+// The figure beside the total: the power at the system's input where the
+// machine reports it, else the whole platform's (which holds the total).
 struct HeroTexts {
-  std::optional<QString> systemCaption;  // "System Total", " ⚡" while charging; absent without system power
+  std::optional<QString> systemCaption;  // "System Total", " ⚡" while charging, or "Platform"; absent without either
   std::optional<QString> systemValue;    // "31.5 W"
+  QString systemSpoken;                  // the caption a screen reader says: "System Total", "Platform"
   QString socValue;                      // "8.0 W"; "—" without power figures
   QString peak;                          // "Peak: 8.0 W"
   QString avg;                           // "Avg: 7.6 W"

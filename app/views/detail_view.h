@@ -1,11 +1,12 @@
 #pragma once
 // `DetailView`: the content of the "detail" window. One scrolling page of
 // cards showing everything the live monitor holds for its latest sample:
-// an error banner while the monitor has an error, the hero card (system and
-// SoC totals, power history, peak and mean, battery/adapter and RAM/swap),
-// then the cards of the CPU, GPU, neural engine, the processes using the CPU's
-// power, memory, display, other SoC blocks, unclassified channels, fans and
-// the machine.
+// an error banner while the monitor has an error, the hero card (system, or
+// else whole-platform, and SoC totals, power history, peak and mean,
+// battery/adapter and RAM/swap), then the cards of the CPU, GPU, neural
+// engine, the processes using the CPU's power, memory, display, other SoC
+// blocks, unclassified channels (or the machine's own energy domains), fans
+// and the machine.
 //
 // Up to 780 px wide the cards stand in one column; wider, in two columns
 // (CPU, GPU, neural engine and processes on the left, the rest on the right). The view

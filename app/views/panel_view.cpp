@@ -205,6 +205,7 @@ MenuBarPanel::MenuBarPanel(LiveMonitor& monitor, Preferences& preferences, Panel
   totalNote_->setFixedWidth(kWidth - 2 * kMargin);
   setLabelColour(totalNote_, secondaryTextColour(palette()));
   stack->addWidget(totalNote_);
+  platformRow_ = addRow("platformRow", localized("menu.platform"));
 
   significantDivider_ = makeDivider(this, "significantDivider");
   stack->addWidget(significantDivider_);
@@ -313,6 +314,8 @@ void MenuBarPanel::refresh() {
   const bool noted = s.hasPower && beyondRows >= kNoteFrom;
   if (noted) setLabelText(totalNote_, localized("menu.totalNote").arg(wattsText(beyondRows)));
   setShown(totalNote_, noted);
+  platformRow_->setValues(s.hasPower ? s.platform : std::nullopt, std::nullopt, std::nullopt, unit);
+  setShown(platformRow_, measured != nullptr && measured->platformPower);
   refreshProcesses();
   const std::optional<QString> notice = energyNotice(monitor_.energyAccess());
   if (notice) setLabelText(energyNotice_, *notice);

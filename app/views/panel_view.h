@@ -3,6 +3,8 @@
 // narrow column (280 px, 12 px margins, 8 px between elements) holding the
 // application's name, the power of the CPU, GPU, neural engine and DRAM with
 // their load and temperature (`PowerRow`), one row per fan, the chip's total,
+// the whole platform's power where the machine measures it (below the total,
+// which it holds),
 // the processes using significant energy (up to three over a tenth of the
 // CPU's power, each with its watts, and how their power was found), the
 // buttons that open the settings, detail and ports windows or quit, and,
@@ -153,6 +155,7 @@ class MenuBarPanel : public QWidget {
   std::vector<std::int64_t> fanIds_;  // of the fan rows shown
   QLabel* totalValue_;
   QLabel* totalNote_;
+  PowerRow* platformRow_;
   QWidget* significantDivider_;
   QLabel* significantTitle_;
   QLabel* significantCaption_;

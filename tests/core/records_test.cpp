@@ -26,28 +26,34 @@ system_clock::time_point at(sys_days day, seconds timeOfDay = 0s) {
   return system_clock::time_point{day} + timeOfDay;
 }
 
-EnergyBreakdown sampleBreakdown() {
+EnergyBreakdown sampleBreakdown(std::vector<ChannelPower> domains = {}) {
   return {{{"ECPU000", 0.125}, {"PCPU100", 0.75}},
           {{"EACC_CPU", 0.25}, {"PACC0_CPU", 1.5}},
           2.0, 1.25, 1.0, 0.5, 0.75, 0.0625, 0.03125, 0.5, 0.0, 0.375, 0.0, 0.25,
           {{"DTL0", 0.1}},
-          {{"SOC_AON", 0.2}}};
+          {{"SOC_AON", 0.2}},
+          std::move(domains)};
 }
 
+// `platform` also gives the breakdown a machine's own domains, that one among them.
 PowerSnapshot sampleSnapshot(system_clock::time_point timestamp, std::optional<double> cpuTemp,
-                             std::optional<double> gpuTemp, std::vector<FanInfo> fans) {
+                             std::optional<double> gpuTemp, std::vector<FanInfo> fans,
+                             std::optional<double> platform = {}) {
+  std::vector<ChannelPower> domains;
+  if (platform) domains = {{"Package", 12.5}, {"Cores", 5.0}, {"Platform", *platform}};
   return {timestamp, 1.0, 2.0, 1.25, 0.5, 0.75, 6.0, 0.4, 1.6, cpuTemp, gpuTemp,
           {48.5, 51.25}, 0.35, 0.2, 0.1, 0.45, {0.5, 0.25, 0.0, 1.0}, 912.5,
-          MemoryBandwidth::zero(), std::move(fans), sampleBreakdown()};
+          MemoryBandwidth::zero(), std::move(fans), sampleBreakdown(std::move(domains)), platform};
 }
 
 // The exact texts of the records are in the probe's golden transcripts.
 TEST(Records, SocTotalSumsOnlyTheChipDomains) {
   const auto breakdown = [](double gpu, double gpuEnergy, std::vector<ChannelPower> other) {
     return EnergyBreakdown({{"PCPU0", 9}}, {{"PACC_CPU", 9}}, 0, gpu, gpuEnergy, 0, 0, 0, 0, 0,
-                           0, 0, 0, 0, {{"DTL0", 9}}, std::move(other));
+                           0, 0, 0, 0, {{"DTL0", 9}}, std::move(other), {{"Package", 9}, {"Platform", 9}});
   };
-  // gpuEnergy, the per-core/cluster lists and the dtl channels are left out.
+  // gpuEnergy, the per-core/cluster lists, the dtl channels and the machine's
+  // own domains (which overlap the rest) are left out.
   EXPECT_EQ(breakdown(0, 4.0, {}).socTotal(), 0.0);
   EXPECT_DOUBLE_EQ(breakdown(2.5, 4.0, {{"SOC_AON", 0.5}}).socTotal(), 3.0);
   EXPECT_EQ(EnergyBreakdown::empty().socTotal(), 0.0);
@@ -56,7 +62,7 @@ TEST(Records, SocTotalSumsOnlyTheChipDomains) {
   // and the 0.5 of `other` joins last. Any other order gives 1.5 or 2.
   const double big = 9007199254740992.0;
   const EnergyBreakdown ordered({}, {}, 1.0, big, 0, -big, 0, 0, 0, 0, 0, 0, 0, 0, {},
-                                {{"A", 0.25}, {"B", 0.25}});
+                                {{"A", 0.25}, {"B", 0.25}}, {});
   EXPECT_EQ(ordered.socTotal(), 0.5);
 
   // Every named domain counts once: 2.0+1.25+0.5+0.75+0.0625+0.03125+0.5+0+0.375+0+0.25, + 0.2.
@@ -86,6 +92,17 @@ TEST(Records, RoundTripIsEqualToWholeSeconds) {
   EXPECT_EQ(read, sampleSnapshot(whole, 61.5, {}, {{1, 2000.0}}));
   EXPECT_FALSE(read.gpuTemp().has_value());
 
+  // A machine's own domains and its platform power travel where it has them,
+  // and are not written where it has none.
+  const PowerSnapshot pc = sampleSnapshot(whole, 61.5, {}, {}, 20.25);
+  const Json pcJson = pc;
+  EXPECT_EQ(pcJson.at("platformPower"), 20.25);
+  EXPECT_EQ(pcJson.at("energyBreakdown").at("domains").size(), 3u);
+  EXPECT_EQ(fromJsonText<PowerSnapshot>(toJsonText(pc)), pc);
+  const Json chip = written;
+  EXPECT_FALSE(chip.contains("platformPower"));
+  EXPECT_FALSE(chip.at("energyBreakdown").contains("domains"));
+
   // Before 1970 the sub-second part still goes toward the past.
   const auto early = system_clock::time_point{} - 1500ms;
   EXPECT_EQ(formatIsoDate(early), "1969-12-31T23:59:58Z");
@@ -103,10 +120,11 @@ TEST(Records, NonFiniteNumbersAreNotWritten) {
   EXPECT_THROW((void)toJsonText(sampleSnapshot(time, -kInf, {}, {})), std::domain_error);
   EXPECT_THROW((void)toJsonText(PowerSnapshot(time, 1, 0, 0, 0, 0, 0, 0, 0, {}, {}, {40, kNaN}, 0,
                                               0, 0, 0, {}, 0, MemoryBandwidth::zero(), {},
-                                              EnergyBreakdown::empty())),
+                                              EnergyBreakdown::empty(), std::nullopt)),
                std::domain_error);
-  const EnergyBreakdown nested({}, {}, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}, {{"X", kNaN}});
+  const EnergyBreakdown nested({}, {}, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}, {{"X", kNaN}}, {});
   EXPECT_THROW((void)toJsonText(nested), std::domain_error);
+  EXPECT_THROW((void)toJsonText(sampleSnapshot(time, {}, {}, {}, kInf)), std::domain_error);
   EXPECT_EQ(finiteOrThrow(-0.5, "k"), -0.5);
 }
 
@@ -130,6 +148,8 @@ TEST(Records, ReadingRejectsMissingKeysAndWrongTypes) {
   rejects("string for list", [](Json& j) { j["coreTemps"] = "48.5"; });
   rejects("bool in real list", [](Json& j) { j["cpuUsagePerCore"][1] = true; });
   rejects("number for channel", [](Json& j) { j["energyBreakdown"]["other"][0] = 0.2; });
+  rejects("number for domains", [](Json& j) { j["energyBreakdown"]["domains"] = 1; });
+  rejects("string for platform power", [](Json& j) { j["platformPower"] = "20"; });
   rejects("number for name", [](Json& j) { j["energyBreakdown"]["cpuCores"][0]["name"] = 7; });
   rejects("array for record", [](Json& j) { j["memBandwidth"] = Json::array(); });
   rejects("number for date", [](Json& j) { j["timestamp"] = 0; });

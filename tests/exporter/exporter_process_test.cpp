@@ -206,6 +206,8 @@ TEST(ExporterProcess, PrometheusScrapesTheSimulatedLaptop) {
   EXPECT_GT(query(R"(sum(increase(calorim_total_energy_joules_total{job="calorim"}[24h])) / 3.6e6)").value_or(0), 0);
   EXPECT_EQ(query("calorim_energy_available"), 1.0);
   EXPECT_EQ(query("calorim_energy_available == 0"), std::nullopt);
+  // The laptop has no whole-platform counter: no platform series, not a 0.
+  EXPECT_EQ(query("count(calorim_platform_power_watts)"), std::nullopt);
   // The three busiest of the laptop's processes take 22 %, 16 % and 14 % of its CPU time.
   EXPECT_EQ(query(R"(count(calorim_process_power_watts))"), 3.0);
   const std::optional<double> xcode = query(R"(calorim_process_power_watts{pid="2210",name="Xcode"})");

@@ -304,14 +304,15 @@ TEST_F(ProbeTest, OutputSchemasMatchTheWriters) {
   const auto breakdown = [&](bool lists) {
     const auto some = [&](const char* name) { return lists ? channels(name) : std::vector<ChannelPower>{}; };
     return EnergyBreakdown(some("EACC_CPU0"), some("PACC0_CPU"), 3, 1, 1, 0, 0.5, 0.3, 0.4, 0.9, 0, 0.2, 0, 0.1,
-                           some("ANE_DTL"), some("SOC_AON"));
+                           some("ANE_DTL"), some("SOC_AON"), some("Platform"));
   };
   const auto snapshot = [&](bool full) {
     const auto optional = [&](double v) { return full ? std::optional<double>(v) : std::nullopt; };
     const auto values = [&](double v) { return full ? std::vector<double>{v, v} : std::vector<double>{}; };
     return PowerSnapshot(std::chrono::system_clock::time_point{}, 1, 3, 1, 0, 0.5, 7, 1, 2, optional(47), optional(42),
                          values(45), 0.2, 0.2, 0.3, 0.1, values(0.3), 605, MemoryBandwidth::zero(),
-                         full ? std::vector<FanInfo>{{0, 1250}} : std::vector<FanInfo>{}, breakdown(full));
+                         full ? std::vector<FanInfo>{{0, 1250}} : std::vector<FanInfo>{}, breakdown(full),
+                         optional(0.5));
   };
   const Json started = Json::parse(callText("power_begin_window", {{"name", "w"}}));
   const std::map<std::string, std::vector<Json>> written = {

@@ -20,6 +20,12 @@ constexpr std::string_view kPackageRest = "Package rest";
 constexpr std::string_view kGpuTotal = "GPU Energy";
 constexpr std::string_view kActive = "ACTIVE";
 constexpr std::string_view kIdle = "IDLE";
+// The RAPL domains by the names the machine's makers give them, in delta order.
+constexpr std::pair<RaplDomain, std::string_view> kDomainNames[] = {{RaplDomain::package, "Package"},
+                                                                     {RaplDomain::core, "Cores"},
+                                                                     {RaplDomain::uncore, "Graphics"},
+                                                                     {RaplDomain::dram, "DRAM"},
+                                                                     {RaplDomain::platform, "Platform"}};
 // GPU residencies split this many parts by the busy fraction.
 constexpr std::uint64_t kGpuParts = 1'000'000;
 
@@ -60,9 +66,9 @@ std::int64_t toValue(std::uint64_t uj) {
 // A tick counter that went back (iowait can) adds nothing.
 std::uint64_t forward(std::uint64_t before, std::uint64_t after) { return after > before ? after - before : 0; }
 
-Channel energyChannel(std::string_view name, std::uint64_t uj) {
-  return Channel{std::string(LinuxCounterReports::kEnergyGroup), "", std::string(name),
-                 std::string(LinuxCounterReports::kEnergyUnit), toValue(uj), {}};
+Channel energyChannel(std::string_view group, std::string_view name, std::uint64_t uj) {
+  return Channel{std::string(group), "", std::string(name), std::string(LinuxCounterReports::kEnergyUnit), toValue(uj),
+                 {}};
 }
 
 // The busy fraction of a GPU between two samples: its own reading at the
@@ -73,14 +79,16 @@ std::optional<double> gpuBusy(const GpuSample& a, const GpuSample& b) {
   return busyFromIdle(forward(*a.idleMs, *b.idleMs), std::chrono::duration<double, std::milli>(b.at - a.at).count());
 }
 
-Channel gpuStatsChannel(const std::string& name, double busy, std::optional<double> clockMHz) {
-  const auto active = static_cast<std::uint64_t>(std::llround(busy * static_cast<double>(kGpuParts)));
+// The GPU channel whose residencies split `parts` by the busy fraction.
+Channel gpuStatsChannel(const std::string& name, double busy, std::optional<double> clockMHz,
+                        std::uint64_t parts = kGpuParts) {
+  const auto active = static_cast<std::uint64_t>(std::llround(busy * static_cast<double>(parts)));
   std::string state(kActive);
   if (clockMHz && *clockMHz >= 0.5 && *clockMHz < GpuSet::kMaxClockMHz + 0.5) {
     state = "P" + std::to_string(std::llround(*clockMHz));
   }
   return Channel{std::string(LinuxCounterReports::kGpuGroup), std::string(LinuxCounterReports::kGpuSubgroup), name,
-                 "", 0, {ChannelState{std::string(kIdle), kGpuParts - active}, ChannelState{state, active}}};
+                 "", 0, {ChannelState{std::string(kIdle), parts - active}, ChannelState{state, active}}};
 }
 
 }  // namespace
@@ -124,6 +132,10 @@ void LinuxCounterReports::discoverEnergy() {
   }
   if (has(RaplDomain::dram)) energy_.push_back({std::string(kDram), Energy::dram});
   if (package && coreZones_) energy_.push_back({std::string(kPackageRest), Energy::rest});
+  if (energy_.empty()) return;
+  for (const auto& [domain, name] : kDomainNames) {
+    if (has(domain)) domains_.push_back({std::string(name), domain});
+  }
 }
 
 LinuxCounterReports::~LinuxCounterReports() = default;
@@ -240,19 +252,16 @@ std::optional<CounterDelta> LinuxCounterReports::createSamplesDelta(const RawSam
   CounterDelta delta;
   if (a->groups.energy && b->groups.energy && a->energyUj.size() == zones_.size() &&
       b->energyUj.size() == zones_.size()) {
-    std::uint64_t package = 0, core = 0, uncore = 0, dram = 0;
+    // Energy by domain, in µJ, indexed by RaplDomain.
+    std::uint64_t sums[static_cast<std::size_t>(RaplDomain::other) + 1] = {};
     for (std::size_t i = 0; i < zones_.size(); ++i) {
       if (!a->energyUj[i] || !b->energyUj[i]) continue;
-      const std::uint64_t uj = energyDelta(*a->energyUj[i], *b->energyUj[i], zones_[i].maxEnergyRangeUj);
-      switch (zones_[i].domain) {
-        case RaplDomain::package: package = saturatingAdd(package, uj); break;
-        case RaplDomain::core: core = saturatingAdd(core, uj); break;
-        case RaplDomain::uncore: uncore = saturatingAdd(uncore, uj); break;
-        case RaplDomain::dram: dram = saturatingAdd(dram, uj); break;
-        case RaplDomain::platform:
-        case RaplDomain::other: break;
-      }
+      std::uint64_t& sum = sums[static_cast<std::size_t>(zones_[i].domain)];
+      sum = saturatingAdd(sum, energyDelta(*a->energyUj[i], *b->energyUj[i], zones_[i].maxEnergyRangeUj));
     }
+    const auto energyOf = [&](RaplDomain d) { return sums[static_cast<std::size_t>(d)]; };
+    const std::uint64_t package = energyOf(RaplDomain::package), core = energyOf(RaplDomain::core),
+                        uncore = energyOf(RaplDomain::uncore), dram = energyOf(RaplDomain::dram);
     const std::uint64_t parts = saturatingAdd(core, uncore);
     std::vector<std::uint64_t> gpuUj(gpus_ ? gpus_->size() : 0, 0);
     std::uint64_t gpuTotal = 0;
@@ -281,8 +290,9 @@ std::optional<CounterDelta> LinuxCounterReports::createSamplesDelta(const RawSam
         case Energy::rest: uj = package > parts ? package - parts : 0; break;
         case Energy::gpuTotal: uj = saturatingAdd(gpuTotal, uncore); break;
       }
-      delta.push_back(energyChannel(e.name, uj));
+      delta.push_back(energyChannel(kEnergyGroup, e.name, uj));
     }
+    for (const DomainChannel& d : domains_) delta.push_back(energyChannel(kDomainGroup, d.name, energyOf(d.domain)));
   }
 
   if (a->groups.cpu && b->groups.cpu && a->ticks.size() == cpus_.size() && b->ticks.size() == cpus_.size()) {
@@ -302,8 +312,14 @@ std::optional<CounterDelta> LinuxCounterReports::createSamplesDelta(const RawSam
 
   if (a->groups.gpu && b->groups.gpu && gpus_ && a->gpus.size() == gpus_->size() && b->gpus.size() == gpus_->size()) {
     const std::size_t lead = std::min(gpus_->lead().value_or(0), gpus_->size() - 1);
-    if (const std::optional<double> busy = gpuBusy(a->gpus[lead], b->gpus[lead])) {
-      delta.push_back(gpuStatsChannel(gpus_->device(lead).name(), *busy, b->gpus[lead].clockMHz));
+    const GpuSample& x = a->gpus[lead];
+    const GpuSample& y = b->gpus[lead];
+    if (const std::optional<double> busy = gpuBusy(x, y)) {
+      delta.push_back(gpuStatsChannel(gpus_->device(lead).name(), *busy, y.clockMHz));
+    } else if (x.idleMs && y.idleMs && x.at == y.at) {
+      // Two samples at one moment (the first look at a machine): the GPU tells
+      // its busy time, but none passed, so the channel is there with none.
+      delta.push_back(gpuStatsChannel(gpus_->device(lead).name(), 0, y.clockMHz, 0));
     }
   }
   return delta;

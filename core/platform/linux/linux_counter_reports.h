@@ -14,6 +14,12 @@
 //    "GPU" both give the sum of every GPU: the cards' own energy and the
 //    uncore zones. A GPU without energy of its own (an APU, a card that only
 //    reports a temperature) adds nothing.
+//  - group "Energy Domains" (empty subgroup), unit "uJ", with the energy group
+//    and in the same delta: the RAPL domains as the machine names them, each
+//    the sum of its zones over the packages, in this order and only where
+//    they exist: "Package", "Cores", "Graphics" (uncore), "DRAM" and
+//    "Platform" (psys, the whole platform, packages included). They overlap
+//    one another and the energy channels: they are to be shown, never added.
 //  - group "CPU Stats", subgroup "CPU Core Performance States": one channel per
 //    logical CPU of /proc/stat, "ECPU<n>" for efficiency and "PCPU<n>" for
 //    performance cores (all "PCPU" on machines with one kind of core), with the
@@ -24,8 +30,9 @@
 //    delta (the first on a tie; the first GPU when the delta has no energy),
 //    named as that GPU, with the states "IDLE" and "P<MHz>" (its clock, 1 to
 //    GpuSet::kMaxClockMHz) or "ACTIVE" (clock unknown), whose residencies
-//    split one million by the GPU's busy fraction. Absent from a delta when
-//    that GPU's busy fraction could not be read. The delta tells the set which
+//    split one million by the GPU's busy fraction; both 0 when the two
+//    samples were taken at one moment. Absent from a delta when that GPU's
+//    busy fraction could not be read. The delta tells the set which
 //    GPU it chose, so that the sensors port reports the same GPU's temperature.
 //
 // The energy channels are looked for again, while none was found, whenever the
@@ -66,6 +73,7 @@ class LinuxCounterReports final : public CounterReportPort {
   static constexpr std::string_view kEnergyUnit = "uJ";
   static constexpr std::string_view kGpuGroup = "GPU Stats";
   static constexpr std::string_view kGpuSubgroup = "GPU Performance States";
+  static constexpr std::string_view kDomainGroup = "Energy Domains";
 
   // Discovers the zones and CPUs under `root` and opens the energy
   // counters; reads a few small files, never throws for missing ones. `gpus`
@@ -93,8 +101,8 @@ class LinuxCounterReports final : public CounterReportPort {
   // that did not come from this port.
   std::unique_ptr<RawSample> createSamples(const CounterSubscription& subscription,
                                            const ChannelSet& subscribed) override;
-  // Energy channels first, then CPU channels in CPU order, then the GPU
-  // channel; only the groups present in both samples. Absent for samples that did not come from this port.
+  // Energy channels first, then the domains, then CPU channels in CPU order,
+  // then the GPU channel; only the groups present in both samples. Absent for samples that did not come from this port.
   std::optional<CounterDelta> createSamplesDelta(const RawSample& earlier, const RawSample& later) override;
 
   // The names of the energy channels, in delta order.
@@ -115,6 +123,10 @@ class LinuxCounterReports final : public CounterReportPort {
     std::string name;
     Energy kind;
   };
+  struct DomainChannel {
+    std::string name;
+    RaplDomain domain;
+  };
 
   // Looks for the energy zones and channels; under `mutex_`, while `energy_` is empty.
   void discoverEnergy();
@@ -125,6 +137,7 @@ class LinuxCounterReports final : public CounterReportPort {
   std::vector<Cpu> cpus_;
   std::shared_ptr<GpuSet> gpus_;           // null or not empty
   std::vector<EnergyChannel> energy_;      // in delta order
+  std::vector<DomainChannel> domains_;     // in delta order; only next to energy channels
   bool coreZones_ = false;                // "CPU Energy" sums core zones, not packages
 };
 

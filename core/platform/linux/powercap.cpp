@@ -70,7 +70,7 @@ std::vector<RaplZone> zonesOfType(const std::filesystem::path& powercap, std::st
     const std::optional<std::string> name = readAttribute(it->path() / "name");
     if (!name) continue;
     const RaplDomain domain = raplDomain(*name);
-    if (domain == RaplDomain::platform || domain == RaplDomain::other) continue;
+    if (domain == RaplDomain::other) continue;
     const std::filesystem::path energy = it->path() / "energy_uj";
     const AttributeRead reading = readAttributeOrError(energy);
     refused = refused || reading.error == EACCES || reading.error == EPERM;

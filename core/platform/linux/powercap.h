@@ -37,8 +37,8 @@ struct RaplZone {
   std::filesystem::path energyPath;    // the zone's `energy_uj`
 };
 
-// The package, core, uncore and dram zones of one control type, ordered by
-// their numeric ids (packages before their subzones). Only zones whose
+// The package, core, uncore, dram and platform (psys) zones of one control
+// type, ordered by their numeric ids (packages before their subzones). Only zones whose
 // `energy_uj` reads as a number now are listed. The control types are tried in
 // the order intel-rapl, intel-rapl-tpmi, intel-rapl-mmio and the first one with
 // such a zone wins: the MMIO zones mirror the MSR ones and must not be counted

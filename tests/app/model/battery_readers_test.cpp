@@ -169,7 +169,7 @@ TEST(MemoryReader, BytesAsGigabytesAndMissingFiguresAsZero) {
 TEST(PowerSample, AbsentTemperaturesReadAsZeroAndChargingPowerOnlyWhileCharging) {
   auto snapshot = [](std::optional<double> cpuTemp, std::optional<double> gpuTemp) {
     return PowerSnapshot({}, 0.5, 1.5, 2.5, 0.25, 0.75, 6.0, 0.5, 1.0, cpuTemp, gpuTemp, {}, 0.3, 0.4, 0.1, 0.6, {},
-                         900, MemoryBandwidth::zero(), {}, EnergyBreakdown::empty());
+                         900, MemoryBandwidth::zero(), {}, EnergyBreakdown::empty(), std::nullopt);
   };
   SampleReadings readings;
   readings.chargePower = 11.8;

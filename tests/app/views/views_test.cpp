@@ -162,7 +162,7 @@ PowerSample sampleWith(std::vector<ChannelPower> clusters = {}, std::vector<Chan
                        std::vector<ChannelPower> other = {}, double display = 0.92, double displayExt = 0) {
   PowerSample s = PowerSample::zero({});
   s.breakdown = EnergyBreakdown(std::move(cores), std::move(clusters), 3.2, 1.4, 0, 0.05, 0.55, 0.32, 0.41, display,
-                                displayExt, 0.24, 0, 0.09, {}, std::move(other));
+                                displayExt, 0.24, 0, 0.09, {}, std::move(other), {});
   s.total = s.breakdown.socTotal();
   s.cpu = 3.2;
   s.gpu = 1.4;
@@ -511,19 +511,27 @@ class ViewsTest : public QObject {
       const char* name;
       bool hasPower;
       double total, system;
+      std::optional<double> platform;
       bool charging;
       const char* expected;  // caption|system|soc|peak|avg
     };
     checkTable(std::vector<Row>{
-                   {"no system power", true, 7.24, 0, false, "-|-|7.2 W|Peak: 8.0 W|Avg: 7.6 W"},
-                   {"not charging", true, 8.04, 31.46, false, "System Total|31.5 W|8.0 W|Peak: 8.0 W|Avg: 7.6 W"},
-                   {"no power figures", false, 8.04, 0, false, "-|-|—|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"no system power", true, 7.24, 0, {}, false, "-|-|7.2 W|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"not charging", true, 8.04, 31.46, {}, false, "System Total|31.5 W|8.0 W|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"no power figures", false, 8.04, 0, {}, false, "-|-|—|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"the platform beside the total it holds", true, 13.5, 0, 20.04, false,
+                    "Platform|20.0 W|13.5 W|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"the system's input before the platform", true, 13.5, 31.46, 20.04, false,
+                    "System Total|31.5 W|13.5 W|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"no platform without power figures", false, 13.5, 0, 20.04, false,
+                    "-|-|—|Peak: 8.0 W|Avg: 7.6 W"},
                },
                [](const Row& r) {
                  PowerSample s = PowerSample::zero({});
                  s.hasPower = r.hasPower;
                  s.total = r.total;
                  s.systemPower = r.system;
+                 s.platform = r.platform;
                  s.isCharging = r.charging;
                  const HeroTexts t = calorim::app::heroTexts(s, 8.04, 7.6);
                  return joined({orDash(t.systemCaption), orDash(t.systemValue), t.socValue, t.peak, t.avg});
@@ -816,7 +824,7 @@ class ViewsTest : public QObject {
   void aPcShowsOnlyWhatItMeasures() {
     PowerSample s = PowerSample::zero({});
     s.breakdown = EnergyBreakdown({}, {}, 28.2, 31.0, 31.0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {},
-                                  {ChannelPower("Package rest", 20.3)});
+                                  {ChannelPower("Package rest", 20.3)}, {});
     s.total = s.breakdown.socTotal();
     s.cpu = 28.2;
     s.gpu = 31.0;
@@ -867,6 +875,67 @@ class ViewsTest : public QObject {
     const std::string lacking = menuBarText(s, "socPower,gpuPower", "full", "celsius");
     QVERIFY2(lacking.ends_with("\u2014") && lacking.starts_with(measured.substr(0, measured.find(' '))),
              lacking.c_str());
+  }
+
+  // An Intel laptop: its RAPL domains are listed by the machine's own names
+  // in place of unclassified channels, without a sum (they overlap), and the
+  // whole platform's power is a row of its own below the panel's total, never
+  // part of it. Without a description (or on the simulated laptop) there is no
+  // platform row.
+  void aPcLaptopNamesItsDomains() {
+    PowerSample s = PowerSample::zero({});
+    s.breakdown = EnergyBreakdown({}, {}, 5.0, 2.0, 0, 0, 1.5, 0, 0, 0, 0, 0, 0, 0, {},
+                                  {ChannelPower("Package rest", 5.0)},
+                                  {ChannelPower("Package", 12.0), ChannelPower("Cores", 5.0),
+                                   ChannelPower("Graphics", 2.0), ChannelPower("DRAM", 1.5),
+                                   ChannelPower("Platform", 20.0)});
+    s.total = s.breakdown.socTotal();
+    s.cpu = 5.0;
+    s.gpu = 2.0;
+    s.dram = 1.5;
+    s.platform = 20.0;
+    MachineDescription pc;
+    pc.measured.cpuPower = pc.measured.gpuPower = pc.measured.dramPower = pc.measured.totalPower = true;
+    pc.measured.platformPower = true;
+    s.machine = std::make_shared<const MachineDescription>(pc);
+
+    DetailRig rig;
+    QVERIFY(rig.showAt(1000, 1100));
+    QTRY_VERIFY(rig.monitor->systemInfo().has_value());
+    rig.monitor->publish(s);
+    rig.part<QToolButton>("unclassifiedToggle")->click();
+    QCOMPARE(rig.text("unclassifiedTitle"), localized("detail.domains"));
+    QVERIFY(rig.hidden("unclassifiedTotal") && !rig.hidden("unclassifiedGrid"));
+    QStringList cells;
+    for (const QLabel* label : rig.part("unclassifiedGrid")->findChildren<QLabel*>()) {
+      if (label->isVisibleTo(rig.view.get())) cells << label->text();
+    }
+    for (const char* name : {"Package", "Cores", "Graphics", "DRAM", "Platform"}) {
+      QVERIFY2(cells.contains(QLatin1String(name)), name);
+    }
+    QVERIFY(!cells.contains(QStringLiteral("Package rest")));
+    QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_pc_laptop.txt", rig.tree()));
+    settle();
+    QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("detail_pc_laptop.png")));
+
+    const SimulatedRig sim;
+    auto pcMonitor = sim.makeMonitor();
+    pcMonitor->publish(s);
+    Preferences preferences;
+    MenuBarPanel pcPanel(*pcMonitor, preferences, {});
+    pcPanel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pcPanel));
+    QVERIFY(shown(&pcPanel, "platformRow"));
+    QCOMPARE(testing::part<QLabel>(testing::part(&pcPanel, "platformRow"), "watts")->text(),
+             QStringLiteral("20.00 W"));
+    QCOMPARE(testing::part<QLabel>(&pcPanel, "totalValue")->text(), QStringLiteral("13.50 W"));
+    QVERIFY(pictureIs(&pcPanel, "panel_pc_laptop.txt"));
+    settle();
+    QVERIFY(testing::saveScreenshot(pcPanel.grab(), QStringLiteral("panel_pc_laptop.png")));
+
+    s.machine = nullptr;
+    pcMonitor->publish(s);
+    QVERIFY(!shown(&pcPanel, "platformRow"));
   }
 
   void errorBannerAboveThePage() {

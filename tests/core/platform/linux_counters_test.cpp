@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -62,10 +63,10 @@ CounterDelta deltaAround(LinuxCounterReports& port, Between between) {
   return port.createSamplesDelta(*a, *b).value_or(CounterDelta{});
 }
 
-std::map<std::string, std::int64_t> energyByName(const CounterDelta& delta) {
+std::map<std::string, std::int64_t> energyByName(const CounterDelta& delta, std::string_view group = "Energy Model") {
   std::map<std::string, std::int64_t> values;
   for (const Channel& c : delta) {
-    if (c.group == "Energy Model") values[c.name] = c.value;
+    if (c.group == group) values[c.name] = c.value;
   }
   return values;
 }
@@ -144,12 +145,19 @@ TEST(LinuxCounters, EnergyPerDomainWithWrapsAndUnreadableZones) {
     laptop.setEnergy("intel-rapl:0:0", 52'000'000);
     laptop.setEnergy("intel-rapl:0:1", 7'500'000);
     laptop.setEnergy("intel-rapl:0:2", 16'433'718'237 + 700'000);  // memory: outside the package
-    laptop.setEnergy("intel-rapl:1", 999'999'999'999);      // psys: not a channel
+    laptop.setEnergy("intel-rapl:1", 183'455'201'907 + 9'000'000);  // psys: only a domain
     laptop.setEnergy("intel-rapl-mmio:0", 999'999'999'999);  // mirror: not counted
   });
   EXPECT_EQ(energyByName(delta),
             (std::map<std::string, std::int64_t>{
                 {"CPU Energy", 2'000'000}, {"GPU", 500'000}, {"DRAM", 700'000}, {"Package rest", 2'500'000}}));
+  // The same zones as the machine names them, the platform (which holds the rest) among them.
+  EXPECT_EQ(energyByName(delta, "Energy Domains"),
+            (std::map<std::string, std::int64_t>{{"Package", 5'000'000},
+                                                 {"Cores", 2'000'000},
+                                                 {"Graphics", 500'000},
+                                                 {"DRAM", 700'000},
+                                                 {"Platform", 9'000'000}}));
 
   // Core and uncore may run ahead of the package within one interval: the rest stays at 0.
   delta = deltaAround(port, [&] {
@@ -194,6 +202,8 @@ TEST(LinuxCounters, EnergyPerDomainWithWrapsAndUnreadableZones) {
   });
   EXPECT_EQ(energyByName(delta),
             (std::map<std::string, std::int64_t>{{"CPU Energy", 5'000'000}, {"DRAM", 1'500}}));
+  EXPECT_EQ(energyByName(delta, "Energy Domains"),
+            (std::map<std::string, std::int64_t>{{"Package", 5'000'000}, {"DRAM", 1'500}}));
 }
 
 // The description of the error a sampler that needs energy fails with.
@@ -250,10 +260,11 @@ TEST(LinuxCounters, CpuResidenciesFromTicks) {
     ticks.erase(3);                                // went offline
     laptop.setStat(ticks);
   });
-  ASSERT_EQ(delta.size(), 4u + 16u);
+  // Four energy channels and five domains before the CPUs.
+  ASSERT_EQ(delta.size(), 4u + 5u + 16u);
   using Pair = std::pair<std::uint64_t, std::uint64_t>;
   const auto states = [&](std::size_t cpu) {
-    return Pair{delta[4 + cpu].states[0].residency, delta[4 + cpu].states[1].residency};
+    return Pair{delta[9 + cpu].states[0].residency, delta[9 + cpu].states[1].residency};
   };
   EXPECT_EQ(states(0), (Pair{140, 55}));
   EXPECT_EQ(states(9), (Pair{0, 100}));
@@ -305,7 +316,7 @@ TEST(LinuxCounters, SamplesOnSeveralThreadsAtOnce) {
     ASSERT_EQ(energyByName(expected),
               (std::map<std::string, std::int64_t>{
                   {"CPU Energy", 4'000}, {"GPU", 0}, {"DRAM", 1'000}, {"Package rest", 5'000}}));
-    ASSERT_EQ(expected.size(), 4u + 16u);
+    ASSERT_EQ(expected.size(), 4u + 5u + 16u);
     ASSERT_EQ(expected.back().states[0].residency, 60u * 15);
     constexpr int kThreads = 4;
     constexpr int kRounds = 500;

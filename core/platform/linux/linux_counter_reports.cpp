@@ -30,6 +30,7 @@ struct Groups {
   bool energy = false;
   bool cpu = false;
   bool gpu = false;
+  bool devices = false;
 };
 
 struct SysfsChannelSet final : ChannelSet {
@@ -73,14 +74,19 @@ std::optional<double> gpuBusy(const GpuSample& a, const GpuSample& b) {
   return busyFromIdle(forward(*a.idleMs, *b.idleMs), std::chrono::duration<double, std::milli>(b.at - a.at).count());
 }
 
-Channel gpuStatsChannel(const std::string& name, double busy, std::optional<double> clockMHz) {
+// The state of a GPU running at `clockMHz`, "P<MHz>"; absent without a clock
+// from 1 to GpuSet::kMaxClockMHz.
+std::optional<std::string> clockState(std::optional<double> clockMHz) {
+  if (!clockMHz || !(*clockMHz >= 0.5 && *clockMHz < GpuSet::kMaxClockMHz + 0.5)) return std::nullopt;
+  return "P" + std::to_string(std::llround(*clockMHz));
+}
+
+// A GPU's states: "IDLE" and "P<MHz>" (or "ACTIVE" without a clock) splitting
+// kGpuParts by its busy fraction.
+std::vector<ChannelState> gpuStates(double busy, std::optional<double> clockMHz) {
   const auto active = static_cast<std::uint64_t>(std::llround(busy * static_cast<double>(kGpuParts)));
-  std::string state(kActive);
-  if (clockMHz && *clockMHz >= 0.5 && *clockMHz < GpuSet::kMaxClockMHz + 0.5) {
-    state = "P" + std::to_string(std::llround(*clockMHz));
-  }
-  return Channel{std::string(LinuxCounterReports::kGpuGroup), std::string(LinuxCounterReports::kGpuSubgroup), name,
-                 "", 0, {ChannelState{std::string(kIdle), kGpuParts - active}, ChannelState{state, active}}};
+  return {ChannelState{std::string(kIdle), kGpuParts - active},
+          ChannelState{clockState(clockMHz).value_or(std::string(kActive)), active}};
 }
 
 }  // namespace
@@ -170,13 +176,16 @@ std::unique_ptr<ChannelSet> LinuxCounterReports::copyChannelsInGroup(std::string
   if (group == kEnergyGroup && (!subgroup || subgroup->empty())) {
     std::lock_guard lock(mutex_);
     if (energy_.empty()) discoverEnergy();
-    return energy_.empty() ? nullptr : std::make_unique<SysfsChannelSet>(Groups{this, true, false, false});
+    return energy_.empty() ? nullptr : std::make_unique<SysfsChannelSet>(Groups{this, true, false, false, false});
   }
   if (group == kCpuGroup && (!subgroup || *subgroup == kCpuSubgroup) && !cpus_.empty()) {
-    return std::make_unique<SysfsChannelSet>(Groups{this, false, true, false});
+    return std::make_unique<SysfsChannelSet>(Groups{this, false, true, false, false});
   }
   if (group == kGpuGroup && (!subgroup || *subgroup == kGpuSubgroup) && gpus_) {
-    return std::make_unique<SysfsChannelSet>(Groups{this, false, false, true});
+    return std::make_unique<SysfsChannelSet>(Groups{this, false, false, true, false});
+  }
+  if (group == kGpuDevicesGroup && (!subgroup || subgroup->empty()) && gpus_) {
+    return std::make_unique<SysfsChannelSet>(Groups{this, false, false, false, true});
   }
   return nullptr;
 }
@@ -188,6 +197,7 @@ void LinuxCounterReports::mergeChannels(ChannelSet& target, const ChannelSet& so
   into->groups.energy = into->groups.energy || from->groups.energy;
   into->groups.cpu = into->groups.cpu || from->groups.cpu;
   into->groups.gpu = into->groups.gpu || from->groups.gpu;
+  into->groups.devices = into->groups.devices || from->groups.devices;
 }
 
 std::unique_ptr<CounterSubscription> LinuxCounterReports::createSubscription(const ChannelSet& channels,
@@ -217,7 +227,7 @@ std::unique_ptr<RawSample> LinuxCounterReports::createSamples(const CounterSubsc
       sample->energyUj.push_back(text ? parseUnsigned(*text) : std::nullopt);
     }
   }
-  if (gpus_ && (sample->groups.energy || sample->groups.gpu)) sample->gpus = gpus_->sample();
+  if (gpus_ && (sample->groups.energy || sample->groups.gpu || sample->groups.devices)) sample->gpus = gpus_->sample();
   if (sample->groups.cpu) {
     sample->ticks.resize(cpus_.size());
     if (std::optional<std::vector<ProcStatCpu>> stat = readProcStat(root_)) {
@@ -238,39 +248,49 @@ std::optional<CounterDelta> LinuxCounterReports::createSamplesDelta(const RawSam
   if (a == nullptr || b == nullptr || a->groups.owner != this || b->groups.owner != this) return std::nullopt;
 
   CounterDelta delta;
-  if (a->groups.energy && b->groups.energy && a->energyUj.size() == zones_.size() &&
-      b->energyUj.size() == zones_.size()) {
-    std::uint64_t package = 0, core = 0, uncore = 0, dram = 0;
-    for (std::size_t i = 0; i < zones_.size(); ++i) {
-      if (!a->energyUj[i] || !b->energyUj[i]) continue;
-      const std::uint64_t uj = energyDelta(*a->energyUj[i], *b->energyUj[i], zones_[i].maxEnergyRangeUj);
-      switch (zones_[i].domain) {
-        case RaplDomain::package: package = saturatingAdd(package, uj); break;
-        case RaplDomain::core: core = saturatingAdd(core, uj); break;
-        case RaplDomain::uncore: uncore = saturatingAdd(uncore, uj); break;
-        case RaplDomain::dram: dram = saturatingAdd(dram, uj); break;
-        case RaplDomain::platform:
-        case RaplDomain::other: break;
-      }
+  const bool energySamples = a->groups.energy && b->groups.energy && a->energyUj.size() == zones_.size() &&
+                             b->energyUj.size() == zones_.size();
+  std::uint64_t package = 0, core = 0, uncore = 0, dram = 0;
+  for (std::size_t i = 0; energySamples && i < zones_.size(); ++i) {
+    if (!a->energyUj[i] || !b->energyUj[i]) continue;
+    const std::uint64_t uj = energyDelta(*a->energyUj[i], *b->energyUj[i], zones_[i].maxEnergyRangeUj);
+    switch (zones_[i].domain) {
+      case RaplDomain::package: package = saturatingAdd(package, uj); break;
+      case RaplDomain::core: core = saturatingAdd(core, uj); break;
+      case RaplDomain::uncore: uncore = saturatingAdd(uncore, uj); break;
+      case RaplDomain::dram: dram = saturatingAdd(dram, uj); break;
+      case RaplDomain::platform:
+      case RaplDomain::other: break;
     }
+  }
+  // Each GPU's energy over the delta, where it is known: the uncore zones'
+  // only when the energy group was sampled.
+  const bool gpuSamples = gpus_ && a->gpus.size() == gpus_->size() && b->gpus.size() == gpus_->size();
+  std::vector<std::optional<std::uint64_t>> gpuUj(gpuSamples ? gpus_->size() : 0);
+  for (std::size_t i = 0; i < gpuUj.size(); ++i) {
+    switch (gpus_->device(i).energySource()) {
+      case GpuEnergySource::own:
+        if (a->gpus[i].energyUj && b->gpus[i].energyUj) {
+          gpuUj[i] = energyDelta(*a->gpus[i].energyUj, *b->gpus[i].energyUj, 0);
+        }
+        break;
+      case GpuEnergySource::raplUncore:
+        if (energySamples) gpuUj[i] = uncore;
+        break;
+      case GpuEnergySource::none: break;
+    }
+  }
+
+  if (energySamples) {
     const std::uint64_t parts = saturatingAdd(core, uncore);
-    std::vector<std::uint64_t> gpuUj(gpus_ ? gpus_->size() : 0, 0);
     std::uint64_t gpuTotal = 0;
-    const bool gpuSamples = a->gpus.size() == gpuUj.size() && b->gpus.size() == gpuUj.size();
-    for (std::size_t i = 0; gpuSamples && i < gpuUj.size(); ++i) {
-      switch (gpus_->device(i).energySource()) {
-        case GpuEnergySource::own:
-          if (a->gpus[i].energyUj && b->gpus[i].energyUj) {
-            gpuUj[i] = energyDelta(*a->gpus[i].energyUj, *b->gpus[i].energyUj, 0);
-          }
-          break;
-        case GpuEnergySource::raplUncore: gpuUj[i] = uncore; break;
-        case GpuEnergySource::none: break;
-      }
-      if (gpus_->device(i).energySource() == GpuEnergySource::own) gpuTotal = saturatingAdd(gpuTotal, gpuUj[i]);
+    for (std::size_t i = 0; i < gpuUj.size(); ++i) {
+      if (gpus_->device(i).energySource() == GpuEnergySource::own) gpuTotal = saturatingAdd(gpuTotal, gpuUj[i].value_or(0));
     }
     if (!gpuUj.empty()) {
-      gpus_->setLead(static_cast<std::size_t>(std::max_element(gpuUj.begin(), gpuUj.end()) - gpuUj.begin()));
+      const auto most = std::max_element(gpuUj.begin(), gpuUj.end(),
+                                         [](const auto& x, const auto& y) { return x.value_or(0) < y.value_or(0); });
+      gpus_->setLead(static_cast<std::size_t>(most - gpuUj.begin()));
     }
     for (const EnergyChannel& e : energy_) {
       std::uint64_t uj = 0;
@@ -303,7 +323,21 @@ std::optional<CounterDelta> LinuxCounterReports::createSamplesDelta(const RawSam
   if (a->groups.gpu && b->groups.gpu && gpus_ && a->gpus.size() == gpus_->size() && b->gpus.size() == gpus_->size()) {
     const std::size_t lead = std::min(gpus_->lead().value_or(0), gpus_->size() - 1);
     if (const std::optional<double> busy = gpuBusy(a->gpus[lead], b->gpus[lead])) {
-      delta.push_back(gpuStatsChannel(gpus_->device(lead).name(), *busy, b->gpus[lead].clockMHz));
+      delta.push_back(Channel{std::string(kGpuGroup), std::string(kGpuSubgroup), gpus_->device(lead).name(), "", 0,
+                              gpuStates(*busy, b->gpus[lead].clockMHz)});
+    }
+  }
+
+  if (a->groups.devices && b->groups.devices && gpuSamples) {
+    for (std::size_t i = 0; i < gpuUj.size(); ++i) {
+      Channel channel{std::string(kGpuDevicesGroup), "", gpus_->device(i).name(),
+                      gpuUj[i] ? std::string(kEnergyUnit) : std::string(), gpuUj[i] ? toValue(*gpuUj[i]) : 0, {}};
+      if (const std::optional<double> busy = gpuBusy(a->gpus[i], b->gpus[i])) {
+        channel.states = gpuStates(*busy, b->gpus[i].clockMHz);
+      } else if (std::optional<std::string> clock = clockState(b->gpus[i].clockMHz)) {
+        channel.states = {ChannelState{std::move(*clock), 0}};  // its clock alone
+      }
+      delta.push_back(std::move(channel));
     }
   }
   return delta;

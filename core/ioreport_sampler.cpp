@@ -73,7 +73,8 @@ IOReportSampler::IOReportSampler(CounterReportPort& counters, RegistryPort& regi
                                     counters.failureText(CounterFailure::groupMissing, kEnergyGroup));
   };
   if (!merged && energy == EnergyCounters::required) throw missingEnergy();
-  for (auto [group, subgroup] : {std::pair(kCpuGroup, kCpuSubgroup), std::pair(kGpuGroup, kGpuSubgroup)}) {
+  for (auto [group, subgroup] : {std::pair(kCpuGroup, kCpuSubgroup), std::pair(kGpuGroup, kGpuSubgroup),
+                                 std::pair(kGpuDevicesGroup, std::string_view())}) {
     std::unique_ptr<ChannelSet> more = counters.copyChannelsInGroup(group, subgroup);
     if (!more) continue;
     if (merged) {
@@ -198,6 +199,31 @@ double IOReportSampler::parseGPUFreq(const CounterDelta& delta) const {
     }
   }
   return residencies == 0 ? 0.0 : weighted / static_cast<double>(residencies);
+}
+
+std::vector<GpuDeviceReading> IOReportSampler::parseGpuDevices(const CounterDelta& delta, double duration) const {
+  std::vector<GpuDeviceReading> readings;
+  for (const Channel& channel : delta) {
+    if (channel.group != kGpuDevicesGroup) continue;
+    GpuDeviceReading r;
+    r.id = channel.name;
+    if (!channel.unitLabel.empty() && duration > 0 && channel.value >= 0) {
+      r.watts = static_cast<double>(channel.value) / unitsPerJoule(channel.unitLabel) / duration;
+    }
+    std::uint64_t active = 0, total = 0;
+    for (const ChannelState& state : channel.states) {
+      total += state.residency;
+      if (isInactiveState(state.name)) continue;
+      active += state.residency;
+      const std::optional<long long> n = state.name.starts_with("P") ? gpuStateNumber(state.name) : std::nullopt;
+      if (!r.clockMHz && n && *n > 0 && static_cast<unsigned long long>(*n) <= gpuDVFS_.size()) {
+        r.clockMHz = gpuDVFS_[static_cast<std::size_t>(*n - 1)];
+      }
+    }
+    if (total > 0) r.busy = static_cast<double>(active) / static_cast<double>(total);
+    readings.push_back(std::move(r));
+  }
+  return readings;
 }
 
 BandwidthReading IOReportSampler::parseBandwidth(const CounterDelta& delta, double duration) {

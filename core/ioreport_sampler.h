@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -34,6 +35,17 @@ struct UsageReading {
   double gpu = 0;
   double eCpu = 0;
   double pCpu = 0;
+};
+
+// One GPU's figures over one interval, each absent where the machine did not
+// measure it: power in W, the busy fraction 0..1, the clock in MHz.
+struct GpuDeviceReading {
+  std::string id;  // the channel's name: the GPU as the counters know it
+  std::optional<double> watts;
+  std::optional<double> busy;
+  std::optional<double> clockMHz;
+
+  bool operator==(const GpuDeviceReading&) const = default;
 };
 
 // Memory traffic of one interval, GB/s.
@@ -68,9 +80,13 @@ class IOReportSampler {
   // `kPlatformDomain` is the whole platform (PowerSnapshot::platformPower).
   static constexpr std::string_view kDomainGroup = "Energy Domains";
   static constexpr std::string_view kPlatformDomain = "Platform";
+  // One channel per GPU of a machine that lists them one by one: its energy
+  // (no unit where it is not measured) and its busy and clock states.
+  static constexpr std::string_view kGpuDevicesGroup = "GPU Devices";
 
   // Subscribes to the energy group and, when they exist, the CPU and GPU
-  // performance-state groups, then loads the GPU frequency table.
+  // performance-state groups and the GPU devices, then loads the GPU
+  // frequency table.
   // Throws PMError: channelNotFound("Energy Model") when the energy group does
   // not exist (with `optional` energy: when none of the three groups exists),
   // subscriptionFailed when the subscription cannot be made.
@@ -92,6 +108,12 @@ class IOReportSampler {
   [[nodiscard]] static UsageReading parseUsage(const CounterDelta& delta);
   // Residency-weighted mean GPU frequency over the active states, MHz; 0 when none is known.
   [[nodiscard]] double parseGPUFreq(const CounterDelta& delta) const;
+  // One reading per channel of the GPU devices group, in channel order; empty
+  // without that group. Power is the channel's energy over `duration` seconds
+  // (absent without a unit, or without a duration), busy the share of its
+  // active states (absent without residency), the clock that of its "P<n>"
+  // state by the frequency table, also while the GPU idles.
+  [[nodiscard]] std::vector<GpuDeviceReading> parseGpuDevices(const CounterDelta& delta, double duration) const;
   // Memory traffic from the memory-controller channels over `duration` seconds.
   [[nodiscard]] static BandwidthReading parseBandwidth(const CounterDelta& delta, double duration);
 

@@ -145,6 +145,31 @@ MachineDescription describeHardware(Platform& platform) {
   return d;
 }
 
+std::vector<GpuFigures> gpuFigures(const std::vector<GpuDeviceReading>& devices,
+                                    const std::vector<GpuDescription>& gpus, RegistryPort& registry) {
+  std::vector<GpuFigures> readings;
+  if (devices.empty()) return readings;
+  std::vector<std::optional<double>> temperatures;
+  for (const auto& service : registry.matchingServices(kGpuClass)) {
+    std::optional<double> celsius;
+    const std::optional<RegistryValue> statistics = registry.property(*service, kGpuStatisticsKey);
+    const RegistryDictionary* dictionary = statistics ? statistics->as<RegistryDictionary>() : nullptr;
+    if (const RegistryValue* v = dictionary ? dictionary->find(kGpuTemperatureKey) : nullptr) {
+      if (const double* d = v->as<double>()) celsius = *d;
+      if (const std::int64_t* i = v->as<std::int64_t>()) celsius = static_cast<double>(*i);
+    }
+    if (celsius && !(*celsius > 0 && *celsius < 150)) celsius.reset();
+    temperatures.push_back(celsius);
+  }
+  readings.reserve(devices.size());
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const GpuDeviceReading& d = devices[i];
+    readings.push_back(GpuFigures{i < gpus.size() && !gpus[i].name.empty() ? gpus[i].name : d.id, d.watts, d.busy,
+                                  d.clockMHz, i < temperatures.size() ? temperatures[i] : std::nullopt});
+  }
+  return readings;
+}
+
 MeasuredFigures figuresOf(CounterDelta delta, const IOReportSampler& sampler) {
   for (Channel& channel : delta) {
     if (channel.group == IOReportSampler::kEnergyGroup || channel.group == IOReportSampler::kDomainGroup) {

@@ -89,6 +89,18 @@ struct GpuDescription {
   bool operator==(const GpuDescription&) const = default;
 };
 
+// One GPU of a machine that lists its GPUs one by one, as one sample read
+// it; a figure the machine does not measure for it is absent.
+struct GpuFigures {
+  std::string name;                   // as in its GpuDescription
+  std::optional<double> watts;        // W over the sample
+  std::optional<double> busy;         // fraction 0..1 of the sample
+  std::optional<double> clockMHz;
+  std::optional<double> temperatureC;  // at the end of the sample
+
+  bool operator==(const GpuFigures&) const = default;
+};
+
 struct MachineDescription {
   MeasuredFigures measured;
   CpuTopology cpu;
@@ -133,6 +145,14 @@ struct MachineDescription {
 // machine has a channel for it. Sensors, fans and CPU ticks are not in a delta
 // and stay unset. Pure.
 [[nodiscard]] MeasuredFigures figuresOf(CounterDelta delta, const IOReportSampler& sampler);
+
+// The GPUs `gpus` (in the registry's order) with their figures: `devices`
+// are the counters' readings of them in the same order, one for each GPU;
+// temperatures are read from the registry now. A reading without a GPU to
+// name it keeps its counters' name. Temperatures outside 0 to 150 °C are
+// left out, as the sensor readers do. Empty without `devices`.
+[[nodiscard]] std::vector<GpuFigures> gpuFigures(const std::vector<GpuDeviceReading>& devices,
+                                                  const std::vector<GpuDescription>& gpus, RegistryPort& registry);
 
 // `figures` with the sensor figures (temperatures and fans) of `snapshot`.
 [[nodiscard]] MeasuredFigures withSensorsOf(MeasuredFigures figures, const PowerSnapshot& snapshot);

@@ -90,9 +90,17 @@ PowerSnapshot PowerMetrics::sample(double interval, StopToken stop) {
                          std::move(breakdown), platformPower);
   MeasuredFigures figures = withSensorsOf(figuresOf(*delta, sampler_), snapshot);
   figures.cpuUsage = hardware_.measured.cpuUsage;
+  std::vector<GpuFigures> gpus =
+      calorim::gpuFigures(sampler_.parseGpuDevices(*delta, duration), hardware_.gpus, *platform_->registry);
   std::lock_guard guard(descriptionLock_);
   figures_ = figures;
+  gpus_ = std::move(gpus);
   return snapshot;
+}
+
+std::vector<GpuFigures> PowerMetrics::gpuFigures() {
+  std::lock_guard guard(descriptionLock_);
+  return gpus_;
 }
 
 MachineDescription PowerMetrics::description() {

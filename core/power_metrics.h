@@ -138,6 +138,11 @@ class PowerMetrics {
   // back to back and one reading of the sensors; that first call must not run
   // beside `sample`. Later calls may run on any thread.
   [[nodiscard]] MachineDescription description();
+  // The machine's GPUs one by one, as the latest sample read them (see
+  // `gpuFigures` in core/machine_description.h); empty before the first
+  // sample and on a machine that does not list its GPUs one by one (a Mac's
+  // one GPU is the chip's). Any thread.
+  [[nodiscard]] std::vector<GpuFigures> gpuFigures();
   // Whether the energy counters are sampled: always with `required` energy.
   [[nodiscard]] bool hasEnergy() const { return sampler_.hasEnergy(); }
 
@@ -163,8 +168,9 @@ class PowerMetrics {
   IOHIDThermal hidThermal_;
   CPUUsageSampler cpuUsageSampler_;
   MachineDescription hardware_;  // the description's hardware, read at creation
-  std::mutex descriptionLock_;   // guards `figures_`
+  std::mutex descriptionLock_;   // guards `figures_` and `gpus_`
   std::optional<MeasuredFigures> figures_;
+  std::vector<GpuFigures> gpus_;
   std::mutex lock_;  // guards `windows_` only
   std::map<std::string, Window, std::less<>> windows_;
 };

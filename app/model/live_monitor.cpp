@@ -123,6 +123,7 @@ void LiveMonitor::sampleLoop(StopToken stop) {
     PowerSample sample = makeSample(*snapshot, readings);
     sample.hasPower = metrics_->hasEnergy();
     sample.machine = std::make_shared<const MachineDescription>(metrics_->description());
+    sample.gpus = metrics_->gpuFigures();
     if (withProcesses) {
       sample.processes = processMeter_->next(snapshot->cpuPower()).processes;
       if (sample.processes) sample.processes->keepFirst(PowerSample::kProcessesKept);

@@ -110,13 +110,9 @@ bool measuresEnergy(MenuBarItem item) {
   return item == MenuBarItem::socPower || item == MenuBarItem::cpuPower || item == MenuBarItem::gpuPower;
 }
 
-namespace {
-
-// Whether the sample's machine gives the item's figure; a stored choice the
-// machine lacks is shown as absent and kept for a machine that has it.
-bool measured(MenuBarItem item, const PowerSample& s) {
-  if (!s.machine) return true;
-  const MeasuredFigures& m = s.machine->measured;
+bool measuredOn(MenuBarItem item, const MachineDescription* machine) {
+  if (machine == nullptr) return true;
+  const MeasuredFigures& m = machine->measured;
   switch (item) {
     case MenuBarItem::socPower: return m.totalPower;
     case MenuBarItem::cpuPower: return m.cpuPower;
@@ -131,6 +127,12 @@ bool measured(MenuBarItem item, const PowerSample& s) {
   }
   return true;
 }
+
+namespace {
+
+// Whether the sample's machine gives the item's figure; a stored choice the
+// machine lacks is shown as absent and kept for a machine that has it.
+bool measured(MenuBarItem item, const PowerSample& s) { return measuredOn(item, s.machine.get()); }
 
 }  // namespace
 
@@ -262,8 +264,11 @@ PowerSample styleExampleSample() {
   return s;
 }
 
-std::string styleExample(MenuBarStyle style, std::string_view storedItems, std::string_view storedUnit) {
-  return menuBarText(styleExampleSample(), storedItems, rawValue(style), storedUnit);
+std::string styleExample(MenuBarStyle style, std::string_view storedItems, std::string_view storedUnit,
+                         std::shared_ptr<const MachineDescription> machine) {
+  PowerSample example = styleExampleSample();
+  example.machine = std::move(machine);
+  return menuBarText(example, storedItems, rawValue(style), storedUnit);
 }
 
 }  // namespace calorim::app

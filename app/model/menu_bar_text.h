@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -60,6 +61,9 @@ inline constexpr std::array kAllMenuBarItems = {
 [[nodiscard]] std::string_view shortPrefix(MenuBarItem item);  // "S", "T", "C", ...
 // Whether the item is measured by the energy counters (the chip's, the CPU's and the GPU's power).
 [[nodiscard]] bool measuresEnergy(MenuBarItem item);
+// Whether `machine` gives the item's figure; every item while the machine is
+// not known yet (null). Memory and system power are always offered.
+[[nodiscard]] bool measuredOn(MenuBarItem item, const MachineDescription* machine);
 
 // The value as the full and short styles write it ("12.3W", "45%", "50°", "12G");
 // "—" for an energy item of a sample without power figures.
@@ -106,7 +110,9 @@ struct MenuBarConfig {
 [[nodiscard]] PowerSample styleExampleSample();
 // What the menu bar shows in `style` for the stored items and unit, written
 // from `styleExampleSample` by `menuBarText` itself, so the settings'
-// examples never differ from the real line.
-[[nodiscard]] std::string styleExample(MenuBarStyle style, std::string_view storedItems, std::string_view storedUnit);
+// examples never differ from the real line: on `machine` (when known) an
+// item it does not measure shows "—", as it will in the menu bar.
+[[nodiscard]] std::string styleExample(MenuBarStyle style, std::string_view storedItems, std::string_view storedUnit,
+                                       std::shared_ptr<const MachineDescription> machine = nullptr);
 
 }  // namespace calorim::app

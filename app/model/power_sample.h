@@ -60,6 +60,9 @@ struct PowerSample {
   // False when the energy counters could not be read: `cpu` through `pCpu`
   // and `breakdown` are then absent, not 0, and are shown as "—".
   bool hasPower = true;
+  // The GPUs one by one with their own figures, where the machine lists them
+  // so (empty otherwise, and on a Mac, whose one GPU is the chip's).
+  std::vector<GpuFigures> gpus;
   // What the machine measures and is made of, as the facade described it when
   // the sample was taken; null before the first sample (then every figure is
   // shown, as it is unknown which ones the machine lacks).

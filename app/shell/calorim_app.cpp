@@ -120,6 +120,10 @@ void CalorimApp::registerWindows() {
   windows_->add(kSettings, [this] {
     auto* window = new SettingsView(*preferences_, *loginItem_);
     window->setWindowTitle(localized("settings.title"));
+    // Only what this machine measures is offered, once the monitor knows it.
+    window->setMachine(monitor_->latest().machine);
+    connect(monitor_.get(), &LiveMonitor::latestChanged, window,
+            [this, window] { window->setMachine(monitor_->latest().machine); });
     // As large as its sections, and resizable: smaller, it scrolls.
     sizeNewWindow(window, kSettings, *preferences_, {SettingsView::kMinimumWidth, 200}, window->sizeHint());
     return window;

@@ -301,14 +301,54 @@ GpuCard::GpuCard(QWidget* parent) : Card("gpuCard", parent) {
   row->addStretch(1);
   row->addWidget(freq_, 0, Qt::AlignVCenter);
   stack->addLayout(row);
+  list_ = new QWidget(this);
+  list_->setObjectName(QStringLiteral("gpuList"));
+  auto* items = new QVBoxLayout(list_);
+  items->setContentsMargins(0, 0, 0, 0);
+  items->setSpacing(6);
+  stack->addWidget(list_);
+  setShown(list_, false);
 }
 
 void GpuCard::update(const PowerSample& s, TempUnit unit) {
   const MeasuredFigures* m = measuredBy(s);
   header_->setValues(localized("gpu.title"), m && !m->gpuPower ? std::nullopt : powerOf(s, s.breakdown.gpu()),
                      s.gpuTemp, unit);
+  // One GPU is the card itself; several are listed, each with its own figures.
+  const bool listed = s.gpus.size() > 1;
+  setShown(list_, listed);
+  setShown(usage_, !listed && (!m || m->gpuUsage));
   usage_->setUsage(s.gpuUsage, localized("gpu.title"));
-  showText(freq_, s.gpuFreqMHz > 0 ? std::optional(frequencyText(s.gpuFreqMHz)) : std::nullopt);
+  showText(freq_, !listed && s.gpuFreqMHz > 0 ? std::optional(frequencyText(s.gpuFreqMHz)) : std::nullopt);
+  if (!listed) return;
+  std::vector<std::string> names;
+  names.reserve(s.gpus.size());
+  for (const GpuFigures& gpu : s.gpus) names.push_back(gpu.name);
+  if (names != names_) {
+    for (GpuItem& item : items_) delete item.widget;
+    items_.clear();
+    names_ = names;
+    for (const std::string& name : names) {
+      auto* widget = new QWidget(list_);
+      widget->setObjectName(QStringLiteral("gpuItem"));
+      auto* item = new QVBoxLayout(widget);
+      item->setContentsMargins(0, 0, 0, 0);
+      item->setSpacing(2);
+      QLabel* nameLabel = makeLabel("gpuName", styleFont(TextStyle::body, QFont::Medium), widget);
+      nameLabel->setWordWrap(true);
+      nameLabel->setText(QString::fromStdString(name));
+      QLabel* figures = makeLabel("gpuFigures", styleFont(TextStyle::caption), widget, secondaryTextColour(palette()));
+      item->addWidget(nameLabel);
+      item->addWidget(figures);
+      list_->layout()->addWidget(widget);
+      items_.push_back({widget, figures});
+    }
+  }
+  for (std::size_t i = 0; i < s.gpus.size(); ++i) {
+    GpuFigures gpu = s.gpus[i];
+    if (!s.hasPower) gpu.watts.reset();
+    setLabelText(items_[i].figures, gpuFiguresText(gpu, unit));
+  }
 }
 
 AneCard::AneCard(QWidget* parent) : Card("aneCard", parent) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "app/model/power_sample.h"
@@ -92,16 +93,27 @@ class CpuCard : public Card {
   CoreTempGrid* coreTempGrid_;
 };
 
-// GPU power, temperature, usage and frequency.
+// GPU power, temperature, usage and frequency. With several GPUs listed one
+// by one, one item per GPU ("gpuItem": "gpuName", "gpuFigures") in place of
+// the usage and frequency row, each with its power, busy share, clock and
+// temperature.
 class GpuCard : public Card {
  public:
   explicit GpuCard(QWidget* parent = nullptr);
   void update(const PowerSample& s, TempUnit unit);
 
  private:
+  struct GpuItem {
+    QWidget* widget;
+    QLabel* figures;
+  };
+
   SectionHeader* header_;
   UsageBar* usage_;
   QLabel* freq_;
+  QWidget* list_;
+  std::vector<GpuItem> items_;
+  std::vector<std::string> names_;
 };
 
 // The neural engine's power; hidden without power figures.

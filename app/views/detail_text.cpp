@@ -1,7 +1,11 @@
 #include "app/views/detail_text.h"
 
+#include <QStringList>
+
+#include <algorithm>
 #include <cmath>
 
+#include "app/model/menu_bar_text.h"
 #include "app/model/number_text.h"
 #include "app/model/strings.h"
 
@@ -104,6 +108,18 @@ MachineTexts machineTexts(const SystemInfo& info) {
 }
 
 QString frequencyText(double mhz) { return fixedText(mhz, 0) + QStringLiteral(" MHz"); }
+
+QString gpuFiguresText(const GpuFigures& gpu, TempUnit unit) {
+  const QString dash = QStringLiteral("\u2014");
+  const QString degrees = unit == TempUnit::fahrenheit ? QStringLiteral("\u00B0F") : QStringLiteral("\u00B0C");
+  const QStringList figures = {
+      (gpu.watts ? fixedText(*gpu.watts, 2) : dash) + QStringLiteral(" W"),
+      (gpu.busy ? fixedText(std::clamp(*gpu.busy, 0.0, 1.0) * 100, 0) : dash) + QLatin1Char('%'),
+      gpu.clockMHz ? frequencyText(*gpu.clockMHz) : dash + QStringLiteral(" MHz"),
+      gpu.temperatureC ? QString::fromStdString(format(unit, *gpu.temperatureC)) : dash + degrees,
+  };
+  return figures.join(QStringLiteral(" \u00B7 "));
+}
 
 QString fanSpeedText(double rpm) {
   const std::optional<std::int64_t> n = truncated(rpm);

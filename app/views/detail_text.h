@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/model/power_sample.h"
+#include "app/model/preferences.h"
 #include "core/system_info.h"
 
 namespace calorim::app {
@@ -79,6 +80,9 @@ struct MachineTexts {
 [[nodiscard]] QString fanSpeedText(double rpm);
 // Small figures of the cards: "1296 MHz", "(2)" for a count.
 [[nodiscard]] QString frequencyText(double mhz);
+// One GPU's figures in the GPU card's list, "31.00 W · 37% · 1835 MHz · 41°C",
+// each one the machine does not measure as "—" with its unit ("— W").
+[[nodiscard]] QString gpuFiguresText(const GpuFigures& gpu, TempUnit unit);
 [[nodiscard]] QString countText(std::size_t n);
 
 }  // namespace calorim::app

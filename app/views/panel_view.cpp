@@ -111,6 +111,8 @@ PowerRow::PowerRow(const QString& label, QWidget* parent) : QWidget(parent) {
   row->addWidget(label_);
   row->addStretch(1);
   row->addWidget(usage_);
+  // Nor three-digit watts ("126.00 W", a desktop's cards) into the usage.
+  row->addSpacing(kColumnGap);
   row->addWidget(watts_);
   // Three-digit temperatures ("117°") must not run into the watts.
   row->addSpacing(kColumnGap);

@@ -94,7 +94,7 @@ class PowerRow : public QWidget {
   static constexpr int kUsageWidth = 36;
   static constexpr int kWattsWidth = 64;
   static constexpr int kTempWidth = 36;
-  static constexpr int kColumnGap = 6;  // between the watts and the temperature
+  static constexpr int kColumnGap = 6;  // between the usage, the watts and the temperature
 
   explicit PowerRow(const QString& label, QWidget* parent = nullptr);
 

@@ -171,8 +171,11 @@ void SettingsView::refresh() {
   const bool full = items.size() >= MenuBarConfig::kMaxShown;
   for (auto& [item, box] : itemBoxes_) {
     const bool ticked = items.contains(item);
+    const bool measured = measuredOn(item, machine_.get());
     box->setChecked(ticked);
     box->setEnabled(ticked || !full);
+    box->setText(measured ? label(item) : localized("settings.itemNotMeasured").arg(label(item)));
+    box->setVisible(measured || ticked);
   }
 
   const TempUnit unit = preferences_.tempUnit();
@@ -187,8 +190,14 @@ void SettingsView::refresh() {
   for (auto& [style, button] : styleButtons_) {
     const std::string key = "settings.style." + std::string(rawValue(style));
     button->setText(localized(key)
-                        .arg(QString::fromStdString(styleExample(style, storedItems, storedUnit))));
+                        .arg(QString::fromStdString(styleExample(style, storedItems, storedUnit, machine_))));
   }
+}
+
+void SettingsView::setMachine(std::shared_ptr<const MachineDescription> machine) {
+  const bool same = machine == machine_ || (machine && machine_ && machine->measured == machine_->measured);
+  machine_ = std::move(machine);
+  if (!same) refresh();
 }
 
 QSize SettingsView::sizeHint() const {

@@ -15,6 +15,11 @@
 // launch-at-login toggle, which is read from the login item when the view is
 // made.
 //
+// Only the items the machine measures are offered (all of them until the
+// machine is known, `setMachine`). A stored item the machine lacks stays
+// stored, ticked and listed, its text saying that it is not measured here (the
+// menu bar shows "—" for it), until the user unticks it.
+//
 // Checkbox rule: at most 3 items can be ticked; while 3 or more are (a stored
 // selection may hold more) every unticked box is disabled. Unticking the last
 // ticked item stores the default selection (`socPower` alone) instead of
@@ -30,6 +35,7 @@
 #include <QWidget>
 
 #include <map>
+#include <memory>
 
 #include "app/model/menu_bar_text.h"
 
@@ -73,6 +79,9 @@ class SettingsView : public QWidget {
   // `preferences` and `loginItem` must outlive the view.
   SettingsView(Preferences& preferences, LoginItem& loginItem, QWidget* parent = nullptr);
 
+  // The machine whose items are offered; null while it is not known.
+  void setMachine(std::shared_ptr<const MachineDescription> machine);
+
   // The size that shows every section without scrolling.
   [[nodiscard]] QSize sizeHint() const override;
 
@@ -98,6 +107,7 @@ class SettingsView : public QWidget {
   QCheckBox* launchAtLogin_ = nullptr;
   QScrollArea* scroll_ = nullptr;
   QLabel* loginItemNote_ = nullptr;
+  std::shared_ptr<const MachineDescription> machine_;
 };
 
 }  // namespace calorim::app

@@ -66,12 +66,16 @@ inline bool RegistryDictionary::empty() const { return entries_.empty(); }
 //   kGpuModelKey        text, the name the GPU is known by;
 //   kGpuIntegratedKey   bool, graphics of the processor's own package;
 //   kGpuPowerKey        bool, whether its power is among the energy counters;
-//   kGpuPowerLimitKey   int, its power cap in mW, where the driver sets one.
+//   kGpuPowerLimitKey   int, its power cap in mW, where the driver sets one;
+//   kGpuStatisticsKey   dictionary of its current readings, with
+//     kGpuTemperatureKey  double, °C, while its sensor reads.
 inline constexpr std::string_view kGpuClass = "IOAccelerator";
 inline constexpr std::string_view kGpuModelKey = "model";
 inline constexpr std::string_view kGpuIntegratedKey = "Integrated";
 inline constexpr std::string_view kGpuPowerKey = "PowerMeasured";
 inline constexpr std::string_view kGpuPowerLimitKey = "PowerLimitMilliwatts";
+inline constexpr std::string_view kGpuStatisticsKey = "PerformanceStatistics";
+inline constexpr std::string_view kGpuTemperatureKey = "Temperature(C)";
 
 class RegistryService {
  public:

@@ -36,6 +36,7 @@ struct Groups {
   bool energy = false;
   bool cpu = false;
   bool gpu = false;
+  bool devices = false;
 };
 
 struct SysfsChannelSet final : ChannelSet {
@@ -79,16 +80,19 @@ std::optional<double> gpuBusy(const GpuSample& a, const GpuSample& b) {
   return busyFromIdle(forward(*a.idleMs, *b.idleMs), std::chrono::duration<double, std::milli>(b.at - a.at).count());
 }
 
-// The GPU channel whose residencies split `parts` by the busy fraction.
-Channel gpuStatsChannel(const std::string& name, double busy, std::optional<double> clockMHz,
-                        std::uint64_t parts = kGpuParts) {
+// The state of a GPU running at `clockMHz`, "P<MHz>"; absent without a clock
+// from 1 to GpuSet::kMaxClockMHz.
+std::optional<std::string> clockState(std::optional<double> clockMHz) {
+  if (!clockMHz || !(*clockMHz >= 0.5 && *clockMHz < GpuSet::kMaxClockMHz + 0.5)) return std::nullopt;
+  return "P" + std::to_string(std::llround(*clockMHz));
+}
+
+// A GPU's states: "IDLE" and "P<MHz>" (or "ACTIVE" without a clock) splitting
+// `parts` by its busy fraction.
+std::vector<ChannelState> gpuStates(double busy, std::optional<double> clockMHz, std::uint64_t parts = kGpuParts) {
   const auto active = static_cast<std::uint64_t>(std::llround(busy * static_cast<double>(parts)));
-  std::string state(kActive);
-  if (clockMHz && *clockMHz >= 0.5 && *clockMHz < GpuSet::kMaxClockMHz + 0.5) {
-    state = "P" + std::to_string(std::llround(*clockMHz));
-  }
-  return Channel{std::string(LinuxCounterReports::kGpuGroup), std::string(LinuxCounterReports::kGpuSubgroup), name,
-                 "", 0, {ChannelState{std::string(kIdle), parts - active}, ChannelState{state, active}}};
+  return {ChannelState{std::string(kIdle), parts - active},
+          ChannelState{clockState(clockMHz).value_or(std::string(kActive)), active}};
 }
 
 }  // namespace
@@ -182,13 +186,16 @@ std::unique_ptr<ChannelSet> LinuxCounterReports::copyChannelsInGroup(std::string
   if (group == kEnergyGroup && (!subgroup || subgroup->empty())) {
     std::lock_guard lock(mutex_);
     if (energy_.empty()) discoverEnergy();
-    return energy_.empty() ? nullptr : std::make_unique<SysfsChannelSet>(Groups{this, true, false, false});
+    return energy_.empty() ? nullptr : std::make_unique<SysfsChannelSet>(Groups{this, true, false, false, false});
   }
   if (group == kCpuGroup && (!subgroup || *subgroup == kCpuSubgroup) && !cpus_.empty()) {
-    return std::make_unique<SysfsChannelSet>(Groups{this, false, true, false});
+    return std::make_unique<SysfsChannelSet>(Groups{this, false, true, false, false});
   }
   if (group == kGpuGroup && (!subgroup || *subgroup == kGpuSubgroup) && gpus_) {
-    return std::make_unique<SysfsChannelSet>(Groups{this, false, false, true});
+    return std::make_unique<SysfsChannelSet>(Groups{this, false, false, true, false});
+  }
+  if (group == kGpuDevicesGroup && (!subgroup || subgroup->empty()) && gpus_) {
+    return std::make_unique<SysfsChannelSet>(Groups{this, false, false, false, true});
   }
   return nullptr;
 }
@@ -200,6 +207,7 @@ void LinuxCounterReports::mergeChannels(ChannelSet& target, const ChannelSet& so
   into->groups.energy = into->groups.energy || from->groups.energy;
   into->groups.cpu = into->groups.cpu || from->groups.cpu;
   into->groups.gpu = into->groups.gpu || from->groups.gpu;
+  into->groups.devices = into->groups.devices || from->groups.devices;
 }
 
 std::unique_ptr<CounterSubscription> LinuxCounterReports::createSubscription(const ChannelSet& channels,
@@ -229,7 +237,7 @@ std::unique_ptr<RawSample> LinuxCounterReports::createSamples(const CounterSubsc
       sample->energyUj.push_back(text ? parseUnsigned(*text) : std::nullopt);
     }
   }
-  if (gpus_ && (sample->groups.energy || sample->groups.gpu)) sample->gpus = gpus_->sample();
+  if (gpus_ && (sample->groups.energy || sample->groups.gpu || sample->groups.devices)) sample->gpus = gpus_->sample();
   if (sample->groups.cpu) {
     sample->ticks.resize(cpus_.size());
     if (std::optional<std::vector<ProcStatCpu>> stat = readProcStat(root_)) {
@@ -250,36 +258,46 @@ std::optional<CounterDelta> LinuxCounterReports::createSamplesDelta(const RawSam
   if (a == nullptr || b == nullptr || a->groups.owner != this || b->groups.owner != this) return std::nullopt;
 
   CounterDelta delta;
-  if (a->groups.energy && b->groups.energy && a->energyUj.size() == zones_.size() &&
-      b->energyUj.size() == zones_.size()) {
-    // Energy by domain, in µJ, indexed by RaplDomain.
-    std::uint64_t sums[static_cast<std::size_t>(RaplDomain::other) + 1] = {};
-    for (std::size_t i = 0; i < zones_.size(); ++i) {
-      if (!a->energyUj[i] || !b->energyUj[i]) continue;
-      std::uint64_t& sum = sums[static_cast<std::size_t>(zones_[i].domain)];
-      sum = saturatingAdd(sum, energyDelta(*a->energyUj[i], *b->energyUj[i], zones_[i].maxEnergyRangeUj));
+  const bool energySamples = a->groups.energy && b->groups.energy && a->energyUj.size() == zones_.size() &&
+                             b->energyUj.size() == zones_.size();
+  // Energy by domain, in µJ, indexed by RaplDomain.
+  std::uint64_t sums[static_cast<std::size_t>(RaplDomain::other) + 1] = {};
+  for (std::size_t i = 0; energySamples && i < zones_.size(); ++i) {
+    if (!a->energyUj[i] || !b->energyUj[i]) continue;
+    std::uint64_t& sum = sums[static_cast<std::size_t>(zones_[i].domain)];
+    sum = saturatingAdd(sum, energyDelta(*a->energyUj[i], *b->energyUj[i], zones_[i].maxEnergyRangeUj));
+  }
+  const auto energyOf = [&](RaplDomain d) { return sums[static_cast<std::size_t>(d)]; };
+  const std::uint64_t package = energyOf(RaplDomain::package), core = energyOf(RaplDomain::core),
+                      uncore = energyOf(RaplDomain::uncore), dram = energyOf(RaplDomain::dram);
+  // Each GPU's energy over the delta, where it is known: the uncore zones'
+  // only when the energy group was sampled.
+  const bool gpuSamples = gpus_ && a->gpus.size() == gpus_->size() && b->gpus.size() == gpus_->size();
+  std::vector<std::optional<std::uint64_t>> gpuUj(gpuSamples ? gpus_->size() : 0);
+  for (std::size_t i = 0; i < gpuUj.size(); ++i) {
+    switch (gpus_->device(i).energySource()) {
+      case GpuEnergySource::own:
+        if (a->gpus[i].energyUj && b->gpus[i].energyUj) {
+          gpuUj[i] = energyDelta(*a->gpus[i].energyUj, *b->gpus[i].energyUj, 0);
+        }
+        break;
+      case GpuEnergySource::raplUncore:
+        if (energySamples) gpuUj[i] = uncore;
+        break;
+      case GpuEnergySource::none: break;
     }
-    const auto energyOf = [&](RaplDomain d) { return sums[static_cast<std::size_t>(d)]; };
-    const std::uint64_t package = energyOf(RaplDomain::package), core = energyOf(RaplDomain::core),
-                        uncore = energyOf(RaplDomain::uncore), dram = energyOf(RaplDomain::dram);
+  }
+
+  if (energySamples) {
     const std::uint64_t parts = saturatingAdd(core, uncore);
-    std::vector<std::uint64_t> gpuUj(gpus_ ? gpus_->size() : 0, 0);
     std::uint64_t gpuTotal = 0;
-    const bool gpuSamples = a->gpus.size() == gpuUj.size() && b->gpus.size() == gpuUj.size();
-    for (std::size_t i = 0; gpuSamples && i < gpuUj.size(); ++i) {
-      switch (gpus_->device(i).energySource()) {
-        case GpuEnergySource::own:
-          if (a->gpus[i].energyUj && b->gpus[i].energyUj) {
-            gpuUj[i] = energyDelta(*a->gpus[i].energyUj, *b->gpus[i].energyUj, 0);
-          }
-          break;
-        case GpuEnergySource::raplUncore: gpuUj[i] = uncore; break;
-        case GpuEnergySource::none: break;
-      }
-      if (gpus_->device(i).energySource() == GpuEnergySource::own) gpuTotal = saturatingAdd(gpuTotal, gpuUj[i]);
+    for (std::size_t i = 0; i < gpuUj.size(); ++i) {
+      if (gpus_->device(i).energySource() == GpuEnergySource::own) gpuTotal = saturatingAdd(gpuTotal, gpuUj[i].value_or(0));
     }
     if (!gpuUj.empty()) {
-      gpus_->setLead(static_cast<std::size_t>(std::max_element(gpuUj.begin(), gpuUj.end()) - gpuUj.begin()));
+      const auto most = std::max_element(gpuUj.begin(), gpuUj.end(),
+                                         [](const auto& x, const auto& y) { return x.value_or(0) < y.value_or(0); });
+      gpus_->setLead(static_cast<std::size_t>(most - gpuUj.begin()));
     }
     for (const EnergyChannel& e : energy_) {
       std::uint64_t uj = 0;
@@ -315,11 +333,26 @@ std::optional<CounterDelta> LinuxCounterReports::createSamplesDelta(const RawSam
     const GpuSample& x = a->gpus[lead];
     const GpuSample& y = b->gpus[lead];
     if (const std::optional<double> busy = gpuBusy(x, y)) {
-      delta.push_back(gpuStatsChannel(gpus_->device(lead).name(), *busy, y.clockMHz));
+      delta.push_back(Channel{std::string(kGpuGroup), std::string(kGpuSubgroup), gpus_->device(lead).name(), "", 0,
+                              gpuStates(*busy, y.clockMHz)});
     } else if (x.idleMs && y.idleMs && x.at == y.at) {
       // Two samples at one moment (the first look at a machine): the GPU tells
       // its busy time, but none passed, so the channel is there with none.
-      delta.push_back(gpuStatsChannel(gpus_->device(lead).name(), 0, y.clockMHz, 0));
+      delta.push_back(Channel{std::string(kGpuGroup), std::string(kGpuSubgroup), gpus_->device(lead).name(), "", 0,
+                              gpuStates(0, y.clockMHz, 0)});
+    }
+  }
+
+  if (a->groups.devices && b->groups.devices && gpuSamples) {
+    for (std::size_t i = 0; i < gpuUj.size(); ++i) {
+      Channel channel{std::string(kGpuDevicesGroup), "", gpus_->device(i).name(),
+                      gpuUj[i] ? std::string(kEnergyUnit) : std::string(), gpuUj[i] ? toValue(*gpuUj[i]) : 0, {}};
+      if (const std::optional<double> busy = gpuBusy(a->gpus[i], b->gpus[i])) {
+        channel.states = gpuStates(*busy, b->gpus[i].clockMHz);
+      } else if (std::optional<std::string> clock = clockState(b->gpus[i].clockMHz)) {
+        channel.states = {ChannelState{std::move(*clock), 0}};  // its clock alone
+      }
+      delta.push_back(std::move(channel));
     }
   }
   return delta;

@@ -34,6 +34,15 @@
 //    samples were taken at one moment. Absent from a delta when that GPU's
 //    busy fraction could not be read. The delta tells the set which
 //    GPU it chose, so that the sensors port reports the same GPU's temperature.
+//  - group "GPU Devices" (empty subgroup), when the machine has a GPU set: one
+//    channel per GPU in the set's order (the order of the registry's
+//    "IOAccelerator" services), named as the GPU. Its value is the GPU's
+//    energy over the delta with unit "uJ" (the card's own, or the uncore
+//    zones' for integrated Intel graphics); unit "" and value 0 where that
+//    energy is not known (an APU, a card without power files, a reading that
+//    failed). Its states are those of the "GPU Stats" channel for that GPU;
+//    without a busy fraction only "P<MHz>" with no residency where the clock
+//    is known, else none.
 //
 // The energy channels are looked for again, while none was found, whenever the
 // energy group is asked for and whenever `energyAccess` is: counters made
@@ -74,6 +83,7 @@ class LinuxCounterReports final : public CounterReportPort {
   static constexpr std::string_view kGpuGroup = "GPU Stats";
   static constexpr std::string_view kGpuSubgroup = "GPU Performance States";
   static constexpr std::string_view kDomainGroup = "Energy Domains";
+  static constexpr std::string_view kGpuDevicesGroup = "GPU Devices";
 
   // Discovers the zones and CPUs under `root` and opens the energy
   // counters; reads a few small files, never throws for missing ones. `gpus`
@@ -82,7 +92,8 @@ class LinuxCounterReports final : public CounterReportPort {
   ~LinuxCounterReports() override;
 
   // Null for "Energy Model" without a readable zone or GPU energy, for "CPU
-  // Stats" without per-CPU lines in /proc/stat, for "GPU Stats" without a GPU,
+  // Stats" without per-CPU lines in /proc/stat, for "GPU Stats" and "GPU
+  // Devices" without a GPU,
   // for a subgroup other than the group's own and for every other group.
   std::unique_ptr<ChannelSet> copyChannelsInGroup(std::string_view group,
                                                   std::optional<std::string_view> subgroup) override;
@@ -102,7 +113,8 @@ class LinuxCounterReports final : public CounterReportPort {
   std::unique_ptr<RawSample> createSamples(const CounterSubscription& subscription,
                                            const ChannelSet& subscribed) override;
   // Energy channels first, then the domains, then CPU channels in CPU order,
-  // then the GPU channel; only the groups present in both samples. Absent for samples that did not come from this port.
+  // then the GPU channel, then the GPU devices; only the groups present in
+  // both samples. Absent for samples that did not come from this port.
   std::optional<CounterDelta> createSamplesDelta(const RawSample& earlier, const RawSample& later) override;
 
   // The names of the energy channels, in delta order.

@@ -305,6 +305,11 @@ std::optional<RegistryDictionary> LinuxRegistry::properties(const RegistryServic
     if (const std::optional<std::int64_t> mw = watts ? whole(*watts * 1000) : std::nullopt) {
       properties.set(std::string(kGpuPowerLimitKey), *mw);
     }
+    RegistryDictionary statistics;
+    if (const std::optional<double> celsius = gpus_->temperature(gpu->index)) {
+      statistics.set(std::string(kGpuTemperatureKey), *celsius);
+    }
+    properties.set(std::string(kGpuStatisticsKey), std::move(statistics));
     return properties;
   }
   if (const auto* usb = dynamic_cast<const UsbDeviceService*>(&service)) {

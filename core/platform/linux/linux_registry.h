@@ -39,8 +39,9 @@
 // "IOAccelerator": one service per GPU of the GPU set, in its order, with
 // "model" (its display name), "Integrated" (bool: graphics of the processor's
 // package, an APU's included), "PowerMeasured" (bool: its energy is counted,
-// its own or RAPL's uncore) and "PowerLimitMilliwatts" (int, its power cap,
-// read afresh, when the driver reports one).
+// its own or RAPL's uncore), "PowerLimitMilliwatts" (int, its power cap,
+// read afresh, when the driver reports one) and "PerformanceStatistics"
+// (dictionary: "Temperature(C)", double °C, while its sensor reads).
 // Every other class: no services.
 //
 // Integers are int64. Services only name what to read: their properties are

@@ -21,6 +21,8 @@
 #include <QToolButton>
 
 #include <cmath>
+#include <filesystem>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <set>
@@ -37,11 +39,14 @@
 #include "app/views/settings_view.h"
 #include "app/views/temperature_colour.h"
 #include "core/platform/fake/fake_platform.h"
+#include "core/platform/linux/linux_platform.h"
 #include "core/platform/simulated/machine_profile.h"
 #include "core/platform/simulated/simulated_machine.h"
 #include "core/power_metrics.h"
 #include "core/process_power.h"
 #include "tests/app/ui_test_support.h"
+#include "tests/core/platform/linux_machine_clock.h"
+#include "tests/core/platform/linux_machine_tree.h"
 
 namespace calorim::app {
 namespace {
@@ -118,6 +123,17 @@ QString cellPlace(const QWidget* cell) {
       .arg(std::distance(lefts.begin(), lefts.find(cell->x())));
 }
 
+// The detail page as text, with the faded rows, the icons' symbols and the size of the SoC figure.
+QString detailTree(const QWidget* view) {
+  return testing::widgetTree(view, [](const QWidget* w) {
+    const auto* row = qobject_cast<const WattsRow*>(w);
+    if (row != nullptr && row->opacity() < 1) return QStringLiteral("(faded)");
+    if (const auto* icon = qobject_cast<const SymbolIcon*>(w)) return icon->name();
+    if (w->objectName() == QLatin1String("socValue")) return QStringLiteral("(%1 px)").arg(w->font().pixelSize());
+    return QString();
+  });
+}
+
 // A monitor that only publishes what the test hands it, with the detail view
 // on it. On the simulated laptop it has its system information; on a bare
 // fake machine (no energy counters) its start fails and it holds an error.
@@ -131,16 +147,7 @@ struct DetailRig {
   [[nodiscard]] QString text(const char* name) const { return part<QLabel>(name)->text(); }
   [[nodiscard]] bool hidden(const char* name) const { return !testing::shown(view.get(), name); }
   [[nodiscard]] QPoint at(const char* name) const { return part(name)->mapTo(view.get(), QPoint(0, 0)); }
-  // The page as text, with the faded rows, the icons' symbols and the size of the SoC figure.
-  [[nodiscard]] QString tree() const {
-    return testing::widgetTree(view.get(), [](const QWidget* w) {
-      const auto* row = qobject_cast<const WattsRow*>(w);
-      if (row != nullptr && row->opacity() < 1) return QStringLiteral("(faded)");
-      if (const auto* icon = qobject_cast<const SymbolIcon*>(w)) return icon->name();
-      if (w->objectName() == QLatin1String("socValue")) return QStringLiteral("(%1 px)").arg(w->font().pixelSize());
-      return QString();
-    });
-  }
+  [[nodiscard]] QString tree() const { return detailTree(view.get()); }
 
   bool showAt(int width, int height) {
     view->resize(width, height);
@@ -169,13 +176,14 @@ PowerSample sampleWith(std::vector<ChannelPower> clusters = {}, std::vector<Chan
   return s;
 }
 
-// Samples of the simulated laptop as the monitor's loop would build them,
-// with its processes as while a view watches them.
-std::vector<PowerSample> laptopSamples(int count, bool withProcesses = false) {
-  fake::SimulatedMachine machine(fake::builtinProfile(), 7);
-  PowerMetrics metrics(machine.platform());
-  BatteryReaders battery(*machine.platform()->registry);
-  ProcessMeter processes(machine.platform()->processes.get(), *machine.platform()->clock);
+// Samples of `platform` as the monitor's loop would build them, with the
+// machine's description and its GPUs one by one, and with its processes as
+// while a view watches them; `next` moves the machine on between samples.
+std::vector<PowerSample> samplesOf(const std::shared_ptr<Platform>& platform, int count, bool withProcesses,
+                                   const std::function<void()>& next) {
+  PowerMetrics metrics(platform);
+  BatteryReaders battery(*platform->registry);
+  ProcessMeter processes(platform->processes.get(), *platform->clock);
   std::vector<PowerSample> samples;
   for (int i = 0; i < count; ++i) {
     if (withProcesses) processes.restart();
@@ -186,16 +194,53 @@ std::vector<PowerSample> laptopSamples(int count, bool withProcesses = false) {
     readings.chargePower = figures.chargePower;
     readings.battery = figures.info;
     readings.batteryPower = figures.batteryPower;
-    readings.memory = readMemoryInfo(*machine.platform()->host);
+    readings.memory = readMemoryInfo(*platform->host);
     samples.push_back(makeSample(snapshot, readings));
+    samples.back().machine = std::make_shared<const MachineDescription>(metrics.description());
+    samples.back().gpus = metrics.gpuFigures();
     if (withProcesses) {
       samples.back().processes = processes.next(snapshot.cpuPower()).processes;
       samples.back().processes->keepFirst(PowerSample::kProcessesKept);
     }
-    machine.fakeClock()->advance(2.0);
+    next();
   }
   return samples;
 }
+
+// Samples of the simulated laptop.
+std::vector<PowerSample> laptopSamples(int count, bool withProcesses = false) {
+  fake::SimulatedMachine machine(fake::builtinProfile(), 7);
+  return samplesOf(machine.platform(), count, withProcesses, [&] { machine.fakeClock()->advance(2.0); });
+}
+
+// A PC fixture of the Linux backend (tests/fixtures/linux/<machine>, with its
+// PCI names where it has them) whose counters run on at the rates `load`
+// sets, and a monitor on its own copy of the backend that reads the machine's
+// system information, then holds: it publishes only what a test hands it.
+struct FixtureRig {
+  FixtureRig(const char* machine, const std::function<void(calorim::testing::MachineClock&)>& load)
+      : tree(machine), clock(std::make_shared<calorim::testing::MachineClock>(tree.root())) {
+    tree.copyProc(machine);
+    const std::filesystem::path names = std::filesystem::path(FIXTURE_DIR) / "linux" / machine / "usr";
+    if (std::filesystem::exists(names)) std::filesystem::copy(names, tree.root() / "usr", std::filesystem::copy_options::recursive);
+    load(*clock);
+    options.clock = std::make_shared<testing::SteppingClock>(held, LiveMonitor::kStartDelay);
+    options.updateUrl = QString();
+    monitor = std::make_unique<LiveMonitor>(sysfs::makeLinuxPlatform(tree.root(), std::make_shared<fake::FakeClock>(), ""),
+                                            options);
+  }
+
+  // `count` samples 2 s apart, without processes.
+  std::vector<PowerSample> samples(int count) {
+    return samplesOf(sysfs::makeLinuxPlatform(tree.root(), clock, ""), count, false, [&] { clock->sleep(2.0); });
+  }
+
+  calorim::testing::MachineTree tree;
+  std::shared_ptr<calorim::testing::MachineClock> clock;
+  fake::FakeClock held;
+  LiveMonitorOptions options;
+  std::unique_ptr<LiveMonitor> monitor;
+};
 
 // Lets every posted layout request run, so a grab shows the final layout.
 void settle() {
@@ -817,64 +862,123 @@ class ViewsTest : public QObject {
     QVERIFY(!rig.hidden("displayCard") && rig.hidden("displayInternalRow") && !rig.hidden("displayExternalRow"));
   }
 
-  // A desktop PC: one kind of core, a discrete card with its own power, no
-  // neural engine, no DRAM counter, none of the chip's other blocks. Only what
-  // it measures is shown, the card's power in the GPU card; the tray text
-  // shows "—" for a stored choice the machine lacks.
-  void aPcShowsOnlyWhatItMeasures() {
-    PowerSample s = PowerSample::zero({});
-    s.breakdown = EnergyBreakdown({}, {}, 28.2, 31.0, 31.0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {},
-                                  {ChannelPower("Package rest", 20.3)}, {});
-    s.total = s.breakdown.socTotal();
-    s.cpu = 28.2;
-    s.gpu = 31.0;
-    s.cpuTemp = 48;
-    s.gpuTemp = 41;
-    s.cpuUsage = 0.23;
-    s.pCpuUsage = 0.23;
-    s.gpuUsage = 0.37;
-    s.gpuFreqMHz = 1835;
-    s.ramUsedGB = 9.5;
-    s.ramTotalGB = 31.3;
-    s.fans = {FanInfo(0, 812)};
+  // The PC fixtures through the Linux backend, as their users see them: only
+  // what each machine measures (no neural engine, none of the chip's other
+  // blocks), a card's power in the GPU card, the cores as the machine has
+  // them, and with two cards each on its own row with its own figures. The
+  // tray text shows "—" for a stored choice the machine lacks.
+  void pcFixturesShowWhatTheyMeasure() {
+    using calorim::testing::MachineClock;
+    const auto desktopLoad = [](MachineClock& clock) {
+      clock.setEnergyRate("intel-rapl:0", 60'000'000);
+      clock.setEnergyRate("intel-rapl:0:0", 40'000'000);
+      for (int cpu = 0; cpu < 16; ++cpu) clock.setTickRates(cpu, calorim::testing::TickRates{20, 0, 5, 75});
+    };
+    const struct {
+      const char* machine;
+      std::function<void(MachineClock&)> load;
+      std::vector<const char*> shown;
+      std::vector<const char*> hidden;
+    } machines[] = {
+        // An AMD desktop, one kind of core, its Radeon drawing 31 W.
+        {"desktop", desktopLoad, {"pClusterBar", "gpuUsageBar"}, {"eClusterBar", "aneCard", "memoryCard", "otherSocCard", "gpuList"}},
+        // An Intel hybrid laptop: both kinds of core, DRAM, graphics in the package.
+        {"laptop", [](MachineClock& clock) { calorim::testing::setSteadyLaptopLoad(clock); },
+         {"eClusterBar", "pClusterBar", "memoryCard", "gpuUsageBar"}, {"aneCard", "otherSocCard", "gpuList"}},
+        // A Radeon and an Arc, the Arc busy three quarters of the time.
+        {"dualgpu",
+         [&](MachineClock& clock) {
+           desktopLoad(clock);
+           clock.setCounterRate("sys/class/hwmon/hwmon4/energy1_input", 95'000'000);
+           clock.setCounterRate("sys/devices/pci0000:00/0000:00:01.0/0000:01:00.0/0000:02:01.0/0000:03:00.0/"
+                                "tile0/gt0/gtidle/idle_residency_ms",
+                                250);
+         },
+         {"gpuList"}, {"eClusterBar", "aneCard", "otherSocCard", "gpuUsageBar"}},
+    };
+    for (const auto& m : machines) {
+      const std::string name(m.machine);
+      FixtureRig rig(m.machine, m.load);
+      Preferences preferences;
+      DetailView view(*rig.monitor, preferences);
+      view.resize(1000, 1100);
+      view.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&view));
+      QTRY_VERIFY(rig.monitor->systemInfo().has_value());
+      const std::vector<PowerSample> samples = rig.samples(3);
+      for (const PowerSample& s : samples) rig.monitor->publish(s);
+      settle();
+      for (const char* part : m.shown) QVERIFY2(shown(&view, part), (name + ": " + part).c_str());
+      for (const char* part : m.hidden) QVERIFY2(!shown(&view, part), (name + ": " + part).c_str());
+      QVERIFY2(testing::matchesGolden(GOLDEN_DIR "/detail_pc_" + name + ".txt", detailTree(&view)), m.machine);
+      QVERIFY(testing::saveScreenshot(view.grab(), QString::fromStdString("detail_pc_" + name + ".png")));
+
+      MenuBarPanel pcPanel(*rig.monitor, preferences, {});
+      pcPanel.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&pcPanel));
+      settle();
+      QVERIFY(!shown(&pcPanel, "aneRow"));
+      QVERIFY2(pictureIs(&pcPanel, ("panel_pc_" + name + ".txt").c_str()), m.machine);
+      QVERIFY(testing::saveScreenshot(pcPanel.grab(), QString::fromStdString("panel_pc_" + name + ".png")));
+
+      if (name != "desktop") continue;
+      // The card's own power is the GPU's, in the card and in the tray.
+      QCOMPARE(testing::part<QLabel>(testing::part(&view, "gpuHeader"), "watts")->text(), QStringLiteral("31.00 W"));
+      PowerSample s = samples.back();
+      const std::string measured = menuBarText(s, "socPower,gpuPower", "full", "celsius");
+      QVERIFY2(measured.ends_with("31.0W"), measured.c_str());
+      MachineDescription lacking = *s.machine;
+      lacking.measured.gpuPower = false;
+      s.machine = std::make_shared<const MachineDescription>(lacking);
+      const std::string absent = menuBarText(s, "socPower,gpuPower", "full", "celsius");
+      QVERIFY2(absent.ends_with("\u2014") && absent.starts_with(measured.substr(0, measured.find(' '))),
+               absent.c_str());
+    }
+  }
+
+  // Settings offer only the items this machine measures; a stored choice it
+  // lacks stays stored, ticked and marked, until the user unticks it.
+  void settingsOfferWhatTheMachineMeasures() {
+    SettingsRig rig(QStringLiteral("gpuTemp,socPower"));
+    const auto offered = [&](MenuBarItem item) { return rig.box(item)->isVisibleTo(rig.view.get()); };
     MachineDescription pc;
-    pc.measured.cpuPower = pc.measured.gpuPower = pc.measured.totalPower = true;
-    pc.measured.cpuTemp = pc.measured.gpuTemp = pc.measured.fans = true;
-    pc.measured.cpuUsage = pc.measured.pCpuUsage = pc.measured.gpuUsage = pc.measured.gpuFreqMHz = true;
-    pc.cpu = CpuTopology{0, 8, 16};
-    pc.gpus = {GpuDescription{"AMD Radeon RX 6800/6800 XT / 6900 XT", false, true, 203.0}};
-    s.machine = std::make_shared<const MachineDescription>(pc);
+    pc.measured.cpuPower = pc.measured.totalPower = pc.measured.cpuTemp = pc.measured.cpuUsage = true;
+    rig.view->setMachine(std::make_shared<const MachineDescription>(pc));
+    // No GPU figure is offered; the stored GPU temperature stays, ticked and marked.
+    QVERIFY(pictureIs(rig.view.get(), "settings_pc.txt"));
+    rig.view->resize(rig.view->sizeHint());
+    rig.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("settings_pc.png")));
+    QVERIFY(!offered(MenuBarItem::gpuPower) && !offered(MenuBarItem::gpuUsage));
+    QVERIFY(offered(MenuBarItem::gpuTemp) && rig.box(MenuBarItem::gpuTemp)->isChecked());
+    QVERIFY(offered(MenuBarItem::systemPower) && offered(MenuBarItem::ramFreeGB));
+    QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("gpuTemp,socPower"));
+    // Unticked by the user, it goes, and is offered again on a machine that measures it.
+    rig.click(MenuBarItem::gpuTemp);
+    QCOMPARE(rig.preferences.menuBarItemsRaw(), QStringLiteral("socPower"));
+    QVERIFY(!offered(MenuBarItem::gpuTemp));
+    pc.measured.gpuTemp = true;
+    rig.view->setMachine(std::make_shared<const MachineDescription>(pc));
+    QVERIFY(offered(MenuBarItem::gpuTemp) && rig.box(MenuBarItem::gpuTemp)->text() == label(MenuBarItem::gpuTemp));
+  }
 
-    DetailRig rig;
-    QVERIFY(rig.showAt(1000, 1100));
-    QTRY_VERIFY(rig.monitor->systemInfo().has_value());
-    rig.monitor->publish(s);
-    QVERIFY(rig.hidden("aneCard") && rig.hidden("memoryCard") && rig.hidden("otherSocCard"));
-    QVERIFY(rig.hidden("eClusterBar") && !rig.hidden("pClusterBar"));
-    QCOMPARE(testing::part<QLabel>(rig.part("gpuHeader"), "watts")->text(), QStringLiteral("31.00 W"));
-    QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_pc_desktop.txt", rig.tree()));
-    settle();
-    QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("detail_pc_desktop.png")));
-
-    const SimulatedRig sim;
-    auto pcMonitor = sim.makeMonitor();
-    pcMonitor->publish(s);
-    Preferences preferences;
-    MenuBarPanel pcPanel(*pcMonitor, preferences, {});
-    pcPanel.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&pcPanel));
-    QVERIFY(!shown(&pcPanel, "aneRow") && !shown(&pcPanel, "dramRow"));
-    QVERIFY(pictureIs(&pcPanel, "panel_pc_desktop.txt"));
-    settle();
-    QVERIFY(testing::saveScreenshot(pcPanel.grab(), QStringLiteral("panel_pc_desktop.png")));
-
-    const std::string measured = menuBarText(s, "socPower,gpuPower", "full", "celsius");
-    QVERIFY2(measured.ends_with("31.0W"), measured.c_str());
-    pc.measured.gpuPower = false;
-    s.machine = std::make_shared<const MachineDescription>(pc);
-    const std::string lacking = menuBarText(s, "socPower,gpuPower", "full", "celsius");
-    QVERIFY2(lacking.ends_with("\u2014") && lacking.starts_with(measured.substr(0, measured.find(' '))),
-             lacking.c_str());
+  // One GPU's figures in the GPU card's list: each one the machine does not
+  // measure as "—" with its unit, never 0.
+  void gpuFiguresOfEachGpu() {
+    struct Row {
+      const char* name;
+      GpuFigures gpu;
+      TempUnit unit;
+      const char* expected;
+    };
+    const std::vector<Row> rows = {
+        {"all measured", {"A", 31.004, 0.37, 1835, 41.4}, TempUnit::celsius, "31.00 W · 37% · 1835 MHz · 41°C"},
+        {"nothing measured", {"B", {}, {}, {}, {}}, TempUnit::fahrenheit, "— W · —% · — MHz · —°F"},
+        {"idle, measured", {"C", 0.0, 0.0, 300, {}}, TempUnit::celsius, "0.00 W · 0% · 300 MHz · —°C"},
+        {"busy beyond all", {"D", {}, 2.5, {}, 50}, TempUnit::fahrenheit, "— W · 100% · — MHz · 122°F"},
+    };
+    checkTable(rows, [](const Row& row) { return gpuFiguresText(row.gpu, row.unit); });
   }
 
   // An Intel laptop: its RAPL domains are listed by the machine's own names
@@ -914,9 +1018,6 @@ class ViewsTest : public QObject {
       QVERIFY2(cells.contains(QLatin1String(name)), name);
     }
     QVERIFY(!cells.contains(QStringLiteral("Package rest")));
-    QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_pc_laptop.txt", rig.tree()));
-    settle();
-    QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("detail_pc_laptop.png")));
 
     const SimulatedRig sim;
     auto pcMonitor = sim.makeMonitor();
@@ -929,9 +1030,6 @@ class ViewsTest : public QObject {
     QCOMPARE(testing::part<QLabel>(testing::part(&pcPanel, "platformRow"), "watts")->text(),
              QStringLiteral("20.00 W"));
     QCOMPARE(testing::part<QLabel>(&pcPanel, "totalValue")->text(), QStringLiteral("13.50 W"));
-    QVERIFY(pictureIs(&pcPanel, "panel_pc_laptop.txt"));
-    settle();
-    QVERIFY(testing::saveScreenshot(pcPanel.grab(), QStringLiteral("panel_pc_laptop.png")));
 
     s.machine = nullptr;
     pcMonitor->publish(s);

@@ -149,6 +149,22 @@ TEST(LinuxGpu, SnapshotsPerMachine) {
     for (const ChannelPower& c : s.energyBreakdown().other()) {
       out << m.name << ": other " << c.name() << " " << c.watts() << " W\n";
     }
+    // Each GPU with its own figures, "-" for one the machine does not measure.
+    const auto figure = [&](std::optional<double> value, const char* unit) {
+      if (value) {
+        out << " " << *value << unit;
+      } else {
+        out << " -" << unit;
+      }
+    };
+    for (const GpuFigures& gpu : metrics.gpuFigures()) {
+      out << m.name << ": " << gpu.name << ":";
+      figure(gpu.watts, " W");
+      figure(gpu.busy, " busy");
+      figure(gpu.clockMHz, " MHz");
+      figure(gpu.temperatureC, " °C");
+      out << "\n";
+    }
   }
   EXPECT_GOLDEN(fs::path(GOLDEN_DIR) / "linux_gpu_snapshots.txt", out.str());
 }

@@ -68,19 +68,6 @@ TEST_F(ProbeTest, FailedSamples) {
   EXPECT_EQ(reply.dump(), R"({"jsonrpc":"2.0","id":5,"error":{"code":-32000,"message":"Failed to take IOReport sample"}})");
 }
 
-// Lines the strict reader refuses (its rules are tested with it) get no
-// answer; the request after each is answered as usual.
-TEST_F(ProbeTest, LinesTheStrictReaderRefusesAreIgnored) {
-  const std::string hostile[] = {
-      R"({"jsonrpc":"2.0","id":1,"method":"tools/list","params":)" + std::string(100'000, '[') + "}",
-      std::string(R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})") + '\0' + "x",
-  };
-  for (const std::string& line : hostile) {
-    EXPECT_TRUE(exchange(line).is_null());
-    EXPECT_EQ(exchange(R"({"jsonrpc":"2.0","id":2,"method":"tools/list"})")["id"], 2);
-  }
-}
-
 // The refusals of the window store, flagged as errors; refused names are not stored.
 TEST_F(ProbeTest, OpenWindowsAreBoundedAndRefusalsFlagged) {
   const auto begin = [&](const std::string& name) { return callText("power_begin_window", {{"name", name}}); };

@@ -29,6 +29,7 @@ class ProbeTest : public ::testing::Test {
  protected:
   fake::FakeMachine machine;
   std::vector<std::string> lines;
+  std::size_t linesUntilOutputCloses = SIZE_MAX;
   std::unique_ptr<CalorimProbe> server;
 
   void SetUp() override {
@@ -37,7 +38,7 @@ class ProbeTest : public ::testing::Test {
     server = std::make_unique<CalorimProbe>(service, [this](std::string_view text) {
       EXPECT_TRUE(text.ends_with('\n'));
       lines.emplace_back(text.substr(0, text.size() - 1));
-      return true;
+      return lines.size() < linesUntilOutputCloses;
     });
   }
 
@@ -321,14 +322,8 @@ TEST(ProbeGolden, LinuxLaptop) {
 }
 #endif
 
-TEST(ProbeLoop, DropsOverlongLinesAndStopsWhenOutputCloses) {
-  fake::FakeMachine machine;
-  machine.counters->pushReading(CounterDelta{{"Energy Model", "", "CPU Energy", "mJ", 0, {}}});
-  std::vector<std::string> out;
-  CalorimProbe server(std::make_shared<PowerService>(machine.platform), [&](std::string_view text) {
-    out.emplace_back(text);
-    return out.size() < 3;  // the reader goes away after the third message
-  });
+TEST_F(ProbeTest, TheLoopDropsOverlongLinesAndStopsWhenOutputCloses) {
+  linesUntilOutputCloses = 3;  // the reader goes away after the third message
   std::string input = R"({"id":1,"method":"tools/list"})" "\r\n";
   input += std::string(CalorimProbe::kMaxLineBytes + 10, '{') + "\n";
   input += R"({"id":2,"method":"ping"})" "\n";
@@ -339,10 +334,10 @@ TEST(ProbeLoop, DropsOverlongLinesAndStopsWhenOutputCloses) {
   ASSERT_NE(file, nullptr);
   ASSERT_EQ(std::fwrite(input.data(), 1, input.size(), file), input.size());
   std::rewind(file);
-  server.run(::fileno(file));
+  server->run(::fileno(file));
   std::fclose(file);
-  ASSERT_EQ(out.size(), 3u);  // stopped once output closed
-  EXPECT_EQ(Json::parse(out[1])["id"], 2);
+  ASSERT_EQ(lines.size(), 3u);  // stopped once output closed
+  EXPECT_EQ(Json::parse(lines[1])["id"], 2);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The command-line convention shared by every program: one table of command
-// lines against one set of options, each with what it reads as.
+// lines against one set of options, each with what it reads as (in the
+// golden file).
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "core/base/command_line.h"
+#include "core/json.h"
+#include "tests/core/line_cases.h"
 
 namespace calorim::cli {
 namespace {
@@ -24,37 +27,23 @@ Arguments with(std::vector<ParsedOption> options, std::vector<std::string> posit
   return {std::move(options), std::move(positional)};
 }
 
-TEST(CommandLine, OneConventionForEveryProgram) {
-  const std::vector<std::pair<std::vector<std::string>, Result>> cases = {
-      {{}, with({})},
-      {{"--listen", ":9847"}, with({{"--listen", ":9847"}})},
-      {{"--listen=:9847"}, with({{"--listen", ":9847"}})},
-      // A required value is the next argument whatever it looks like.
-      {{"--listen", "-5"}, with({{"--listen", "-5"}})},
-      {{"--listen=a=b"}, with({{"--listen", "a=b"}})},
-      {{"--simulate"}, with({{"--simulate", std::nullopt}})},
-      {{"--simulate", "p.json"}, with({{"--simulate", "p.json"}})},
-      {{"--simulate=p.json"}, with({{"--simulate", "p.json"}})},
-      {{"--simulate", "--quiet"}, with({{"--simulate", std::nullopt}, {"--quiet", std::nullopt}})},
-      {{"--simulate", "a", "b"}, UsageError{"unexpected argument 'b'"}},
-      {{"--quiet", "--quiet"}, with({{"--quiet", std::nullopt}, {"--quiet", std::nullopt}})},
-      {{"--help"}, InfoRequest::help},
-      {{"-h"}, InfoRequest::help},
-      {{"--version", "--help"}, InfoRequest::version},
-      {{"--quiet", "--help", "--bogus"}, InfoRequest::help},
-      {{"--bogus", "--help"}, UsageError{"unknown option '--bogus'"}},
-      {{"--help=yes"}, UsageError{"unknown option '--help'"}},
-      {{"-x"}, UsageError{"unknown option '-x'"}},
-      {{"--lis", "x"}, UsageError{"unknown option '--lis'"}},
-      {{"--listen"}, UsageError{"--listen needs HOST:PORT"}},
-      {{"--listen="}, UsageError{"--listen needs HOST:PORT"}},
-      {{"--quiet=1"}, UsageError{"--quiet takes no value"}},
-      {{"stray"}, UsageError{"unexpected argument 'stray'"}},
-      {{"--", "--help"}, UsageError{"unexpected argument '--help'"}},
-  };
-  for (const auto& [args, expected] : cases) {
-    EXPECT_EQ(parse(args, kOptions), expected) << ::testing::PrintToString(args);
+// What a command line reads as, in a line: the options (a value quoted), the
+// positional arguments, the information asked for, or the mistake.
+std::string readAs(const Result& result) {
+  if (const auto* info = std::get_if<InfoRequest>(&result)) return *info == InfoRequest::help ? "help" : "version";
+  if (const auto* error = std::get_if<UsageError>(&result)) return "mistake: " + error->message;
+  std::string line = "options:";
+  for (const ParsedOption& option : std::get<Arguments>(result).options) {
+    line += " " + option.name + (option.value ? "=\"" + *option.value + "\"" : "");
   }
+  for (const std::string& argument : std::get<Arguments>(result).positional) line += " \"" + argument + "\"";
+  return line;
+}
+
+TEST(CommandLine, OneConventionForEveryProgram) {
+  EXPECT_LINE_CASES(GOLDEN_DIR "/command_line_cases.txt", [](const std::string& line) {
+    return readAs(parse(Json::parse(line).get<std::vector<std::string>>(), kOptions));
+  });
   EXPECT_EQ(std::get<Arguments>(parse({"--listen", "a:1", "--listen=b:2"}, kOptions)).last("--listen")->value, "b:2");
 }
 

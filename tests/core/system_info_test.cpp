@@ -7,6 +7,7 @@
 
 #include "core/platform/fake/fake_platform.h"
 #include "core/base/utf8.h"
+#include "tests/core/line_cases.h"
 
 namespace calorim {
 namespace {
@@ -34,21 +35,10 @@ TEST(SystemInfoReaders, CoreCountsByLevelNameWithLogicalFallback) {
 TEST(SystemInfoReaders, MachineNameFallsBackOnAnythingUnusable) {
   fake::FakeHardwareReport reports;
   EXPECT_EQ(machineName(reports), "Unknown Mac");
-  // Documents the strict reader refuses (too deep, a NUL) are its own tests.
-  const std::pair<std::string, const char*> cases[] = {
-      {R"({"SPHardwareDataType":[{"machine_name":"MacBook Pro","chip_type":"Apple M3 Pro"}]})", "MacBook Pro"},
-      {R"({"SPHardwareDataType":[]})", "Unknown Mac"},
-      {R"(not json)", "Unknown Mac"},
-      {R"([{"machine_name":"x"}])", "Unknown Mac"},
-      {R"({"SPHardwareDataType":{"machine_name":"x"}})", "Unknown Mac"},
-      {R"({"SPHardwareDataType":[{"machine_name":7}]})", "Unknown Mac"},
-      {R"({"SPHardwareDataType":[{"machine_name":"Mac mini"}, 3]})", "Unknown Mac"},
-      {R"({"SPHardwareDataType":[{"model":"x"}]})", "Unknown Mac"},
-  };
-  for (const auto& [json, expected] : cases) {
+  EXPECT_LINE_CASES(GOLDEN_DIR "/machine_name_cases.txt", [&](const std::string& json) {
     reports.setReport("SPHardwareDataType", json);
-    EXPECT_EQ(machineName(reports), expected) << json;
-  }
+    return machineName(reports);
+  });
 }
 
 TEST(SystemInfoReaders, AssemblyWithDefaultsAndRealValues) {

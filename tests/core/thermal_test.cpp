@@ -9,6 +9,7 @@
 #include "core/iohid_thermal.h"
 #include "core/platform/fake/fake_platform.h"
 #include "core/smc_thermal.h"
+#include "tests/core/line_cases.h"
 
 namespace calorim {
 namespace {
@@ -17,55 +18,39 @@ using fake::FakeClock;
 using fake::FakeHid;
 using fake::FakeSmc;
 
-CoreTemps readWith(std::vector<HidSensor> sensors) {
-  FakeHid hid;
-  hid.setSensors(std::move(sensors));
-  return IOHIDThermal(hid).read();
-}
-
-TEST(IOHIDThermal, CpuAndCoresFromCoreClusterOrSocSensors) {
-  CoreTemps t = readWith({{"PMU tdie3", 50}, {"PMU tdie1", 40}, {"PMU tdie2", 45}, {"SOC MTR Temp Sensor0", 90}});
-  EXPECT_EQ(t.cores, (std::vector<double>{40, 45, 50}));
-  EXPECT_DOUBLE_EQ(t.cpu, 45);
-  EXPECT_FALSE(t.gpu);
-
-  // Cluster sensors set the CPU temperature; the cores still come from the per-core sensors.
-  t = readWith({{"PMU tdie1", 70}, {"eACC MTR Temp Sensor0", 40}, {"PMU tdie0", 30}, {"pACC MTR Temp Sensor5", 60}});
-  EXPECT_DOUBLE_EQ(t.cpu, 50);
-  EXPECT_EQ(t.cores, (std::vector<double>{30, 70}));
-
-  t = readWith({{"pACC MTR Temp Sensor5", 60}, {"eACC MTR Temp Sensor0", 40}});
-  EXPECT_EQ(t, (CoreTemps{50, {40, 60}, std::nullopt}));
-
-  t = readWith({{"SOC MTR Temp Sensor0", 35}, {"SOC MTR Temp Sensor1", 45}, {"soc MTR Temp Sensor2", 99}});
-  EXPECT_EQ(t, (CoreTemps{40, {}, std::nullopt}));
-}
-
-TEST(IOHIDThermal, GpuFromGpuAndPmuTpgSensors) {
-  const CoreTemps t = readWith({{"GPU MTR Temp Sensor1", 55}, {"PMU TP3g", 65}, {"PMU TP3s", 99}, {"gpu 2", 99}});
-  EXPECT_EQ(t, (CoreTemps{0, {}, 60.0}));
-}
-
-TEST(IOHIDThermal, LeavesOutImplausibleUnnamedAndUnindexedSensors) {
+// Cores by their index, the CPU from the cluster sensors, else the cores,
+// else the SoC's; the GPU from its own and the PMU's "g" sensors. Readings
+// outside (0, 150) and names without a plain index are left out.
+TEST(IOHIDThermal, SensorsSortedIntoCpuCoresAndGpu) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  const CoreTemps t = readWith({{"PMU tdie1", 150.0},
-                                {"PMU tdie2", 0.0},
-                                {"PMU tdie3", nan},
-                                {"PMU tdie4", std::nullopt},
-                                {std::nullopt, 60},
-                                {"PMU tdie", 90},
-                                {"PMU tdiex", 90},
-                                {"PMU tdie99999999999999999999", 90},
-                                {"PMU tdie5", 40},
-                                {"PMU tdie5", 44},  // same core: replaces 40
-                                {"PMU tdie0", 149.5}});
-  EXPECT_EQ(t.cores, (std::vector<double>{149.5, 44}));
-  EXPECT_DOUBLE_EQ(t.cpu, (149.5 + 44) / 2);
-
-  EXPECT_EQ(readWith({}), CoreTemps{});
-  FakeHid noList;
-  noList.setSensors(std::nullopt);
-  EXPECT_EQ(IOHIDThermal(noList).read(), CoreTemps{});
+  const struct {
+    std::optional<std::vector<HidSensor>> sensors;
+    CoreTemps expected;
+  } cases[] = {
+      {std::vector<HidSensor>{{"PMU tdie3", 50}, {"PMU tdie1", 40}, {"PMU tdie2", 45}, {"SOC MTR Temp Sensor0", 90}},
+       {45, {40, 45, 50}, std::nullopt}},
+      {std::vector<HidSensor>{{"PMU tdie1", 70}, {"eACC MTR Temp Sensor0", 40}, {"PMU tdie0", 30},
+                              {"pACC MTR Temp Sensor5", 60}},
+       {50, {30, 70}, std::nullopt}},
+      {std::vector<HidSensor>{{"pACC MTR Temp Sensor5", 60}, {"eACC MTR Temp Sensor0", 40}}, {50, {40, 60}, std::nullopt}},
+      {std::vector<HidSensor>{{"SOC MTR Temp Sensor0", 35}, {"SOC MTR Temp Sensor1", 45}, {"soc MTR Temp Sensor2", 99}},
+       {40, {}, std::nullopt}},
+      {std::vector<HidSensor>{{"GPU MTR Temp Sensor1", 55}, {"PMU TP3g", 65}, {"PMU TP3s", 99}, {"gpu 2", 99}},
+       {0, {}, 60.0}},
+      {std::vector<HidSensor>{{"PMU tdie1", 150.0}, {"PMU tdie2", 0.0}, {"PMU tdie3", nan}, {"PMU tdie4", std::nullopt},
+                              {std::nullopt, 60}, {"PMU tdie", 90}, {"PMU tdiex", 90},
+                              {"PMU tdie99999999999999999999", 90}, {"PMU tdie5", 40},
+                              {"PMU tdie5", 44},  // same core: replaces 40
+                              {"PMU tdie0", 149.5}},
+       {(149.5 + 44) / 2, {149.5, 44}, std::nullopt}},
+      {std::vector<HidSensor>{}, {}},
+      {std::nullopt, {}},
+  };
+  for (const auto& c : cases) {
+    FakeHid hid;
+    hid.setSensors(c.sensors);
+    EXPECT_EQ(IOHIDThermal(hid).read(), c.expected) << (c.sensors ? c.sensors->size() : 0);
+  }
 }
 
 TEST(IOHIDThermal, CreatesTheClientOnceRetryingAfterFailures) {
@@ -87,17 +72,11 @@ TEST(IOHIDThermal, CreatesTheClientOnceRetryingAfterFailures) {
 }
 
 TEST(IOHIDThermal, ParsesTheIndexAfterThePrefix) {
-  constexpr std::string_view p = "PMU tdie";
-  EXPECT_EQ(IOHIDThermal::parseSensorIndex("PMU tdie1", p), 1);
-  EXPECT_EQ(IOHIDThermal::parseSensorIndex("PMU tdie12a", p), 12);
-  EXPECT_EQ(IOHIDThermal::parseSensorIndex("PMU tdie007", p), 7);
-  EXPECT_EQ(IOHIDThermal::parseSensorIndex("PMU tdie9223372036854775807", p), 9223372036854775807);
-  for (std::string_view none : {"PMU tdie", "PMU tdiex", "PMU tdie-1", "PMU tdie 1", "xPMU tdie1", "PMU tdi",
-                                "PMU tdie9223372036854775808"}) {
-    EXPECT_FALSE(IOHIDThermal::parseSensorIndex(none, p)) << none;
-  }
+  EXPECT_LINE_CASES(GOLDEN_DIR "/sensor_index_cases.txt", [](const std::string& name) {
+    const auto index = IOHIDThermal::parseSensorIndex(name, "PMU tdie");
+    return index ? std::to_string(*index) : std::string("none");
+  });
 }
-
 
 void addTemp(FakeSmc& smc, const std::string& key, std::initializer_list<std::optional<double>> values,
              const std::string& type = "sp78", std::uint32_t size = 2) {
@@ -203,14 +182,6 @@ TEST(SMCThermalRead, ReportsFansReadingZeroOrMore) {
   // data) is a missing speed, not a stopped fan.
   smc.setReadResult("F2Ac", smc::kKeyNotFound);
   EXPECT_EQ(thermal.read().fans, (std::vector<FanReading>{{0, 1200.5}, {3, 100}}));
-}
-
-TEST(SMCThermalProbe, CandidatesInNumberOrderLowerCaseFirst) {
-  const std::vector<std::string> keys = detail::numberedKeys("Tp", 20);
-  EXPECT_EQ(keys.size(), 26u);  // twenty numbers, the six with a letter twice
-  EXPECT_EQ(std::vector<std::string>(keys.begin() + 8, keys.begin() + 14),
-            (std::vector<std::string>{"Tp08", "Tp09", "Tp0a", "Tp0A", "Tp0b", "Tp0B"}));
-  EXPECT_EQ(keys.back(), "Tp13");
 }
 
 TEST(SMCThermalRead, NothingWithoutAConnection) {

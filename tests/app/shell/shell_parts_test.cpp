@@ -54,7 +54,7 @@ class ShellPartsTest : public QObject {
   static void initMain() { testing::prepareTestProgram(); }
 
  private slots:
-  void readsEntriesCommentsAndEscapes() {
+  void readsEntriesCommentsAndEscapesAndRejectsWhatIsNoStringsFile() {
     const auto table = parse(
         "\xEF\xBB\xBF/* a block\n comment */\n"
         "// a line comment\n"
@@ -69,9 +69,7 @@ class ShellPartsTest : public QObject {
     QCOMPARE(table->at("twice"), QStringLiteral("second"));
     QVERIFY(parse("")->empty());
     QVERIFY(parse("  // only a comment")->empty());
-  }
 
-  void rejectsWhatIsNoStringsFile() {
     // No semicolon, no equals, unclosed text, unclosed comment, an unknown
     // escape, a short \U, a bare word, not UTF-8.
     for (const char* text : {"\"a\" = \"b\"", "\"a\" \"b\";", "\"a\" = \"b;", "\"a\" = \"b\"; /* ", "\"a\" = \"\\x\";",
@@ -141,9 +139,8 @@ class ShellPartsTest : public QObject {
 
     QVERIFY(testing::openSourceStringBundle());
     QCOMPARE(localized("menu.quit"), QStringLiteral("Quit Calorim"));
-  }
 
-  void failureNamesEveryLocationTried() {
+    // A failure names every location tried.
     QCOMPARE(stringBundleFailure({QStringLiteral("/a/CalorimGUI_Calorim.bundle"), QStringLiteral("/b/x.bundle")}),
              QStringLiteral("could not load resource bundle: from /a/CalorimGUI_Calorim.bundle, /b/x.bundle"));
     // The build tree's copy, beside the executable, comes first.
@@ -187,7 +184,7 @@ class ShellPartsTest : public QObject {
     QVERIFY(std::holds_alternative<SingleInstance::Failed>(failed));
   }
 
-  void entryLivesInTheUsersAutostartFolder() {
+  void theEntryInTheUsersAutostartFolderIsWrittenAndRemoved() {
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", "/srv/config");
     QCOMPARE(XdgAutostart::defaultEntryPath(), QStringLiteral("/srv/config/autostart/calorim.desktop"));
@@ -197,9 +194,7 @@ class ShellPartsTest : public QObject {
     qunsetenv("XDG_CONFIG_HOME");
     QCOMPARE(XdgAutostart::defaultEntryPath(), QDir::homePath() + QStringLiteral("/.config/autostart/calorim.desktop"));
     qputenv("XDG_CONFIG_HOME", saved);
-  }
 
-  void registersAndRemovesTheEntry() {
     QTemporaryDir home;
     const QString path = home.filePath(QStringLiteral("config/autostart/calorim.desktop"));
     XdgAutostart autostart(path, QStringLiteral("/opt/my apps/cal$rim"));
@@ -237,15 +232,6 @@ class ShellPartsTest : public QObject {
     QVERIFY(!blocked.isEnabled());
   }
 
-  void translocatedApplicationCannotRegister() {
-    QVERIFY(testing::openSourceStringBundle());
-    QVERIFY(loginItemUnavailableReason(QStringLiteral("/Applications/Calorim.app")).isEmpty());
-    QVERIFY(loginItemUnavailableReason(QStringLiteral("/Users/ann/Downloads/Calorim.app")).isEmpty());
-    const QString reason = loginItemUnavailableReason(
-        QStringLiteral("/private/var/folders/x1/T/AppTranslocation/5C1E2A7B-0D7C-4F5E-9E43-1A2B3C4D5E6F/d/Calorim.app"));
-    QVERIFY2(reason.contains(QStringLiteral("Move Calorim to your Applications folder")), qPrintable(reason));
-  }
-
   void statusItemInQtCoordinates() {
     struct Case {
       QRectF appKit;
@@ -268,7 +254,14 @@ class ShellPartsTest : public QObject {
     for (const Case& c : cases) QCOMPARE(qtScreenRect(c.appKit, c.primaryHeight), c.qt);
   }
 
-  void loginItemStatusDecidesTheToggle() {
+  void loginItemReasonAndTheToggleOfEachStatus() {
+    QVERIFY(testing::openSourceStringBundle());
+    QVERIFY(loginItemUnavailableReason(QStringLiteral("/Applications/Calorim.app")).isEmpty());
+    QVERIFY(loginItemUnavailableReason(QStringLiteral("/Users/ann/Downloads/Calorim.app")).isEmpty());
+    const QString reason = loginItemUnavailableReason(
+        QStringLiteral("/private/var/folders/x1/T/AppTranslocation/5C1E2A7B-0D7C-4F5E-9E43-1A2B3C4D5E6F/d/Calorim.app"));
+    QVERIFY2(reason.contains(QStringLiteral("Move Calorim to your Applications folder")), qPrintable(reason));
+
     struct Case {
       bool wantOn;
       long rawStatus;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/core/line_cases.h"
+
 #include <limits>
 #include <string>
 #include <utility>
@@ -172,19 +174,12 @@ TEST(DarwinValuesTest, ReadsKernelValuesAndVersions) {
 
   EXPECT_EQ(systemTextFromBytes(std::string_view("Apple M3 Pro\0junk", 17)), "Apple M3 Pro");
 
-  const struct {
-    std::string_view text;
-    std::optional<OsVersion> version;
-  } versions[] = {
-      {"14.6.1", OsVersion{"macOS", 14, 6, 1}},
-      {"15.1", OsVersion{"macOS", 15, 1, 0}},
-      {"26", OsVersion{"macOS", 26, 0, 0}},
-      {"15.0.1 (24A348)", OsVersion{"macOS", 15, 0, 1}},
-      {"", std::nullopt},
-      {"x.1", std::nullopt},
-      {"99999999999999999999.1", std::nullopt},
-  };
-  for (const auto& v : versions) EXPECT_EQ(parseProductVersion(v.text), v.version) << v.text;
+  EXPECT_LINE_CASES(GOLDEN_DIR "/product_version_cases.txt", [](const std::string& text) {
+    const std::optional<OsVersion> v = parseProductVersion(text);
+    return v ? v->name + " " + std::to_string(v->major) + "." + std::to_string(v->minor) + "." + std::to_string(v->patch)
+             : std::string("none");
+  });
+  EXPECT_EQ(parseProductVersion(""), std::nullopt);
 
   for (std::string_view ok : {"SPHardwareDataType", "SPThunderboltDataType"}) EXPECT_TRUE(isReportDataType(ok));
   const std::string tooLong(65, 'A');

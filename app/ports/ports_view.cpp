@@ -239,17 +239,21 @@ void PortsView::fillAdapter(QVBoxLayout* body) {
 
   if (!adapter.name.empty()) addInfoRow(localized("ports.name"), fromUtf8(adapter.name));
   if (!adapter.manufacturer.empty()) addInfoRow(localized("ports.manufacturer"), fromUtf8(adapter.manufacturer));
-  addInfoRow(localized("ports.rated"), integerText(adapter.watts) + " W");
-  addInfoRow(localized("ports.negotiated"), QStringLiteral("%1 V / %2 A (max %3 W)")
-                                .arg(fixedText(adapter.voltage, 0), fixedText(adapter.current, 2),
-                                     fixedText(adapter.voltage * adapter.current, 0)));
+  // An adapter that reports no rating or contract shows "—" there, never a 0 W it did not give.
+  const QString none = QStringLiteral("—");
+  addInfoRow(localized("ports.rated"), adapter.watts > 0 ? integerText(adapter.watts) + " W" : none);
+  addInfoRow(localized("ports.negotiated"), adapter.voltage > 0 && adapter.current > 0
+                                                ? QStringLiteral("%1 V / %2 A (max %3 W)")
+                                                      .arg(fixedText(adapter.voltage, 0), fixedText(adapter.current, 2),
+                                                           fixedText(adapter.voltage * adapter.current, 0))
+                                                : none);
   if (adapter.systemPowerW > 0) {
     addInfoRow(localized("ports.actual"), QStringLiteral("%1 W (%2 V × %3 A)")
                                .arg(fixedText(adapter.systemPowerW, 1), fixedText(adapter.actualVoltage, 1),
                                     fixedText(adapter.actualCurrent, 2)));
   }
   if (!adapter.serial.empty()) addInfoRow(localized("ports.serial"), fromUtf8(adapter.serial));
-  addInfoRow(localized("ports.description"), fromUtf8(adapter.description));
+  if (!adapter.description.empty()) addInfoRow(localized("ports.description"), fromUtf8(adapter.description));
 
   if (adapter.pdMenu.empty()) return;
   body->addWidget(makeDivider());

@@ -108,9 +108,9 @@ HeroCard::HeroCard(bool simulated, QWidget* parent) : Card("heroCard", parent) {
   totalsDivider_->setFixedHeight(50);
   auto* socColumn = new QVBoxLayout;
   socColumn->setSpacing(4);
-  QLabel* socCaption = makeLabel("socCaption", captionFont, this, secondary);
-  socCaption->setText(localized("detail.socTotal"));
-  socColumn->addWidget(socCaption, 0, Qt::AlignHCenter);
+  socCaption_ = makeLabel("socCaption", captionFont, this, secondary);
+  socCaption_->setText(localized("detail.socTotal"));
+  socColumn->addWidget(socCaption_, 0, Qt::AlignHCenter);
   socPixelSize_ = 36;
   socValue_ = makeLabel("socValue", totalFont(socPixelSize_), this);
   socColumn->addWidget(socValue_, 0, Qt::AlignHCenter);
@@ -178,11 +178,12 @@ void HeroCard::update(const PowerSample& s, const std::vector<double>& history, 
     socPixelSize_ = socSize;
     socValue_->setFont(totalFont(socSize));
   }
+  setLabelText(socCaption_, t.socCaption);
   setLabelText(socValue_, t.socValue);
   if (t.systemValue) {
     setSpoken(systemValue_, t.systemSpoken, spokenWatts(s.systemPower > 0 ? s.systemPower : s.platform, 1));
   }
-  setSpoken(socValue_, localized("detail.socTotal"),
+  setSpoken(socValue_, t.socCaption,
             spokenWatts(s.hasPower ? std::optional(s.total) : std::nullopt, 1));
 
   historyLine_->setValues(history);

@@ -57,6 +57,7 @@ class HeroCard : public Card {
   QLabel* systemCaption_;
   QLabel* systemValue_;
   QWidget* totalsDivider_;
+  QLabel* socCaption_;
   QLabel* socValue_;
   QLabel* energyNotice_;
   int socPixelSize_;

@@ -70,6 +70,8 @@ HeroTexts heroTexts(const PowerSample& s, double peak, double avg) {
     t.systemCaption = t.systemSpoken;
     t.systemValue = wattsText(*s.platform, 1);
   }
+  // A PC's total holds its package, memory and cards: no one chip's.
+  t.socCaption = s.breakdown.domains().empty() ? localized("detail.socTotal") : localized("menu.total");
   t.socValue = s.hasPower ? wattsText(s.total, 1) : kDash;
   t.peak = localized("stat.peak") + QStringLiteral(": ") + wattsText(peak, 1);
   t.avg = localized("stat.avg") + QStringLiteral(": ") + wattsText(avg, 1);

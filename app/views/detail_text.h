@@ -30,6 +30,7 @@ struct HeroTexts {
   std::optional<QString> systemCaption;  // "System Total", " ⚡" while charging, or "Platform"; absent without either
   std::optional<QString> systemValue;    // "31.5 W"
   QString systemSpoken;                  // the caption a screen reader says: "System Total", "Platform"
+  QString socCaption;                    // "SoC Total"; "Total" on a machine naming its own energy domains (a PC)
   QString socValue;                      // "8.0 W"; "—" without power figures
   QString peak;                          // "Peak: 8.0 W"
   QString avg;                           // "Avg: 7.6 W"

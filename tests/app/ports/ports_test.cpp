@@ -234,7 +234,7 @@ TEST(PortsView, PageOfEachMachineInTheCLocale) {
     };
   };
   const std::vector<std::pair<std::string, std::function<void(fake::FakeMachine&)>>> cases{
-      // Only unrelated keys: the section stays, with zeros and an empty description.
+      // Only unrelated keys: the section stays, "—" for the rating and contract it did not give.
       {"ports_adapter_bare.txt", adapter({{"Foo", 1}})},
       // 45.25 W is a tie, which printf rounds to even; no active index, no marker.
       {"ports_adapter_full.txt",

@@ -558,18 +558,21 @@ class ViewsTest : public QObject {
       double total, system;
       std::optional<double> platform;
       bool charging;
-      const char* expected;  // caption|system|soc|peak|avg
+      const char* expected;  // caption|system|soc caption and value|peak|avg
+      std::vector<ChannelPower> domains{};
     };
     checkTable(std::vector<Row>{
-                   {"no system power", true, 7.24, 0, {}, false, "-|-|7.2 W|Peak: 8.0 W|Avg: 7.6 W"},
-                   {"not charging", true, 8.04, 31.46, {}, false, "System Total|31.5 W|8.0 W|Peak: 8.0 W|Avg: 7.6 W"},
-                   {"no power figures", false, 8.04, 0, {}, false, "-|-|—|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"no system power", true, 7.24, 0, {}, false, "-|-|SoC Total 7.2 W|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"not charging", true, 8.04, 31.46, {}, false, "System Total|31.5 W|SoC Total 8.0 W|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"no power figures", false, 8.04, 0, {}, false, "-|-|SoC Total —|Peak: 8.0 W|Avg: 7.6 W"},
                    {"the platform beside the total it holds", true, 13.5, 0, 20.04, false,
-                    "Platform|20.0 W|13.5 W|Peak: 8.0 W|Avg: 7.6 W"},
+                    "Platform|20.0 W|SoC Total 13.5 W|Peak: 8.0 W|Avg: 7.6 W"},
                    {"the system's input before the platform", true, 13.5, 31.46, 20.04, false,
-                    "System Total|31.5 W|13.5 W|Peak: 8.0 W|Avg: 7.6 W"},
+                    "System Total|31.5 W|SoC Total 13.5 W|Peak: 8.0 W|Avg: 7.6 W"},
                    {"no platform without power figures", false, 13.5, 0, 20.04, false,
-                    "-|-|—|Peak: 8.0 W|Avg: 7.6 W"},
+                    "-|-|SoC Total —|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"a PC's total is no chip's", true, 13.5, 0, 20.04, false,
+                    "Platform|20.0 W|Total 13.5 W|Peak: 8.0 W|Avg: 7.6 W", {ChannelPower("Package", 12.0)}},
                },
                [](const Row& r) {
                  PowerSample s = PowerSample::zero({});
@@ -578,8 +581,9 @@ class ViewsTest : public QObject {
                  s.systemPower = r.system;
                  s.platform = r.platform;
                  s.isCharging = r.charging;
+                 s.breakdown = EnergyBreakdown({}, {}, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}, {}, r.domains);
                  const HeroTexts t = calorim::app::heroTexts(s, 8.04, 7.6);
-                 return joined({orDash(t.systemCaption), orDash(t.systemValue), t.socValue, t.peak, t.avg});
+                 return joined({orDash(t.systemCaption), orDash(t.systemValue), t.socCaption + QLatin1Char(' ') + t.socValue, t.peak, t.avg});
                });
   }
 

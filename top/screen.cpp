@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string_view>
 
+#include "core/ioreport_sampler.h"
+
 namespace calorim::top {
 namespace {
 
@@ -274,6 +276,26 @@ std::vector<PowerRow> powerRows(const MachineDescription& description, bool hasE
   const MeasuredFigures& m = description.measured;
   const PowerSnapshot& s = reading.snapshot;
   std::vector<PowerRow> rows;
+  if (const std::vector<ChannelPower>& domains = s.energyBreakdown().domains(); !domains.empty()) {
+    std::optional<double> platform;
+    for (const ChannelPower& domain : domains) {
+      if (domain.name() == IOReportSampler::kPlatformDomain) {
+        platform = domain.watts();
+      } else {
+        rows.push_back({terminalSafe(domain.name(), kNameColumns - 1), domain.watts()});
+      }
+    }
+    for (const GpuFigures& gpu : reading.gpus) {
+      const auto described = std::find_if(description.gpus.begin(), description.gpus.end(),
+                                          [&](const GpuDescription& d) { return d.name == gpu.name; });
+      if (gpu.watts && described != description.gpus.end() && !described->integrated) {
+        rows.push_back({terminalSafe(gpu.name, kNameColumns - 1), gpu.watts});
+      }
+    }
+    if (m.totalPower) rows.push_back({"Total", s.totalPower()});
+    if (platform) rows.push_back({std::string(IOReportSampler::kPlatformDomain), platform});
+    return rows;
+  }
   if (m.cpuPower) rows.push_back({"CPU", s.cpuPower()});
   if (m.eCpuPower && description.cpu.hybrid()) rows.push_back({"Efficiency", s.eCpuPower(), true});
   if (m.pCpuPower && description.cpu.hybrid()) rows.push_back({"Performance", s.pCpuPower(), true});

@@ -30,6 +30,7 @@ struct Reading {
   PowerSnapshot snapshot;
   std::optional<ProcessAttribution> processes;  // absent where processes cannot be listed
   PowerSupplyReading supply;
+  std::vector<GpuFigures> gpus{};  // each GPU of a machine that lists them one by one
 };
 
 // Who the machine is, for the title line.
@@ -57,7 +58,10 @@ struct PowerRow {
 };
 
 // The power domains of `reading` the machine measures, named as it has them,
-// ending with the total. Without energy access one row "Power" without watts.
+// ending with the total. A machine that names its own energy domains (a PC)
+// shows them by those names, then each discrete GPU by its name, the total,
+// and the whole platform below it (never part of it). Without energy access
+// one row "Power" without watts.
 [[nodiscard]] std::vector<PowerRow> powerRows(const MachineDescription& description, bool hasEnergy,
                                               const Reading& reading);
 

@@ -57,7 +57,7 @@ class Reader {
         PowerSnapshot snapshot = metrics_.sample(interval, stop);
         auto processes = processes_.next(metrics_.hasEnergy() ? snapshot.cpuPower() : 0).processes;
         if (PowerMetrics::overran(snapshot, interval)) continue;
-        return Reading{std::move(snapshot), std::move(processes), supply_.read()};
+        return Reading{std::move(snapshot), std::move(processes), supply_.read(), metrics_.gpuFigures()};
       } catch (const PMError&) {
         // Failed, or cut short: the next sample's processes start from its own beginning.
         processes_.restart();

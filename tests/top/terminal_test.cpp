@@ -41,11 +41,14 @@ std::string output(const std::string& command) {
   return text;
 }
 
-// A tmux server of the test's own with one window running calorim-top.
+// A tmux server of the test's own with one window running calorim-top. Each
+// has a socket of its own: a server told to end may still hold its socket
+// when the next test starts one.
 class Tmux {
  public:
   Tmux(int width, int height, const std::string& arguments)
-      : tmux_(std::string(TMUX_BINARY) + " -u -f /dev/null -L calorim-top-test-" + std::to_string(::getpid())) {
+      : tmux_(std::string(TMUX_BINARY) + " -u -f /dev/null -L calorim-top-test-" + std::to_string(::getpid()) + "-" +
+              std::to_string(++servers_)) {
     const std::string program = "LC_ALL=C.UTF-8 " + std::string(TOP_BINARY) + " " + arguments +
                                 "; echo \"calorim-top ended: $?\"; sleep 60";
     std::system((tmux_ + " new-session -d -s top -x " + std::to_string(width) + " -y " + std::to_string(height) +
@@ -70,6 +73,7 @@ class Tmux {
   }
 
  private:
+  static inline int servers_ = 0;
   std::string tmux_;
 };
 

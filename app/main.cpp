@@ -88,12 +88,7 @@ std::shared_ptr<calorim::Platform> simulatedPlatform(const QString& profilePath)
   if (!profilePath.isEmpty()) path = QFile::encodeName(profilePath).toStdString();
   auto opened = calorim::fake::openSimulatedPlatform(path);
   if (const auto* failure = std::get_if<calorim::fake::ProfileFailure>(&opened)) {
-    if (failure->unreadable) {
-      fail(QStringLiteral("cannot read %1").arg(profilePath));
-    } else {
-      fail(QStringLiteral("%1: %2").arg(profilePath.isEmpty() ? QStringLiteral("built-in profile") : profilePath,
-                                        QString::fromStdString(failure->reason)));
-    }
+    fail(QString::fromStdString(calorim::fake::profileFailureText(*failure, path)));
     return nullptr;
   }
   return std::get<std::shared_ptr<calorim::Platform>>(opened);

@@ -42,11 +42,7 @@ int main(int argc, char** argv) {
   if (!positional.empty()) path = positional.front();
   auto opened = calorim::fake::openSimulatedPlatform(path);
   if (const auto* failure = std::get_if<calorim::fake::ProfileFailure>(&opened)) {
-    if (failure->unreadable) {
-      std::cerr << kProgram << ": cannot read the profile " << *path << "\n";
-    } else {
-      std::cerr << kProgram << ": " << path.value_or("built-in profile") << ": " << failure->reason << "\n";
-    }
+    std::cerr << kProgram << ": " << calorim::fake::profileFailureText(*failure, path) << "\n";
     return 1;
   }
   const std::shared_ptr<calorim::Platform> platform = std::get<std::shared_ptr<calorim::Platform>>(opened);

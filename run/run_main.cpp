@@ -156,8 +156,7 @@ int runMain(int argc, char** argv) {
   if (options.simulate) {
     auto opened = fake::openSimulatedPlatform(options.profilePath);
     if (const auto* failure = std::get_if<fake::ProfileFailure>(&opened)) {
-      if (failure->unreadable) return fail("cannot read the profile " + *options.profilePath);
-      return fail(options.profilePath.value_or("built-in profile") + ": " + failure->reason);
+      return fail(fake::profileFailureText(*failure, options.profilePath));
     }
     platform = std::get<std::shared_ptr<Platform>>(opened);
     report.simulatedMachine = systemInfo(*platform).chipName();

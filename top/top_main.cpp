@@ -297,8 +297,7 @@ int topMain(int argc, char** argv) {
     // Paced, so that the same keys give the same figures on every run.
     auto opened = fake::openSimulatedPlatform(options.profilePath, fake::SimulatedClock::paced);
     if (const auto* failure = std::get_if<fake::ProfileFailure>(&opened)) {
-      if (failure->unreadable) return fail("cannot read the profile " + *options.profilePath);
-      return fail(options.profilePath.value_or("built-in profile") + ": " + failure->reason);
+      return fail(fake::profileFailureText(*failure, options.profilePath));
     }
     platform = std::get<std::shared_ptr<Platform>>(opened);
   } else {

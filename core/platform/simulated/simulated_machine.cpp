@@ -458,4 +458,9 @@ std::variant<std::shared_ptr<Platform>, ProfileFailure> openSimulatedPlatform(co
   }
 }
 
+std::string profileFailureText(const ProfileFailure& failure, const std::optional<std::string>& path) {
+  if (failure.unreadable) return "cannot read the profile " + path.value_or("");
+  return path.value_or("built-in profile") + ": " + failure.reason;
+}
+
 }  // namespace calorim::fake

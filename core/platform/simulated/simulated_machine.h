@@ -79,10 +79,14 @@ struct ProfileFailure {
 
 // The machine a program shows in its simulate mode: the profile file at
 // `path`, or the built-in laptop without one, with seed 1 on `clock` (the
-// fake clock is not for programs). Each program words the failure itself.
-// Blocks on the read; never throws.
+// fake clock is not for programs). Blocks on the read; never throws.
 [[nodiscard]] std::variant<std::shared_ptr<Platform>, ProfileFailure> openSimulatedPlatform(
     const std::optional<std::string>& path, SimulatedClock clock = SimulatedClock::real);
+
+// The line every program stops with for `failure` of the profile at `path`:
+// "cannot read the profile PATH", or "PATH: reason" ("built-in profile: ..."
+// without a path).
+[[nodiscard]] std::string profileFailureText(const ProfileFailure& failure, const std::optional<std::string>& path);
 
 namespace detail {
 

@@ -78,6 +78,10 @@ set_target_properties(httplib::httplib PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${CMAKE_CURRENT_LIST_DIR}/../../../include")
 CONFIG
 
+# Configured afresh each time: a cache from an older tree keeps options and
+# link flags the toolchain file no longer gives (the objects stay, so the
+# build after it is still incremental).
+rm -f "$build/CMakeCache.txt"
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/macos-arm64-cross.cmake" \
   -DCALORIM_MACOS_SDK_ROOT="$sysroot" \

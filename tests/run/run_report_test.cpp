@@ -92,7 +92,7 @@ TEST(RunEnergy, CpuTimeShareStaysAFraction) {
   using Ticks = std::optional<std::vector<CpuTicks>>;
   const Ticks start = std::vector<CpuTicks>{{100, 50, 1000, 10}, {200, 0, 900, 0}};
   // Over 2 s: CPU 0 busy 30 of 100 ticks, CPU 1 busy 70 of 100: 2 s of CPU time in all.
-  const Ticks busy = std::vector<CpuTicks>{{120, 60, 1070, 10}, {250, 20, 930, 0}};
+  const Ticks busy = std::vector<CpuTicks>{{120, 50, 1070, 20}, {250, 20, 930, 0}};  // nice ticks are busy too
   const Ticks idle = std::vector<CpuTicks>{{100, 50, 1100, 10}, {200, 0, 1000, 0}};
   const struct {
     const char* what;

@@ -1,4 +1,6 @@
-// The real calorim-run program: exit statuses, signals passed on, the report
+// The --output file (replaced whole, links followed, devices written as they
+// are, nothing left beside it, a clear reason where it cannot be made) and
+// the real calorim-run program: exit statuses, signals passed on, the report
 // file, and on a Linux fixture machine mounted over /sys and /proc (a
 // private mount namespace, as root) the energy of a command at a known power,
 // and the run without energy counters.
@@ -15,33 +17,80 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "core/json.h"
+#include "run/report_file.h"
 #include "tests/core/platform/linux_machine_tree.h"
 #include "tests/support/child_process.h"
 
 namespace calorim::run {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::ChildOptions;
 using testing::ChildProcess;
 
-// A signal calorim-run was started ignoring stays ignored; these tests pass
-// signals on, so the program starts with SIGINT at its default action even
-// where the test runs as a background job.
-class DefaultSigint {
- public:
-  DefaultSigint() {
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    ::sigaction(SIGINT, &action, &saved_);
-  }
-  ~DefaultSigint() { ::sigaction(SIGINT, &saved_, nullptr); }
+std::string contents(const fs::path& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
 
- private:
-  struct sigaction saved_ {};
-};
+TEST(ReportFile, ReplacedWholeOrNotAtAll) {
+  const testing::MachineTree tree;  // an empty temporary folder
+  const fs::path& folder = tree.root();
+  const fs::path report = folder / "report.txt";
+  std::ofstream(report) << "an older, longer report\n";
+  fs::create_symlink("report.txt", folder / "link.txt");
+
+  // Nothing shows before the commit: the old file stays as it was.
+  {
+    auto file = ReportFile::create(report.string());
+    ASSERT_TRUE(std::holds_alternative<ReportFile>(file));
+    EXPECT_EQ(contents(report), "an older, longer report\n");
+    EXPECT_EQ(std::get<ReportFile>(file).commit("new\n"), std::nullopt);
+    EXPECT_EQ(std::get<ReportFile>(file).commit("again\n"), "the report was already written");
+  }
+  EXPECT_EQ(contents(report), "new\n");
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  EXPECT_EQ(fs::status(report).permissions(), static_cast<fs::perms>(0666 & ~mask & 0777));
+
+  // The report file made at `path` and `text` committed to it: nullopt, or why it failed.
+  const auto write = [](const std::string& path, const std::string& text) -> std::optional<std::string> {
+    auto file = ReportFile::create(path);
+    if (const auto* reason = std::get_if<std::string>(&file)) return *reason;
+    return std::get<ReportFile>(file).commit(text);
+  };
+  // Through a link the file it leads to is replaced, and the link stays.
+  EXPECT_EQ(write((folder / "link.txt").string(), "linked\n"), std::nullopt);
+  EXPECT_TRUE(fs::is_symlink(folder / "link.txt"));
+  EXPECT_EQ(contents(report), "linked\n");
+
+  // Given up before the commit (the command could not start): nothing changes.
+  { auto file = ReportFile::create((folder / "never.txt").string()); }
+  EXPECT_FALSE(fs::exists(folder / "never.txt"));
+
+  // A device is written to, not replaced; a file reached through /dev/fd is
+  // appended to, after what the command wrote there.
+  EXPECT_EQ(write("/dev/null", "gone\n"), std::nullopt);
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  const int log = ::open((folder / "log.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_EQ(::write(log, "output\n", 7), 7);
+  EXPECT_EQ(write("/dev/fd/" + std::to_string(log), "report\n"), std::nullopt);
+  ::close(log);
+  EXPECT_EQ(contents(folder / "log.txt"), "output\nreport\n");
+  fs::remove(folder / "log.txt");
+
+  EXPECT_EQ(write(folder.string(), ""), "it is a folder");
+  EXPECT_EQ(write(folder.string() + "/", ""), "it names a folder");
+  EXPECT_EQ(write((folder / "missing" / "r.txt").string(), ""), "No such file or directory");
+  // Only the report and the link: no new file was left behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2);
+}
+
 
 struct Outcome {
   std::string status;  // "exit N"
@@ -51,9 +100,15 @@ struct Outcome {
 // Runs calorim-run with `args`; `signalAfter` seconds in, it is sent SIGINT.
 Outcome run(std::vector<std::string> args, const ChildOptions& options = {},
             std::optional<double> signalAfter = std::nullopt) {
-  DefaultSigint defaultSigint;
+  // A signal calorim-run was started ignoring stays ignored; these tests pass
+  // signals on, so the program starts with SIGINT at its default action even
+  // where the test runs as a background job.
+  struct sigaction defaultAction {}, saved {};
+  defaultAction.sa_handler = SIG_DFL;
+  ::sigaction(SIGINT, &defaultAction, &saved);
   args.insert(args.begin(), RUN_BINARY);
   ChildProcess child(args, options);
+  ::sigaction(SIGINT, &saved, nullptr);
   if (child.failure()) return {"not started: " + *child.failure(), ""};
   child.closeInput();
   if (signalAfter) {
@@ -64,30 +119,14 @@ Outcome run(std::vector<std::string> args, const ChildOptions& options = {},
   return {child.wait(60).status, errors};
 }
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "calorim-run-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 // Without hardware of its own: what the command did decides the status, and
 // the report comes on standard error or in the file.
 TEST(RunProcess, StatusesSignalsAndTheReportFile) {
-  TempFolder folder;
-  const std::string notRunnable = (folder.path() / "not-runnable").string();
+  const testing::MachineTree folder;  // an empty temporary folder
+  const std::string notRunnable = (folder.root() / "not-runnable").string();
   std::ofstream(notRunnable) << "#!/bin/sh\nexit 0\n";
   ::chmod(notRunnable.c_str(), 0644);
-  const std::string reportPath = (folder.path() / "report.json").string();
+  const std::string reportPath = (folder.root() / "report.json").string();
 
   const struct {
     const char* what;
@@ -109,8 +148,6 @@ TEST(RunProcess, StatusesSignalsAndTheReportFile) {
        "exit 4", "", true},
       {"a report file that cannot be made", {"--output", "/nonexistent/folder/r.txt", "true"}, {}, "exit 125",
        "calorim-run: cannot write the report to /nonexistent/folder/r.txt: No such file or directory\n", true},
-      {"a report file that is a folder", {"--output", folder.path().string(), "true"}, {}, "exit 125",
-       "calorim-run: cannot write the report to " + folder.path().string() + ": it is a folder\n", true},
       {"a usage mistake", {"--interval", "0", "true"}, {}, "exit 2",
        "calorim-run: bad --interval '0': expected seconds from 0.1 to 60 (see calorim-run --help)\n", true},
   };
@@ -127,14 +164,13 @@ TEST(RunProcess, StatusesSignalsAndTheReportFile) {
   }
 
   // The file holds the whole report and nothing is left beside it.
-  std::ifstream file(reportPath);
-  const std::optional<Json> report = readJson(std::string(std::istreambuf_iterator<char>(file), {}));
+  const std::optional<Json> report = readJson(contents(reportPath));
   ASSERT_TRUE(report) << reportPath;
   EXPECT_EQ(report->at("command"), Json::array({"sh", "-c", "exit 4"}));
   EXPECT_EQ(report->at("exitStatus"), 4);
   EXPECT_EQ(report->at("simulated"), true);
   EXPECT_GT(report->at("totalEnergyJ").get<double>(), 0);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2);  // the report and the script
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.root()), {}), 2);  // the report and the script
 }
 
 // RAPL zones of a fixture tree whose energy counters run on in real time at
@@ -144,21 +180,17 @@ TEST(RunProcess, StatusesSignalsAndTheReportFile) {
 // half-way through an update.
 class RunningRapl {
  public:
-  struct Zone {
-    std::string name;  // the folder under sys/class/powercap
-    double watts;
-  };
-
-  RunningRapl(const std::filesystem::path& root, const std::vector<Zone>& zones) {
-    for (const Zone& zone : zones) {
-      const std::filesystem::path folder = root / "sys/class/powercap" / zone.name;
+  // Each zone: its folder under sys/class/powercap and its watts.
+  RunningRapl(const fs::path& root, const std::vector<std::pair<std::string, double>>& zones) {
+    for (const auto& [name, watts] : zones) {
+      const fs::path folder = root / "sys/class/powercap" / name;
       const auto number = [&](const char* file) {
         std::uint64_t value = 0;
         std::ifstream(folder / file) >> value;
         return value;
       };
       counters_.push_back({::open((folder / "energy_uj").c_str(), O_WRONLY | O_CLOEXEC), number("energy_uj"),
-                           number("max_energy_range_uj"), zone.watts});
+                           number("max_energy_range_uj"), watts});
     }
     thread_ = std::thread([this] {
       const auto start = std::chrono::steady_clock::now();
@@ -179,8 +211,6 @@ class RunningRapl {
     thread_.join();
     for (const Counter& c : counters_) ::close(c.fd);
   }
-  RunningRapl(const RunningRapl&) = delete;
-  RunningRapl& operator=(const RunningRapl&) = delete;
 
  private:
   struct Counter {
@@ -216,15 +246,13 @@ TEST(RunProcess, EnergyOfACommandOnLinuxMachines) {
                                         {"intel-rapl:0:1", kUncoreWatts},
                                         {"intel-rapl:0:2", kDramWatts},
                                         {"intel-rapl:1", 20}});
-    TempFolder folder;
-    const std::string path = (folder.path() / "r.json").string();
+    const std::string path = (laptop.root() / "r.json").string();
     const Outcome outcome = run({"--json", "--output", path, "--interval", "0.25", "sleep", "2"},
                                 {.fixtureRoot = laptop.root()});
     if (outcome.status.starts_with("not started")) GTEST_SKIP() << "no private mount namespace here: " << outcome.status;
     EXPECT_EQ(outcome.status, "exit 0");
     EXPECT_EQ(outcome.errors, "");
-    std::ifstream file(path);
-    report = readJson(std::string(std::istreambuf_iterator<char>(file), {}));
+    report = readJson(contents(path));
   }
   ASSERT_TRUE(report);
   SCOPED_TRACE(report->dump());

@@ -1,15 +1,7 @@
-// The views, with screenshots of each. The menu-bar panel on samples
-// published through the live monitor: the rows and their colours, the fan
-// rows, the processes using significant energy, the update link, the
-// buttons' actions and shortcuts. The settings
-// window: the item checkboxes and their at-most-three rule, the unit
-// segments, the style buttons and the launch-at-login toggle, driven by clicks
-// and checked against the stored preferences. The detail window: the texts of
-// it and of the panel as tables (each row a sample and the texts it gives,
-// optional parts joined by "|", "-" where absent); its building blocks
-// (channel labels, the temperature colour, fading of idle rows, capped bars
-// and the two grids); the whole window on samples built for each case and
-// published through the live monitor, and its processes card.
+// The views, with screenshots of each: the menu-bar panel, the settings
+// window and the detail window on samples published through the live monitor
+// (their pictures as golden text, where visibility shows too), their texts as
+// tables (optional parts joined by "|", "-" where absent) and their widgets.
 
 #include <QCheckBox>
 #include <QLabel>
@@ -55,6 +47,13 @@ using testing::part;
 using testing::shown;
 using testing::SimulatedRig;
 
+// Shows `w`, at `size` where one is given, and waits until it is on screen.
+bool exposed(QWidget* w, QSize size = {}) {
+  if (size.isValid()) w->resize(size);
+  w->show();
+  return QTest::qWaitForWindowExposed(w);
+}
+
 bool pictureIs(const QWidget* root, const char* golden) {
   return testing::matchesGolden(std::string(GOLDEN_DIR "/") + golden, testing::widgetTree(root));
 }
@@ -78,9 +77,11 @@ class FakeLoginItem final : public LoginItem {
 
 // A settings window with the boxes at hand.
 struct SettingsRig {
-  explicit SettingsRig(const QString& storedItems = QString(), bool registered = false) {
+  explicit SettingsRig(const QString& storedItems = QString(), bool registered = false,
+                       const QString& unavailable = QString()) {
     if (!storedItems.isNull()) preferences.setMenuBarItemsRaw(storedItems);
     loginItem.enabled = registered;
+    loginItem.unavailable = unavailable;
     view = std::make_unique<SettingsView>(preferences, loginItem);
   }
 
@@ -149,11 +150,7 @@ struct DetailRig {
   [[nodiscard]] QPoint at(const char* name) const { return part(name)->mapTo(view.get(), QPoint(0, 0)); }
   [[nodiscard]] QString tree() const { return detailTree(view.get()); }
 
-  bool showAt(int width, int height) {
-    view->resize(width, height);
-    view->show();
-    return QTest::qWaitForWindowExposed(view.get());
-  }
+  bool showAt(int width, int height) { return exposed(view.get(), {width, height}); }
 
   SimulatedRig sim;
   fake::FakeMachine bare;
@@ -271,8 +268,7 @@ class ViewsTest : public QObject {
     actions.bringToFront = [this] { calls << QStringLiteral("front"); };
     actions.quit = [this] { calls << QStringLiteral("quit"); };
     panel = std::make_unique<MenuBarPanel>(*monitor, preferences, actions);
-    panel->show();
-    QVERIFY(QTest::qWaitForWindowExposed(panel.get()));
+    QVERIFY(exposed(panel.get()));
   }
   void init() {
     preferences.setTempUnitRaw(QStringLiteral("celsius"));  // the panel redraws in Celsius
@@ -364,16 +360,11 @@ class ViewsTest : public QObject {
 
     s.hasPower = false;
     monitor->publish(s);
-    for (const char* name : {"significantDivider", "significantTitle", "significantCaption", "significantNone",
-                             "significantRow"}) {
-      QVERIFY2(!shown(panel.get(), name), name);
-    }
+    QVERIFY(pictureIs(panel.get(), "panel_no_power.txt"));
 
     panel->hide();
     QVERIFY(!monitor->processesWatched());
-    panel->show();
-    QVERIFY(QTest::qWaitForWindowExposed(panel.get()));
-    QVERIFY(monitor->processesWatched());
+    QVERIFY(exposed(panel.get()) && monitor->processesWatched());
     monitor->publish(PowerSample::zero({}));
   }
 
@@ -385,8 +376,7 @@ class ViewsTest : public QObject {
     auto monitor = rig.makeMonitor();
     Preferences preferences;
     MenuBarPanel panel(*monitor, preferences, {});
-    panel.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QVERIFY(exposed(&panel));
 
     // Without an update the quit button ends the panel.
     QVERIFY(!shown(&panel, "updateLink") && !shown(&panel, "updateDivider"));
@@ -463,23 +453,6 @@ class ViewsTest : public QObject {
     QVERIFY(single.box(MenuBarItem::socPower)->isChecked() && !single.box(MenuBarItem::cpuPower)->isChecked());
   }
 
-  void unitAndStyleAreStoredAtOnce() {
-    SettingsRig rig;
-    rig.click(rig.button("fahrenheitSegment"));
-    QCOMPARE(rig.preferences.tempUnitRaw(), QStringLiteral("fahrenheit"));
-    QVERIFY(!rig.button("celsiusSegment")->isChecked());
-    rig.click(rig.button("style_minimal"));
-    QCOMPARE(rig.preferences.menuBarStyleRaw(), QStringLiteral("minimal"));
-    rig.click(rig.button("style_short"));
-    QCOMPARE(rig.preferences.menuBarStyleRaw(), QStringLiteral("short"));
-
-    // Stored texts outside the raw values show their fallbacks.
-    rig.preferences.setTempUnitRaw(QStringLiteral("Fahrenheit"));
-    rig.preferences.setMenuBarStyleRaw(QStringLiteral("Full"));
-    QVERIFY(rig.button("celsiusSegment")->isChecked());
-    QVERIFY(rig.button("style_full")->isChecked());
-  }
-
   void launchAtLoginShowsTheRealState() {
     SettingsRig rig;
     QVERIFY(!rig.button("launchAtLogin")->isChecked());
@@ -505,28 +478,19 @@ class ViewsTest : public QObject {
     registered.click(registered.button("launchAtLogin"));
     QVERIFY(!registered.button("launchAtLogin")->isChecked());
     QVERIFY(note->isHidden());
-  }
 
-  void launchAtLoginFromATemporaryCopyIsDisabledWithItsReason() {
-    Preferences preferences;
-    FakeLoginItem loginItem;
-    loginItem.unavailable = localized("settings.loginItemTranslocated");
-    SettingsView view(preferences, loginItem);
-    view.resize(view.sizeHint());
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    QVERIFY(!part<QAbstractButton>(&view, "launchAtLogin")->isEnabled());
-    auto* note = part<QLabel>(&view, "loginItemNote");
-    QVERIFY(!note->isHidden());
-    QVERIFY(note->text().contains(QStringLiteral("Move Calorim to your Applications folder")));
-    QVERIFY(testing::saveScreenshot(view.grab(), QStringLiteral("settings_translocated.png")));
+    // Run from a temporary copy: disabled, with the reason.
+    SettingsRig copy(QString(), false, localized("settings.loginItemTranslocated"));
+    QVERIFY(exposed(copy.view.get(), copy.view->sizeHint()));
+    QVERIFY(!copy.button("launchAtLogin")->isEnabled());
+    note = part<QLabel>(copy.view.get(), "loginItemNote");
+    QVERIFY(!note->isHidden() && note->text().contains(QStringLiteral("Move Calorim to your Applications folder")));
+    QVERIFY(testing::saveScreenshot(copy.view->grab(), QStringLiteral("settings_translocated.png")));
   }
 
   void sizedToItsContentWithTheMenuBarsOwnExamples() {
     SettingsRig rig(QStringLiteral("cpuTemp,gpuPower,socPower"), /*registered=*/true);
-    rig.view->resize(rig.view->sizeHint());
-    rig.view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    QVERIFY(exposed(rig.view.get(), rig.view->sizeHint()));
     QVERIFY(rig.view->width() >= SettingsView::kMinimumWidth);
     // Every section shows at once, each control at its full width.
     auto* scroll = rig.view->findChild<QScrollArea*>();
@@ -540,11 +504,22 @@ class ViewsTest : public QObject {
     // follows the unit.
     QCOMPARE(rig.button("style_full")->text(), QStringLiteral("Full (SoC7.8W \u00B7 GPU1.1W \u00B7 CPU47\u00B0)"));
     QCOMPARE(rig.button("style_short")->text(), QStringLiteral("Short (T7.8W \u00B7 G1.1W \u00B7 C47\u00B0)"));
+    // Unit and style are stored at once.
     rig.click(rig.button("fahrenheitSegment"));
+    QCOMPARE(rig.preferences.tempUnitRaw(), QStringLiteral("fahrenheit"));
+    QVERIFY(!rig.button("celsiusSegment")->isChecked());
     QCOMPARE(rig.button("style_minimal")->text(), QStringLiteral("Minimal (8 \u00B7 1 \u00B7 117)"));
     rig.click(rig.box(MenuBarItem::gpuPower));
     rig.click(rig.box(MenuBarItem::cpuTemp));
     QCOMPARE(rig.button("style_full")->text(), QStringLiteral("Full (SoC 7.8W)"));
+    rig.click(rig.button("style_minimal"));
+    QCOMPARE(rig.preferences.menuBarStyleRaw(), QStringLiteral("minimal"));
+    rig.click(rig.button("style_short"));
+    QCOMPARE(rig.preferences.menuBarStyleRaw(), QStringLiteral("short"));
+    // Stored texts outside the raw values show their fallbacks.
+    rig.preferences.setTempUnitRaw(QStringLiteral("Fahrenheit"));
+    rig.preferences.setMenuBarStyleRaw(QStringLiteral("Full"));
+    QVERIFY(rig.button("celsiusSegment")->isChecked() && rig.button("style_full")->isChecked());
 
     // Made smaller, the form scrolls.
     rig.view->resize(SettingsView::kMinimumWidth, 240);
@@ -557,21 +532,20 @@ class ViewsTest : public QObject {
       bool hasPower;
       double total, system;
       std::optional<double> platform;
-      bool charging;
       const char* expected;  // caption|system|soc caption and value|peak|avg
       std::vector<ChannelPower> domains{};
     };
     checkTable(std::vector<Row>{
-                   {"no system power", true, 7.24, 0, {}, false, "-|-|SoC Total 7.2 W|Peak: 8.0 W|Avg: 7.6 W"},
-                   {"not charging", true, 8.04, 31.46, {}, false, "System Total|31.5 W|SoC Total 8.0 W|Peak: 8.0 W|Avg: 7.6 W"},
-                   {"no power figures", false, 8.04, 0, {}, false, "-|-|SoC Total —|Peak: 8.0 W|Avg: 7.6 W"},
-                   {"the platform beside the total it holds", true, 13.5, 0, 20.04, false,
+                   {"no system power", true, 7.24, 0, {}, "-|-|SoC Total 7.2 W|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"system power", true, 8.04, 31.46, {}, "System Total|31.5 W|SoC Total 8.0 W|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"no power figures", false, 8.04, 0, {}, "-|-|SoC Total —|Peak: 8.0 W|Avg: 7.6 W"},
+                   {"the platform beside the total it holds", true, 13.5, 0, 20.04,
                     "Platform|20.0 W|SoC Total 13.5 W|Peak: 8.0 W|Avg: 7.6 W"},
-                   {"the system's input before the platform", true, 13.5, 31.46, 20.04, false,
+                   {"the system's input before the platform", true, 13.5, 31.46, 20.04,
                     "System Total|31.5 W|SoC Total 13.5 W|Peak: 8.0 W|Avg: 7.6 W"},
-                   {"no platform without power figures", false, 13.5, 0, 20.04, false,
+                   {"no platform without power figures", false, 13.5, 0, 20.04,
                     "-|-|SoC Total —|Peak: 8.0 W|Avg: 7.6 W"},
-                   {"a PC's total is no chip's", true, 13.5, 0, 20.04, false,
+                   {"a PC's total is no chip's", true, 13.5, 0, 20.04,
                     "Platform|20.0 W|Total 13.5 W|Peak: 8.0 W|Avg: 7.6 W", {ChannelPower("Package", 12.0)}},
                },
                [](const Row& r) {
@@ -580,7 +554,6 @@ class ViewsTest : public QObject {
                  s.total = r.total;
                  s.systemPower = r.system;
                  s.platform = r.platform;
-                 s.isCharging = r.charging;
                  s.breakdown = EnergyBreakdown({}, {}, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}, {}, r.domains);
                  const HeroTexts t = calorim::app::heroTexts(s, 8.04, 7.6);
                  return joined({orDash(t.systemCaption), orDash(t.systemValue), t.socCaption + QLatin1Char(' ') + t.socValue, t.peak, t.avg});
@@ -760,17 +733,12 @@ class ViewsTest : public QObject {
     temps.setTemps({30, 91}, TempUnit::fahrenheit);
     gridPicture(QStringLiteral("core temperatures at 30 and 91 °C in °F"), temps);
     QVERIFY(testing::matchesGolden(GOLDEN_DIR "/detail_widgets.txt", out));
-  }
 
-  void usageBarIsAtMost200Wide() {
-    UsageBar bar(Qt::green);
-    bar.setUsage(0.5, QStringLiteral("GPU"));
-    bar.resize(600, 30);
-    bar.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&bar));
-    const auto* level = testing::part<LevelBar>(&bar, "bar");
+    // However wide, a usage bar's own bar is at most 200 px, its percentage beside it.
+    QVERIFY(exposed(&usage, {600, 30}));
+    const auto* level = testing::part<LevelBar>(&usage, "bar");
     QCOMPARE(level->width(), UsageBar::kMaxBarWidth);
-    QVERIFY(testing::part(&bar, "percent")->geometry().left() >= level->geometry().right());
+    QVERIFY(testing::part(&usage, "percent")->geometry().left() >= level->geometry().right());
   }
 
   void historyLinePoints() {
@@ -881,14 +849,11 @@ class ViewsTest : public QObject {
     const struct {
       const char* machine;
       std::function<void(MachineClock&)> load;
-      std::vector<const char*> shown;
-      std::vector<const char*> hidden;
     } machines[] = {
         // An AMD desktop, one kind of core, its Radeon drawing 31 W.
-        {"desktop", desktopLoad, {"pClusterBar", "gpuUsageBar"}, {"eClusterBar", "aneCard", "memoryCard", "otherSocCard", "gpuList"}},
+        {"desktop", desktopLoad},
         // An Intel hybrid laptop: both kinds of core, DRAM, graphics in the package.
-        {"laptop", [](MachineClock& clock) { calorim::testing::setSteadyLaptopLoad(clock); },
-         {"eClusterBar", "pClusterBar", "memoryCard", "gpuUsageBar"}, {"aneCard", "otherSocCard", "gpuList"}},
+        {"laptop", [](MachineClock& clock) { calorim::testing::setSteadyLaptopLoad(clock); }},
         // A Radeon and an Arc, the Arc busy three quarters of the time.
         {"dualgpu",
          [&](MachineClock& clock) {
@@ -897,31 +862,24 @@ class ViewsTest : public QObject {
            clock.setCounterRate("sys/devices/pci0000:00/0000:00:01.0/0000:01:00.0/0000:02:01.0/0000:03:00.0/"
                                 "tile0/gt0/gtidle/idle_residency_ms",
                                 250);
-         },
-         {"gpuList"}, {"eClusterBar", "aneCard", "otherSocCard", "gpuUsageBar"}},
+         }},
     };
     for (const auto& m : machines) {
       const std::string name(m.machine);
       FixtureRig rig(m.machine, m.load);
       Preferences preferences;
       DetailView view(*rig.monitor, preferences);
-      view.resize(1000, 1100);
-      view.show();
-      QVERIFY(QTest::qWaitForWindowExposed(&view));
+      QVERIFY(exposed(&view, {1000, 1100}));
       QTRY_VERIFY(rig.monitor->systemInfo().has_value());
       const std::vector<PowerSample> samples = rig.samples(3);
       for (const PowerSample& s : samples) rig.monitor->publish(s);
       settle();
-      for (const char* part : m.shown) QVERIFY2(shown(&view, part), (name + ": " + part).c_str());
-      for (const char* part : m.hidden) QVERIFY2(!shown(&view, part), (name + ": " + part).c_str());
       QVERIFY2(testing::matchesGolden(GOLDEN_DIR "/detail_pc_" + name + ".txt", detailTree(&view)), m.machine);
       QVERIFY(testing::saveScreenshot(view.grab(), QString::fromStdString("detail_pc_" + name + ".png")));
 
       MenuBarPanel pcPanel(*rig.monitor, preferences, {});
-      pcPanel.show();
-      QVERIFY(QTest::qWaitForWindowExposed(&pcPanel));
+      QVERIFY(exposed(&pcPanel));
       settle();
-      QVERIFY(!shown(&pcPanel, "aneRow"));
       QVERIFY2(pictureIs(&pcPanel, ("panel_pc_" + name + ".txt").c_str()), m.machine);
       QVERIFY(testing::saveScreenshot(pcPanel.grab(), QString::fromStdString("panel_pc_" + name + ".png")));
 
@@ -950,9 +908,7 @@ class ViewsTest : public QObject {
     rig.view->setMachine(std::make_shared<const MachineDescription>(pc));
     // No GPU figure is offered; the stored GPU temperature stays, ticked and marked.
     QVERIFY(pictureIs(rig.view.get(), "settings_pc.txt"));
-    rig.view->resize(rig.view->sizeHint());
-    rig.view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+    QVERIFY(exposed(rig.view.get(), rig.view->sizeHint()));
     QVERIFY(testing::saveScreenshot(rig.view->grab(), QStringLiteral("settings_pc.png")));
     QVERIFY(!offered(MenuBarItem::gpuPower) && !offered(MenuBarItem::gpuUsage));
     QVERIFY(offered(MenuBarItem::gpuTemp) && rig.box(MenuBarItem::gpuTemp)->isChecked());
@@ -1012,28 +968,15 @@ class ViewsTest : public QObject {
     QTRY_VERIFY(rig.monitor->systemInfo().has_value());
     rig.monitor->publish(s);
     rig.part<QToolButton>("unclassifiedToggle")->click();
-    QCOMPARE(rig.text("unclassifiedTitle"), localized("detail.domains"));
-    QVERIFY(rig.hidden("unclassifiedTotal") && !rig.hidden("unclassifiedGrid"));
-    QStringList cells;
-    for (const QLabel* label : rig.part("unclassifiedGrid")->findChildren<QLabel*>()) {
-      if (label->isVisibleTo(rig.view.get())) cells << label->text();
-    }
-    for (const char* name : {"Package", "Cores", "Graphics", "DRAM", "Platform"}) {
-      QVERIFY2(cells.contains(QLatin1String(name)), name);
-    }
-    QVERIFY(!cells.contains(QStringLiteral("Package rest")));
+    QVERIFY(pictureIs(rig.part("unclassifiedCard"), "detail_domains.txt"));
 
     const SimulatedRig sim;
     auto pcMonitor = sim.makeMonitor();
     pcMonitor->publish(s);
     Preferences preferences;
     MenuBarPanel pcPanel(*pcMonitor, preferences, {});
-    pcPanel.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&pcPanel));
-    QVERIFY(shown(&pcPanel, "platformRow"));
-    QCOMPARE(testing::part<QLabel>(testing::part(&pcPanel, "platformRow"), "watts")->text(),
-             QStringLiteral("20.00 W"));
-    QCOMPARE(testing::part<QLabel>(&pcPanel, "totalValue")->text(), QStringLiteral("13.50 W"));
+    QVERIFY(exposed(&pcPanel));
+    QVERIFY(pictureIs(&pcPanel, "panel_platform.txt"));
 
     s.machine = nullptr;
     pcMonitor->publish(s);
@@ -1087,8 +1030,7 @@ class ViewsTest : public QObject {
 
     Preferences panelPreferences;
     MenuBarPanel laptopPanel(*rig.monitor, panelPreferences, {});
-    laptopPanel.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&laptopPanel));
+    QVERIFY(exposed(&laptopPanel));
     settle();
     QVERIFY(pictureIs(&laptopPanel, "panel_processes_laptop.txt"));
     QVERIFY(testing::saveScreenshot(laptopPanel.grab(), QStringLiteral("panel_processes.png")));
